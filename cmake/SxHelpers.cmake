@@ -1,0 +1,35 @@
+# Helpers every folder uses to declare its libraries, programs and tests.
+
+# Compiler warnings for every target of the project.
+function(sx_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(SX_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# sx_add_library(NAME [SHARED|STATIC] SOURCES ... [PUBLIC_INCLUDE dir] [LIBS ...])
+function(sx_add_library name)
+  cmake_parse_arguments(ARG "SHARED;STATIC" "PUBLIC_INCLUDE" "SOURCES;LIBS" ${ARGN})
+  if(ARG_SHARED)
+    add_library(${name} SHARED ${ARG_SOURCES})
+  else()
+    add_library(${name} STATIC ${ARG_SOURCES})
+  endif()
+  if(ARG_PUBLIC_INCLUDE)
+    target_include_directories(${name} PUBLIC ${ARG_PUBLIC_INCLUDE})
+  endif()
+  if(ARG_LIBS)
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  endif()
+  sx_warnings(${name})
+endfunction()
+
+# sx_add_test(NAME SOURCES ... [LIBS ...]): one GoogleTest program, each test its own CTest entry.
+function(sx_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  sx_warnings(${name})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()
