@@ -5,6 +5,7 @@
 
 #include "objbase.h"
 #include "com/com_error.h"
+#include "com/dispatch_table.h"
 #include "com/object.h"
 #include "com/ptr.h"
 #include "com/variant_value.h"
