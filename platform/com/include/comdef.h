@@ -3,9 +3,9 @@
 // (sx::com::Variant, like _variant_t) and the owning BSTR (sx::com::Bstr).
 #pragma once
 
-#include "objbase.h"
 #include "com/com_error.h"
 #include "com/dispatch_table.h"
 #include "com/object.h"
 #include "com/ptr.h"
 #include "com/variant_value.h"
+#include "objbase.h"

@@ -1,6 +1,7 @@
 // TEMPORARY: the system code page conversions (CP_ACP <-> UTF-16) that BSTR text helpers need,
 // done here as Windows-1252 until sxwin32's MultiByteToWideChar / WideCharToMultiByte land. Replace
-// the two calls in text.cpp with those functions (CP_ACP) at merge and delete this file and its .cpp.
+// the two calls in text.cpp with those functions (CP_ACP) at merge and delete this file and its
+// .cpp.
 #pragma once
 
 #include <string>

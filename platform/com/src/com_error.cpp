@@ -8,7 +8,8 @@
 namespace sx::com {
 namespace {
 
-std::optional<std::string> read_text(IErrorInfo* info, HRESULT (STDMETHODCALLTYPE IErrorInfo::*get)(BSTR*)) {
+std::optional<std::string> read_text(IErrorInfo* info,
+                                     HRESULT (STDMETHODCALLTYPE IErrorInfo::*get)(BSTR*)) {
   if (info == nullptr) return std::nullopt;
   Bstr text;
   if (FAILED((info->*get)(text.put())) || text.get() == nullptr) return std::nullopt;

@@ -50,7 +50,8 @@ std::optional<double> encode_date(const CalendarTime& t) {
     return std::nullopt;
   }
   const double days = static_cast<double>(
-      days_from_civil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) - kDay0);
+      days_from_civil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
+      kDay0);
   const double fraction = (t.hour * 3600 + t.minute * 60 + t.second) / 86400.0;
   // Before day 0 the fraction still counts forwards from the day's start.
   return days >= 0 ? days + fraction : days - fraction;
@@ -85,8 +86,8 @@ extern "C" {
 
 INT SystemTimeToVariantTime(LPSYSTEMTIME time, DOUBLE* date) {
   if (time == nullptr || date == nullptr) return FALSE;
-  const CalendarTime t{time->wYear, time->wMonth, time->wDay, time->wHour, time->wMinute,
-                       time->wSecond, 0};
+  const CalendarTime t{time->wYear,   time->wMonth,  time->wDay, time->wHour,
+                       time->wMinute, time->wSecond, 0};
   const auto encoded = sx::com::detail::encode_date(t);
   if (!encoded) return FALSE;
   *date = *encoded;

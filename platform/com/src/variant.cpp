@@ -1,15 +1,32 @@
 // VariantInit, VariantClear, VariantCopy, VariantCopyInd.
-#include "com/dispatch.h"
 #include "com/variant.h"
+#include "com/dispatch.h"
 #include "variant_internal.h"
 
 namespace sx::com::detail {
 
 bool is_supported_base_type(VARTYPE base) {
   switch (base) {
-    case VT_EMPTY: case VT_NULL: case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4:
-    case VT_UI4: case VT_I8: case VT_UI8: case VT_INT: case VT_UINT: case VT_R4: case VT_R8:
-    case VT_CY: case VT_DATE: case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_ERROR:
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_ERROR:
     case VT_BOOL:
       return true;
     default:
@@ -20,8 +37,8 @@ bool is_supported_base_type(VARTYPE base) {
 bool is_valid_type(VARTYPE vt) {
   if ((vt & VT_BYREF) != 0) {
     const VARTYPE base = vt & ~VT_BYREF;
-    return base == VT_VARIANT || (is_supported_base_type(base) && base != VT_EMPTY &&
-                                  base != VT_NULL);
+    return base == VT_VARIANT ||
+           (is_supported_base_type(base) && base != VT_EMPTY && base != VT_NULL);
   }
   return is_supported_base_type(vt);
 }
@@ -125,26 +142,65 @@ HRESULT dereference(const VARIANT& src, VARIANT* value) {
   value->vt = base;
   value->llVal = 0;
   switch (base) {
-    case VT_I1: value->cVal = *src.pcVal; break;
-    case VT_UI1: value->bVal = *src.pbVal; break;
-    case VT_I2: value->iVal = *src.piVal; break;
-    case VT_UI2: value->uiVal = *src.puiVal; break;
-    case VT_I4: value->lVal = *src.plVal; break;
-    case VT_UI4: value->ulVal = *src.pulVal; break;
-    case VT_I8: value->llVal = *src.pllVal; break;
-    case VT_UI8: value->ullVal = *src.pullVal; break;
-    case VT_INT: value->intVal = *src.pintVal; break;
-    case VT_UINT: value->uintVal = *src.puintVal; break;
-    case VT_R4: value->fltVal = *src.pfltVal; break;
-    case VT_R8: value->dblVal = *src.pdblVal; break;
-    case VT_CY: value->cyVal = *src.pcyVal; break;
-    case VT_DATE: value->date = *src.pdate; break;
-    case VT_BSTR: value->bstrVal = *src.pbstrVal; break;
-    case VT_DISPATCH: value->pdispVal = *src.ppdispVal; break;
-    case VT_UNKNOWN: value->punkVal = *src.ppunkVal; break;
-    case VT_ERROR: value->scode = *src.pscode; break;
-    case VT_BOOL: value->boolVal = *src.pboolVal; break;
-    default: return DISP_E_BADVARTYPE;
+    case VT_I1:
+      value->cVal = *src.pcVal;
+      break;
+    case VT_UI1:
+      value->bVal = *src.pbVal;
+      break;
+    case VT_I2:
+      value->iVal = *src.piVal;
+      break;
+    case VT_UI2:
+      value->uiVal = *src.puiVal;
+      break;
+    case VT_I4:
+      value->lVal = *src.plVal;
+      break;
+    case VT_UI4:
+      value->ulVal = *src.pulVal;
+      break;
+    case VT_I8:
+      value->llVal = *src.pllVal;
+      break;
+    case VT_UI8:
+      value->ullVal = *src.pullVal;
+      break;
+    case VT_INT:
+      value->intVal = *src.pintVal;
+      break;
+    case VT_UINT:
+      value->uintVal = *src.puintVal;
+      break;
+    case VT_R4:
+      value->fltVal = *src.pfltVal;
+      break;
+    case VT_R8:
+      value->dblVal = *src.pdblVal;
+      break;
+    case VT_CY:
+      value->cyVal = *src.pcyVal;
+      break;
+    case VT_DATE:
+      value->date = *src.pdate;
+      break;
+    case VT_BSTR:
+      value->bstrVal = *src.pbstrVal;
+      break;
+    case VT_DISPATCH:
+      value->pdispVal = *src.ppdispVal;
+      break;
+    case VT_UNKNOWN:
+      value->punkVal = *src.ppunkVal;
+      break;
+    case VT_ERROR:
+      value->scode = *src.pscode;
+      break;
+    case VT_BOOL:
+      value->boolVal = *src.pboolVal;
+      break;
+    default:
+      return DISP_E_BADVARTYPE;
   }
   return S_OK;
 }

@@ -20,8 +20,18 @@ using Int = __int128;
 
 bool is_integer_source(VARTYPE vt) {
   switch (vt) {
-    case VT_EMPTY: case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4:
-    case VT_I8: case VT_UI8: case VT_INT: case VT_UINT: case VT_BOOL:
+    case VT_EMPTY:
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+    case VT_BOOL:
       return true;
     default:
       return false;
@@ -30,18 +40,30 @@ bool is_integer_source(VARTYPE vt) {
 
 Int integer_of(const VARIANT& v) {
   switch (v.vt) {
-    case VT_I1: return v.cVal;
-    case VT_UI1: return v.bVal;
-    case VT_I2: return v.iVal;
-    case VT_UI2: return v.uiVal;
-    case VT_I4: return v.lVal;
-    case VT_UI4: return v.ulVal;
-    case VT_I8: return v.llVal;
-    case VT_UI8: return v.ullVal;
-    case VT_INT: return v.intVal;
-    case VT_UINT: return v.uintVal;
-    case VT_BOOL: return v.boolVal;
-    default: return 0;  // VT_EMPTY
+    case VT_I1:
+      return v.cVal;
+    case VT_UI1:
+      return v.bVal;
+    case VT_I2:
+      return v.iVal;
+    case VT_UI2:
+      return v.uiVal;
+    case VT_I4:
+      return v.lVal;
+    case VT_UI4:
+      return v.ulVal;
+    case VT_I8:
+      return v.llVal;
+    case VT_UI8:
+      return v.ullVal;
+    case VT_INT:
+      return v.intVal;
+    case VT_UINT:
+      return v.uintVal;
+    case VT_BOOL:
+      return v.boolVal;
+    default:
+      return 0;  // VT_EMPTY
   }
 }
 
@@ -52,12 +74,22 @@ HRESULT real_of(const VARIANT& v, double* out) {
     return S_OK;
   }
   switch (v.vt) {
-    case VT_R4: *out = v.fltVal; return S_OK;
-    case VT_R8: *out = v.dblVal; return S_OK;
-    case VT_DATE: *out = v.date; return S_OK;
-    case VT_CY: *out = static_cast<double>(v.cyVal.int64) / 10000.0; return S_OK;
-    case VT_BSTR: return parse_number(bstr_to_u16(v.bstrVal), out);
-    default: return DISP_E_TYPEMISMATCH;
+    case VT_R4:
+      *out = v.fltVal;
+      return S_OK;
+    case VT_R8:
+      *out = v.dblVal;
+      return S_OK;
+    case VT_DATE:
+      *out = v.date;
+      return S_OK;
+    case VT_CY:
+      *out = static_cast<double>(v.cyVal.int64) / 10000.0;
+      return S_OK;
+    case VT_BSTR:
+      return parse_number(bstr_to_u16(v.bstrVal), out);
+    default:
+      return DISP_E_TYPEMISMATCH;
   }
 }
 
@@ -155,8 +187,8 @@ HRESULT value_property(IDispatch* object, LCID lcid, VARIANT* out) {
   if (object == nullptr) return DISP_E_TYPEMISMATCH;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   VariantInit(out);
-  return object->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET | DISPATCH_METHOD,
-                        &none, out, nullptr, nullptr);
+  return object->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none,
+                        out, nullptr, nullptr);
 }
 
 // Fills `out` (which is empty) with `value` converted to `vt`. `value` is not VT_BYREF.
@@ -175,8 +207,8 @@ HRESULT convert(const VARIANT& value, LCID lcid, USHORT flags, VARTYPE vt, VARIA
     out->punkVal = nullptr;
     if (value.punkVal == nullptr) return S_OK;
     void* object = nullptr;
-    const HRESULT hr = value.punkVal->QueryInterface(vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown,
-                                                     &object);
+    const HRESULT hr =
+        value.punkVal->QueryInterface(vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, &object);
     if (FAILED(hr)) {
       out->vt = VT_EMPTY;
       return hr == E_NOINTERFACE ? DISP_E_TYPEMISMATCH : hr;
@@ -323,8 +355,8 @@ HRESULT VariantChangeTypeEx(VARIANTARG* dest, const VARIANTARG* src, LCID lcid, 
     result.wReserved1 = result.wReserved2 = result.wReserved3 = 0;
     result.llVal = 0;
     // Same type: a plain copy (a BSTR duplicated, an interface AddRef'd).
-    const HRESULT hr = value.vt == vt ? VariantCopy(&result, &value)
-                                      : convert(value, lcid, flags, vt, &result);
+    const HRESULT hr =
+        value.vt == vt ? VariantCopy(&result, &value) : convert(value, lcid, flags, vt, &result);
     if (FAILED(hr)) {
       VariantClear(&result);
       return hr;

@@ -17,9 +17,7 @@ bool is_blank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c ==
 bool is_digit(char16_t c) { return c >= u'0' && c <= u'9'; }
 char16_t lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
-std::u16string ascii(const char* text) {
-  return std::u16string(text, text + std::strlen(text));
-}
+std::u16string ascii(const char* text) { return std::u16string(text, text + std::strlen(text)); }
 
 // Reads an unsigned decimal number of 1 to `max_digits` digits at text[*pos].
 std::optional<int> read_int(std::u16string_view text, std::size_t* pos, int max_digits,
@@ -213,8 +211,8 @@ std::u16string format_real(double value, int digits) {
 
 std::u16string format_currency(std::int64_t scaled) {
   const bool negative = scaled < 0;
-  const unsigned long long magnitude =
-      negative ? 0ull - static_cast<unsigned long long>(scaled) : static_cast<unsigned long long>(scaled);
+  const unsigned long long magnitude = negative ? 0ull - static_cast<unsigned long long>(scaled)
+                                                : static_cast<unsigned long long>(scaled);
   char buffer[48];
   std::snprintf(buffer, sizeof buffer, "%s%llu.%04llu", negative ? "-" : "", magnitude / 10000,
                 magnitude % 10000);

@@ -36,8 +36,7 @@ TEST(Guid, MalformedTextsAreRefusedWithClassString) {
   };
   for (const char16_t* text : bad) {
     CLSID clsid = kClass1;
-    EXPECT_EQ(CLSIDFromString(text, &clsid), CO_E_CLASSSTRING)
-        << sx::com::u16_to_utf8(text);
+    EXPECT_EQ(CLSIDFromString(text, &clsid), CO_E_CLASSSTRING) << sx::com::u16_to_utf8(text);
     EXPECT_EQ(clsid, GUID_NULL);
   }
   CLSID clsid{};

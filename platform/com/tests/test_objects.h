@@ -31,8 +31,8 @@ class ValueObject : public ComObject<IDispatch> {
     ids[0] = DISPID_UNKNOWN;
     return DISP_E_UNKNOWNNAME;
   }
-  STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
-                      EXCEPINFO*, UINT*) override {
+  STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                      UINT*) override {
     SX_COM_CHECK_THREAD();
     ++calls;
     if (member != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;

@@ -32,14 +32,14 @@ SYSTEMTIME from_date(double date) {
   return t;
 }
 
-#define EXPECT_TIME(t, y, mo, d, h, mi, s)                                                    \
-  do {                                                                                        \
-    EXPECT_EQ((t).wYear, y);                                                                  \
-    EXPECT_EQ((t).wMonth, mo);                                                                \
-    EXPECT_EQ((t).wDay, d);                                                                   \
-    EXPECT_EQ((t).wHour, h);                                                                  \
-    EXPECT_EQ((t).wMinute, mi);                                                               \
-    EXPECT_EQ((t).wSecond, s);                                                                \
+#define EXPECT_TIME(t, y, mo, d, h, mi, s) \
+  do {                                     \
+    EXPECT_EQ((t).wYear, y);               \
+    EXPECT_EQ((t).wMonth, mo);             \
+    EXPECT_EQ((t).wDay, d);                \
+    EXPECT_EQ((t).wHour, h);               \
+    EXPECT_EQ((t).wMinute, mi);            \
+    EXPECT_EQ((t).wSecond, s);             \
   } while (0)
 
 TEST(AutomationDate, KnownDaysEncode) {

@@ -1,6 +1,6 @@
 // BSTR, the automation string: UTF-16 text preceded by its length in bytes (a 32-bit prefix just
-// before the characters) and followed by a NUL character. A BSTR may hold NULs inside; its length is
-// the prefix, not the first NUL. A null BSTR counts as the empty string everywhere.
+// before the characters) and followed by a NUL character. A BSTR may hold NULs inside; its length
+// is the prefix, not the first NUL. A null BSTR counts as the empty string everywhere.
 //
 // The Sys* functions are thread-safe; a BSTR belongs to whoever allocated it until freed.
 #pragma once
@@ -35,9 +35,9 @@ UINT SysStringByteLen(BSTR bstr);
 namespace sx::com {
 
 // Conversions between BSTR and narrow text. The ANSI forms use the system code page (CP_ACP); the
-// UTF-8 forms replace unpaired surrogates and malformed bytes by U+FFFD. Every character of the BSTR
-// counts, NULs included. The returned BSTR belongs to the caller (free it with SysFreeString); it is
-// null only when memory runs out.
+// UTF-8 forms replace unpaired surrogates and malformed bytes by U+FFFD. Every character of the
+// BSTR counts, NULs included. The returned BSTR belongs to the caller (free it with SysFreeString);
+// it is null only when memory runs out.
 std::string bstr_to_ansi(BSTR text);
 BSTR ansi_to_bstr(std::string_view text);
 std::string bstr_to_utf8(BSTR text);

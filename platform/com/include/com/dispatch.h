@@ -52,16 +52,16 @@ struct IDispatch : IUnknown {
   static constexpr IID kIid = sx::com::guid("{00020400-0000-0000-C000-000000000046}");
   using Base = IUnknown;
 
-  STDMETHOD(GetTypeInfoCount)(UINT* count) = 0;                                   // slot 3
-  STDMETHOD(GetTypeInfo)(UINT index, LCID lcid, ITypeInfo** info) = 0;            // slot 4
+  STDMETHOD(GetTypeInfoCount)(UINT* count) = 0;                         // slot 3
+  STDMETHOD(GetTypeInfo)(UINT index, LCID lcid, ITypeInfo** info) = 0;  // slot 4
   // Slot 5: maps names (the first is the member, the rest its named arguments) to DISPIDs.
   // DISP_E_UNKNOWNNAME when one is unknown (its DISPID is DISPID_UNKNOWN).
-  STDMETHOD(GetIDsOfNames)(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
-                           DISPID* ids) = 0;
+  STDMETHOD(GetIDsOfNames)(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) = 0;
   // Slot 6: calls a member. DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH (with
   // the argument's position in *arg_error), DISP_E_EXCEPTION (details in *excep_info).
-  STDMETHOD(Invoke)(DISPID member, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
-                    VARIANT* result, EXCEPINFO* excep_info, UINT* arg_error) = 0;
+  STDMETHOD(Invoke)
+  (DISPID member, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+   EXCEPINFO* excep_info, UINT* arg_error) = 0;
 
  protected:
   ~IDispatch() = default;

@@ -4,7 +4,8 @@
 //   class Item : public sx::com::DispatchObject<IDispatch> {
 //    public:
 //     Item() {
-//       table_.add(u"Subject", [this](WORD flags, const DispatchArgs& args, VARIANT* result) {...});
+//       table_.add(u"Subject", [this](WORD flags, const DispatchArgs& args, VARIANT* result)
+//       {...});
 //     }
 //     const DispatchTable& dispatch_table() const override { return table_; }
 //   };

@@ -48,7 +48,8 @@ inline constexpr IID IID_ICreateErrorInfo = ICreateErrorInfo::kIid;
 inline constexpr IID IID_ISupportErrorInfo = ISupportErrorInfo::kIid;
 
 extern "C" {
-// Replaces this thread's error information by `info` (AddRef'd; null clears it). `reserved` must be 0.
+// Replaces this thread's error information by `info` (AddRef'd; null clears it). `reserved` must be
+// 0.
 HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info);
 // Takes this thread's error information: S_OK and the object (the slot is emptied), or S_FALSE and
 // null when there is none. E_INVALIDARG for a null `info`.
@@ -61,8 +62,7 @@ namespace sx::com {
 
 // Builds error information with `source` and `description` (system code page text) and sets it on
 // this thread. Never throws; does nothing when memory runs out.
-void set_error_info(std::string_view source, std::string_view description,
-                    REFGUID iid = GUID_NULL);
+void set_error_info(std::string_view source, std::string_view description, REFGUID iid = GUID_NULL);
 
 // set_error_info, then returns `hr`, for `return report_error(E_FAIL, "X", "why");` in a method.
 HRESULT report_error(HRESULT hr, std::string_view source, std::string_view description,

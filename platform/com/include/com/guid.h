@@ -4,8 +4,8 @@
 // All functions are pure and thread-safe.
 #pragma once
 
-#include <initializer_list>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -72,7 +72,8 @@ constexpr std::optional<GUID> parse_guid(std::basic_string_view<Char> text) {
     std::uint64_t value = 0;
     for (int i = 0; i < count; ++i) {
       const Char c = text[pos + i];
-      const int d = static_cast<std::uint32_t>(c) < 128 ? detail::hex_digit(static_cast<char>(c)) : -1;
+      const int d =
+          static_cast<std::uint32_t>(c) < 128 ? detail::hex_digit(static_cast<char>(c)) : -1;
       if (d < 0) return false;
       value = value * 16 + static_cast<std::uint64_t>(d);
     }

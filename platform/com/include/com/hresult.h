@@ -1,7 +1,8 @@
 // HRESULT, the result type of every COM call, and the codes the system meets.
 //
-// An HRESULT is a signed 32-bit value: negative means failure. Codes are spelt as in the Windows SDK
-// and have the same values, so texts that show them ("Code = %08lx") read the same as on Windows.
+// An HRESULT is a signed 32-bit value: negative means failure. Codes are spelt as in the Windows
+// SDK and have the same values, so texts that show them ("Code = %08lx") read the same as on
+// Windows.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +32,8 @@ using SCODE = std::int32_t;
 #define HRESULT_CODE(hr) (static_cast<HRESULT>(hr) & 0xFFFF)
 #define HRESULT_FACILITY(hr) ((static_cast<HRESULT>(hr) >> 16) & 0x1FFF)
 #define HRESULT_SEVERITY(hr) ((static_cast<std::uint32_t>(hr) >> 31) & 0x1)
-#define MAKE_HRESULT(sev, fac, code)                                                    \
-  static_cast<HRESULT>((static_cast<std::uint32_t>(sev) << 31) |                        \
+#define MAKE_HRESULT(sev, fac, code)                             \
+  static_cast<HRESULT>((static_cast<std::uint32_t>(sev) << 31) | \
                        (static_cast<std::uint32_t>(fac) << 16) | static_cast<std::uint32_t>(code))
 #define MAKE_SCODE(sev, fac, code) MAKE_HRESULT(sev, fac, code)
 

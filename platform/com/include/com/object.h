@@ -17,8 +17,8 @@
 #include <atomic>
 #include <functional>
 #include <new>
-#include <tuple>
 #include <thread>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -29,10 +29,10 @@
 #define STDMETHODIMP_(type) type STDMETHODCALLTYPE
 
 // First statement of a method of an apartment-threaded object.
-#define SX_COM_CHECK_THREAD()                                          \
-  do {                                                                 \
+#define SX_COM_CHECK_THREAD()                                                      \
+  do {                                                                             \
     if (const HRESULT sx_thread_hr_ = this->check_thread(); FAILED(sx_thread_hr_)) \
-      return sx_thread_hr_;                                            \
+      return sx_thread_hr_;                                                        \
   } while (0)
 
 namespace sx::com {

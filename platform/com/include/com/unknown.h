@@ -1,12 +1,13 @@
-// IUnknown and IClassFactory: the root of every COM interface and the interface that creates objects.
+// IUnknown and IClassFactory: the root of every COM interface and the interface that creates
+// objects.
 //
 // Interfaces are abstract C++ classes whose virtual functions are declared in slot order, so a call
-// "by slot" through the vtable reaches the same method as on Windows. Each interface carries its IID
-// as `kIid`; the runtime's IID_* constants name the same values.
+// "by slot" through the vtable reaches the same method as on Windows. Each interface carries its
+// IID as `kIid`; the runtime's IID_* constants name the same values.
 #pragma once
 
-#include "com/guid.h"
 #include <type_traits>
+#include "com/guid.h"
 
 #include "com/hresult.h"
 
@@ -43,5 +44,6 @@ inline constexpr IID IID_IUnknown = IUnknown::kIid;
 inline constexpr IID IID_IClassFactory = IClassFactory::kIid;
 
 // IID_PPV_ARGS-like helper: the IID of *pp's interface and pp as void**.
-#define IID_PPV_ARGS(pp) \
-  std::remove_pointer_t<std::remove_reference_t<decltype(*(pp))>>::kIid, reinterpret_cast<void**>(pp)
+#define IID_PPV_ARGS(pp)                                                 \
+  std::remove_pointer_t<std::remove_reference_t<decltype(*(pp))>>::kIid, \
+      reinterpret_cast<void**>(pp)

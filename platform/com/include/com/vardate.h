@@ -23,7 +23,7 @@ INT VariantTimeToSystemTime(DOUBLE date, LPSYSTEMTIME time);
 
 namespace sx::com {
 
-inline constexpr double kMinDate = -657434.0;         // 1 January 100
+inline constexpr double kMinDate = -657434.0;           // 1 January 100
 inline constexpr double kMaxDateExclusive = 2958466.0;  // 1 January 10000
 
 // A calendar time at minute resolution, as the handheld keeps it.

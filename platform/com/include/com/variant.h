@@ -2,9 +2,9 @@
 // and the runtime functions that copy, clear and convert it.
 //
 // Supported types: VT_EMPTY, VT_NULL, VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_I8, VT_UI8,
-// VT_INT, VT_UINT, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_DISPATCH, VT_UNKNOWN, VT_ERROR, VT_BOOL,
-// each also as VT_BYREF, plus VT_BYREF|VT_VARIANT. Arrays, records and decimals are not supported
-// and give DISP_E_BADVARTYPE.
+// VT_INT, VT_UINT, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_DISPATCH, VT_UNKNOWN, VT_ERROR,
+// VT_BOOL, each also as VT_BYREF, plus VT_BYREF|VT_VARIANT. Arrays, records and decimals are not
+// supported and give DISP_E_BADVARTYPE.
 //
 // Conversions follow the Windows rules for the US English locale (we have no other): see
 // VariantChangeTypeEx. The functions are thread-safe for distinct VARIANTs.
