@@ -76,18 +76,20 @@ HRESULT inproc_class_object(std::string path, REFCLSID clsid, REFIID iid, void**
   std::string folded = path;
   std::transform(folded.begin(), folded.end(), folded.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  ModuleCache& cache = module_cache();
   HMODULE module = nullptr;
   {
-    ModuleCache& cache = module_cache();
     std::lock_guard lock(cache.mutex);
     auto it = cache.modules.find(folded);
-    if (it != cache.modules.end()) {
-      module = it->second;
-    } else {
-      module = LoadLibraryA(path.c_str());
-      if (module == nullptr) return CO_E_DLLNOTFOUND;
-      cache.modules.emplace(folded, module);
-    }
+    if (it != cache.modules.end()) module = it->second;
+  }
+  if (module == nullptr) {
+    // Loaded without the lock: a server's start-up code may create objects itself. Two threads
+    // loading at once get the same module; the cache keeps one of its references.
+    module = LoadLibraryA(path.c_str());
+    if (module == nullptr) return CO_E_DLLNOTFOUND;
+    std::lock_guard lock(cache.mutex);
+    cache.modules.emplace(folded, module);
   }
   // Through void*: GetProcAddress's generic function type says nothing of the real one.
   auto get_class_object = reinterpret_cast<DllGetClassObjectFn>(

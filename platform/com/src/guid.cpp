@@ -59,10 +59,14 @@ HRESULT IIDFromString(LPCOLESTR text, IID* iid) {
 
 int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int capacity) {
   if (buffer == nullptr || capacity < 39) return 0;
-  const std::u16string text = sx::com::format_guid_utf16(guid);
-  std::memcpy(buffer, text.data(), text.size() * sizeof(OLECHAR));
-  buffer[38] = 0;
-  return 39;
+  try {
+    const std::u16string text = sx::com::format_guid_utf16(guid);
+    std::memcpy(buffer, text.data(), text.size() * sizeof(OLECHAR));
+    buffer[38] = 0;
+    return 39;
+  } catch (...) {
+    return 0;
+  }
 }
 
 }  // extern "C"
