@@ -143,6 +143,28 @@ TEST(Apartment, ObjectBelongsToTheThreadThatCreatedIt) {
   EXPECT_EQ(count, 0xdeadbeefu);
 }
 
+TEST(Apartment, ObjectOfTheMultithreadedApartmentServesEveryThreadInIt) {
+  ComPtr<Square> square;
+  std::thread([&] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    square = sx::com::make_object<Square>();
+    CoUninitialize();
+  }).join();
+  HRESULT from_mta = E_FAIL;
+  HRESULT from_sta = S_OK;
+  std::thread([&] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    LONG area = 0;
+    from_mta = square->Area(&area);
+    CoUninitialize();
+    CoInitialize(nullptr);
+    from_sta = square->Area(&area);
+    CoUninitialize();
+  }).join();
+  EXPECT_EQ(from_mta, S_OK);
+  EXPECT_EQ(from_sta, RPC_E_WRONG_THREAD);
+}
+
 TEST(ClassFactory, CreatesObjectsAndRefusesAggregation) {
   ComPtr<IClassFactory> factory = sx::com::make_class_factory<Square>();
   ComPtr<IShape> shape;

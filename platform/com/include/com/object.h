@@ -9,9 +9,11 @@
 //
 // ComObject gives the reference count (atomic; the object deletes itself at 0) and QueryInterface
 // for every listed interface and the interfaces it derives from (each interface names its parent as
-// `Base`), IUnknown answering with the first interface. The object records the thread that created
-// it: an apartment-threaded object's methods start with SX_COM_CHECK_THREAD(), which returns
-// RPC_E_WRONG_THREAD on any other thread. QueryInterface, AddRef and Release work from any thread.
+// `Base`), IUnknown answering with the first interface. The object records the apartment that
+// created it: an apartment-threaded object's methods start with SX_COM_CHECK_THREAD(), which returns
+// RPC_E_WRONG_THREAD on a thread outside it (a single-threaded apartment is its one thread; the
+// multithreaded apartment is every thread in it). QueryInterface, AddRef and Release work from any
+// thread.
 #pragma once
 
 #include <atomic>
@@ -23,6 +25,7 @@
 #include <utility>
 
 #include "com/ptr.h"
+#include "com/runtime.h"
 #include "com/unknown.h"
 
 #define STDMETHODIMP HRESULT STDMETHODCALLTYPE
@@ -48,7 +51,9 @@ class ComObject : public Interfaces... {
 
  public:
   explicit ComObject(Threading threading = Threading::kApartment)
-      : threading_(threading), owner_(std::this_thread::get_id()) {}
+      : threading_(threading),
+        owner_(std::this_thread::get_id()),
+        owner_multithreaded_(current_apartment() == ApartmentKind::kMultiThreaded) {}
   virtual ~ComObject() = default;
   ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
@@ -70,11 +75,12 @@ class ComObject : public Interfaces... {
     return left;
   }
 
-  // S_OK on the creating thread or for a free-threaded object, else RPC_E_WRONG_THREAD.
+  // S_OK in the object's apartment (the creating thread; any multithreaded-apartment thread when
+  // it was created in that apartment) or for a free-threaded object, else RPC_E_WRONG_THREAD.
   HRESULT check_thread() const {
-    return threading_ == Threading::kApartment && std::this_thread::get_id() != owner_
-               ? RPC_E_WRONG_THREAD
-               : S_OK;
+    if (threading_ == Threading::kFree || std::this_thread::get_id() == owner_) return S_OK;
+    if (owner_multithreaded_ && current_apartment() == ApartmentKind::kMultiThreaded) return S_OK;
+    return RPC_E_WRONG_THREAD;
   }
   // The object's identity (its IUnknown as QueryInterface gives it out), not AddRef'd.
   IUnknown* identity() { return static_cast<First*>(this); }
@@ -99,6 +105,7 @@ class ComObject : public Interfaces... {
   std::atomic<ULONG> refs_{0};
   const Threading threading_;
   const std::thread::id owner_;
+  const bool owner_multithreaded_;
 };
 
 // A new object of class T (derived from ComObject) held by a ComPtr: its count is 1. Throws
