@@ -78,9 +78,11 @@ class ComObject : public Interfaces... {
   // S_OK in the object's apartment (the creating thread; any multithreaded-apartment thread when
   // it was created in that apartment) or for a free-threaded object, else RPC_E_WRONG_THREAD.
   HRESULT check_thread() const {
-    if (threading_ == Threading::kFree || std::this_thread::get_id() == owner_) return S_OK;
-    if (owner_multithreaded_ && current_apartment() == ApartmentKind::kMultiThreaded) return S_OK;
-    return RPC_E_WRONG_THREAD;
+    if (threading_ == Threading::kFree) return S_OK;
+    const bool inside = owner_multithreaded_
+                            ? current_apartment() == ApartmentKind::kMultiThreaded
+                            : std::this_thread::get_id() == owner_;
+    return inside ? S_OK : RPC_E_WRONG_THREAD;
   }
   // The object's identity (its IUnknown as QueryInterface gives it out), not AddRef'd.
   IUnknown* identity() { return static_cast<First*>(this); }
