@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -31,7 +32,8 @@ struct ClockState {
   // One entry per participant asleep in wait_until since the last notification (INT64_MAX when it
   // has no deadline). Guarded by mutex.
   std::multiset<std::int64_t> blocked_deadlines;
-  std::uint64_t notifications = 0;  // guarded by mutex; bumped whenever blocked_deadlines is emptied
+  // Bumped (under mutex) by every notification; read without the mutex while spinning.
+  std::atomic<std::uint64_t> notifications{0};
 };
 
 ClockState& state() {
@@ -51,6 +53,41 @@ void notify_locked() {
   s.blocked_deadlines.clear();
   ++s.notifications;
   s.changed.notify_all();
+}
+
+// How long a waiter watches for a notification before it sleeps. A worker that answers a command often
+// does so within microseconds; a sleep and a wake-up cost tens of microseconds.
+constexpr auto kSpin = std::chrono::microseconds(20);
+
+void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+// Releases the lock for a short while and watches for a notification. Returns true when one came
+// (the caller re-evaluates its condition); false when none did, and then sleeping is safe: the lock
+// is held again and nothing was notified since `seen`.
+bool spin_for_notification(std::unique_lock<std::mutex>& guard) {
+  static const bool several_cpus = std::thread::hardware_concurrency() > 1;
+  if (!several_cpus) return false;
+  ClockState& s = state();
+  const std::uint64_t seen = s.notifications.load(std::memory_order_relaxed);
+  guard.unlock();
+  const auto until = SteadyClock::now() + kSpin;
+  for (unsigned i = 1;; ++i) {
+    if (s.notifications.load(std::memory_order_acquire) != seen) break;
+    if (i % 64 == 0) {
+      if (SteadyClock::now() >= until) break;
+      // On a busy machine the thread we wait for may be queued behind us on this CPU.
+      std::this_thread::yield();
+    }
+    cpu_relax();
+  }
+  guard.lock();
+  return s.notifications.load(std::memory_order_relaxed) != seen;
 }
 
 // Registration of the current thread as a participant; undone when the thread ends.
@@ -141,6 +178,7 @@ bool wait_until(std::unique_lock<std::mutex>& guard, const std::function<bool()>
     if (ready()) return true;
     const std::int64_t now = sx::clock::now_ms();
     if (deadline_ms != kNoDeadline && now >= deadline_ms) return false;
+    if (spin_for_notification(guard)) continue;
 
     if (s.virtual_mode.load()) {
       s.blocked_deadlines.insert(deadline_ms == kNoDeadline ? INT64_MAX : deadline_ms);
@@ -154,10 +192,10 @@ bool wait_until(std::unique_lock<std::mutex>& guard, const std::function<bool()>
           continue;
         }
       }
-      const std::uint64_t seen = s.notifications;
+      const std::uint64_t seen = s.notifications.load(std::memory_order_relaxed);
       s.changed.wait(guard);
       // A wake-up without a notification (spurious) leaves this waiter's entry behind: take it out.
-      if (s.notifications == seen) {
+      if (s.notifications.load(std::memory_order_relaxed) == seen) {
         auto mine = s.blocked_deadlines.find(deadline_ms == kNoDeadline ? INT64_MAX : deadline_ms);
         if (mine != s.blocked_deadlines.end()) s.blocked_deadlines.erase(mine);
       }
