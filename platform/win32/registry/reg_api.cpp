@@ -29,8 +29,8 @@ struct OpenKey {
   REGSAM access;
 };
 
-// Guarded by the store's mutex.
-std::unordered_map<std::uintptr_t, OpenKey> g_handles;
+// Guarded by the store's mutex. Never destroyed, so a static destructor may still close a key.
+std::unordered_map<std::uintptr_t, OpenKey>& g_handles = *new std::unordered_map<std::uintptr_t, OpenKey>;
 std::uintptr_t g_next_handle = 0x100;
 const std::vector<std::string> kNoPath;
 
