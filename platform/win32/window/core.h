@@ -81,6 +81,7 @@ struct Window {
   LONG_PTR msg_result = 0;             // DWLP_MSGRESULT
   LONG_PTR dialog_user = 0;            // DWLP_USER
   bool is_message_box = false;
+  HWND disabled_owner = nullptr;       // owner that a modal dialog disabled, enabled again at its end
   UINT message_box_type = 0;
 
   // Controls.
@@ -142,7 +143,7 @@ HWND create_dialog(const DialogTemplate& dialog, HWND owner, DLGPROC proc, LPARA
                    int resource_id);
 ShownWindow snapshot_locked(const Window& dialog);
 // Shows a created modal dialog, runs the host's modal loop, records it, destroys it; EndDialog value.
-INT_PTR run_dialog_box(HWND dialog, HWND owner);
+INT_PTR run_dialog_box(HWND dialog);
 
 // --- Hosts (host.cpp, scripted.cpp, console_host.cpp) ---
 // Runs the modal part of a dialog or message box after WM_INITDIALOG until it has ended.

@@ -139,8 +139,17 @@ HWND create_dialog(const DialogTemplate& dialog, HWND owner, DLGPROC proc, LPARA
     }
   }
   publish(*w);
+  // A modal dialog disables its owner before WM_INITDIALOG, as DialogBox does.
+  if (modal && owner != nullptr && IsWindowEnabled(owner)) {
+    EnableWindow(owner, FALSE);
+    Guard guard = sx::kernel::lock();
+    w->disabled_owner = owner;
+  }
   dispatch(w->hwnd, WM_INITDIALOG, 0, param);
-  if (!find(w->hwnd)) return nullptr;  // destroyed during WM_INITDIALOG
+  if (!find(w->hwnd)) {  // destroyed during WM_INITDIALOG
+    if (w->disabled_owner != nullptr) EnableWindow(w->disabled_owner, TRUE);
+    return nullptr;
+  }
   if (!modal && (dialog.style & WS_VISIBLE)) ShowWindow(w->hwnd, SW_SHOW);
   if (dialog.style & DS_SETFOREGROUND) SetForegroundWindow(w->hwnd);
   return w->hwnd;
@@ -245,11 +254,9 @@ HWND create_from_resource(HINSTANCE module, LPCSTR name, HWND owner, DLGPROC pro
 namespace sx::window::detail {
 
 // Shared by DialogBoxParamA and MessageBoxA: shows, runs the host's modal loop, records, destroys.
-INT_PTR run_dialog_box(HWND hwnd, HWND owner) {
+INT_PTR run_dialog_box(HWND hwnd) {
   auto w = find(hwnd);
   if (!w) return -1;
-  const bool owner_was_enabled = owner != nullptr && IsWindowEnabled(owner);
-  if (owner_was_enabled) EnableWindow(owner, FALSE);
   {
     Guard guard = sx::kernel::lock();
     w->visible = true;
@@ -266,7 +273,7 @@ INT_PTR run_dialog_box(HWND hwnd, HWND owner) {
       record(std::move(shown));
     }
   }
-  if (owner_was_enabled) EnableWindow(owner, TRUE);
+  if (w->disabled_owner != nullptr) EnableWindow(w->disabled_owner, TRUE);
   DestroyWindow(hwnd);
   return result;
 }
@@ -279,7 +286,7 @@ INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR name, HWND owner, DLGPROC pr
   return guarded<INT_PTR>("DialogBoxParamA", -1, [&]() -> INT_PTR {
     HWND hwnd = create_from_resource(hInstance, name, owner, proc, param, true);
     if (hwnd == nullptr) return -1;
-    return run_dialog_box(hwnd, owner);
+    return run_dialog_box(hwnd);
   });
 }
 

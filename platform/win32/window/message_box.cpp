@@ -132,6 +132,6 @@ extern "C" int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
       }
       PostMessageA(hwnd, WM_COMMAND, MAKELONG(box.answer_without_person, BN_CLICKED), 0);
     }
-    return static_cast<int>(run_dialog_box(hwnd, owner));
+    return static_cast<int>(run_dialog_box(hwnd));
   });
 }
