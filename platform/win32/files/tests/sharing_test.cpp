@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "files_test_util.h"
 #include "sx/testing/temp_machine.h"
 #include "win32/files.h"
@@ -101,6 +105,29 @@ TEST_F(SharingTest, FilesOpenWithShareDeleteCanBeDeletedAndRenamed) {
   EXPECT_TRUE(MoveFileA("C:\\store.pst", "C:\\renamed.pst"));
   EXPECT_TRUE(DeleteFileA("C:\\renamed.pst"));
   CloseHandle(h);
+}
+
+TEST_F(SharingTest, OfThreadsRacingForAnExclusiveOpenExactlyOneWins) {
+  for (int round = 0; round < 20; ++round) {
+    std::atomic<int> ready{0};
+    std::atomic<int> winners{0};
+    std::vector<HANDLE> opened(6, INVALID_HANDLE_VALUE);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < opened.size(); ++i) {
+      threads.emplace_back([&, i] {
+        ready.fetch_add(1);
+        while (ready.load() < static_cast<int>(opened.size())) {
+        }
+        opened[i] = open_file("C:\\store.pst", kReadWrite, 0, OPEN_EXISTING);
+        if (opened[i] != INVALID_HANDLE_VALUE) winners.fetch_add(1);
+      });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(winners.load(), 1) << round;
+    for (HANDLE h : opened) {
+      if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+  }
 }
 
 // Runs `child` in a forked process and returns its exit status (0 = the child's checks held).
