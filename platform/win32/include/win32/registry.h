@@ -48,9 +48,6 @@
 #define REG_CREATED_NEW_KEY 0x1ul
 #define REG_OPENED_EXISTING_KEY 0x2ul
 
-// Defined with the file functions; the registry only passes it through (and ignores it).
-struct _SECURITY_ATTRIBUTES;
-
 extern "C" {
 
 // Opens `sub_key` under `key` with full access. A null or empty `sub_key` returns `key` itself.

@@ -13,13 +13,6 @@
 #include "win32/errors.h"
 #include "win32/types.h"
 
-struct SECURITY_ATTRIBUTES {
-  DWORD nLength;
-  LPVOID lpSecurityDescriptor;
-  BOOL bInheritHandle;
-};
-using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
-
 using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID);
 
 // Results of the wait functions.
