@@ -1,5 +1,7 @@
 # Helpers every folder uses to declare its libraries, programs and tests.
 
+include(SxVersion)
+
 # Compiler warnings for every target of the project.
 function(sx_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)

@@ -53,12 +53,17 @@ bool wait_until(std::unique_lock<std::mutex>& guard, const std::function<bool()>
 // Wakes every waiter so that it re-evaluates its condition. Call with the lock held.
 void notify_all();
 
-// Thread participation in virtual time (see above). register_thread(id) may be called by a creator
-// on behalf of a thread it is about to start; the started thread calls thread_started(id) and
-// thread_exiting() around its body.
+// Thread participation in virtual time (see above). A creator calls reserve_participant() before it
+// starts a thread, so that the clock cannot run ahead of a thread that has not started yet; the
+// started thread calls thread_started(token) first and thread_exiting() last. When the thread cannot
+// be started after all, the creator calls cancel_participant(token) instead.
+//
+// While a participant is blocked anywhere but in wait_until (std::thread::join, a plain std::mutex,
+// reading a pipe) it counts as running, and virtual time stands still until it comes back.
 using ThreadToken = std::uint64_t;
 ThreadToken reserve_participant();
 void thread_started(ThreadToken token);
 void thread_exiting();
+void cancel_participant(ThreadToken token);
 
 }  // namespace sx::kernel

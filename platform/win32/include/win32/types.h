@@ -78,6 +78,15 @@ struct FILETIME {
 };
 using LPFILETIME = FILETIME*;
 
+// Security attributes are accepted and ignored everywhere: the simulated machine has no security.
+struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+using SECURITY_ATTRIBUTES = _SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = _SECURITY_ATTRIBUTES*;
+
 struct SYSTEMTIME {
   WORD wYear;
   WORD wMonth;

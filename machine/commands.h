@@ -1,0 +1,24 @@
+// Subcommands of the machine tool. Each gets its own arguments (after the subcommand's name, with
+// --machine already taken out and applied), prints what it did, and returns the process exit code:
+// 0 on success, 1 on failure. They may throw; main() reports what they throw.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sx::machine_tool {
+
+using Args = std::vector<std::string>;
+
+// True for --help, -h and /? (the Windows way).
+bool is_help(const std::string& arg);
+
+// sxmachine create [DIR]
+int run_create(const Args& args);
+extern const char* const kCreateHelp;
+
+// sxmachine reg query|add|delete ... (reg.exe syntax and output)
+int run_reg(const Args& args);
+extern const char* const kRegHelp;
+
+}  // namespace sx::machine_tool

@@ -1,0 +1,143 @@
+// Dialog templates declared in code, and the window host that answers dialogs and message boxes.
+//
+// A module registers its dialog templates once (usually at load time); DialogBoxParamA and
+// CreateDialogParamA find them by (module, id). The window host decides what happens while a dialog
+// or message box is shown:
+// - kScripted (tests): a test queues the user's actions per dialog and the answers of message boxes,
+//   and afterwards reads what was shown (shown()).
+// - kConsole (a person in a terminal): dialogs are drawn as text on stdout and answered with keys.
+// - kNone (nobody answers): timers run out; a modal dialog that still needs an answer is closed
+//   (WM_CLOSE, then IDCANCEL); a message box takes its default answer and its text goes to stderr.
+// The host is chosen by set_host(), else by SX_WINDOW_HOST=scripted|console|none, else console when
+// stdin and stdout are terminals and none otherwise. All functions here are thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "win32/winuser.h"
+
+namespace sx::window {
+
+enum class ControlKind {
+  kStatic,
+  kEdit,
+  kButton,
+  kDefaultButton,
+  kCheckBox,
+  kRadioButton,
+  kGroupBox,
+  kListBox,
+  kComboBox,
+  kProgressBar,
+};
+
+// One control of a dialog template. Position and size are in dialog units. `style` takes the Win32
+// control flags (ES_MULTILINE, ES_READONLY, WS_DISABLED, WS_GROUP, LBS_SORT...); the kind alone
+// already implies the button style (check boxes and radio buttons are the automatic kind).
+struct ControlTemplate {
+  int id = IDC_STATIC;
+  ControlKind kind = ControlKind::kStatic;
+  std::string text;  // ANSI (the machine's code page)
+  int x = 0, y = 0, cx = 0, cy = 0;
+  DWORD style = 0;
+};
+
+struct DialogTemplate {
+  int id = 0;               // found by MAKEINTRESOURCEA(id)
+  std::string name;         // or, when not empty, by this string name
+  std::string title;
+  int cx = 0, cy = 0;       // dialog units
+  DWORD style = 0;          // DS_MODALFRAME, DS_CENTER, WS_CAPTION...
+  std::string class_name;   // empty for the dialog class "#32770"
+  std::vector<ControlTemplate> controls;
+};
+
+// Adds a template for `module` (null for the program itself), replacing one with the same id/name.
+void register_dialog(HINSTANCE module, const DialogTemplate& dialog);
+// Forgets every template of `module` (when a module is unloaded).
+void unregister_dialogs(HINSTANCE module);
+// The template registered for (module, name), name being MAKEINTRESOURCEA(id) or a string.
+std::optional<DialogTemplate> find_dialog(HINSTANCE module, LPCSTR name);
+
+enum class Host { kScripted, kConsole, kNone };
+inline constexpr const char* kHostEnvironmentVariable = "SX_WINDOW_HOST";
+
+void set_host(Host host);
+Host host();  // the host in effect (set_host, else the environment, else the default)
+
+// --- Scripted host ---------------------------------------------------------------------------------
+
+// One thing the user does in a dialog; delivered as the real messages after WM_INITDIALOG.
+struct UserAction {
+  enum class Kind { kClick, kType, kCheck, kSelect, kWait, kClose };
+  Kind kind = Kind::kWait;
+  int control = 0;
+  std::string text;          // kType
+  int value = 0;             // kCheck: BST_*; kSelect: item index
+  std::int64_t wait_ms = -1; // kWait: how long; -1 = until the dialog ends or no timer is left
+};
+UserAction click(int control);                      // BM_CLICK (BN_CLICKED to the dialog)
+UserAction type(int control, std::string text);     // replaces the edit's text, then EN_CHANGE
+UserAction check(int control, bool checked = true); // a click when the state differs
+UserAction select(int control, int index);          // LB_/CB_SETCURSEL, then LBN_/CBN_SELCHANGE
+UserAction wait(std::int64_t ms = -1);              // let timers run
+UserAction close();                                 // WM_CLOSE
+
+// Which dialog a script is for: by title (exact), by template id, or the next dialog of any kind.
+struct DialogMatch {
+  std::optional<std::string> title;
+  std::optional<int> resource_id;
+  static DialogMatch by_title(std::string title) { return {std::move(title), std::nullopt}; }
+  static DialogMatch by_id(int id) { return {std::nullopt, id}; }
+  static DialogMatch any() { return {}; }
+};
+
+// Queues the actions for the next shown dialog that matches (each script is used once, in order).
+// A modal dialog whose actions are used up behaves as under the none host.
+void expect_dialog(const DialogMatch& match, std::vector<UserAction> actions);
+// Queues the answer (IDOK, IDYES...) of the next message box whose text contains `text_part`.
+// A message box without an answer takes the none host's default.
+void expect_message_box(int answer, std::string text_part = {});
+
+struct ControlState {
+  int id = 0;
+  ControlKind kind = ControlKind::kStatic;
+  std::string text;
+  UINT check = BST_UNCHECKED;
+  std::vector<std::string> items;  // list and combo boxes
+  int selection = -1;
+  int progress_pos = 0, progress_min = 0, progress_max = 100;
+};
+
+// What a dialog or message box showed when it closed (dialogs: before WM_DESTROY).
+struct ShownWindow {
+  enum class Kind { kModalDialog, kModelessDialog, kMessageBox };
+  Kind kind = Kind::kModalDialog;
+  int resource_id = 0;            // dialogs
+  std::string title;              // caption of a message box
+  std::vector<ControlState> controls;
+  INT_PTR result = 0;             // EndDialog value / message box answer
+  int clicked = 0;                // id of the last button clicked, 0 when none
+  bool ended_by_host = false;     // closed by the host because nobody answered
+  std::string text;               // message box text
+  UINT type = 0;                  // message box type
+  const ControlState* control(int id) const;
+};
+
+// Everything shown under the scripted host since the last clear_script(), oldest first.
+std::vector<ShownWindow> shown();
+// Drops queued scripts and records.
+void clear_script();
+// Scripts not used yet (a test can check that every expected dialog came up).
+std::size_t unused_scripts();
+
+// --- Console host helpers --------------------------------------------------------------------------
+
+// ANSI escape sequences for a 24-bit background colour and for going back to normal.
+std::string console_background(int r, int g, int b);
+inline constexpr const char* kConsoleReset = "\x1b[0m";
+
+}  // namespace sx::window

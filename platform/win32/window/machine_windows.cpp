@@ -1,0 +1,284 @@
+// The machine-wide list of top-level windows, so that FindWindowA sees other processes' windows,
+// and a per-process mailbox through which they can be posted simple messages.
+//
+// Layout under the machine root (plain text, one small file per entry):
+//   windows/<hwnd as 16 hex digits>.win   "pid <n>\nclass <name>\ntitle <escaped>\n"
+//   windows/mail-<pid>/<unique>.msg        "<hwnd hex> <msg> <wParam> <lParam>\n"
+// Window handles carry their process id in the upper 32 bits, so they are unique on the machine.
+// Entries of processes that are gone are ignored and removed. Entries are written through a
+// temporary file and a rename, so a reader never sees half of one.
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <strings.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "core.h"
+#include "sx/clock.h"
+#include "sx/machine.h"
+
+namespace fs = std::filesystem;
+
+namespace sx::window::detail {
+namespace {
+
+constexpr std::uintmax_t kMaxEntryBytes = 4096;
+std::atomic<int> g_published{0};  // top-level windows of this process in the list
+std::atomic<std::uint64_t> g_mail_counter{0};
+
+std::uint64_t handle_value(HWND hwnd) { return reinterpret_cast<std::uintptr_t>(hwnd); }
+std::uint32_t pid_of(HWND hwnd) { return static_cast<std::uint32_t>(handle_value(hwnd) >> 32); }
+
+fs::path windows_dir() { return sx::machine::root() / "windows"; }
+
+std::string hex(std::uint64_t v) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(v));
+  return text;
+}
+
+std::string escape(const std::string& s) {
+  std::string r;
+  for (char c : s) {
+    if (c == '\\') {
+      r += "\\\\";
+    } else if (c == '\n') {
+      r += "\\n";
+    } else if (c == '\r') {
+      r += "\\r";
+    } else {
+      r += c;
+    }
+  }
+  return r;
+}
+
+std::string unescape(const std::string& s) {
+  std::string r;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size()) {
+      const char n = s[++i];
+      r += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+    } else {
+      r += s[i];
+    }
+  }
+  return r;
+}
+
+bool process_alive(std::uint32_t pid) {
+  return pid != 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
+bool write_atomically(const fs::path& file, const std::string& content) {
+  std::error_code ec;
+  fs::create_directories(file.parent_path(), ec);
+  const fs::path temp = file.string() + ".tmp" + std::to_string(::getpid());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << content;
+    if (!out.flush()) return false;
+  }
+  fs::rename(temp, file, ec);
+  if (ec) fs::remove(temp, ec);
+  return !ec;
+}
+
+// Reads a small untrusted file; empty on any problem.
+std::string read_small(const fs::path& file) {
+  std::error_code ec;
+  const auto size = fs::file_size(file, ec);
+  if (ec || size > kMaxEntryBytes) return {};
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct Entry {
+  std::uint32_t pid = 0;
+  std::string class_name;
+  std::string title;
+};
+
+bool parse_entry(const std::string& text, Entry* entry) {
+  std::istringstream in(text);
+  std::string line;
+  bool has_pid = false, has_class = false, has_title = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("pid ", 0) == 0) {
+      char* end = nullptr;
+      const unsigned long v = std::strtoul(line.c_str() + 4, &end, 10);
+      if (end == line.c_str() + 4 || *end != '\0' || v > 0xFFFFFFFFul) return false;
+      entry->pid = static_cast<std::uint32_t>(v);
+      has_pid = true;
+    } else if (line.rfind("class ", 0) == 0) {
+      entry->class_name = unescape(line.substr(6));
+      has_class = true;
+    } else if (line.rfind("title ", 0) == 0 || line == "title") {
+      entry->title = line.size() > 6 ? unescape(line.substr(6)) : std::string();
+      has_title = true;
+    }
+  }
+  return has_pid && has_class && has_title;
+}
+
+bool parse_handle(const std::string& stem, std::uint64_t* value) {
+  if (stem.size() != 16) return false;
+  char* end = nullptr;
+  *value = std::strtoull(stem.c_str(), &end, 16);
+  return *end == '\0';
+}
+
+fs::path mailbox(std::uint32_t pid) { return windows_dir() / ("mail-" + std::to_string(pid)); }
+
+bool crosses_processes(UINT msg) {
+  // Only messages whose parameters are plain numbers can cross; no pointer can.
+  return msg == WM_NULL || msg == WM_CLOSE || msg == WM_COMMAND || msg >= WM_APP;
+}
+
+}  // namespace
+
+HWND make_handle(std::uint64_t counter) {
+  const std::uint64_t pid = static_cast<std::uint32_t>(::getpid());
+  return reinterpret_cast<HWND>(static_cast<std::uintptr_t>((pid << 32) | ((counter * 4) & 0xFFFFFFFFu)));
+}
+
+bool is_own_handle(HWND hwnd) {
+  return hwnd == nullptr || pid_of(hwnd) == static_cast<std::uint32_t>(::getpid());
+}
+
+void publish(Window& window) {
+  std::string content;
+  HWND hwnd = nullptr;
+  {
+    Guard guard = sx::kernel::lock();
+    if (window.child || window.destroyed) return;
+    hwnd = window.hwnd;
+    content = "pid " + std::to_string(::getpid()) + "\nclass " + escape(window.class_name) +
+              "\ntitle " + escape(window.text) + "\n";
+  }
+  std::error_code ec;
+  if (!fs::is_directory(sx::machine::root(), ec)) return;  // no machine: the process alone
+  const fs::path file = windows_dir() / (hex(handle_value(hwnd)) + ".win");
+  if (!write_atomically(file, content)) return;
+  Guard guard = sx::kernel::lock();
+  if (window.destroyed) {
+    guard.unlock();
+    fs::remove(file, ec);
+    return;
+  }
+  if (window.published.empty()) ++g_published;
+  window.published = file;
+}
+
+void withdraw(const fs::path& entry) {
+  std::error_code ec;
+  fs::remove(entry, ec);
+  if (--g_published == 0) fs::remove_all(mailbox(static_cast<std::uint32_t>(::getpid())), ec);
+}
+
+HWND find_foreign(const char* class_name, const char* title) {
+  std::error_code ec;
+  const std::uint32_t me = static_cast<std::uint32_t>(::getpid());
+  std::vector<std::pair<std::uint64_t, Entry>> found;
+  for (fs::directory_iterator it(windows_dir(), ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().extension() != ".win") continue;
+    std::uint64_t value = 0;
+    Entry entry;
+    if (!parse_handle(it->path().stem().string(), &value)) continue;
+    if (!parse_entry(read_small(it->path()), &entry)) continue;
+    if (entry.pid == me || (value >> 32) != entry.pid) continue;
+    if (!process_alive(entry.pid)) {
+      std::error_code ignored;
+      fs::remove(it->path(), ignored);  // left behind by a process that ended without cleaning up
+      continue;
+    }
+    if (class_name != nullptr && ::strcasecmp(entry.class_name.c_str(), class_name) != 0) continue;
+    if (title != nullptr && ::strcasecmp(entry.title.c_str(), title) != 0) continue;
+    found.emplace_back(value, std::move(entry));
+  }
+  if (found.empty()) return nullptr;
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(found.front().first));
+}
+
+bool foreign_window_exists(HWND hwnd) {
+  if (hwnd == nullptr) return false;
+  Entry entry;
+  const fs::path file = windows_dir() / (hex(handle_value(hwnd)) + ".win");
+  return parse_entry(read_small(file), &entry) && entry.pid == pid_of(hwnd) &&
+         process_alive(entry.pid);
+}
+
+bool post_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (!foreign_window_exists(hwnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  if (!crosses_processes(msg)) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  if (msg == WM_COMMAND) lparam = 0;  // a control handle means nothing in the other process
+  const std::uint64_t n = ++g_mail_counter;
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  const fs::path file = mailbox(pid_of(hwnd)) /
+                        (std::to_string(::getpid()) + "-" + std::to_string(stamp) + "-" +
+                         std::to_string(n) + ".msg");
+  const std::string line = hex(handle_value(hwnd)) + " " + std::to_string(msg) + " " +
+                           std::to_string(static_cast<unsigned long long>(wparam)) + " " +
+                           std::to_string(static_cast<long long>(lparam)) + "\n";
+  if (!write_atomically(file, line)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return true;
+}
+
+void deliver_foreign_mail() {
+  if (g_published.load() == 0) return;
+  // Looked at no more often than every 50 ms of real time: PeekMessage loops call here a lot.
+  static std::atomic<std::int64_t> last_look{0};
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  std::int64_t previous = last_look.load();
+  if (now - previous < 50 || !last_look.compare_exchange_strong(previous, now)) return;
+
+  std::error_code ec;
+  const fs::path box = mailbox(static_cast<std::uint32_t>(::getpid()));
+  std::vector<fs::path> letters;
+  for (fs::directory_iterator it(box, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().extension() == ".msg") letters.push_back(it->path());
+  }
+  std::sort(letters.begin(), letters.end());
+  for (const fs::path& letter : letters) {
+    const std::string text = read_small(letter);
+    std::error_code ignored;
+    fs::remove(letter, ignored);
+    std::istringstream in(text);
+    std::string handle;
+    unsigned long long msg = 0, wparam = 0;
+    long long lparam = 0;
+    std::uint64_t value = 0;
+    if (!(in >> handle >> msg >> wparam >> lparam) || !parse_handle(handle, &value) ||
+        !crosses_processes(static_cast<UINT>(msg))) {
+      report("ignored a damaged window message file %s", letter.string().c_str());
+      continue;
+    }
+    HWND hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(value));
+    if (!is_own_handle(hwnd)) continue;
+    post(hwnd, static_cast<UINT>(msg), static_cast<WPARAM>(wparam),
+         static_cast<LPARAM>(msg == WM_COMMAND ? 0 : lparam));
+  }
+}
+
+}  // namespace sx::window::detail
