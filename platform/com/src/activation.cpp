@@ -1,6 +1,5 @@
 // Class lookup through HKEY_CLASSES_ROOT and object creation (in-process and local servers).
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -15,7 +14,9 @@
 #include "com/bstr.h"
 #include "com/ptr.h"
 #include "com/runtime.h"
-#include "win32_imports.h"
+#include "sx/paths.h"
+#include "win32/module.h"
+#include "win32/registry.h"
 
 namespace sx::com {
 namespace {
@@ -57,7 +58,7 @@ bool key_exists(const std::string& path) {
 
 std::string class_key(REFCLSID clsid) { return "CLSID\\" + format_guid(clsid); }
 
-// Loaded in-process servers by lower-case path. They stay loaded for the life of the process, so
+// Loaded in-process servers by host path. They stay loaded for the life of the process, so
 // objects they made never outlive their code.
 struct ModuleCache {
   std::mutex mutex;
@@ -73,14 +74,13 @@ HRESULT inproc_class_object(std::string path, REFCLSID clsid, REFIID iid, void**
     path = path.substr(1, path.size() - 2);
   }
   if (path.empty()) return REGDB_E_CLASSNOTREG;
-  std::string folded = path;
-  std::transform(folded.begin(), folded.end(), folded.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  // Keyed by the file on the host: the same Windows path on another machine root is another file.
+  const std::string host_path = sx::paths::to_host(path).lexically_normal().string();
   ModuleCache& cache = module_cache();
   HMODULE module = nullptr;
   {
     std::lock_guard lock(cache.mutex);
-    auto it = cache.modules.find(folded);
+    auto it = cache.modules.find(host_path);
     if (it != cache.modules.end()) module = it->second;
   }
   if (module == nullptr) {
@@ -89,7 +89,7 @@ HRESULT inproc_class_object(std::string path, REFCLSID clsid, REFIID iid, void**
     module = LoadLibraryA(path.c_str());
     if (module == nullptr) return CO_E_DLLNOTFOUND;
     std::lock_guard lock(cache.mutex);
-    cache.modules.emplace(folded, module);
+    cache.modules.emplace(host_path, module);
   }
   // Through void*: GetProcAddress's generic function type says nothing of the real one.
   auto get_class_object = reinterpret_cast<DllGetClassObjectFn>(
@@ -140,7 +140,6 @@ HRESULT local_class_object(REFCLSID clsid, REFIID iid, void** object) {
 }
 
 HRESULT class_object(REFCLSID clsid, DWORD clsctx, REFIID iid, void** object) {
-  if (!detail::win32_imports_present()) return REGDB_E_READREGDB;
   const std::string key = class_key(clsid);
   if ((clsctx & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)) != 0) {
     if (auto path = read_default_value(key + "\\InprocServer32"); path && !path->empty()) {
@@ -218,7 +217,6 @@ HRESULT CLSIDFromProgID(LPCOLESTR progid, LPCLSID clsid) {
   return guarded([&]() -> HRESULT {
     *clsid = GUID_NULL;
     if (progid[0] == u'{') return CLSIDFromString(progid, clsid);
-    if (!sx::com::detail::win32_imports_present()) return CO_E_CLASSSTRING;
     const auto value =
         sx::com::read_default_value(sx::com::u16_to_ansi(std::u16string(progid)) + "\\CLSID");
     if (!value) return CO_E_CLASSSTRING;
@@ -233,7 +231,6 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progid) {
   if (progid == nullptr) return E_INVALIDARG;
   *progid = nullptr;
   return guarded([&]() -> HRESULT {
-    if (!sx::com::detail::win32_imports_present()) return REGDB_E_CLASSNOTREG;
     const auto value = sx::com::read_default_value(sx::com::class_key(clsid) + "\\ProgID");
     if (!value || value->empty()) return REGDB_E_CLASSNOTREG;
     return task_string(sx::com::ansi_to_u16(*value), progid);

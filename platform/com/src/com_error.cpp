@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "win32_imports.h"
+#include "win32/module.h"
 
 namespace sx::com {
 namespace {
@@ -38,11 +38,9 @@ const char* ComError::what() const noexcept {
 
 std::string error_message(HRESULT hr) {
   char text[1024];
-  DWORD length = 0;
-  if (detail::format_message_present()) {
-    length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                            static_cast<DWORD>(hr), 0, text, sizeof text, nullptr);
-  }
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(hr), 0, text, sizeof text, nullptr);
   if (length > 0 && length < sizeof text) {
     std::string message(text, length);
     if (!message.empty() && message.back() == '\n') message.pop_back();

@@ -1,8 +1,9 @@
 // Conversions between BSTR / UTF-16 and narrow text (UTF-8 and the system code page).
+#include <stdexcept>
 #include <string>
 
-#include "codepage_fallback.h"
 #include "com/bstr.h"
+#include "win32/codepage.h"
 
 namespace sx::com {
 namespace {
@@ -98,9 +99,29 @@ std::string u16_to_utf8(std::u16string_view text) {
   return out;
 }
 
-// The system code page: Windows-1252 until the code page functions of sxwin32 are merged.
-std::u16string ansi_to_u16(std::string_view text) { return detail::cp1252_to_u16(text); }
-std::string u16_to_ansi(std::u16string_view text) { return detail::u16_to_cp1252(text); }
+// The system code page, through the Windows conversions (CP_ACP), which never fail for it.
+std::u16string ansi_to_u16(std::string_view text) {
+  if (text.empty()) return {};
+  if (text.size() > 0x7FFFFFFF) throw std::length_error("text too long");
+  const int length = static_cast<int>(text.size());
+  const int needed = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  std::u16string out(static_cast<std::size_t>(needed > 0 ? needed : 0), u'\0');
+  if (needed > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), length, out.data(), needed);
+  return out;
+}
+
+std::string u16_to_ansi(std::u16string_view text) {
+  if (text.empty()) return {};
+  if (text.size() > 0x7FFFFFFF) throw std::length_error("text too long");
+  const int length = static_cast<int>(text.size());
+  const int needed =
+      WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
+  if (needed > 0) {
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, out.data(), needed, nullptr, nullptr);
+  }
+  return out;
+}
 
 std::u16string bstr_to_u16(BSTR text) {
   return text == nullptr ? std::u16string() : std::u16string(text, SysStringLen(text));

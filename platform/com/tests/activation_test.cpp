@@ -89,6 +89,22 @@ TEST_F(Activation, SecondCreationUsesTheLoadedServer) {
   EXPECT_EQ(objects, 2);
 }
 
+TEST_F(Activation, SameWindowsPathOnAFreshMachineLoadsThatMachinesFile) {
+  ComPtr<ICalculator> here = create();
+  ASSERT_TRUE(here);
+  {
+    // Another machine whose class points to a file that is not there.
+    sx::testing::TempMachine other;
+    ASSERT_EQ(CoInitialize(nullptr), S_FALSE);
+    set_default_value("CLSID\\" + sx::com::format_guid(kCalculatorClsid) + "\\InprocServer32",
+                      kServerWindowsPath);
+    void* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(kCalculatorClsid, nullptr, CLSCTX_ALL, IID_IUnknown, &object),
+              CO_E_DLLNOTFOUND);
+    CoUninitialize();
+  }
+}
+
 TEST_F(Activation, MethodFailureCarriesErrorInfo) {
   ComPtr<ICalculator> calculator = create();
   ASSERT_TRUE(calculator);

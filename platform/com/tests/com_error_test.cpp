@@ -31,6 +31,14 @@ TEST(ComErrorMessage, CodesWithoutSystemTextNameTheirNumber) {
                "Unknown error 0x80880000");
 }
 
+TEST(ComErrorMessage, SystemTextLosesItsTrailingLineBreak) {
+  EXPECT_STREQ(ComError(E_NOINTERFACE).ErrorMessage(), "No such interface supported");
+  EXPECT_STREQ(ComError(RPC_E_WRONG_THREAD).ErrorMessage(),
+               "The application called an interface that was marshalled for a different thread.");
+  EXPECT_EQ(sx::com::error_message(HRESULT_FROM_WIN32(2)),
+            "The system cannot find the file specified.");
+}
+
 TEST(ComErrorInfo, SourceAndDescriptionComeFromTheErrorInformation) {
   ComPtr<IErrorInfo> info = make_info("Outlook", "The operation failed.");
   const ComError error(E_FAIL, info.Get());
