@@ -10,10 +10,10 @@
 // ComObject gives the reference count (atomic; the object deletes itself at 0) and QueryInterface
 // for every listed interface and the interfaces it derives from (each interface names its parent as
 // `Base`), IUnknown answering with the first interface. The object records the apartment that
-// created it: an apartment-threaded object's methods start with SX_COM_CHECK_THREAD(), which returns
-// RPC_E_WRONG_THREAD on a thread outside it (a single-threaded apartment is its one thread; the
-// multithreaded apartment is every thread in it). QueryInterface, AddRef and Release work from any
-// thread.
+// created it: an apartment-threaded object's methods start with SX_COM_CHECK_THREAD(), which
+// returns RPC_E_WRONG_THREAD on a thread outside it (a single-threaded apartment is its one thread;
+// the multithreaded apartment is every thread in it). QueryInterface, AddRef and Release work from
+// any thread.
 #pragma once
 
 #include <atomic>
@@ -79,9 +79,8 @@ class ComObject : public Interfaces... {
   // it was created in that apartment) or for a free-threaded object, else RPC_E_WRONG_THREAD.
   HRESULT check_thread() const {
     if (threading_ == Threading::kFree) return S_OK;
-    const bool inside = owner_multithreaded_
-                            ? current_apartment() == ApartmentKind::kMultiThreaded
-                            : std::this_thread::get_id() == owner_;
+    const bool inside = owner_multithreaded_ ? current_apartment() == ApartmentKind::kMultiThreaded
+                                             : std::this_thread::get_id() == owner_;
     return inside ? S_OK : RPC_E_WRONG_THREAD;
   }
   // The object's identity (its IUnknown as QueryInterface gives it out), not AddRef'd.
