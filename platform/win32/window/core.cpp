@@ -260,11 +260,10 @@ LRESULT send(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     guard.unlock();
     if (is_own_handle(hwnd)) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    } else {
-      // Another process's window: delivered as a posted message (no reply crosses processes).
-      post_foreign(hwnd, msg, wparam, lparam);
+      return 0;
     }
-    return 0;
+    // Another process's window: its process answers from its message loop.
+    return send_foreign(hwnd, msg, wparam, lparam);
   }
   if (w->owner == me) {
     guard.unlock();

@@ -3,7 +3,8 @@
 //
 // Layout under the machine root (plain text, one small file per entry):
 //   windows/<hwnd as 16 hex digits>.win   "pid <n>\nclass <name>\ntitle <escaped>\n"
-//   windows/mail-<pid>/<unique>.msg        "<hwnd hex> <msg> <wParam> <lParam>\n"
+//   windows/mail-<pid>/<unique>.msg        "<hwnd hex> <msg> <wParam> <lParam>[ <reply>]\n"
+//   windows/replies/<reply>.ans            "<result>\n": the answer to a sent message
 // Window handles carry their process id in the upper 32 bits, so they are unique on the machine.
 // Entries of processes that are gone are ignored and removed. Entries are written through a
 // temporary file and a rename, so a reader never sees half of one.
@@ -16,6 +17,7 @@
 #include <sstream>
 #include <strings.h>
 #include <sys/types.h>
+#include <thread>
 #include <unistd.h>
 
 #include "core.h"
@@ -218,7 +220,13 @@ bool foreign_window_exists(HWND hwnd) {
          process_alive(entry.pid);
 }
 
-bool post_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+namespace {
+
+fs::path replies_dir() { return windows_dir() / "replies"; }
+
+// Writes one letter into the mailbox of hwnd's process; `reply` names the answer file wanted ("" for
+// a posted message).
+bool write_letter(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, const std::string& reply) {
   if (!foreign_window_exists(hwnd)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
@@ -233,14 +241,55 @@ bool post_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   const fs::path file = mailbox(pid_of(hwnd)) /
                         (std::to_string(::getpid()) + "-" + std::to_string(stamp) + "-" +
                          std::to_string(n) + ".msg");
-  const std::string line = hex(handle_value(hwnd)) + " " + std::to_string(msg) + " " +
-                           std::to_string(static_cast<unsigned long long>(wparam)) + " " +
-                           std::to_string(static_cast<long long>(lparam)) + "\n";
-  if (!write_atomically(file, line)) {
+  std::string line = hex(handle_value(hwnd)) + " " + std::to_string(msg) + " " +
+                     std::to_string(static_cast<unsigned long long>(wparam)) + " " +
+                     std::to_string(static_cast<long long>(lparam));
+  if (!reply.empty()) line += " " + reply;
+  if (!write_atomically(file, line + "\n")) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
   return true;
+}
+
+bool is_reply_name(const std::string& s) {
+  return !s.empty() && s.size() <= 64 &&
+         s.find_first_not_of("0123456789-") == std::string::npos;
+}
+
+}  // namespace
+
+bool post_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  return write_letter(hwnd, msg, wparam, lparam, {});
+}
+
+LRESULT send_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  const std::string reply =
+      std::to_string(::getpid()) + "-" + std::to_string(++g_mail_counter);
+  std::error_code ec;
+  fs::create_directories(replies_dir(), ec);
+  const fs::path answer = replies_dir() / (reply + ".ans");
+  if (!write_letter(hwnd, msg, wparam, lparam, reply)) return 0;
+  // The other process answers from its message loop; wait in real time (another process cannot
+  // take part in this one's virtual time). Give up when its window goes away.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (int round = 0;; ++round) {
+    if (fs::exists(answer, ec)) {
+      const std::string text = read_small(answer);
+      fs::remove(answer, ec);
+      char* end = nullptr;
+      const long long value = std::strtoll(text.c_str(), &end, 10);
+      if (end != text.c_str()) return static_cast<LRESULT>(value);
+      report("ignored a damaged answer file %s", answer.string().c_str());
+      return 0;
+    }
+    if ((round % 10 == 9 && !foreign_window_exists(hwnd)) ||
+        std::chrono::steady_clock::now() > give_up) {
+      SetLastError(foreign_window_exists(hwnd) ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 void deliver_foreign_mail() {
@@ -265,19 +314,26 @@ void deliver_foreign_mail() {
     std::error_code ignored;
     fs::remove(letter, ignored);
     std::istringstream in(text);
-    std::string handle;
+    std::string handle, reply;
     unsigned long long msg = 0, wparam = 0;
     long long lparam = 0;
     std::uint64_t value = 0;
     if (!(in >> handle >> msg >> wparam >> lparam) || !parse_handle(handle, &value) ||
-        !crosses_processes(static_cast<UINT>(msg))) {
+        !crosses_processes(static_cast<UINT>(msg)) || (in >> reply && !is_reply_name(reply))) {
       report("ignored a damaged window message file %s", letter.string().c_str());
       continue;
     }
     HWND hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(value));
     if (!is_own_handle(hwnd)) continue;
-    post(hwnd, static_cast<UINT>(msg), static_cast<WPARAM>(wparam),
-         static_cast<LPARAM>(msg == WM_COMMAND ? 0 : lparam));
+    const LPARAM l = static_cast<LPARAM>(msg == WM_COMMAND ? 0 : lparam);
+    if (reply.empty()) {
+      post(hwnd, static_cast<UINT>(msg), static_cast<WPARAM>(wparam), l);
+      continue;
+    }
+    // A sent message: answered here, and the answer written where the sender waits for it.
+    const LRESULT result = send(hwnd, static_cast<UINT>(msg), static_cast<WPARAM>(wparam), l);
+    write_atomically(replies_dir() / (reply + ".ans"),
+                     std::to_string(static_cast<long long>(result)) + "\n");
   }
 }
 

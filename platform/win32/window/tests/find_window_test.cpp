@@ -93,5 +93,49 @@ TEST_F(MachineWindowsTest, WindowOfAnotherProcessIsFoundAndClosedByPostedClose) 
   EXPECT_FALSE(IsWindow(found));
 }
 
+TEST_F(MachineWindowsTest, SendMessageToAnotherProcessReturnsItsWindowProcedureAnswer) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(ready[0]);
+    sx::clock::use_real();
+    WNDCLASSA wc{};
+    wc.lpszClassName = "AnswerClass";
+    wc.lpfnWndProc = [](HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) -> LRESULT {
+      if (msg == WM_APP + 5) {
+        if (wparam == 2) PostQuitMessage(0);
+        return 0x1000 + static_cast<LRESULT>(wparam) + lparam;
+      }
+      return DefWindowProcA(hwnd, msg, wparam, lparam);
+    };
+    RegisterClassA(&wc);
+    HWND w = CreateWindowExA(0, "AnswerClass", "Answers", 0, 0, 0, 10, 10, nullptr, nullptr,
+                             nullptr, nullptr);
+    const char byte = w != nullptr ? 1 : 0;
+    if (::write(ready[1], &byte, 1) != 1) ::_exit(10);
+    MSG msg;
+    alarm(20);
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(byte, 1);
+
+  HWND found = FindWindowA("AnswerClass", nullptr);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(SendMessageA(found, WM_APP + 5, 1, 0x20), 0x1021);
+  EXPECT_EQ(SendMessageA(found, WM_APP + 5, 2, 0), 0x1002);
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(SendMessageA(found, WM_APP + 5, 1, 0), 0);  // gone: nobody answers
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
 }  // namespace
 }  // namespace window_test
