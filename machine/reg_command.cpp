@@ -1,6 +1,6 @@
 // sxmachine reg query|add|delete: Windows's reg.exe on the simulated machine's registry.
 //
-// Arguments and output are UTF-8; the registry holds Windows-1252, converted both ways here.
+// Arguments and output are UTF-8; the registry holds the ANSI code page, converted both ways here.
 #include <strings.h>
 
 #include <cctype>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "cp1252.h"
+#include "terminal_text.h"
 #include "win32/registry.h"
 
 namespace sx::machine_tool {
@@ -64,9 +64,9 @@ struct Command {
   std::string op;
   HKEY root = nullptr;
   std::string shown_key;  // as printed: full root name and the path as given (UTF-8)
-  std::string path;       // below the root, Windows-1252
+  std::string path;       // below the root, ANSI
   bool has_name = false;  // /v or /ve
-  std::string name;       // Windows-1252; "" with /ve
+  std::string name;       // ANSI; "" with /ve
   bool all_values = false;
   bool has_type = false;
   std::string type = "REG_SZ";
@@ -80,8 +80,8 @@ struct SyntaxError {
 };
 
 std::string to_ansi(const std::string& utf8, const char* what) {
-  auto ansi = utf8_to_cp1252(utf8);
-  if (!ansi) throw SyntaxError{std::string(what) + " has characters that Windows-1252 cannot hold"};
+  auto ansi = terminal_to_ansi(utf8);
+  if (!ansi) throw SyntaxError{std::string(what) + " has characters that the ANSI code page cannot hold"};
   return *ansi;
 }
 
@@ -160,7 +160,7 @@ std::string type_name(DWORD type) {
 }
 
 std::string format_data(DWORD type, const std::string& data) {
-  if (type == REG_SZ || type == REG_EXPAND_SZ) return cp1252_to_utf8(data.substr(0, data.find('\0')));
+  if (type == REG_SZ || type == REG_EXPAND_SZ) return ansi_to_terminal(data.substr(0, data.find('\0')));
   if (type == REG_DWORD && data.size() == 4) {
     std::uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(data[i]);
@@ -175,7 +175,7 @@ std::string format_data(DWORD type, const std::string& data) {
       std::size_t end = data.find('\0', start);
       if (end == std::string::npos) end = data.size();
       if (!out.empty()) out += "\\0";
-      out += cp1252_to_utf8(data.substr(start, end - start));
+      out += ansi_to_terminal(data.substr(start, end - start));
       start = end + 1;
     }
     return out;
@@ -190,7 +190,7 @@ std::string format_data(DWORD type, const std::string& data) {
 }
 
 void print_value(const std::string& name, DWORD type, const std::string& data) {
-  std::printf("    %s    %s    %s\n", name.empty() ? "(Default)" : cp1252_to_utf8(name).c_str(),
+  std::printf("    %s    %s    %s\n", name.empty() ? "(Default)" : ansi_to_terminal(name).c_str(),
               type_name(type).c_str(), format_data(type, data).c_str());
 }
 
@@ -275,7 +275,7 @@ int query(const Command& cmd) {
     std::printf("\n");
   }
   for (const std::string& name : subkeys) {
-    std::printf("%s\\%s\n", cmd.shown_key.c_str(), cp1252_to_utf8(name).c_str());
+    std::printf("%s\\%s\n", cmd.shown_key.c_str(), ansi_to_terminal(name).c_str());
   }
   return 0;
 }
@@ -338,7 +338,7 @@ int add(const Command& cmd) {
     bool exists = RegQueryValueExA(key.get(), cmd.name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
                   ERROR_SUCCESS;
     if (exists && !cmd.force) {
-      std::string what = cmd.name.empty() ? "The default value" : "The value \"" + cp1252_to_utf8(cmd.name) + "\"";
+      std::string what = cmd.name.empty() ? "The default value" : "The value \"" + ansi_to_terminal(cmd.name) + "\"";
       std::fprintf(stderr,
                    "ERROR: %s exists already. reg.exe would ask before replacing it; this tool "
                    "cannot ask, so add /f to replace it.\n",

@@ -4,43 +4,21 @@
 #include "com/vardate.h"
 #include "vardate_internal.h"
 
+#include "sx/calendar.h"
+
 namespace sx::com::detail {
 namespace {
 
-// Days from 1970-01-01 to y-m-d (Howard Hinnant's days_from_civil).
-std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void civil_from_days(std::int64_t z, int* year, int* month, int* day) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  *year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
-  *month = static_cast<int>(m);
-  *day = static_cast<int>(d);
-}
-
-const std::int64_t kDay0 = days_from_civil(1899, 12, 30);
+constexpr std::int64_t kDay0 = sx::calendar::days_from_civil(1899, 12, 30);
 
 }  // namespace
 
-bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool is_leap_year(int year) { return sx::calendar::is_leap_year(year); }
 
 int days_in_month(int year, int month) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12) return 0;
-  return month == 2 && is_leap_year(year) ? 29 : kDays[month - 1];
+  return month < 1
+             ? 0
+             : static_cast<int>(sx::calendar::days_in_month(year, static_cast<unsigned>(month)));
 }
 
 std::optional<double> encode_date(const CalendarTime& t) {
@@ -49,9 +27,10 @@ std::optional<double> encode_date(const CalendarTime& t) {
       t.minute > 59 || t.second < 0 || t.second > 59) {
     return std::nullopt;
   }
-  const double days = static_cast<double>(
-      days_from_civil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
-      kDay0);
+  const double days =
+      static_cast<double>(sx::calendar::days_from_civil(t.year, static_cast<unsigned>(t.month),
+                                                        static_cast<unsigned>(t.day)) -
+                          kDay0);
   const double fraction = (t.hour * 3600 + t.minute * 60 + t.second) / 86400.0;
   // Before day 0 the fraction still counts forwards from the day's start.
   return days >= 0 ? days + fraction : days - fraction;
@@ -69,7 +48,10 @@ std::optional<CalendarTime> decode_date(double date) {
     ++days;
   }
   CalendarTime t;
-  civil_from_days(days + kDay0, &t.year, &t.month, &t.day);
+  const sx::calendar::Date date_part = sx::calendar::civil_from_days(days + kDay0);
+  t.year = static_cast<int>(date_part.year);
+  t.month = static_cast<int>(date_part.month);
+  t.day = static_cast<int>(date_part.day);
   if (t.year > 9999) return std::nullopt;
   t.hour = static_cast<int>(seconds / 3600);
   t.minute = static_cast<int>(seconds / 60 % 60);

@@ -2,11 +2,16 @@
 // into a string first; only then are sizes checked and the caller's buffer filled, so no size a
 // caller passes can make us write past its buffer.
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 #include "encodings.h"
+#include "sx/machine.h"
 #include "win32/codepage.h"
+#include "win32/registry.h"
 
 namespace sx::codepage {
 namespace {
@@ -39,6 +44,29 @@ std::string wide_to_page(Page page, std::u16string_view in, char default_char, b
   return out;
 }
 
+constexpr UINT kDefaultAnsiCodePage = 1252;
+
+// The "ACP" value of the machine's registry, when it names a code page we have; else 1252.
+UINT read_machine_code_page() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0,
+                    KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return kDefaultAnsiCodePage;
+  }
+  char text[16] = {};
+  DWORD type = 0;
+  DWORD size = sizeof text - 1;
+  const LONG status =
+      RegQueryValueExA(key, "ACP", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || type != REG_SZ) return kDefaultAnsiCodePage;
+  const UINT code_page = static_cast<UINT>(std::strtoul(text, nullptr, 10));
+  if (code_page == 1252 || code_page == CP_UTF8) return code_page;
+  std::fprintf(stderr, "code pages: the machine's ANSI code page %s is not available; using 1252\n",
+               text);
+  return kDefaultAnsiCodePage;
+}
+
 int fail(DWORD error) {
   SetLastError(error);
   return 0;
@@ -47,8 +75,17 @@ int fail(DWORD error) {
 }  // namespace
 
 UINT machine_ansi_code_page() {
-  // The machine's ANSI code page. Fixed until the machine's registry can say otherwise.
-  return 1252;
+  // Read once per machine (a code page change needs a restart on Windows too).
+  static std::mutex mutex;
+  static unsigned cached_generation = UINT_MAX;
+  static UINT cached = kDefaultAnsiCodePage;
+  std::lock_guard lock(mutex);
+  const unsigned generation = sx::machine::root_generation();
+  if (generation != cached_generation) {
+    cached_generation = generation;
+    cached = read_machine_code_page();
+  }
+  return cached;
 }
 
 std::string ansi_to_utf8(std::string_view ansi) { return wide_to_utf8(ansi_to_wide(ansi)); }

@@ -1,4 +1,5 @@
 #include "sx/paths.h"
+#include "sx/ascii.h"
 
 #include <sys/stat.h>
 
@@ -18,16 +19,6 @@ namespace fs = std::filesystem;
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-  }
-  return true;
-}
-
 struct Parsed {
   char drive = 'C';
   std::vector<std::string> components;
@@ -43,7 +34,8 @@ Parsed parse(std::string_view s) {
   if (s.size() >= 4 && is_separator(s[0]) && is_separator(s[1]) && s[2] == '?' &&
       is_separator(s[3])) {
     s.remove_prefix(4);  // "\\?\" long-path prefix: what follows is an ordinary path
-    if (s.size() >= 4 && equal_ignoring_case(s.substr(0, 3), "UNC") && is_separator(s[3])) {
+    if (s.size() >= 4 && sx::ascii::equal_ignoring_case(s.substr(0, 3), "UNC") &&
+        is_separator(s[3])) {
       out.error = ERROR_BAD_NETPATH;
       return out;
     }
@@ -53,7 +45,7 @@ Parsed parse(std::string_view s) {
   }
   if (s.size() >= 2 && s[1] == ':' &&
       ((s[0] >= 'a' && s[0] <= 'z') || (s[0] >= 'A' && s[0] <= 'Z'))) {
-    out.drive = static_cast<char>(ascii_lower(s[0]) - 'a' + 'A');
+    out.drive = static_cast<char>(sx::ascii::to_lower(s[0]) - 'a' + 'A');
     s.remove_prefix(2);
   }
   std::size_t i = 0;
@@ -92,7 +84,7 @@ std::optional<std::string> find_ignoring_case(const fs::path& dir, const std::st
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) break;
     std::string candidate = it->path().filename().string();
-    if (!equal_ignoring_case(candidate, name)) continue;
+    if (!sx::ascii::equal_ignoring_case(candidate, name)) continue;
     if (candidate == name) return candidate;
     if (!best || candidate < *best) best = std::move(candidate);
   }
@@ -105,7 +97,13 @@ bool is_illegal_name_char(char c) {
   const auto u = static_cast<unsigned char>(c);
   if (u < 32) return true;
   switch (c) {
-    case '<': case '>': case ':': case '"': case '|': case '?': case '*':
+    case '<':
+    case '>':
+    case ':':
+    case '"':
+    case '|':
+    case '?':
+    case '*':
       return true;
     default:
       return false;
@@ -113,7 +111,7 @@ bool is_illegal_name_char(char c) {
 }
 
 fs::path drive_folder(char letter) {
-  return sx::machine::root() / (std::string("drive_") + ascii_lower(letter));
+  return sx::machine::root() / (std::string("drive_") + sx::ascii::to_lower(letter));
 }
 
 Mapped map(std::string_view windows_path) {
@@ -151,8 +149,8 @@ std::string to_windows(const fs::path& host_path) {
   std::error_code ec;
   fs::path absolute = fs::absolute(host_path, ec);
   if (ec) return {};
-  fs::path relative = absolute.lexically_normal().lexically_relative(
-      sx::machine::root().lexically_normal());
+  fs::path relative =
+      absolute.lexically_normal().lexically_relative(sx::machine::root().lexically_normal());
   std::string result;
   bool first = true;
   for (const fs::path& part : relative) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "../files/boundary.h"
+#include "sx/ascii.h"
 #include "sx/paths.h"
 #include "win32/module.h"
 
@@ -24,7 +25,7 @@ namespace fs = std::filesystem;
 thread_local std::string t_last_load_error;
 
 struct Module {
-  fs::path host;      // the file as it was loaded
+  fs::path host;  // the file as it was loaded
   int references = 0;
   bool pinned = false;  // found in the process, not loaded by us: never unloaded
   dev_t device = 0;
@@ -41,17 +42,6 @@ struct Registry {
 Registry& registry() {
   static Registry* r = new Registry();  // never destroyed: modules may be freed during exit
   return *r;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // Windows' default extension: "name" is "name.dll"; "name." is "name".
@@ -93,7 +83,7 @@ void* find_handle_by_file(Registry& r, const struct stat& st) {
 
 void* find_handle_by_name(Registry& r, std::string_view file_name) {
   for (auto& [handle, module] : r.modules) {
-    if (equal_ignoring_case(module.host.filename().string(), file_name)) return handle;
+    if (sx::ascii::equal_ignoring_case(module.host.filename().string(), file_name)) return handle;
   }
   return nullptr;
 }
@@ -108,7 +98,8 @@ std::optional<fs::path> find_in_folder(const fs::path& folder, const std::string
   if (is_file(folder / name)) return folder / name;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (equal_ignoring_case(it->path().filename().string(), name) && is_file(it->path())) {
+    if (sx::ascii::equal_ignoring_case(it->path().filename().string(), name) &&
+        is_file(it->path())) {
       return it->path();
     }
   }
@@ -230,7 +221,7 @@ void* find_loaded_elsewhere(const std::string& file_name) {
         auto* s = static_cast<Search*>(data);
         if (info->dlpi_name == nullptr || info->dlpi_name[0] == '\0') return 0;
         const std::string path = info->dlpi_name;
-        if (equal_ignoring_case(fs::path(path).filename().string(), *s->name)) {
+        if (sx::ascii::equal_ignoring_case(fs::path(path).filename().string(), *s->name)) {
           s->path = path;
           return 1;
         }

@@ -1,4 +1,5 @@
 #include "version_block.h"
+#include "sx/ascii.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,24 +31,13 @@ bool parse_hex(std::string_view text, std::uint32_t* out) {
   std::uint32_t v = 0;
   for (char c : text) {
     const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                      : (c >= 'a' && c <= 'f')                     ? c - 'a' + 10
-                      : (c >= 'A' && c <= 'F')                     ? c - 'A' + 10
-                                                                   : -1;
+                      : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
+                      : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
+                                                                  : -1;
     if (digit < 0) return false;
     v = (v << 4) | static_cast<std::uint32_t>(digit);
   }
   *out = v;
-  return true;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
   return true;
 }
 
@@ -131,7 +121,8 @@ std::vector<char> build_version_block(const VersionData& data) {
   std::vector<char> block(size, '\0');
   std::memcpy(block.data(), kBlockMagic, sizeof(kBlockMagic));
   put_dword(block, 8, static_cast<DWORD>(size));
-  put_dword(block, 12, static_cast<DWORD>(data.language) | (static_cast<DWORD>(data.code_page) << 16));
+  put_dword(block, 12,
+            static_cast<DWORD>(data.language) | (static_cast<DWORD>(data.code_page) << 16));
   put_dword(block, 16, static_cast<DWORD>(data.values.size()));
 
   VS_FIXEDFILEINFO fixed{};
@@ -141,9 +132,9 @@ std::vector<char> build_version_block(const VersionData& data) {
   fixed.dwFileOS = VOS_NT_WINDOWS32;
   fixed.dwFileType = data.is_program ? VFT_APP : VFT_DLL;
   for (const auto& [name, value] : data.values) {
-    if (equal_ignoring_case(name, "FileVersion")) {
+    if (sx::ascii::equal_ignoring_case(name, "FileVersion")) {
       parse_version_numbers(value, &fixed.dwFileVersionMS, &fixed.dwFileVersionLS);
-    } else if (equal_ignoring_case(name, "ProductVersion")) {
+    } else if (sx::ascii::equal_ignoring_case(name, "ProductVersion")) {
       parse_version_numbers(value, &fixed.dwProductVersionMS, &fixed.dwProductVersionLS);
     }
   }
@@ -191,17 +182,18 @@ bool query_version_block(const void* block_ptr, std::string_view sub_block, void
     *length = sizeof(VS_FIXEDFILEINFO);
     return true;
   }
-  if (parts.size() == 2 && equal_ignoring_case(parts[0], "VarFileInfo") &&
-      equal_ignoring_case(parts[1], "Translation")) {
+  if (parts.size() == 2 && sx::ascii::equal_ignoring_case(parts[0], "VarFileInfo") &&
+      sx::ascii::equal_ignoring_case(parts[1], "Translation")) {
     *value = const_cast<char*>(block + 12);
     *length = 4;
     return true;
   }
-  if (parts.size() != 3 || !equal_ignoring_case(parts[0], "StringFileInfo")) return false;
+  if (parts.size() != 3 || !sx::ascii::equal_ignoring_case(parts[0], "StringFileInfo"))
+    return false;
   const DWORD translation = read_dword(block + 12);
   char table[9];
   std::snprintf(table, sizeof(table), "%04X%04X", translation & 0xFFFF, translation >> 16);
-  if (!equal_ignoring_case(parts[1], table)) return false;
+  if (!sx::ascii::equal_ignoring_case(parts[1], table)) return false;
   for (DWORD i = 0; i < count; ++i) {
     const char* entry = block + kEntriesAt + i * kEntrySize;
     const DWORD name_at = read_dword(entry);
@@ -210,7 +202,7 @@ bool query_version_block(const void* block_ptr, std::string_view sub_block, void
     if (name_at >= total || value_at >= total || value_length > total - value_at) return false;
     const char* name = block + name_at;
     const std::size_t name_length = strnlen(name, total - name_at);
-    if (equal_ignoring_case(std::string_view(name, name_length), parts[2])) {
+    if (sx::ascii::equal_ignoring_case(std::string_view(name, name_length), parts[2])) {
       *value = const_cast<char*>(block + value_at);
       *length = value_length;
       return true;

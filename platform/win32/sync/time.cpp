@@ -2,55 +2,24 @@
 #include <ctime>
 #include <thread>
 
+#include "sx/calendar.h"
 #include "sync_objects.h"
 
 namespace {
 
 constexpr std::int64_t kMsPerDay = 86'400'000;
-constexpr std::int64_t kTicksPerMs = 10'000;                  // FILETIME ticks are 100 ns
+constexpr std::int64_t kTicksPerMs = 10'000;  // FILETIME ticks are 100 ns
 constexpr std::int64_t kDaysFrom1601To1970 = 134'774;
 constexpr std::int64_t kMsFrom1601To1970 = kDaysFrom1601To1970 * kMsPerDay;
-
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
-std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-// The inverse of days_from_civil.
-void civil_from_days(std::int64_t z, std::int64_t* year, unsigned* month, unsigned* day) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *day = doy - (153 * mp + 2) / 5 + 1;
-  *month = mp < 10 ? mp + 3 : mp - 9;
-  *year = static_cast<std::int64_t>(yoe) + era * 400 + (*month <= 2);
-}
-
-bool is_leap(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-unsigned days_in_month(std::int64_t y, unsigned m) {
-  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && is_leap(y) ? 29 : kDays[m - 1];
-}
 
 // Milliseconds since 1601-01-01 (never negative) into a SYSTEMTIME.
 void to_system_time(std::int64_t ms_since_1601, SYSTEMTIME* st) {
   const std::int64_t days = ms_since_1601 / kMsPerDay;
   std::int64_t in_day = ms_since_1601 % kMsPerDay;
-  std::int64_t year;
-  unsigned month, day;
-  civil_from_days(days - kDaysFrom1601To1970, &year, &month, &day);
-  st->wYear = static_cast<WORD>(year);
-  st->wMonth = static_cast<WORD>(month);
-  st->wDay = static_cast<WORD>(day);
+  const sx::calendar::Date date = sx::calendar::civil_from_days(days - kDaysFrom1601To1970);
+  st->wYear = static_cast<WORD>(date.year);
+  st->wMonth = static_cast<WORD>(date.month);
+  st->wDay = static_cast<WORD>(date.day);
   st->wDayOfWeek = static_cast<WORD>((days + 1) % 7);  // 1601-01-01 was a Monday
   st->wHour = static_cast<WORD>(in_day / 3'600'000);
   in_day %= 3'600'000;
@@ -72,7 +41,8 @@ FILETIME from_ticks(std::int64_t ticks) {
 
 // The host time zone's offset from UTC, in milliseconds, at a moment given in Unix milliseconds.
 std::int64_t local_offset_ms(std::int64_t unix_ms) {
-  std::time_t seconds = static_cast<std::time_t>(unix_ms >= 0 ? unix_ms / 1000 : (unix_ms - 999) / 1000);
+  std::time_t seconds =
+      static_cast<std::time_t>(unix_ms >= 0 ? unix_ms / 1000 : (unix_ms - 999) / 1000);
   std::tm local{};
   if (localtime_r(&seconds, &local) == nullptr) return 0;
   return static_cast<std::int64_t>(local.tm_gmtoff) * 1000;
@@ -89,7 +59,8 @@ void Sleep(DWORD dwMilliseconds) {
   }
   const std::int64_t deadline = sx::sync::deadline_after(dwMilliseconds);
   auto guard = sx::kernel::lock();
-  sx::kernel::wait_until(guard, [] { return false; }, deadline);
+  sx::kernel::wait_until(
+      guard, [] { return false; }, deadline);
 }
 
 DWORD GetTickCount() { return static_cast<DWORD>(sx::clock::now_ms()); }
@@ -114,7 +85,8 @@ void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
 }
 
 BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime) {
-  if (lpFileTime == nullptr || lpSystemTime == nullptr || (lpFileTime->dwHighDateTime & 0x80000000u)) {
+  if (lpFileTime == nullptr || lpSystemTime == nullptr ||
+      (lpFileTime->dwHighDateTime & 0x80000000u)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
@@ -129,12 +101,13 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime)
   }
   const SYSTEMTIME& st = *lpSystemTime;
   if (st.wYear < 1601 || st.wYear > 30827 || st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1 ||
-      st.wDay > days_in_month(st.wYear, st.wMonth) || st.wHour > 23 || st.wMinute > 59 ||
-      st.wSecond > 59 || st.wMilliseconds > 999) {
+      st.wDay > sx::calendar::days_in_month(st.wYear, st.wMonth) || st.wHour > 23 ||
+      st.wMinute > 59 || st.wSecond > 59 || st.wMilliseconds > 999) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const std::int64_t days = days_from_civil(st.wYear, st.wMonth, st.wDay) + kDaysFrom1601To1970;
+  const std::int64_t days =
+      sx::calendar::days_from_civil(st.wYear, st.wMonth, st.wDay) + kDaysFrom1601To1970;
   const std::int64_t ms = days * kMsPerDay + st.wHour * 3'600'000LL + st.wMinute * 60'000LL +
                           st.wSecond * 1000LL + st.wMilliseconds;
   *lpFileTime = from_ticks(ms * kTicksPerMs);

@@ -70,8 +70,9 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
 
 namespace sx::codepage {
 
-// THE MACHINE'S ANSI CODE PAGE. Always 1252 for now; it is to be read from the machine's registry
-// (HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage "ACP") once the registry lands.
+// The machine's ANSI code page: the REG_SZ value "ACP" of the key
+// HKLM "SYSTEM\CurrentControlSet\Control\Nls\CodePage" when it names 1252 or 65001, else 1252 (an
+// unknown page is reported once on stderr). Read once per machine root.
 UINT machine_ansi_code_page();
 
 // Whole-string conversions with the replacements described above (never fail; embedded NULs pass).
