@@ -21,4 +21,8 @@ extern const char* const kCreateHelp;
 int run_reg(const Args& args);
 extern const char* const kRegHelp;
 
+// sxmachine hotsync install|add-user|users|list|put|sync ... (hotsync_command.cpp)
+int run_hotsync_command(const Args& args);
+extern const char* const kHotSyncHelp;
+
 }  // namespace sx::machine_tool
