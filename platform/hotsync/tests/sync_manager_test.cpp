@@ -66,18 +66,18 @@ TEST_F(SyncManagerTest, DatabaseListComesInBatchesByNameUntilNoneIsLeft) {
   ASSERT_EQ(SyncReadDBList(0, 0, 1, list, &count), SYNCERR_NONE);
   ASSERT_EQ(count, 2);
   EXPECT_STREQ(list[0].m_Info.m_Name, "Alpha");
-  EXPECT_EQ(list[0].m_Info.m_NumRecords, 5);
-  EXPECT_EQ(list[0].m_RecordCount, 5);
-  EXPECT_EQ(list[0].m_Info.m_Creator, kTestCreator);
-  EXPECT_EQ(list[0].m_Info.m_Version, 2);
-  EXPECT_EQ(list[0].m_Info.m_ModDate, 3000000100u);
-  EXPECT_EQ(list[0].m_Info.m_BackupDate, 0u);
+  EXPECT_EQ(+list[0].m_Info.m_NumRecords, 5);
+  EXPECT_EQ(+list[0].m_RecordCount, 5);
+  EXPECT_EQ(+list[0].m_Info.m_Creator, kTestCreator);
+  EXPECT_EQ(+list[0].m_Info.m_Version, 2);
+  EXPECT_EQ(+list[0].m_Info.m_ModDate, 3000000100u);
+  EXPECT_EQ(+list[0].m_Info.m_BackupDate, 0u);
   EXPECT_STREQ(list[1].m_Info.m_Name, "Beta");
   count = 2;
   ASSERT_EQ(SyncReadDBList(0, 2, 1, list, &count), SYNCERR_NONE);
   EXPECT_EQ(count, 1);
   EXPECT_STREQ(list[0].m_Info.m_Name, "Gamma");
-  EXPECT_EQ(list[0].m_Info.m_Index, 2);
+  EXPECT_EQ(+list[0].m_Info.m_Index, 2);
   count = 2;
   EXPECT_EQ(SyncReadDBList(0, 3, 1, list, &count), SYNCERR_NOT_FOUND);
   EXPECT_EQ(count, 2);
@@ -104,17 +104,17 @@ TEST_F(SyncManagerTest, RecordsReadWithIdCategoryAttributesAndArchiveMapping) {
   EXPECT_EQ(count, 4);
   std::vector<BYTE> data;
   RecordInfoBlock r = read(h, 1, &data);
-  EXPECT_EQ(r.m_RecId, 0x101u);
-  EXPECT_EQ(r.m_Attribs, 0x50);
-  EXPECT_EQ(r.m_CatId, 7);
+  EXPECT_EQ(+r.m_RecId, 0x101u);
+  EXPECT_EQ(+r.m_Attribs, 0x50);
+  EXPECT_EQ(+r.m_CatId, 7);
   EXPECT_EQ(std::string(data.begin(), data.end()), "record 1");
   r = read(h, 2, &data);
-  EXPECT_EQ(r.m_Attribs, eRecAttrArchived | eRecAttrDirty);  // archived, not deleted
-  EXPECT_EQ(r.m_CatId, 0);
+  EXPECT_EQ(+r.m_Attribs, eRecAttrArchived | eRecAttrDirty);  // archived, not deleted
+  EXPECT_EQ(+r.m_CatId, 0);
   EXPECT_EQ(std::string(data.begin(), data.end()), "record 2");
   r = read(h, 3, &data);
-  EXPECT_EQ(r.m_Attribs, eRecAttrDeleted);
-  EXPECT_EQ(r.m_RecSize, 0u);
+  EXPECT_EQ(+r.m_Attribs, eRecAttrDeleted);
+  EXPECT_EQ(+r.m_RecSize, 0u);
   RecordInfoBlock past{};
   past.m_FileHandle = h;
   past.m_RecIndex = 4;
@@ -134,7 +134,7 @@ TEST_F(SyncManagerTest, RecordLargerThanTheBufferIsNotCopiedAtAll) {
   EXPECT_EQ(SyncReadRecordByIndex(&rec), SYNCERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(buffer[0], 0xCC);
   EXPECT_EQ(buffer[3], 0xCC);
-  EXPECT_EQ(rec.m_RecId, 0xdeadbeefu);
+  EXPECT_EQ(+rec.m_RecId, 0xdeadbeefu);
 }
 
 TEST_F(SyncManagerTest, WritesMapArchiveAndDeleteBackToTheFileAndNewIdsComeFromTheSeed) {
@@ -149,7 +149,7 @@ TEST_F(SyncManagerTest, WritesMapArchiveAndDeleteBackToTheFileAndNewIdsComeFromT
   rec.m_pBytes = text.data();
   rec.m_RecSize = 3;
   ASSERT_EQ(SyncWriteRec(&rec), SYNCERR_NONE);
-  EXPECT_EQ(rec.m_RecId, 0x1000u);  // the seed
+  EXPECT_EQ(+rec.m_RecId, 0x1000u);  // the seed
   rec.m_RecId = 0x100;
   rec.m_Attribs = eRecAttrArchived;
   ASSERT_EQ(SyncWriteRec(&rec), SYNCERR_NONE);
@@ -270,8 +270,8 @@ TEST_F(SyncManagerTest, UserInformationAndHandheldClockComeFromTheDeviceFile) {
   EXPECT_EQ(last_sync, 3100000000u);
   const auto* info = reinterpret_cast<UserInfoBlock*>(raw);
   EXPECT_STREQ(info->m_UserName, kUser);
-  EXPECT_EQ(info->m_UserId, 4242u);
-  EXPECT_EQ(info->m_LastSyncPC, 0x1234u);
+  EXPECT_EQ(+info->m_UserId, 4242u);
+  EXPECT_EQ(+info->m_LastSyncPC, 0x1234u);
   DWORD now = 0;
   ASSERT_EQ(SyncReadSysDateTime(&now), SYNCERR_NONE);
   EXPECT_EQ(now, sx::hotsync::desktop_palm_now() + 500);

@@ -103,7 +103,7 @@ TEST_F(UsersTest, ActionDialogReturnsTheChosenActionAndMakeDefault) {
   dialog.m_csCaption = "Scribbix";
   dialog.m_nActionIndex = CHotSyncActionDlg::ePCOverwritesHH;
   EXPECT_EQ(dialog.DoModal(), IDOK);
-  EXPECT_EQ(dialog.m_nActionIndex, CHotSyncActionDlg::eHHOverwritesPC);
+  EXPECT_EQ(+dialog.m_nActionIndex, CHotSyncActionDlg::eHHOverwritesPC);
   EXPECT_TRUE(dialog.m_bMakeDefault);
   const auto shown = sx::window::shown();
   ASSERT_EQ(shown.size(), 1u);
@@ -113,7 +113,7 @@ TEST_F(UsersTest, ActionDialogReturnsTheChosenActionAndMakeDefault) {
                             {sx::window::click(CHotSyncActionDlg::kDoNothing),
                              sx::window::click(IDCANCEL)});
   EXPECT_EQ(dialog.DoModal(), IDCANCEL);
-  EXPECT_EQ(dialog.m_nActionIndex, CHotSyncActionDlg::eHHOverwritesPC);  // unchanged
+  EXPECT_EQ(+dialog.m_nActionIndex, CHotSyncActionDlg::eHHOverwritesPC);  // unchanged
   sx::window::clear_script();
 }
 
