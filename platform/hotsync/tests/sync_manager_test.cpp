@@ -1,6 +1,8 @@
 // The sync manager as a conduit calls it, inside a HotSync session on a temporary machine.
 #include <cstring>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "hotsync/hslog.h"
 #include "hotsync/syncmgr.h"
@@ -347,6 +349,34 @@ TEST_F(SyncManagerTest, LogEntriesShowTheirActivityAndEndTheHotSync) {
             "2001-01-01 00:00:00 [finished] Test\r\n");
   EXPECT_EQ(sx::hotsync::end_session(false).size(), 5u);
   EXPECT_FALSE(sx::hotsync::session_active());
+}
+
+TEST_F(SyncManagerTest, ConcurrentWritesFromTwoThreadsAreAllKept) {
+  put_database(make_database(0));
+  begin();
+  const BYTE h = open();
+  auto writer = [h](char tag) {
+    for (int i = 0; i < 200; ++i) {
+      BYTE data[2] = {static_cast<BYTE>(tag), static_cast<BYTE>(i)};
+      RecordInfoBlock rec{};
+      rec.m_FileHandle = h;
+      rec.m_pBytes = data;
+      rec.m_RecSize = 2;
+      if (SyncWriteRec(&rec) != SYNCERR_NONE) return;
+      SyncYieldCycles(1);
+    }
+  };
+  std::thread a(writer, 'a'), b(writer, 'b');
+  a.join();
+  b.join();
+  WORD count = 0;
+  ASSERT_EQ(SyncGetDBRecordCount(h, &count), SYNCERR_NONE);
+  EXPECT_EQ(count, 400);
+  ASSERT_EQ(SyncCloseDB(h), SYNCERR_NONE);
+  const auto back = read_back();
+  std::set<std::uint32_t> ids;
+  for (const auto& r : back.records) ids.insert(r.unique_id);
+  EXPECT_EQ(ids.size(), 400u);
 }
 
 }  // namespace
