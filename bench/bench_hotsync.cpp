@@ -1,6 +1,6 @@
 // A HotSync in which the test conduit reads all records of a 10,000-record database and rewrites
-// 1,000 of them: HotSync Manager's run (conduit load, reads, writes, commit of the file) end to end.
-// Budget: under 100 ms.
+// 1,000 of them: HotSync Manager's run (conduit load, reads, writes, commit of the file) end to
+// end. Budget: under 100 ms.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -39,7 +39,8 @@ void register_conduit() {
 void BM_HotSyncReadAllRewriteTenth(benchmark::State& state) {
   sx::testing::TempMachine machine;
   std::string why;
-  if (!sx::hotsync::install_hotsync({}, &why) || !sx::hotsync::add_user("Bench", 1, "Bench", &why)) {
+  if (!sx::hotsync::install_hotsync({}, &why) ||
+      !sx::hotsync::add_user("Bench", 1, "Bench", &why)) {
     state.SkipWithError(why.c_str());
     return;
   }

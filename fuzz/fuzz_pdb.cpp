@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (why.empty()) std::abort();  // every refusal says why
     return 0;
   }
-  if (!sx::hotsync::check_pdb_limits(db, &why)) return 0;  // e.g. an empty name: readable, not writable
+  if (!sx::hotsync::check_pdb_limits(db, &why))
+    return 0;  // e.g. an empty name: readable, not writable
   const auto bytes = sx::hotsync::serialize_pdb(db);
   sx::hotsync::PdbDatabase again;
   if (!sx::hotsync::parse_pdb(bytes, &again, &why)) std::abort();

@@ -20,7 +20,8 @@ const char* const kHotSyncHelp =
     "       sxmachine hotsync sync USER\n"
     "\n"
     "install   installs HotSync Manager: the keys under HKCU\\Software\\U.S. Robotics\\Pilot\n"
-    "          Desktop\\Core (Path, HotSyncPath, PCID), \"C:\\Program Files\\Palm\" with users.dat,\n"
+    "          Desktop\\Core (Path, HotSyncPath, PCID), \"C:\\Program Files\\Palm\" with "
+    "users.dat,\n"
     "          HotSync.exe (starts FILE, default: the hotsync program of this build) and\n"
     "          instaide.dll (FILE, default: this build's install aide)\n"
     "add-user  adds a HotSync user to users.dat with an empty handheld (handhelds/DIRECTORY;\n"
@@ -136,10 +137,11 @@ int list_databases(const std::filesystem::path& handheld) {
       std::printf("  %-32s DAMAGED: %s\n", file.filename().c_str(), why.c_str());
       continue;
     }
-    std::printf("  %-32s creator '%s' type '%s' version %u, %zu records, modified %s, backed up %s\n",
-                ansi_to_terminal(db.name).c_str(), four_chars(db.creator).c_str(),
-                four_chars(db.type).c_str(), db.version, db.records.size(),
-                palm_date(db.modified).c_str(), palm_date(db.backed_up).c_str());
+    std::printf(
+        "  %-32s creator '%s' type '%s' version %u, %zu records, modified %s, backed up %s\n",
+        ansi_to_terminal(db.name).c_str(), four_chars(db.creator).c_str(),
+        four_chars(db.type).c_str(), db.version, db.records.size(), palm_date(db.modified).c_str(),
+        palm_date(db.backed_up).c_str());
   }
   return 0;
 }
@@ -150,9 +152,9 @@ int list_records(const std::filesystem::path& handheld, const std::string& name)
   if (!sx::hotsync::load_database(sx::hotsync::database_file(handheld, name), &db, &why)) {
     return fail(why);
   }
-  std::printf("%s: %zu records%s\n", ansi_to_terminal(db.name).c_str(), db.records.size(),
-              db.app_info ? (", AppInfo " + std::to_string(db.app_info->size()) + " bytes").c_str()
-                          : "");
+  std::printf(
+      "%s: %zu records%s\n", ansi_to_terminal(db.name).c_str(), db.records.size(),
+      db.app_info ? (", AppInfo " + std::to_string(db.app_info->size()) + " bytes").c_str() : "");
   std::printf("  index  unique ID  attr  flags  cat  size  data\n");
   for (std::size_t i = 0; i < db.records.size(); ++i) {
     const auto& r = db.records[i];

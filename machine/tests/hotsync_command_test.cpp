@@ -39,7 +39,8 @@ TEST_F(HotSyncCommandTest, InstallAddUserPutListAndSync) {
   r = run_tool({"hotsync", "put", "Jane M\xC3\xBCller", file.string()});
   ASSERT_EQ(r.exit_code, 0) << r.output;
   r = run_tool({"hotsync", "list", "Jane M\xC3\xBCller"});
-  EXPECT_NE(r.output.find("ScribbixDB                       creator 'VSXq' type 'DATA' version 2, 2 records"),
+  EXPECT_NE(r.output.find(
+                "ScribbixDB                       creator 'VSXq' type 'DATA' version 2, 2 records"),
             std::string::npos)
       << r.output;
   r = run_tool({"hotsync", "list", "Jane M\xC3\xBCller", "ScribbixDB"});

@@ -86,9 +86,8 @@ INT_PTR CALLBACK action_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam
 INT_PTR CHotSyncActionDlg::DoModal() {
   try {
     register_template();
-    const INT_PTR result =
-        DialogBoxParamA(module_handle(), MAKEINTRESOURCEA(kDialogId), parent_, action_proc,
-                        reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = DialogBoxParamA(module_handle(), MAKEINTRESOURCEA(kDialogId), parent_,
+                                           action_proc, reinterpret_cast<LPARAM>(this));
     return result == IDOK ? IDOK : IDCANCEL;
   } catch (...) {
     return IDCANCEL;

@@ -20,8 +20,8 @@ BOOL CFile::Open(const char* windows_path, UINT flags) {
     open_ = true;  // written by Close()
     return TRUE;
   }
-  HANDLE file = CreateFileA(windows_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(windows_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   const DWORD size = GetFileSize(file, nullptr);
   if (size > kMaxReadBytes) {
@@ -49,8 +49,8 @@ BOOL CFile::Close() {
   HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   DWORD written = 0;
-  const BOOL ok = data_.empty() ||
-                  WriteFile(file, data_.data(), static_cast<DWORD>(data_.size()), &written, nullptr);
+  const BOOL ok = data_.empty() || WriteFile(file, data_.data(), static_cast<DWORD>(data_.size()),
+                                             &written, nullptr);
   CloseHandle(file);
   if (!ok || written != data_.size()) {
     DeleteFileA(temp.c_str());

@@ -1,11 +1,11 @@
 // The emulated handheld: its device file and its database files. See sx/hotsync.h.
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include "pdb_format.h"
 #include "sx/clock.h"
@@ -46,7 +46,8 @@ bool write_file_atomically(const fs::path& file, const void* data, std::size_t s
                            std::string* why) {
   const fs::path temp = file.string() + ".tmp" + std::to_string(::getpid());
   std::FILE* out = std::fopen(temp.c_str(), "wb");
-  if (out == nullptr) return set_why(why, "cannot write " + temp.string() + ": " + std::strerror(errno));
+  if (out == nullptr)
+    return set_why(why, "cannot write " + temp.string() + ": " + std::strerror(errno));
   const bool written = std::fwrite(data, 1, size, out) == size && std::fflush(out) == 0 &&
                        ::fsync(::fileno(out)) == 0;
   if (std::fclose(out) != 0 || !written) {
@@ -100,7 +101,8 @@ bool read_device(const fs::path& handheld, DeviceInfo* out, std::string* why) {
     const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
     long long v = 0;
     auto bad = [&] {
-      return set_why(why, file.string() + ":" + std::to_string(number) + ": bad line \"" + line + "\"");
+      return set_why(why,
+                     file.string() + ":" + std::to_string(number) + ": bad line \"" + line + "\"");
     };
     if (eq == std::string::npos) return bad();
     if (key == "user_name") {

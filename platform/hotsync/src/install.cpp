@@ -1,8 +1,8 @@
 // HotSync on the simulated machine: its keys, directory, users.dat, starter program and install
 // aide, and its users with their handhelds. See sx/hotsync.h.
+#include <sys/stat.h>
 #include <fstream>
 #include <random>
-#include <sys/stat.h>
 
 #include "hotsync/usermgr.h"
 #include "registry_util.h"
@@ -140,7 +140,8 @@ bool add_user(const std::string& name, DWORD user_id, std::string directory, std
     for (int n = 2; taken(directory); ++n) directory = base + std::to_string(n);
   }
   if (!users.AddUser(name.c_str(), user_id, directory.c_str())) {
-    return set_why(why, "bad or taken user name or directory: \"" + name + "\", \"" + directory + "\"");
+    return set_why(why,
+                   "bad or taken user name or directory: \"" + name + "\", \"" + directory + "\"");
   }
   if (!store_users(&users, dir, why)) return false;
   std::error_code ec;

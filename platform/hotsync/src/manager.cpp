@@ -1,5 +1,6 @@
 // What HotSync Manager does: finds the registered conduits, decides each one's sync type, loads it
 // and calls OpenConduit for one user's HotSync, and changes a conduit's action. See sx/hotsync.h.
+#include <strings.h>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -7,7 +8,6 @@
 #include <random>
 #include <set>
 #include <sstream>
-#include <strings.h>
 
 #include "hotsync/condapi.h"
 #include "hotsync/hslog.h"
@@ -147,8 +147,7 @@ bool write_action(const std::string& user_dir, const std::string& key_name,
   return !ec;
 }
 
-long run_hotsync(const std::string& user, HotSyncReport* report,
-                 void (*progress)(const char*)) {
+long run_hotsync(const std::string& user, HotSyncReport* report, void (*progress)(const char*)) {
   HotSyncReport local;
   HotSyncReport& r = report != nullptr ? *report : local;
   r = HotSyncReport{};
@@ -235,8 +234,9 @@ long run_hotsync(const std::string& user, HotSyncReport* report,
     if (result.result != 0 && r.result == 0) r.result = result.result;
     r.conduits.push_back(result);
   }
-  LogAddEntry(r.result == 0 ? "HotSync operation completed" : "HotSync operation completed with errors",
-              slText, TRUE);
+  LogAddEntry(
+      r.result == 0 ? "HotSync operation completed" : "HotSync operation completed with errors",
+      slText, TRUE);
   r.log = end_session(true);
   forward_progress("HotSync operation complete");
   g_progress = nullptr;
@@ -266,7 +266,8 @@ std::vector<ConduitListing> list_conduits() {
     }
     name[sizeof name - 1] = '\0';
     item.name = name;
-    if (auto version = library.get<GetConduitVersionFn>("GetConduitVersion")) item.version = version();
+    if (auto version = library.get<GetConduitVersionFn>("GetConduitVersion"))
+      item.version = version();
     listing.push_back(item);
   }
   return listing;

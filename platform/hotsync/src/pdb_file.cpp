@@ -75,7 +75,8 @@ bool parse_pdb(std::span<const std::uint8_t> bytes, PdbDatabase* out, std::strin
   db.type = get32(bytes, pdb::kOffType);
   db.creator = get32(bytes, pdb::kOffCreator);
   db.seed = get32(bytes, pdb::kOffSeed) & pdb::kMaxUniqueId;
-  if (get32(bytes, pdb::kOffNextList) != 0) return fail(why, "chained record lists are not supported");
+  if (get32(bytes, pdb::kOffNextList) != 0)
+    return fail(why, "chained record lists are not supported");
   const std::size_t count = get16(bytes, pdb::kOffRecordCount);
   const std::size_t list_end = pdb::kHeaderSize + count * pdb::kRecordEntrySize;
   if (list_end > size) {
@@ -111,14 +112,16 @@ bool parse_pdb(std::span<const std::uint8_t> bytes, PdbDatabase* out, std::strin
     if (at == 0) return true;
     if (at < list_end || at > data_start || next < at || next > size) {
       if (why != nullptr) {
-        *why = std::string(what) + " offset " + std::to_string(at) + " lies outside the file's blocks";
+        *why =
+            std::string(what) + " offset " + std::to_string(at) + " lies outside the file's blocks";
       }
       return false;
     }
     into->emplace(bytes.begin() + at, bytes.begin() + next);
     return true;
   };
-  const std::size_t app_end = sort_info != 0 ? std::min<std::size_t>(sort_info, data_start) : data_start;
+  const std::size_t app_end =
+      sort_info != 0 ? std::min<std::size_t>(sort_info, data_start) : data_start;
   if (!block(app_info, app_end, "AppInfo", &db.app_info)) return false;
   if (!block(sort_info, data_start, "SortInfo", &db.sort_info)) return false;
   for (std::size_t i = 0; i < count; ++i) {
@@ -133,7 +136,8 @@ bool parse_pdb(std::span<const std::uint8_t> bytes, PdbDatabase* out, std::strin
 }
 
 bool check_pdb_limits(const PdbDatabase& db, std::string* why) {
-  if (db.name.empty() || db.name.size() >= pdb::kNameSize || db.name.find('\0') != std::string::npos) {
+  if (db.name.empty() || db.name.size() >= pdb::kNameSize ||
+      db.name.find('\0') != std::string::npos) {
     return fail(why, "database name must be 1 to 31 characters");
   }
   if (db.records.size() > pdb::kMaxRecords) {

@@ -7,11 +7,11 @@
 
 namespace sx::hotsync::pdb {
 
-inline constexpr std::size_t kHeaderSize = 78;        // 72-byte database header + record list header
-inline constexpr std::size_t kRecordEntrySize = 8;    // offset (4), attributes (1), unique ID (3)
-inline constexpr std::size_t kNameSize = 32;          // NUL-padded, at most 31 characters
-inline constexpr std::size_t kGapAfterEntries = 2;    // two zero bytes Palm tools write
-inline constexpr std::size_t kMaxRecords = 0xFFFF;    // the record count is 16 bits
+inline constexpr std::size_t kHeaderSize = 78;      // 72-byte database header + record list header
+inline constexpr std::size_t kRecordEntrySize = 8;  // offset (4), attributes (1), unique ID (3)
+inline constexpr std::size_t kNameSize = 32;        // NUL-padded, at most 31 characters
+inline constexpr std::size_t kGapAfterEntries = 2;  // two zero bytes Palm tools write
+inline constexpr std::size_t kMaxRecords = 0xFFFF;  // the record count is 16 bits
 inline constexpr std::size_t kMaxRecordBytes = 0xFFFF;
 inline constexpr std::uint32_t kMaxUniqueId = 0xFFFFFF;
 

@@ -1,4 +1,5 @@
-// The HotSync in progress and the sync manager operations on it. See session.h and hotsync/syncmgr.h.
+// The HotSync in progress and the sync manager operations on it. See session.h and
+// hotsync/syncmgr.h.
 //
 // Databases are read whole into memory when opened and written back whole, atomically, when closed
 // with changes (or when the HotSync ends). Records are kept in file order; new ones are appended.
@@ -100,8 +101,7 @@ fs::path find_database(const Session& s, const std::string& name) {
     char header[pdb::kNameSize] = {};
     std::ifstream in(file, std::ios::binary);
     if (!in.read(header, sizeof header)) continue;
-    if (std::strncmp(header, name.c_str(), sizeof header) == 0 &&
-        name.size() < pdb::kNameSize) {
+    if (std::strncmp(header, name.c_str(), sizeof header) == 0 && name.size() < pdb::kNameSize) {
       return file;
     }
   }
@@ -180,12 +180,23 @@ std::string format_log_line(const char* text, int activity, bool timestamp) {
     line += stamp;
   }
   switch (activity) {
-    case slText: break;
-    case slSyncStarted: line += "[start] "; break;
-    case slSyncFinished: line += "[finished] "; break;
-    case slSyncAborted: line += "[failed] "; break;
-    case slWarning: line += "[error] "; break;
-    default: line += "[activity " + std::to_string(activity) + "] "; break;
+    case slText:
+      break;
+    case slSyncStarted:
+      line += "[start] ";
+      break;
+    case slSyncFinished:
+      line += "[finished] ";
+      break;
+    case slSyncAborted:
+      line += "[failed] ";
+      break;
+    case slWarning:
+      line += "[error] ";
+      break;
+    default:
+      line += "[activity " + std::to_string(activity) + "] ";
+      break;
   }
   for (const char* p = text != nullptr ? text : ""; *p != '\0'; ++p) {
     line += (*p == '\r' || *p == '\n') ? ' ' : *p;  // one entry, one line
@@ -389,7 +400,8 @@ long write_record(RecordInfoBlock* rec) {
     } else {
       r.attributes = static_cast<BYTE>(kept | (rec->m_CatId & pdb::kRecCategoryMask));
     }
-    if (!deleted && rec->m_RecSize > 0) r.data.assign(rec->m_pBytes, rec->m_pBytes + rec->m_RecSize);
+    if (!deleted && rec->m_RecSize > 0)
+      r.data.assign(rec->m_pBytes, rec->m_pBytes + rec->m_RecSize);
     if (rec->m_RecId != 0) {
       if (auto at = o.position(rec->m_RecId)) {
         r.unique_id = rec->m_RecId;
@@ -431,9 +443,9 @@ long delete_record(BYTE handle, DWORD id) {
 
 long purge_deleted(BYTE handle) {
   return with_database(handle, true, [&](Session&, OpenDatabase& o) -> long {
-    const auto end = std::remove_if(o.db.records.begin(), o.db.records.end(), [](const PdbRecord& r) {
-      return (r.attributes & pdb::kRecDelete) != 0;
-    });
+    const auto end =
+        std::remove_if(o.db.records.begin(), o.db.records.end(),
+                       [](const PdbRecord& r) { return (r.attributes & pdb::kRecDelete) != 0; });
     if (end != o.db.records.end()) {
       o.db.records.erase(end, o.db.records.end());
       o.index_valid = false;

@@ -21,7 +21,8 @@ inline constexpr DWORD kTestCreator = 0x54737443;  // 'TstC'
 inline constexpr DWORD kData = 0x44415441;         // 'DATA'
 inline constexpr const char* kUser = "Test User";
 inline constexpr const char* kUserDir = "TestUser";
-inline constexpr const char* kConduitKey = "Software\\U.S. Robotics\\Pilot Desktop\\ApplicationTest";
+inline constexpr const char* kConduitKey =
+    "Software\\U.S. Robotics\\Pilot Desktop\\ApplicationTest";
 
 inline std::vector<std::uint8_t> text_bytes(const std::string& s) {
   return std::vector<std::uint8_t>(s.begin(), s.end());
@@ -89,7 +90,8 @@ class HotSyncTest : public ::testing::Test {
   // Copies the test conduit into HotSync's directory and registers it with `mode`.
   void register_test_conduit(const std::string& mode) {
     std::error_code ec;
-    fs::copy_file(SX_TEST_CONDUIT, sx::paths::to_host(sx::hotsync::hotsync_dir() + "\\TestCond.dll"),
+    fs::copy_file(SX_TEST_CONDUIT,
+                  sx::paths::to_host(sx::hotsync::hotsync_dir() + "\\TestCond.dll"),
                   fs::copy_options::overwrite_existing, ec);
     ASSERT_FALSE(ec) << ec.message();
     HKEY key = nullptr;

@@ -1,10 +1,10 @@
 // Whole HotSyncs: HotSync Manager loads the test conduit, which works on the handheld through the
 // sync manager; afterwards the database file is read back record for record.
+#include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstring>
 #include <fstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "hotsync/actiondlg.h"
 #include "hotsync_fixture.h"
@@ -89,8 +89,8 @@ TEST_F(HotSyncRunTest, ConduitChangesAddsDeletesArchivesAndTheFileReadsBackRecor
   EXPECT_EQ(report.log[1], "[start] ");
   EXPECT_EQ(report.log[2], "[finished] Test Conduit");
   EXPECT_NE(report.log.back().find("HotSync operation completed"), std::string::npos);
-  std::ifstream log_file(sx::paths::to_host(sx::hotsync::hotsync_dir() + "\\TestUser\\" +
-                                            sx::hotsync::kLogFileName));
+  std::ifstream log_file(
+      sx::paths::to_host(sx::hotsync::hotsync_dir() + "\\TestUser\\" + sx::hotsync::kLogFileName));
   std::string first_line;
   std::getline(log_file, first_line);
   EXPECT_NE(first_line.find("HotSync started"), std::string::npos);
@@ -131,12 +131,14 @@ TEST_F(HotSyncRunTest, ConduitGetsItsPropertiesAndIsSkippedWithoutADatabaseOfIts
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kConduitKey, 0, KEY_READ, &key), ERROR_SUCCESS);
   char text[600] = {};
   DWORD size = sizeof text;
-  ASSERT_EQ(RegQueryValueExA(key, "SeenPath", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegQueryValueExA(key, "SeenPath", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+      ERROR_SUCCESS);
   EXPECT_STREQ(text, "C:\\Program Files\\Palm\\TestUser\\TestCond\\");
   size = sizeof text;
-  ASSERT_EQ(RegQueryValueExA(key, "SeenUser", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegQueryValueExA(key, "SeenUser", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+      ERROR_SUCCESS);
   EXPECT_STREQ(text, kUser);
   RegCloseKey(key);
 }
@@ -146,9 +148,9 @@ TEST_F(HotSyncRunTest, ActionChosenOnceAppliesToOneHotSyncAndADefaultToAll) {
   register_test_conduit("open");
   sx::window::set_host(sx::window::Host::kScripted);
   sx::window::clear_script();
-  sx::window::expect_dialog(sx::window::DialogMatch::by_id(CHotSyncActionDlg::kDialogId),
-                            {sx::window::click(CHotSyncActionDlg::kPCOverwritesHH),
-                             sx::window::click(IDOK)});
+  sx::window::expect_dialog(
+      sx::window::DialogMatch::by_id(CHotSyncActionDlg::kDialogId),
+      {sx::window::click(CHotSyncActionDlg::kPCOverwritesHH), sx::window::click(IDOK)});
   sx::hotsync::ConduitAction chosen;
   ASSERT_EQ(sx::hotsync::change_action(kUser, "ApplicationTest", &chosen), 0);
   EXPECT_EQ(chosen.sync_type, ePCtoHH);
@@ -159,10 +161,10 @@ TEST_F(HotSyncRunTest, ActionChosenOnceAppliesToOneHotSyncAndADefaultToAll) {
   ASSERT_EQ(sync(&report), 0);
   EXPECT_EQ(conduit_dword("SeenSyncType"), static_cast<DWORD>(eFast));
 
-  sx::window::expect_dialog(sx::window::DialogMatch::by_id(CHotSyncActionDlg::kDialogId),
-                            {sx::window::click(CHotSyncActionDlg::kDoNothing),
-                             sx::window::check(CHotSyncActionDlg::kMakeDefault),
-                             sx::window::click(IDOK)});
+  sx::window::expect_dialog(
+      sx::window::DialogMatch::by_id(CHotSyncActionDlg::kDialogId),
+      {sx::window::click(CHotSyncActionDlg::kDoNothing),
+       sx::window::check(CHotSyncActionDlg::kMakeDefault), sx::window::click(IDOK)});
   ASSERT_EQ(sx::hotsync::change_action(kUser, "ApplicationTest", &chosen), 0);
   ASSERT_EQ(sync(&report), 0);
   ASSERT_EQ(sync(&report), 0);
@@ -187,7 +189,8 @@ TEST_F(HotSyncRunTest, DamagedDatabaseReachesTheConduitAsAnErrorAndTheLog) {
   EXPECT_EQ(sync(&report), SYNCERR_DAMAGED_DATABASE);
   EXPECT_EQ(conduit_dword("SeenResult"), static_cast<DWORD>(SYNCERR_DAMAGED_DATABASE));
   bool logged = false;
-  for (const auto& line : report.log) logged |= line.find("TestDB.pdb is damaged") != std::string::npos;
+  for (const auto& line : report.log)
+    logged |= line.find("TestDB.pdb is damaged") != std::string::npos;
   EXPECT_TRUE(logged);
   EXPECT_EQ(std::filesystem::file_size(db_file()), 90u);  // left as it was
 }

@@ -97,7 +97,7 @@ TEST(PdbFileTest, FileWithoutGapBytesAndWithSortInfoIsRead) {
 
 struct Damage {
   const char* what;
-  std::size_t at;         // byte to change (or new size when `truncate`)
+  std::size_t at;  // byte to change (or new size when `truncate`)
   std::uint8_t value;
   bool truncate;
   const char* reason_part;
@@ -189,7 +189,8 @@ TEST(PdbFileTest, FuzzTargetSurvivesSeededRandomAndTruncatedInputs) {
   for (int round = 0; round < 3000; ++round) {
     std::vector<std::uint8_t> input = good;
     const int flips = 1 + static_cast<int>(random() % 8);
-    for (int i = 0; i < flips; ++i) input[random() % input.size()] = static_cast<std::uint8_t>(random());
+    for (int i = 0; i < flips; ++i)
+      input[random() % input.size()] = static_cast<std::uint8_t>(random());
     input.resize(random() % (input.size() + 16), static_cast<std::uint8_t>(random()));
     LLVMFuzzerTestOneInput(input.data(), input.size());
   }

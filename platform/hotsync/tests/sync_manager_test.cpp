@@ -94,9 +94,9 @@ TEST_F(SyncManagerTest, OpeningAMissingDatabaseReportsNotFound) {
 
 TEST_F(SyncManagerTest, RecordsReadWithIdCategoryAttributesAndArchiveMapping) {
   auto db = make_database(4);
-  db.records[1].attributes = 0x40 | 0x10 | 7;           // dirty, private, category 7
-  db.records[2].attributes = 0x80 | 0x08 | 0x40;        // deleted, archived, dirty: data kept
-  db.records[3].attributes = 0x80;                      // deleted, no data
+  db.records[1].attributes = 0x40 | 0x10 | 7;     // dirty, private, category 7
+  db.records[2].attributes = 0x80 | 0x08 | 0x40;  // deleted, archived, dirty: data kept
+  db.records[3].attributes = 0x80;                // deleted, no data
   db.records[3].data = text_bytes("left over");
   put_database(db);
   begin();

@@ -99,7 +99,8 @@ long exercise(BYTE db, std::vector<Record>& records) {
   std::vector<BYTE> categories(276 + 20, 0);
   std::strcpy(reinterpret_cast<char*>(&categories[2]), "Unfiled");
   std::strcpy(reinterpret_cast<char*>(&categories[2 + 16 * 5]), "Desktop");
-  if (long r = SyncWriteDBAppInfoBlock(db, categories.data(), static_cast<DWORD>(categories.size()))) {
+  if (long r =
+          SyncWriteDBAppInfoBlock(db, categories.data(), static_cast<DWORD>(categories.size()))) {
     return r;
   }
   return SyncResetSyncFlags(db);

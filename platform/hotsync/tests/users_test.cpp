@@ -50,10 +50,9 @@ TEST_F(UsersTest, InstallWritesHotSyncKeysAndAddedUsersKeepTheirOrderIdsAndDirec
 }
 
 TEST_F(UsersTest, DamagedUsersFileLoadsNoUser) {
-  for (const char* content : {"", "not a user list\r\n",
-                              "HotSync users 1\r\n0000000G\tDir\tName\r\n",
-                              "HotSync users 1\r\n00000001\t\tName\r\n",
-                              "HotSync users 1\r\n00000001\tDir\r\n"}) {
+  for (const char* content :
+       {"", "not a user list\r\n", "HotSync users 1\r\n0000000G\tDir\tName\r\n",
+        "HotSync users 1\r\n00000001\t\tName\r\n", "HotSync users 1\r\n00000001\tDir\r\n"}) {
     write_users_file(content);
     CUserMgr users;
     EXPECT_FALSE(load(&users)) << content;
@@ -67,8 +66,8 @@ TEST_F(UsersTest, InstallAideReportsUsersWithTheHundredByteConvention) {
   ASSERT_TRUE(sx::hotsync::add_user("Second", 9, "Sec", &why)) << why;
   HMODULE aide = LoadLibraryA((sx::hotsync::hotsync_dir() + "\\instaide.dll").c_str());
   ASSERT_NE(aide, nullptr);
-  auto count = reinterpret_cast<int (*)()>(
-      reinterpret_cast<void*>(GetProcAddress(aide, "PltGetUserCount")));
+  auto count =
+      reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(aide, "PltGetUserCount")));
   auto get = reinterpret_cast<int (*)(unsigned, char*, short*)>(
       reinterpret_cast<void*>(GetProcAddress(aide, "PltGetUser")));
   ASSERT_NE(count, nullptr);
@@ -95,10 +94,10 @@ TEST_F(UsersTest, ActionDialogReturnsTheChosenActionAndMakeDefault) {
   sx::window::set_host(sx::window::Host::kScripted);
   sx::window::clear_script();
   InitPdcmn5DLL();
-  sx::window::expect_dialog(sx::window::DialogMatch::by_id(CHotSyncActionDlg::kDialogId),
-                            {sx::window::click(CHotSyncActionDlg::kHHOverwritesPC),
-                             sx::window::check(CHotSyncActionDlg::kMakeDefault),
-                             sx::window::click(IDOK)});
+  sx::window::expect_dialog(
+      sx::window::DialogMatch::by_id(CHotSyncActionDlg::kDialogId),
+      {sx::window::click(CHotSyncActionDlg::kHHOverwritesPC),
+       sx::window::check(CHotSyncActionDlg::kMakeDefault), sx::window::click(IDOK)});
   CHotSyncActionDlg dialog;
   dialog.m_csCaption = "Scribbix";
   dialog.m_nActionIndex = CHotSyncActionDlg::ePCOverwritesHH;
@@ -109,9 +108,9 @@ TEST_F(UsersTest, ActionDialogReturnsTheChosenActionAndMakeDefault) {
   ASSERT_EQ(shown.size(), 1u);
   ASSERT_NE(shown[0].control(CHotSyncActionDlg::kDoNothing), nullptr);
 
-  sx::window::expect_dialog(sx::window::DialogMatch::by_id(CHotSyncActionDlg::kDialogId),
-                            {sx::window::click(CHotSyncActionDlg::kDoNothing),
-                             sx::window::click(IDCANCEL)});
+  sx::window::expect_dialog(
+      sx::window::DialogMatch::by_id(CHotSyncActionDlg::kDialogId),
+      {sx::window::click(CHotSyncActionDlg::kDoNothing), sx::window::click(IDCANCEL)});
   EXPECT_EQ(dialog.DoModal(), IDCANCEL);
   EXPECT_EQ(+dialog.m_nActionIndex, CHotSyncActionDlg::eHHOverwritesPC);  // unchanged
   sx::window::clear_script();

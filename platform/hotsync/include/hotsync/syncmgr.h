@@ -7,8 +7,8 @@
 //
 // What a conduit writes is kept in memory and committed to the handheld's database file when the
 // database is closed (or when the HotSync ends), atomically: a HotSync that is killed half way
-// leaves each file as it was. A database file that is damaged gives SYNCERR_DAMAGED_DATABASE on open
-// and a line in the HotSync log.
+// leaves each file as it was. A database file that is damaged gives SYNCERR_DAMAGED_DATABASE on
+// open and a line in the HotSync log.
 #pragma once
 
 #include "hotsync/synctypes.h"
@@ -50,8 +50,8 @@ long SyncGetDBRecordCount(BYTE handle, WORD* count);
 long SyncReadRecordByIndex(RecordInfoBlock* rec);
 // Writes rec->m_RecSize bytes from rec->m_pBytes with rec's attributes and category. m_RecId 0 adds
 // a record with a fresh unique ID and returns it in m_RecId; an ID that exists is replaced; an ID
-// that does not exist is added under that ID. eRecAttrArchived keeps the data as an archived record,
-// eRecAttrDeleted alone drops it; busy is never written.
+// that does not exist is added under that ID. eRecAttrArchived keeps the data as an archived
+// record, eRecAttrDeleted alone drops it; busy is never written.
 long SyncWriteRec(RecordInfoBlock* rec);
 // Removes the record with this unique ID (SYNCERR_NOT_FOUND when there is none).
 long SyncDeleteRec(BYTE handle, DWORD record_id);

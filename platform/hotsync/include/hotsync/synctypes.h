@@ -12,31 +12,37 @@
 
 // --- Result codes of the sync manager (0 = success) ----------------------------------------------
 inline constexpr long SYNCERR_NONE = 0;
-inline constexpr long SYNCERR_UNKNOWN = 0x4001;          // an internal failure of HotSync
-inline constexpr long SYNCERR_NOT_FOUND = 0x4003;        // no such database/record/block; none left
-inline constexpr long SYNCERR_FILE_NOT_OPEN = 0x4004;    // the handle names no open database
-inline constexpr long SYNCERR_RECORD_DELETED = 0x4007;   // reserved
-inline constexpr long SYNCERR_READ_ONLY = 0x4009;        // the database was opened for reading only
-inline constexpr long SYNCERR_NOT_REGISTERED = 0x400A;   // no conduit registered / no HotSync running
-inline constexpr long SYNCERR_FILE_EXISTS = 0x400C;      // create: a database of that name exists
-inline constexpr long SYNCERR_ALREADY_OPEN = 0x400F;     // the database is open already in this HotSync
-inline constexpr long SYNCERR_TOO_MANY_OPEN = 0x400D;    // more than 16 databases open
-inline constexpr long SYNCERR_BAD_ARGUMENT = 0x4010;     // null pointer, bad size, category > 15...
-inline constexpr long SYNCERR_BUFFER_TOO_SMALL = 0x4012; // the caller's buffer cannot hold the data
+inline constexpr long SYNCERR_UNKNOWN = 0x4001;         // an internal failure of HotSync
+inline constexpr long SYNCERR_NOT_FOUND = 0x4003;       // no such database/record/block; none left
+inline constexpr long SYNCERR_FILE_NOT_OPEN = 0x4004;   // the handle names no open database
+inline constexpr long SYNCERR_RECORD_DELETED = 0x4007;  // reserved
+inline constexpr long SYNCERR_READ_ONLY = 0x4009;       // the database was opened for reading only
+inline constexpr long SYNCERR_NOT_REGISTERED =
+    0x400A;                                          // no conduit registered / no HotSync running
+inline constexpr long SYNCERR_FILE_EXISTS = 0x400C;  // create: a database of that name exists
+inline constexpr long SYNCERR_ALREADY_OPEN =
+    0x400F;  // the database is open already in this HotSync
+inline constexpr long SYNCERR_TOO_MANY_OPEN = 0x400D;  // more than 16 databases open
+inline constexpr long SYNCERR_BAD_ARGUMENT = 0x4010;   // null pointer, bad size, category > 15...
+inline constexpr long SYNCERR_BUFFER_TOO_SMALL =
+    0x4012;                                              // the caller's buffer cannot hold the data
 inline constexpr long SYNCERR_REMOTE_NO_SPACE = 0x4014;  // the database cannot grow (64K records)
-inline constexpr long SYNCERR_DAMAGED_DATABASE = 0x4015; // the database file on the handheld is damaged
-inline constexpr long SYNCERR_IO = 0x4016;               // the database could not be written
+inline constexpr long SYNCERR_DAMAGED_DATABASE =
+    0x4015;                                 // the database file on the handheld is damaged
+inline constexpr long SYNCERR_IO = 0x4016;  // the database could not be written
 
-// --- Sync types (the first field of SyncProperties) ------------------------------------------------
-inline constexpr int eFast = 0;                // synchronise; the handheld last synced with this PC
-inline constexpr int eSlow = 1;                // synchronise; it last synced elsewhere (or never)
-inline constexpr int eHHtoPC = 2;              // handheld overwrites desktop
-inline constexpr int ePCtoHH = 3;              // desktop overwrites handheld
+// --- Sync types (the first field of SyncProperties)
+// ------------------------------------------------
+inline constexpr int eFast = 0;    // synchronise; the handheld last synced with this PC
+inline constexpr int eSlow = 1;    // synchronise; it last synced elsewhere (or never)
+inline constexpr int eHHtoPC = 2;  // handheld overwrites desktop
+inline constexpr int ePCtoHH = 3;  // desktop overwrites handheld
 inline constexpr int eInstall = 4;
 inline constexpr int eBackup = 5;
 inline constexpr int eDoNothing = 6;
 
-// --- Record attributes as a conduit sees them (RecordInfoBlock.m_Attribs) ---------------------------
+// --- Record attributes as a conduit sees them (RecordInfoBlock.m_Attribs)
+// ---------------------------
 inline constexpr BYTE eRecAttrDeleted = 0x80;
 inline constexpr BYTE eRecAttrDirty = 0x40;
 inline constexpr BYTE eRecAttrBusy = 0x20;
@@ -53,20 +59,20 @@ inline constexpr BYTE eDbRead = 0x80;
 
 // One database of the handheld's list (SyncReadDBList). 76 bytes.
 struct DatabaseInfoBlock {
-  DWORD m_dwType;            // 0
-  BYTE m_CardNo;             // 4
-  BYTE m_MiscFlags;          // 5
-  WORD m_DbFlags;            // 6: the file's database attributes
-  WORD m_Index;              // 8: position in the handheld's list
-  char m_Name[32];           // 10: NUL-terminated
-  DWORD m_Creator;           // 42
-  WORD m_Version;            // 46
-  DWORD m_ModNumber;         // 48
-  WORD m_NumRecords;         // 52
-  DWORD m_CreateDate;        // 54
-  DWORD m_ModDate;           // 58
-  DWORD m_BackupDate;        // 62
-  BYTE m_Reserved[10];       // 66, zero
+  DWORD m_dwType;       // 0
+  BYTE m_CardNo;        // 4
+  BYTE m_MiscFlags;     // 5
+  WORD m_DbFlags;       // 6: the file's database attributes
+  WORD m_Index;         // 8: position in the handheld's list
+  char m_Name[32];      // 10: NUL-terminated
+  DWORD m_Creator;      // 42
+  WORD m_Version;       // 46
+  DWORD m_ModNumber;    // 48
+  WORD m_NumRecords;    // 52
+  DWORD m_CreateDate;   // 54
+  DWORD m_ModDate;      // 58
+  DWORD m_BackupDate;   // 62
+  BYTE m_Reserved[10];  // 66, zero
 };
 static_assert(sizeof(DatabaseInfoBlock) == 76);
 static_assert(offsetof(DatabaseInfoBlock, m_Name) == 10);
@@ -108,35 +114,35 @@ static_assert(offsetof(RecordInfoBlock, m_dwReserved) == 20 + sizeof(BYTE*));
 
 // What SyncReadUserID reports about the handheld's user. 160 bytes.
 struct UserInfoBlock {
-  DWORD m_UserId;             // 0
-  DWORD m_ViewerId;           // 4
-  DWORD m_LastSyncPC;         // 8: the PC ID of the desktop it last synchronised with
-  char m_UserName[124];       // 12: NUL-terminated
-  DWORD m_LastSyncDate;       // 136: handheld time of the last HotSync (0 = never)
-  DWORD m_SuccessfulSyncDate; // 140
-  DWORD m_Reserved[4];        // 144
+  DWORD m_UserId;              // 0
+  DWORD m_ViewerId;            // 4
+  DWORD m_LastSyncPC;          // 8: the PC ID of the desktop it last synchronised with
+  char m_UserName[124];        // 12: NUL-terminated
+  DWORD m_LastSyncDate;        // 136: handheld time of the last HotSync (0 = never)
+  DWORD m_SuccessfulSyncDate;  // 140
+  DWORD m_Reserved[4];         // 144
 };
 static_assert(sizeof(UserInfoBlock) == 160);
 static_assert(offsetof(UserInfoBlock, m_LastSyncDate) == 136);
 
 // What HotSync gives a conduit for one HotSync of one user (OpenConduit).
 struct SyncProperties {
-  int m_SyncType;               // 0: eFast, eSlow, eHHtoPC, ePCtoHH, eDoNothing
-  char m_PathName[512];         // 4: the user's conduit directory, ends in '\'
-  char m_UserName[256];         // 516
-  char m_LocalName[128];        // 772: the database file name on the desktop (empty)
-  DWORD m_nRemoteCount;         // 900: databases of the conduit's creator on the handheld
-  DWORD m_dwUserId;             // 904
-  DWORD m_Creator;              // 908
-  BYTE m_CardNo;                // 912
-  BYTE m_Pad[3];                // 913
-  DWORD m_DbType;               // 916
-  DWORD m_dwPCId;               // 920
-  DWORD m_dwHandheldTime;       // 924: handheld clock when the HotSync started
-  char m_szUserDir[6];          // 928: unused, zero
-  char m_Registry[256];         // 934: the conduit's settings key path
-  HKEY m_hKey;                  // 1190: the root key of that path (HKEY_CURRENT_USER)
-  BYTE m_Reserved[32];          // 1198
+  int m_SyncType;          // 0: eFast, eSlow, eHHtoPC, ePCtoHH, eDoNothing
+  char m_PathName[512];    // 4: the user's conduit directory, ends in '\'
+  char m_UserName[256];    // 516
+  char m_LocalName[128];   // 772: the database file name on the desktop (empty)
+  DWORD m_nRemoteCount;    // 900: databases of the conduit's creator on the handheld
+  DWORD m_dwUserId;        // 904
+  DWORD m_Creator;         // 908
+  BYTE m_CardNo;           // 912
+  BYTE m_Pad[3];           // 913
+  DWORD m_DbType;          // 916
+  DWORD m_dwPCId;          // 920
+  DWORD m_dwHandheldTime;  // 924: handheld clock when the HotSync started
+  char m_szUserDir[6];     // 928: unused, zero
+  char m_Registry[256];    // 934: the conduit's settings key path
+  HKEY m_hKey;             // 1190: the root key of that path (HKEY_CURRENT_USER)
+  BYTE m_Reserved[32];     // 1198
 };
 static_assert(offsetof(SyncProperties, m_PathName) == 4);
 static_assert(offsetof(SyncProperties, m_UserName) == 516);

@@ -31,15 +31,16 @@ std::int64_t unix_seconds_from_palm_time(DWORD palm_time);
 // The desktop clock as handheld time.
 DWORD desktop_palm_now();
 
-// --- Emulated handhelds -----------------------------------------------------------------------------
+// --- Emulated handhelds
+// -----------------------------------------------------------------------------
 
 // What the sync manager reports about a handheld: "<handheld folder>/device.txt", one "key=value"
 // per line (user_name, user_id, last_sync_pc, last_sync_time, successful_sync_time, clock_offset).
 struct DeviceInfo {
   std::string user_name;
   DWORD user_id = 0;
-  DWORD last_sync_pc = 0;       // 0: never synchronised
-  DWORD last_sync_time = 0;     // handheld time
+  DWORD last_sync_pc = 0;    // 0: never synchronised
+  DWORD last_sync_time = 0;  // handheld time
   DWORD successful_sync_time = 0;
   std::int64_t clock_offset = 0;  // seconds the handheld clock is ahead of the desktop's
 };
@@ -92,13 +93,14 @@ struct UserEntry {
 };
 [[nodiscard]] bool read_users(std::vector<UserEntry>* out, std::string* why);
 
-// --- One HotSync, as HotSync Manager runs it --------------------------------------------------------
+// --- One HotSync, as HotSync Manager runs it
+// --------------------------------------------------------
 
 struct ConduitEntry {
-  std::string key_name;    // "ApplicationVorScrib"
+  std::string key_name;  // "ApplicationVorScrib"
   DWORD creator = 0;
-  std::string conduit;     // "Conduit" value
-  std::string directory;   // "Directory" value
+  std::string conduit;    // "Conduit" value
+  std::string directory;  // "Directory" value
 };
 // The conduits registered under "Pilot Desktop" ("Application*" keys with "Creator" and "Conduit").
 std::vector<ConduitEntry> registered_conduits();
@@ -117,13 +119,13 @@ struct ConduitResult {
   std::string key_name;
   int sync_type = 0;
   long result = 0;
-  bool ran = false;        // loaded and OpenConduit called
-  std::string skipped;     // why it was not run
+  bool ran = false;     // loaded and OpenConduit called
+  std::string skipped;  // why it was not run
 };
 struct HotSyncReport {
-  long result = 0;                    // 0, or the first failure
+  long result = 0;  // 0, or the first failure
   std::vector<ConduitResult> conduits;
-  std::vector<std::string> log;       // the log lines of this HotSync
+  std::vector<std::string> log;  // the log lines of this HotSync
 };
 // Runs a HotSync of `user` (name in users.dat): connects to the user's handheld, runs each
 // registered conduit whose creator has a database there, and ends the HotSync (last-sync time and
@@ -147,7 +149,8 @@ std::vector<ConduitListing> list_conduits();
 // conduit's result (-1 = cancelled) otherwise, SYNCERR_NOT_FOUND for an unknown user or conduit.
 long change_action(const std::string& user, const std::string& key_name, ConduitAction* chosen);
 
-// --- The HotSync in progress (what HotSync Manager does around the conduits) -------------------------
+// --- The HotSync in progress (what HotSync Manager does around the conduits)
+// -------------------------
 
 // Connects the sync manager to a handheld for one HotSync; the log goes to `log_file` (host path).
 // False when a HotSync is already in progress or the handheld cannot be read.
@@ -159,7 +162,8 @@ long change_action(const std::string& user, const std::string& key_name, Conduit
 std::vector<std::string> end_session(bool completed);
 bool session_active();
 
-// --- Fault injection (tests) ----------------------------------------------------------------------
+// --- Fault injection (tests)
+// ----------------------------------------------------------------------
 
 // The `nth` call (1 = the next) from now of the sync manager function named `operation`
 // ("SyncWriteRec", "SyncOpenDB", ...) returns `code` without doing anything. Several may be queued.

@@ -27,7 +27,7 @@ struct PdbDatabase {
   std::string name;  // at most 31 bytes
   std::uint16_t attributes = 0;
   std::uint16_t version = 0;
-  std::uint32_t created = 0;     // Palm seconds (since 1904)
+  std::uint32_t created = 0;  // Palm seconds (since 1904)
   std::uint32_t modified = 0;
   std::uint32_t backed_up = 0;
   std::uint32_t mod_number = 0;
