@@ -1,5 +1,6 @@
 // The sync manager as a conduit calls it, inside a HotSync session on a temporary machine.
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -344,9 +345,15 @@ TEST_F(SyncManagerTest, LogEntriesShowTheirActivityAndEndTheHotSync) {
   EXPECT_EQ(LogAddEntry("Failed to read", slWarning, FALSE), SYNCERR_NONE);
   EXPECT_EQ(LogAddEntry("Test", slSyncAborted, FALSE), SYNCERR_NONE);
   EXPECT_EQ(LogAddEntry("Test", slSyncFinished, TRUE), SYNCERR_NONE);
+  // The virtual clock starts at 2001-01-01 00:00 UTC; the log shows local time.
+  const std::time_t start = 978307200;
+  std::tm local{};
+  localtime_r(&start, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
   EXPECT_EQ(log_text(),
-            "[start] \r\ntwo  lines\r\n[error] Failed to read\r\n[failed] Test\r\n"
-            "2001-01-01 00:00:00 [finished] Test\r\n");
+            "[start] \r\ntwo  lines\r\n[error] Failed to read\r\n[failed] Test\r\n" +
+                std::string(stamp) + "[finished] Test\r\n");
   EXPECT_EQ(sx::hotsync::end_session(false).size(), 5u);
   EXPECT_FALSE(sx::hotsync::session_active());
 }
