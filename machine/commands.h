@@ -21,4 +21,8 @@ extern const char* const kCreateHelp;
 int run_reg(const Args& args);
 extern const char* const kRegHelp;
 
+// sxmachine outlook install ... (Outlook's class, profile and default store)
+int run_outlook(const Args& args);
+extern const char* const kOutlookHelp;
+
 }  // namespace sx::machine_tool

@@ -18,6 +18,7 @@ const char* const kUsage =
     "Commands:\n"
     "  create [DIR]   make a fresh machine with an empty registry\n"
     "  reg ...        query, add or delete registry keys and values, as Windows's reg.exe\n"
+    "  outlook install  install Outlook: its class, a profile and a default store\n"
     "\n"
     "\"sxmachine COMMAND --help\" tells more about a command.\n";
 
@@ -35,6 +36,7 @@ int run(int argc, char** argv) {
   }
   if (command == "create") return sx::machine_tool::run_create(args);
   if (command == "reg") return sx::machine_tool::run_reg(args);
+  if (command == "outlook") return sx::machine_tool::run_outlook(args);
   std::fprintf(stderr, "sxmachine: unknown command \"%s\"\n\n%s", command.c_str(), kUsage);
   return 1;
 }
