@@ -55,9 +55,10 @@ ParseReport parse_store_bytes(const std::uint8_t* data, std::size_t size, StoreM
     const bool header = std::holds_alternative<FileHeaderRecord>(r);
     if (first) {
       first = false;
-      if (offset != 0 || !header) return;
+      if (offset != 0 || !header) return;  // not a store: nothing is applied
+    } else if (!model->has_header()) {
+      return;
     }
-    if (!model->has_header()) return;
     std::string why;
     if (model->apply(std::move(r), &why)) ++report.records;
     else report.problems.push_back({offset, 0, why});
