@@ -111,7 +111,7 @@ BENCHMARK(BM_OpenStoreOf100kPosts)->Unit(benchmark::kMillisecond)->Repetitions(5
 void BM_AddAndSave10kPostsOneByOne(benchmark::State& state) {
   auto& m = big();
   Session s("C:\\Big.pst");
-  int round = 0;
+  static int round = 0;  // across repetitions: every run gets a folder of its own
   for (auto _ : state) {
     state.PauseTiming();
     const std::string name = "Run" + std::to_string(round++);
