@@ -588,5 +588,77 @@ TEST_F(OutlookTest, InjectedFaultsReachTheCallerWithSourceAndDescription) {
   EXPECT_EQ(taken_error(), "Microsoft Outlook|The property is unavailable.");
 }
 
+TEST_F(OutlookTest, DiscardedChangesAreNotSavedAndTheWalkEndsForGood) {
+  auto notes = notes_folder();
+  auto item = add_post(notes.Get(), "saved subject", 1);
+  Bstr changed(u"unsaved subject");
+  item->put_Subject(changed.get());
+  VARIANT_BOOL saved = 0x7777;
+  ASSERT_EQ(item->get_Saved(&saved), S_OK);
+  EXPECT_EQ(saved, VARIANT_FALSE);
+  ASSERT_EQ(item->Close(olDiscard), S_OK);
+  EXPECT_EQ(subject_of(item.Get()), "saved subject");
+  EXPECT_EQ(item->Close(7), E_INVALIDARG);
+
+  auto items = items_of(notes.Get());
+  ComPtr<IDispatch> d;
+  ASSERT_EQ(items->GetFirst(d.ReleaseAndGetAddressOf()), S_OK);
+  EXPECT_EQ(subject_of(d.Get()), "saved subject");
+  ASSERT_EQ(items->GetNext(d.ReleaseAndGetAddressOf()), S_OK);
+  EXPECT_FALSE(d);
+  add_post(notes.Get(), "added after the end", 2);
+  ASSERT_EQ(items->GetNext(d.ReleaseAndGetAddressOf()), S_OK);  // a finished walk stays finished
+  EXPECT_FALSE(d);
+}
+
+TEST_F(OutlookTest, RemovingItemsAndFoldersByIndex) {
+  auto notes = notes_folder();
+  auto counter = sx::com::make_object<EventCounter>();
+  auto items = items_of(notes.Get());
+  ComPtr<IConnectionPoint> point;
+  items.As<IConnectionPointContainer>()->FindConnectionPoint(ItemsEvents::kIid, point.ReleaseAndGetAddressOf());
+  DWORD cookie = 0;
+  ASSERT_EQ(point->Advise(static_cast<ItemsEvents*>(counter.Get()), &cookie), S_OK);
+  for (int i = 1; i <= 3; ++i) add_post(notes.Get(), ("post " + std::to_string(i)).c_str(), i);
+  ASSERT_EQ(items->Remove(2), S_OK);
+  EXPECT_EQ(counter->removes, 1);
+  EXPECT_EQ(items->Remove(3), DISP_E_BADINDEX);
+  EXPECT_EQ(taken_error(), "Microsoft Outlook|Array index out of bounds.");
+  ComPtr<IDispatch> d;
+  Variant two = Variant::from_i4(2);
+  ASSERT_EQ(items->Item(two.get(), d.ReleaseAndGetAddressOf()), S_OK);
+  EXPECT_EQ(subject_of(d.Get()), "post 3");
+  point->Unadvise(cookie);
+
+  ComPtr<_Folders> folders;
+  root(2)->get_Folders(folders.ReleaseAndGetAddressOf());
+  Bstr same(u"SCRIBBIX");
+  Variant missing;
+  ComPtr<MAPIFolder> f;
+  EXPECT_EQ(folders->Add(same.get(), missing.get(), f.ReleaseAndGetAddressOf()), E_FAIL);
+  ASSERT_EQ(folders->Remove(1), S_OK);
+  LONG count = 7;
+  folders->get_Count(&count);
+  EXPECT_EQ(count, 0);
+  Bstr name;
+  EXPECT_EQ(notes->get_Name(name.put()), MAPI_E_OBJECT_DELETED);  // the old folder object is stale
+}
+
+TEST_F(OutlookTest, RenamedStoreRootIsKeptAcrossLogons) {
+  notes_folder();  // renames the new store's root to "Vorlan"
+  ASSERT_EQ(ns_->Logoff(), S_OK);
+  Variant missing;
+  ASSERT_EQ(ns_->Logon(missing.get(), missing.get(), missing.get(), missing.get()), S_OK);
+  Bstr name;
+  root(2)->get_Name(name.put());
+  EXPECT_EQ(name.utf8(), "Vorlan");
+  Bstr inbox;
+  ComPtr<MAPIFolder> f;
+  ASSERT_EQ(ns_->GetDefaultFolder(olFolderInbox, f.ReleaseAndGetAddressOf()), S_OK);
+  f->get_Name(inbox.put());
+  EXPECT_EQ(inbox.utf8(), "Inbox");
+  EXPECT_EQ(ns_->GetDefaultFolder(3, f.ReleaseAndGetAddressOf()), E_INVALIDARG);
+}
+
 }  // namespace
 }  // namespace sx::outlook
