@@ -24,5 +24,8 @@ extern const char* const kRegHelp;
 // sxmachine hotsync install|add-user|users|list|put|sync ... (hotsync_command.cpp)
 int run_hotsync_command(const Args& args);
 extern const char* const kHotSyncHelp;
+// sxmachine outlook install ... (Outlook's class, profile and default store)
+int run_outlook(const Args& args);
+extern const char* const kOutlookHelp;
 
 }  // namespace sx::machine_tool

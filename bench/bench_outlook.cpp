@@ -1,0 +1,181 @@
+// Budgets of the Outlook stand-in: opening a store of 100,000 posts (< 1 s), adding and saving
+// 10,000 posts one by one (< 1 s), Find("[ScribKey] = n") in a folder of 100,000 posts (< 20 us),
+// walking 100,000 items with GetFirst/GetNext (< 100 ms).
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "outlook/outlook.h"
+#include "sx/outlook/install.h"
+#include "sx/outlook/store.h"
+#include "sx/registry_file.h"
+#include "sx/testing/temp_machine.h"
+
+namespace {
+
+using sx::com::Bstr;
+using sx::com::ComPtr;
+using sx::com::Variant;
+using namespace sx::outlook;
+
+constexpr int kPosts = 100000;
+
+ItemData post(int key) {
+  ItemData d;
+  d.set("MessageClass", Value::text_of("IPM.Post.ScribbixPost2"));
+  d.set("Subject", Value::text_of("Note number " + std::to_string(key)));
+  d.set("Body", Value::text_of("Note number " + std::to_string(key) + "\r\nwith a second line of text"));
+  d.set("Categories", Value::text_of("Business"));
+  d.set("Sensitivity", Value::int_of(0));
+  d.set("CreationTime", Value::date_of(36955.5));
+  d.set("LastModificationTime", Value::date_of(36955.5));
+  d.user_props = {{"ScribKey", kUserNumber, Value::number_of(key)},
+                  {"EntryDate", kUserDateTime, Value::date_of(36955.5)},
+                  {"Archived", kUserYesNo, Value::bool_of(false)},
+                  {"Day", kUserText, Value::text_of("2001/03/05")},
+                  {"Month", kUserText, Value::text_of("2001/03")},
+                  {"Year", kUserText, Value::text_of("2001")},
+                  {"Time", kUserDateTime, Value::date_of(0.5)}};
+  return d;
+}
+
+// One machine with Outlook and a store "C:\Big.pst" whose folder "Vorlan\Scribbix" holds 100,000
+// posts, made once for all benchmarks.
+struct BigMachine {
+  sx::testing::TempMachine machine{sx::testing::TempMachine::Clock::kReal};
+  std::filesystem::path store_path = machine.c("Big.pst");
+  std::uint32_t folder = 0;
+  BigMachine() {
+    std::string why;
+    sx::registry::create_empty_file(&why);
+    install({}, &why);
+    Store::Options o;
+    o.create_if_missing = true;
+    o.root_name = "Vorlan";
+    auto store = Store::open(store_path, o, &why);
+    FolderRecord f{0, format::kRootFolderId, "Scribbix", kPostItemType, "IPM.Post.ScribbixPost2", FolderRole::kNone};
+    (void)store->put_folder(&f, &why);
+    folder = f.id;
+    (void)store->change(
+        [&](const StoreModel& m, std::vector<Record>* out, std::string*) {
+          std::uint64_t id = m.next_item_id();
+          for (int i = 1; i <= kPosts; ++i) out->push_back(ItemPutRecord{id++, folder, post(i)});
+          return true;
+        },
+        &why);
+  }
+};
+
+BigMachine& big() {
+  static BigMachine* m = new BigMachine();
+  return *m;
+}
+
+struct Session {
+  ComPtr<_Application> app;
+  ComPtr<_NameSpace> ns;
+  explicit Session(const char* store) {
+    CoInitialize(nullptr);
+    CoCreateInstance(CLSID_OutlookApplication, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(app.ReleaseAndGetAddressOf()));
+    Bstr mapi(u"MAPI");
+    app->GetNamespace(mapi.get(), ns.ReleaseAndGetAddressOf());
+    Variant path = Variant::from_utf8(store);
+    ns->AddStore(path.get());
+  }
+  ComPtr<_Items> items(const char* store_root, const char* folder) {
+    ComPtr<_Folders> roots, subs;
+    ComPtr<MAPIFolder> r, f;
+    ns->get_Folders(roots.ReleaseAndGetAddressOf());
+    Variant rn = Variant::from_utf8(store_root), fn = Variant::from_utf8(folder);
+    roots->Item(rn.get(), r.ReleaseAndGetAddressOf());
+    r->get_Folders(subs.ReleaseAndGetAddressOf());
+    subs->Item(fn.get(), f.ReleaseAndGetAddressOf());
+    ComPtr<_Items> items;
+    f->get_Items(items.ReleaseAndGetAddressOf());
+    return items;
+  }
+};
+
+void BM_OpenStoreOf100kPosts(benchmark::State& state) {
+  auto& m = big();
+  for (auto _ : state) {
+    std::string why;
+    auto store = Store::open(m.store_path, {}, &why);
+    if (!store || store->model().item_count() != kPosts) state.SkipWithError("store not read");
+    benchmark::DoNotOptimize(store);
+  }
+}
+BENCHMARK(BM_OpenStoreOf100kPosts)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_AddAndSave10kPostsOneByOne(benchmark::State& state) {
+  auto& m = big();
+  Session s("C:\\Big.pst");
+  static int round = 0;  // across repetitions: every run gets a folder of its own
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string name = "Run" + std::to_string(round++);
+    ComPtr<_Folders> roots, subs;
+    ComPtr<MAPIFolder> r, f;
+    s.ns->get_Folders(roots.ReleaseAndGetAddressOf());
+    Variant rn = Variant::from_utf8("Personal Folders");
+    roots->Item(rn.get(), r.ReleaseAndGetAddressOf());
+    r->get_Folders(subs.ReleaseAndGetAddressOf());
+    Bstr bn = Bstr::from_utf8(name);
+    Variant type = Variant::from_i4(olPostItem);
+    subs->Add(bn.get(), type.get(), f.ReleaseAndGetAddressOf());
+    ComPtr<_Items> items;
+    f->get_Items(items.ReleaseAndGetAddressOf());
+    state.ResumeTiming();
+    for (int i = 0; i < 10000; ++i) {
+      ComPtr<IDispatch> d;
+      Variant cls = Variant::from_utf8("IPM.Post.ScribbixPost2");
+      items->Add(cls.get(), d.ReleaseAndGetAddressOf());
+      auto item = d.As<_PostItem>();
+      Bstr subject(u"A note of moderate length"), body(u"A note of moderate length\r\nand a second line");
+      item->put_Subject(subject.get());
+      item->put_Body(body.get());
+      ComPtr<UserProperties> props;
+      ComPtr<UserProperty> p;
+      item->get_UserProperties(props.ReleaseAndGetAddressOf());
+      Bstr key(u"ScribKey");
+      Variant missing, value = Variant::from_r8(i);
+      props->Add(key.get(), olNumber, missing.get(), missing.get(), p.ReleaseAndGetAddressOf());
+      p->put_Value(value.get());
+      if (FAILED(item->Close(olSave))) state.SkipWithError("save failed");
+    }
+  }
+  (void)m;
+}
+BENCHMARK(BM_AddAndSave10kPostsOneByOne)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_FindByKeyIn100kPosts(benchmark::State& state) {
+  big();
+  Session s("C:\\Big.pst");
+  auto items = s.items("Vorlan", "Scribbix");
+  int n = 1;
+  for (auto _ : state) {
+    const std::u16string filter = u"[ScribKey] = " + sx::com::utf8_to_u16(std::to_string(n));
+    Bstr f(filter);
+    ComPtr<IDispatch> d;
+    if (FAILED(items->Find(f.get(), d.ReleaseAndGetAddressOf())) || !d) state.SkipWithError("not found");
+    n = n % kPosts + 7919;
+    if (n > kPosts) n -= kPosts;
+  }
+}
+BENCHMARK(BM_FindByKeyIn100kPosts)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_Walk100kPostsWithGetFirstGetNext(benchmark::State& state) {
+  big();
+  Session s("C:\\Big.pst");
+  auto items = s.items("Vorlan", "Scribbix");
+  for (auto _ : state) {
+    ComPtr<IDispatch> d;
+    int n = 0;
+    for (items->GetFirst(d.ReleaseAndGetAddressOf()); d; items->GetNext(d.ReleaseAndGetAddressOf())) ++n;
+    if (n != kPosts) state.SkipWithError("walk incomplete");
+  }
+}
+BENCHMARK(BM_Walk100kPostsWithGetFirstGetNext)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+}  // namespace

@@ -1,0 +1,79 @@
+#include "sx/outlook/faults.h"
+
+#include <map>
+#include <mutex>
+
+#include "objects/errors.h"
+
+namespace sx::outlook {
+
+namespace {
+
+struct Entry {
+  Fault fault;
+  int calls = 0;
+};
+
+std::mutex& mutex() {
+  static std::mutex m;
+  return m;
+}
+std::map<int, Entry>& faults() {
+  static std::map<int, Entry> f;
+  return f;
+}
+int next_id = 1;
+
+bool operation_matches(const std::string& wanted, std::string_view op) {
+  if (wanted == op) return true;
+  if (op.size() > 4 && (op.substr(0, 4) == "get_" || op.substr(0, 4) == "put_")) return wanted == op.substr(4);
+  return false;
+}
+
+bool kind_matches(const std::string& wanted, std::string_view kind) {
+  if (wanted.empty() || wanted == kind) return true;
+  return wanted == "Item" && kind.size() > 4 && kind.substr(kind.size() - 4) == "Item";
+}
+
+}  // namespace
+
+int inject_fault(const Fault& fault) {
+  std::lock_guard g(mutex());
+  faults()[next_id] = Entry{fault, 0};
+  return next_id++;
+}
+
+void remove_fault(int id) {
+  std::lock_guard g(mutex());
+  faults().erase(id);
+}
+
+void clear_faults() {
+  std::lock_guard g(mutex());
+  faults().clear();
+}
+
+int fault_calls(int id) {
+  std::lock_guard g(mutex());
+  auto it = faults().find(id);
+  return it == faults().end() ? 0 : it->second.calls;
+}
+
+namespace detail {
+
+void check_fault(std::string_view kind, std::string_view operation, const void* identity) {
+  std::lock_guard g(mutex());
+  if (faults().empty()) return;
+  for (auto& [id, e] : faults()) {
+    const Fault& f = e.fault;
+    if (!kind_matches(f.kind, kind) || !operation_matches(f.operation, operation)) continue;
+    if (f.object != nullptr && static_cast<const void*>(f.object) != identity) continue;
+    const int n = ++e.calls;
+    if (n >= f.nth && (f.times == 0 || n < f.nth + f.times))
+      throw OutlookError(f.hr, f.description, f.source);
+  }
+}
+
+}  // namespace detail
+
+}  // namespace sx::outlook

@@ -1,0 +1,120 @@
+#include "sx/outlook/install.h"
+
+#include <windows.h>
+
+#include <fstream>
+
+#include "outlook/outlook.h"
+#include "sx/outlook/profiles.h"
+#include "sx/outlook/store.h"
+#include "sx/paths.h"
+#include "sx/version_stamp.h"
+
+namespace sx::outlook {
+
+namespace {
+
+bool fail(std::string* why, std::string reason) {
+  if (why) *why = std::move(reason);
+  return false;
+}
+
+std::string clsid_text() {
+  OLECHAR* text = nullptr;
+  StringFromCLSID(CLSID_OutlookApplication, &text);
+  std::string out = sx::com::u16_to_utf8(text ? std::u16string_view(text) : std::u16string_view());
+  CoTaskMemFree(text);
+  return out;
+}
+
+bool set_default(const std::string& key_path, const std::string& name, const std::string& value) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return false;
+  LONG rc = RegSetValueExA(key, name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool install(const InstallOptions& options, std::string* why) {
+  const std::string clsid = clsid_text();
+  const bool registered =
+      set_default(kProgId, "", "Microsoft Outlook") && set_default(std::string(kProgId) + "\\CLSID", "", clsid) &&
+      set_default("CLSID\\" + clsid, "", "Microsoft Outlook") &&
+      set_default("CLSID\\" + clsid + "\\ProgID", "", kProgId) &&
+      set_default("CLSID\\" + clsid + "\\LocalServer32", "", kServerPath);
+  if (!registered) return fail(why, "cannot write Outlook's class registration");
+
+  const std::filesystem::path exe = sx::paths::to_host(kServerPath);
+  std::error_code ec;
+  std::filesystem::create_directories(exe.parent_path(), ec);
+  if (!std::filesystem::exists(exe)) {
+    std::ofstream(exe, std::ios::binary) << "Outlook stand-in: served in-process by sxoutlook.\n";
+  }
+  sx::version::StampInfo info;
+  info.values = {{"FileVersion", options.version},
+                 {"ProductVersion", options.version},
+                 {"ProductName", "Microsoft Outlook"},
+                 {"FileDescription", "Microsoft Outlook"},
+                 {"CompanyName", "Microsoft Corporation"}};
+  std::string reason;
+  if (!sx::version::stamp_file(exe, info, &reason)) return fail(why, "cannot stamp OUTLOOK.EXE: " + reason);
+
+  if (!profiles::create(options.profile, true, &reason)) return fail(why, reason);
+  std::vector<std::string> stores = profiles::stores(options.profile);
+  bool listed = false;
+  for (const std::string& s : stores) listed = listed || equal_ignoring_case(s, options.store_path);
+  const std::filesystem::path host = sx::paths::to_host(options.store_path);
+  if (host.empty()) return fail(why, "bad store path " + options.store_path);
+  Store::Options open;
+  open.create_if_missing = true;
+  auto store = Store::open(host, open, &reason);
+  if (!store) return fail(why, reason);
+  // The default folders, when the store does not have them yet.
+  bool ok = store->change(
+      [](const StoreModel& m, std::vector<Record>* out, std::string*) {
+        bool has_contacts = false, has_inbox = false;
+        for (std::uint32_t c : m.root()->children) {
+          has_contacts = has_contacts || m.folder(c)->record.role == FolderRole::kContacts;
+          has_inbox = has_inbox || m.folder(c)->record.role == FolderRole::kInbox;
+        }
+        std::uint32_t next = m.next_folder_id();
+        if (!has_inbox) out->push_back(FolderRecord{next++, format::kRootFolderId, "Inbox", kMailItemType, "IPM.Note", FolderRole::kInbox});
+        if (!has_contacts)
+          out->push_back(FolderRecord{next++, format::kRootFolderId, "Contacts", kContactItemType, "IPM.Contact", FolderRole::kContacts});
+        return true;
+      },
+      &reason);
+  if (!ok) return fail(why, reason);
+  if (!listed) {
+    stores.insert(stores.begin(), options.store_path);
+    if (!profiles::set_stores(options.profile, stores, &reason)) return fail(why, reason);
+  }
+  return true;
+}
+
+std::string installed_version() {
+  const std::string key = "CLSID\\" + clsid_text() + "\\LocalServer32";
+  char path[1024];
+  LONG size = sizeof path;
+  if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), path, &size) != ERROR_SUCCESS) return "";
+  path[sizeof path - 1] = '\0';
+  DWORD handle = 0;
+  DWORD bytes = GetFileVersionInfoSizeA(path, &handle);
+  if (bytes == 0) return "";
+  std::string block(bytes, '\0');
+  if (!GetFileVersionInfoA(path, 0, bytes, block.data())) return "";
+  void* value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(block.data(), "\\StringFileInfo\\040904B0\\FileVersion", &value, &length) || value == nullptr)
+    return "";
+  std::string text(static_cast<const char*>(value), length);
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
+
+}  // namespace sx::outlook

@@ -1,0 +1,120 @@
+#include "sx/outlook/profiles.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "sx/outlook/store_data.h"
+
+namespace sx::outlook::profiles {
+
+namespace {
+
+std::string key_path(const std::string& profile) { return std::string(kProfilesKey) + "\\" + profile; }
+
+bool fail(std::string* why, std::string reason) {
+  if (why) *why = std::move(reason);
+  return false;
+}
+
+std::optional<std::string> read_text(HKEY key, const char* name) {
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
+    return std::nullopt;
+  std::string text(size, '\0');
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+      ERROR_SUCCESS)
+    return std::nullopt;
+  text.resize(size);
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
+
+std::vector<std::string> subkeys(HKEY key) {
+  std::vector<std::string> out;
+  for (DWORD i = 0;; ++i) {
+    char name[260];
+    DWORD size = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    out.emplace_back(name, size);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> list() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kProfilesKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  auto out = subkeys(key);
+  RegCloseKey(key);
+  return out;
+}
+
+std::optional<std::string> default_profile() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kProfilesKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return std::nullopt;
+  auto name = read_text(key, "DefaultProfile");
+  RegCloseKey(key);
+  if (!name || name->empty()) return std::nullopt;
+  return find(*name);
+}
+
+std::optional<std::string> find(const std::string& name) {
+  for (const std::string& p : list())
+    if (equal_ignoring_case(p, name)) return p;
+  return std::nullopt;
+}
+
+bool create(const std::string& name, bool make_default, std::string* why) {
+  if (name.empty() || name.find('\\') != std::string::npos) return fail(why, "bad profile name");
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, key_path(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return fail(why, "cannot create the profile key");
+  RegCloseKey(key);
+  if (make_default) {
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kProfilesKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+      return fail(why, "cannot open the profiles key");
+    LONG rc = RegSetValueExA(key, "DefaultProfile", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                             static_cast<DWORD>(name.size() + 1));
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return fail(why, "cannot write DefaultProfile");
+  }
+  return true;
+}
+
+std::vector<std::string> stores(const std::string& profile) {
+  std::vector<std::string> out;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, (key_path(profile) + "\\Stores").c_str(), 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return out;
+  for (int i = 1;; ++i) {
+    auto path = read_text(key, ("Store" + std::to_string(i)).c_str());
+    if (!path) break;
+    out.push_back(*path);
+  }
+  RegCloseKey(key);
+  return out;
+}
+
+bool set_stores(const std::string& profile, const std::vector<std::string>& paths, std::string* why) {
+  const std::string path = key_path(profile) + "\\Stores";
+  RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return fail(why, "cannot write the profile's store list");
+  bool ok = true;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const std::string name = "Store" + std::to_string(i + 1);
+    ok = ok && RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(paths[i].c_str()),
+                              static_cast<DWORD>(paths[i].size() + 1)) == ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+  return ok || fail(why, "cannot write the profile's store list");
+}
+
+}  // namespace sx::outlook::profiles

@@ -1,0 +1,144 @@
+#include "objects/session.h"
+
+#include <algorithm>
+
+#include "objects/errors.h"
+#include "sx/outlook/profiles.h"
+#include "sx/paths.h"
+#include "windows.h"
+
+namespace sx::outlook {
+
+const StoreModel& fresh(Store& store) {
+  std::string why;
+  if (!store.refresh(&why)) raise(E_FAIL, "The store file cannot be read: " + why);
+  return store.model();
+}
+
+const FolderState& live_folder(const FolderRef& folder, bool refresh) {
+  if (!folder.store) raise(MAPI_E_NOT_FOUND, "The item is in no folder yet.");
+  const StoreModel& m = refresh ? fresh(*folder.store) : folder.store->model();
+  const FolderState* f = m.folder(folder.id);
+  if (f == nullptr) raise(MAPI_E_OBJECT_DELETED, "The folder has been deleted.");
+  return *f;
+}
+
+DATE now_date() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  DATE d = 0;
+  SystemTimeToVariantTime(&t, &d);
+  return d + t.wMilliseconds / 86400000.0;
+}
+
+void Session::logon(const std::string& requested) {
+  if (logged_on_) return;
+  std::optional<std::string> name = requested.empty() ? profiles::default_profile() : profiles::find(requested);
+  if (!name) {
+    raise(MAPI_E_LOGON_FAILED, requested.empty()
+                                   ? "No profile is set up as the default; name a profile to log on."
+                                   : "The profile \"" + requested + "\" does not exist.");
+  }
+  std::vector<OpenStore> opened;
+  for (const std::string& path : profiles::stores(*name)) {
+    std::string why;
+    auto host = sx::paths::to_host(path);
+    auto store = host.empty() ? nullptr : Store::open(host, {}, &why);
+    if (!store) raise(MAPI_E_LOGON_FAILED, "The store " + path + " of the profile cannot be opened. " + why);
+    opened.push_back({path, std::move(store)});
+  }
+  stores_ = std::move(opened);
+  profile_ = *name;
+  logged_on_ = true;
+}
+
+void Session::logoff() {
+  logged_on_ = false;
+  profile_.clear();
+  stores_.clear();
+}
+
+const std::vector<OpenStore>& Session::stores() {
+  ensure_logon();
+  return stores_;
+}
+
+std::shared_ptr<Store> Session::add_store(const std::string& windows_path, bool persist) {
+  ensure_logon();
+  sx::paths::Mapped mapped = sx::paths::map(windows_path);
+  if (mapped.error != 0 || mapped.host.empty()) raise(E_INVALIDARG, "The path " + windows_path + " is not valid.");
+  for (const OpenStore& s : stores_) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(s.store->path(), mapped.host, ec)) return s.store;
+  }
+  std::string why;
+  Store::Options options;
+  options.create_if_missing = true;
+  auto store = Store::open(mapped.host, options, &why);
+  if (!store) raise(E_FAIL, "The file " + windows_path + " cannot be opened as a personal folders file. " + why);
+  stores_.push_back({windows_path, store});
+  if (persist) {
+    std::vector<std::string> paths;
+    for (const OpenStore& s : stores_) paths.push_back(s.windows_path);
+    if (!profiles::set_stores(profile_, paths, &why)) raise(E_FAIL, "The profile cannot be changed: " + why);
+  }
+  return store;
+}
+
+void Session::remove_store(const Store* store) {
+  auto it = std::find_if(stores_.begin(), stores_.end(), [&](const OpenStore& s) { return s.store.get() == store; });
+  if (it == stores_.end()) raise(E_INVALIDARG, "The folder is not the root of a store in this profile.");
+  stores_.erase(it);
+  std::vector<std::string> paths;
+  for (const OpenStore& s : stores_) paths.push_back(s.windows_path);
+  std::string why;
+  if (!profiles::set_stores(profile_, paths, &why)) raise(E_FAIL, "The profile cannot be changed: " + why);
+}
+
+std::shared_ptr<Store> Session::default_store() {
+  ensure_logon();
+  if (stores_.empty()) raise(MAPI_E_NOT_FOUND, "The profile has no store.");
+  return stores_.front().store;
+}
+
+std::shared_ptr<Store> Session::store_by_id(const StoreId& id) {
+  for (const OpenStore& s : stores_)
+    if (s.store->model().store_id() == id) return s.store;
+  return nullptr;
+}
+
+DWORD Session::advise(const FolderRef& folder, ItemsEvents* sink) {
+  const DWORD cookie = next_cookie_++;
+  sinks_[folder].emplace_back(cookie, sx::com::ComPtr<ItemsEvents>(sink));
+  return cookie;
+}
+
+bool Session::unadvise(const FolderRef& folder, DWORD cookie) {
+  auto it = sinks_.find(folder);
+  if (it == sinks_.end()) return false;
+  auto& list = it->second;
+  auto n = std::erase_if(list, [&](const auto& e) { return e.first == cookie; });
+  if (list.empty()) sinks_.erase(it);
+  return n > 0;
+}
+
+std::vector<sx::com::ComPtr<ItemsEvents>> Session::sinks_of(const FolderRef& folder) const {
+  std::vector<sx::com::ComPtr<ItemsEvents>> out;
+  auto it = sinks_.find(folder);
+  if (it != sinks_.end())
+    for (const auto& e : it->second) out.push_back(e.second);
+  return out;
+}
+
+// Sinks are called on a copy of the list, so that they may advise and unadvise while called.
+void Session::raise_add(const FolderRef& folder, IDispatch* item) {
+  for (auto& sink : sinks_of(folder)) (void)sink->ItemAdd(item);
+}
+void Session::raise_change(const FolderRef& folder, IDispatch* item) {
+  for (auto& sink : sinks_of(folder)) (void)sink->ItemChange(item);
+}
+void Session::raise_remove(const FolderRef& folder) {
+  for (auto& sink : sinks_of(folder)) (void)sink->ItemRemove();
+}
+
+}  // namespace sx::outlook

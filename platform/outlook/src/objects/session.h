@@ -1,0 +1,77 @@
+// The one emulated Outlook of this process: the logged-on profile, its open stores, and the event
+// sinks of folders. Used only on Outlook's thread (the object model checks the apartment first).
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "outlook/outlook.h"
+#include "sx/outlook/store.h"
+
+namespace sx::outlook {
+
+struct OpenStore {
+  std::string windows_path;
+  std::shared_ptr<Store> store;
+};
+
+// A folder as the object model names it: a store and a folder id in it.
+struct FolderRef {
+  std::shared_ptr<Store> store;
+  std::uint32_t id = 0;
+  bool operator<(const FolderRef& o) const {
+    return std::make_pair(store.get(), id) < std::make_pair(o.store.get(), o.id);
+  }
+};
+
+class Session {
+ public:
+  std::string version;
+
+  bool logged_on() const { return logged_on_; }
+  const std::string& profile() const { return profile_; }
+  // Throws OutlookError (MAPI_E_LOGON_FAILED) for an unknown profile or when no profile is named
+  // and there is no default. Already logged on: nothing happens.
+  void logon(const std::string& profile);
+  void logoff();
+  void ensure_logon() {
+    if (!logged_on_) logon("");
+  }
+
+  // The profile's stores in order, each refreshed from its file.
+  const std::vector<OpenStore>& stores();
+  // Opens (creating when missing) and adds the store at a Windows path; persisted in the profile
+  // when `persist`. Returns the open store. Throws OutlookError.
+  std::shared_ptr<Store> add_store(const std::string& windows_path, bool persist);
+  void remove_store(const Store* store);
+  std::shared_ptr<Store> default_store();
+  // The open store whose id is `id`, or null.
+  std::shared_ptr<Store> store_by_id(const StoreId& id);
+
+  // Event sinks per folder.
+  DWORD advise(const FolderRef& folder, ItemsEvents* sink);
+  bool unadvise(const FolderRef& folder, DWORD cookie);
+  void raise_add(const FolderRef& folder, IDispatch* item);
+  void raise_change(const FolderRef& folder, IDispatch* item);
+  void raise_remove(const FolderRef& folder);
+
+ private:
+  std::vector<sx::com::ComPtr<ItemsEvents>> sinks_of(const FolderRef& folder) const;
+  bool logged_on_ = false;
+  std::string profile_;
+  std::vector<OpenStore> stores_;
+  std::map<FolderRef, std::vector<std::pair<DWORD, sx::com::ComPtr<ItemsEvents>>>> sinks_;
+  DWORD next_cookie_ = 1;
+};
+
+// Refreshes the store and returns its model; throws OutlookError when the file cannot be read.
+const StoreModel& fresh(Store& store);
+// The folder's state now; throws MAPI_E_OBJECT_DELETED when it is gone.
+const FolderState& live_folder(const FolderRef& folder, bool refresh = true);
+// The current local time as an automation date.
+DATE now_date();
+
+}  // namespace sx::outlook

@@ -1,0 +1,317 @@
+#include "sx/outlook/store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "record_log.h"
+
+namespace sx::outlook {
+
+namespace {
+
+bool fail(std::string* why, std::string reason) {
+  if (why) *why = std::move(reason);
+  return false;
+}
+
+std::string errno_text(const char* what, const std::filesystem::path& path) {
+  return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
+}
+
+bool read_range(int fd, std::uint64_t from, std::uint64_t to, std::string* out) {
+  out->resize(to - from);
+  std::uint64_t done = 0;
+  while (done < out->size()) {
+    ssize_t n = ::pread(fd, out->data() + done, out->size() - done, static_cast<off_t>(from + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      out->resize(done);
+      return n == 0;  // the file shrank: read what is there
+    }
+    done += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+StoreId new_store_id() {
+  std::random_device rd;
+  StoreId id{};
+  for (auto& b : id) b = static_cast<std::uint8_t>(rd());
+  return id;
+}
+
+ParseReport parse_store_bytes(const std::uint8_t* data, std::size_t size, StoreModel* model) {
+  ParseReport report;
+  bool first = true;
+  ScanResult scan = scan_records(data, size, 0, [&](std::uint64_t offset, Record&& r) {
+    const bool header = std::holds_alternative<FileHeaderRecord>(r);
+    if (first) {
+      first = false;
+      if (offset != 0 || !header) return;  // not a store: nothing is applied
+    } else if (!model->has_header()) {
+      return;
+    }
+    std::string why;
+    if (model->apply(std::move(r), &why)) ++report.records;
+    else report.problems.push_back({offset, 0, why});
+  });
+  report.is_store = model->has_header();
+  report.torn_tail = scan.torn_tail;
+  for (auto& d : scan.damage) report.problems.push_back({d.offset, d.length, d.reason});
+  return report;
+}
+
+Store::~Store() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool Store::open_fd(std::string* why) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0) return fail(why, errno_text("cannot open", path_));
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return fail(why, errno_text("cannot examine", path_));
+  file_id_ = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
+bool Store::lock(int how, std::string* why) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    while (::flock(fd_, how) != 0) {
+      if (errno != EINTR) return fail(why, errno_text("cannot lock", path_));
+    }
+    struct stat st;
+    if (::stat(path_.c_str(), &st) != 0) {
+      unlock();
+      return fail(why, errno_text("store file is gone:", path_));
+    }
+    if (static_cast<std::uint64_t>(st.st_ino) == file_id_) return true;
+    // Another process compacted the store: the path names a new file. Read that one from the start.
+    unlock();
+    if (!open_fd(why)) return false;
+    end_ = 0;
+    seen_size_ = 0;
+  }
+  return fail(why, "the store file keeps being replaced: " + path_.string());
+}
+
+void Store::unlock() { ::flock(fd_, LOCK_UN); }
+
+bool Store::read_new(bool reset, std::string* why) {
+  if (reset || end_ == 0) {
+    end_ = 0;
+    model_ = std::make_unique<StoreModel>();
+    problems_.clear();
+  }
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return fail(why, errno_text("cannot examine", path_));
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  seen_size_ = size;
+  if (size <= end_) return true;
+  std::string bytes;
+  if (!read_range(fd_, end_, size, &bytes)) return fail(why, errno_text("cannot read", path_));
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const std::uint64_t base = end_;
+  bool refused_first = false;
+  ScanResult scan = scan_records(data, bytes.size(), 0, [&](std::uint64_t offset, Record&& r) {
+    if (!model_->has_header() && (base + offset != 0 || !std::holds_alternative<FileHeaderRecord>(r))) {
+      refused_first = true;
+      return;
+    }
+    std::string reason;
+    if (!model_->apply(std::move(r), &reason)) problems_.push_back({base + offset, 0, reason});
+  });
+  for (auto& d : scan.damage) problems_.push_back({base + d.offset, d.length, d.reason});
+  end_ = base + scan.end;
+  torn_tail_ = scan.torn_tail;
+  if (!model_->has_header()) {
+    if (bytes.empty() || (scan.torn_tail && scan.end == 0)) return true;  // being created
+    (void)refused_first;
+    return fail(why, path_.string() + " is not a store file (no good header at its start)");
+  }
+  return true;
+}
+
+std::shared_ptr<Store> Store::open(const std::filesystem::path& host_path, const Options& options,
+                                   std::string* why) {
+  std::shared_ptr<Store> store(new Store());
+  store->path_ = host_path;
+  store->model_ = std::make_unique<StoreModel>();
+  if (options.create_if_missing && !std::filesystem::exists(host_path)) {
+    std::error_code ec;
+    std::filesystem::create_directories(host_path.parent_path(), ec);
+    int fd = ::open(host_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      fail(why, errno_text("cannot create", host_path));
+      return nullptr;
+    }
+    ::close(fd);
+  }
+  if (!store->open_fd(why)) return nullptr;
+  if (!store->lock(LOCK_EX, why)) return nullptr;
+  bool ok = store->read_new(true, why);
+  if (ok && !store->model_->has_header()) {
+    if (!options.create_if_missing) {
+      ok = fail(why, host_path.string() + " is not a store file (it is empty)");
+    } else {
+      // A new (or never finished) store: header and root folder.
+      if (::ftruncate(store->fd_, 0) != 0) ok = fail(why, errno_text("cannot truncate", host_path));
+      store->end_ = 0;
+      FolderRecord root;
+      root.id = format::kRootFolderId;
+      root.name = options.root_name;
+      std::string bytes = encode_record(FileHeaderRecord{format::kFormatVersion, new_store_id()}) +
+                          encode_record(root);
+      ok = ok && store->write_all(bytes, why) && store->read_new(true, why);
+    }
+  }
+  store->unlock();
+  if (!ok) return nullptr;
+  return store;
+}
+
+bool Store::write_all(const std::string& bytes, std::string* why) {
+  std::uint64_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(end_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const std::string reason = errno_text("cannot write", path_);
+      if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) {
+        // Left as a torn tail; the next writer cuts it off.
+      }
+      return fail(why, reason);
+    }
+    done += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+bool Store::refresh(std::string* why) {
+  struct stat st;
+  if (::stat(path_.c_str(), &st) != 0) return fail(why, errno_text("store file is gone:", path_));
+  if (static_cast<std::uint64_t>(st.st_ino) == file_id_ &&
+      static_cast<std::uint64_t>(st.st_size) == seen_size_)
+    return true;
+  if (!lock(LOCK_SH, why)) return false;
+  bool ok = read_new(false, why);
+  unlock();
+  return ok;
+}
+
+bool Store::change(const Builder& build, std::string* why) {
+  if (!lock(LOCK_EX, why)) return false;
+  bool ok = read_new(false, why);
+  if (ok && torn_tail_) {
+    // What a writer left unfinished is cut off before anything is appended after it.
+    if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) ok = fail(why, errno_text("cannot truncate", path_));
+    torn_tail_ = false;
+  }
+  std::vector<Record> records;
+  ok = ok && build(*model_, &records, why);
+  if (ok) {
+    std::string bytes;
+    for (const Record& r : records) bytes += encode_record(r);
+    ok = write_all(bytes, why);
+    if (ok) {
+      const std::uint64_t start = end_;
+      end_ += bytes.size();
+      seen_size_ = end_;
+      for (Record& r : records) {
+        std::string reason;
+        if (!model_->apply(std::move(r), &reason)) problems_.push_back({start, 0, reason});
+      }
+    }
+  }
+  unlock();
+  return ok;
+}
+
+bool Store::put_item(std::uint64_t* id, std::uint32_t folder, const ItemData& data, std::string* why) {
+  return change(
+      [&](const StoreModel& m, std::vector<Record>* out, std::string* w) {
+        if (m.folder(folder) == nullptr) return fail(w, "the folder no longer exists");
+        if (*id == 0) *id = m.next_item_id();
+        out->push_back(ItemPutRecord{*id, folder, data});
+        return true;
+      },
+      why);
+}
+
+bool Store::delete_item(std::uint64_t id, std::string* why) {
+  return change(
+      [&](const StoreModel& m, std::vector<Record>* out, std::string* w) {
+        if (m.item(id) == nullptr) return fail(w, "the item no longer exists");
+        out->push_back(ItemDeleteRecord{id});
+        return true;
+      },
+      why);
+}
+
+bool Store::put_folder(FolderRecord* folder, std::string* why) {
+  return change(
+      [&](const StoreModel& m, std::vector<Record>* out, std::string* w) {
+        if (folder->id != format::kRootFolderId && m.folder(folder->parent) == nullptr)
+          return fail(w, "the parent folder no longer exists");
+        if (folder->id == 0) folder->id = m.next_folder_id();
+        out->push_back(*folder);
+        return true;
+      },
+      why);
+}
+
+bool Store::delete_folder(std::uint32_t id, std::string* why) {
+  return change(
+      [&](const StoreModel& m, std::vector<Record>* out, std::string* w) {
+        if (id == format::kRootFolderId) return fail(w, "the root folder cannot be deleted");
+        if (m.folder(id) == nullptr) return fail(w, "the folder no longer exists");
+        out->push_back(FolderDeleteRecord{id});
+        return true;
+      },
+      why);
+}
+
+bool Store::compact(std::string* why) {
+  if (!lock(LOCK_EX, why)) return false;
+  bool ok = read_new(false, why);
+  std::filesystem::path temp = path_;
+  temp += ".compacting";
+  if (ok) {
+    std::string bytes;
+    for (const Record& r : model_->snapshot()) bytes += encode_record(r);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      ok = fail(why, errno_text("cannot create", temp));
+    } else {
+      std::size_t done = 0;
+      while (ok && done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = fail(why, errno_text("cannot write", temp));
+        else done += static_cast<std::size_t>(n);
+      }
+      if (ok && ::fsync(fd) != 0) ok = fail(why, errno_text("cannot flush", temp));
+      ::close(fd);
+      if (ok && ::rename(temp.c_str(), path_.c_str()) != 0) ok = fail(why, errno_text("cannot replace", path_));
+      if (!ok) ::unlink(temp.c_str());
+    }
+  }
+  unlock();
+  if (!ok) return false;
+  // Continue on the new file, read from its start.
+  if (!open_fd(why)) return false;
+  if (!lock(LOCK_SH, why)) return false;
+  ok = read_new(true, why);
+  unlock();
+  return ok;
+}
+
+}  // namespace sx::outlook
