@@ -25,7 +25,8 @@ ItemData post(int key) {
   ItemData d;
   d.set("MessageClass", Value::text_of("IPM.Post.ScribbixPost2"));
   d.set("Subject", Value::text_of("Note number " + std::to_string(key)));
-  d.set("Body", Value::text_of("Note number " + std::to_string(key) + "\r\nwith a second line of text"));
+  d.set("Body",
+        Value::text_of("Note number " + std::to_string(key) + "\r\nwith a second line of text"));
   d.set("Categories", Value::text_of("Business"));
   d.set("Sensitivity", Value::int_of(0));
   d.set("CreationTime", Value::date_of(36955.5));
@@ -54,7 +55,12 @@ struct BigMachine {
     o.create_if_missing = true;
     o.root_name = "Vorlan";
     auto store = Store::open(store_path, o, &why);
-    FolderRecord f{0, format::kRootFolderId, "Scribbix", kPostItemType, "IPM.Post.ScribbixPost2", FolderRole::kNone};
+    FolderRecord f{0,
+                   format::kRootFolderId,
+                   "Scribbix",
+                   kPostItemType,
+                   "IPM.Post.ScribbixPost2",
+                   FolderRole::kNone};
     (void)store->put_folder(&f, &why);
     folder = f.id;
     (void)store->change(
@@ -77,7 +83,8 @@ struct Session {
   ComPtr<_NameSpace> ns;
   explicit Session(const char* store) {
     CoInitialize(nullptr);
-    CoCreateInstance(CLSID_OutlookApplication, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(app.ReleaseAndGetAddressOf()));
+    CoCreateInstance(CLSID_OutlookApplication, nullptr, CLSCTX_LOCAL_SERVER,
+                     IID_PPV_ARGS(app.ReleaseAndGetAddressOf()));
     Bstr mapi(u"MAPI");
     app->GetNamespace(mapi.get(), ns.ReleaseAndGetAddressOf());
     Variant path = Variant::from_utf8(store);
@@ -106,7 +113,10 @@ void BM_OpenStoreOf100kPosts(benchmark::State& state) {
     benchmark::DoNotOptimize(store);
   }
 }
-BENCHMARK(BM_OpenStoreOf100kPosts)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenStoreOf100kPosts)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_AddAndSave10kPostsOneByOne(benchmark::State& state) {
   auto& m = big();
@@ -132,7 +142,8 @@ void BM_AddAndSave10kPostsOneByOne(benchmark::State& state) {
       Variant cls = Variant::from_utf8("IPM.Post.ScribbixPost2");
       items->Add(cls.get(), d.ReleaseAndGetAddressOf());
       auto item = d.As<_PostItem>();
-      Bstr subject(u"A note of moderate length"), body(u"A note of moderate length\r\nand a second line");
+      Bstr subject(u"A note of moderate length"),
+          body(u"A note of moderate length\r\nand a second line");
       item->put_Subject(subject.get());
       item->put_Body(body.get());
       ComPtr<UserProperties> props;
@@ -147,7 +158,10 @@ void BM_AddAndSave10kPostsOneByOne(benchmark::State& state) {
   }
   (void)m;
 }
-BENCHMARK(BM_AddAndSave10kPostsOneByOne)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_AddAndSave10kPostsOneByOne)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_FindByKeyIn100kPosts(benchmark::State& state) {
   big();
@@ -158,12 +172,16 @@ void BM_FindByKeyIn100kPosts(benchmark::State& state) {
     const std::u16string filter = u"[ScribKey] = " + sx::com::utf8_to_u16(std::to_string(n));
     Bstr f(filter);
     ComPtr<IDispatch> d;
-    if (FAILED(items->Find(f.get(), d.ReleaseAndGetAddressOf())) || !d) state.SkipWithError("not found");
+    if (FAILED(items->Find(f.get(), d.ReleaseAndGetAddressOf())) || !d)
+      state.SkipWithError("not found");
     n = n % kPosts + 7919;
     if (n > kPosts) n -= kPosts;
   }
 }
-BENCHMARK(BM_FindByKeyIn100kPosts)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FindByKeyIn100kPosts)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_Walk100kPostsWithGetFirstGetNext(benchmark::State& state) {
   big();
@@ -172,10 +190,14 @@ void BM_Walk100kPostsWithGetFirstGetNext(benchmark::State& state) {
   for (auto _ : state) {
     ComPtr<IDispatch> d;
     int n = 0;
-    for (items->GetFirst(d.ReleaseAndGetAddressOf()); d; items->GetNext(d.ReleaseAndGetAddressOf())) ++n;
+    for (items->GetFirst(d.ReleaseAndGetAddressOf()); d; items->GetNext(d.ReleaseAndGetAddressOf()))
+      ++n;
     if (n != kPosts) state.SkipWithError("walk incomplete");
   }
 }
-BENCHMARK(BM_Walk100kPostsWithGetFirstGetNext)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Walk100kPostsWithGetFirstGetNext)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace

@@ -36,7 +36,8 @@ void BM_OpenQueryClose(benchmark::State& state) {
     HKEY key = nullptr;
     RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key);
     DWORD size = sizeof buf;
-    LONG rc = RegQueryValueExA(key, "Value500", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
+    LONG rc =
+        RegQueryValueExA(key, "Value500", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS) state.SkipWithError("query failed");
     benchmark::DoNotOptimize(buf);
@@ -51,7 +52,8 @@ void BM_QueryValue(benchmark::State& state) {
   char buf[256];
   for (auto _ : state) {
     DWORD size = sizeof buf;
-    LONG rc = RegQueryValueExA(key, "Value500", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
+    LONG rc =
+        RegQueryValueExA(key, "Value500", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
     if (rc != ERROR_SUCCESS) state.SkipWithError("query failed");
     benchmark::DoNotOptimize(buf);
   }

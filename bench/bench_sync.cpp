@@ -1,6 +1,7 @@
-// A command round trip between two threads over two events, as a run thread talks to a worker thread
-// that serves its commands: the request event is auto-reset, the reply event manual-reset, and the
-// caller waits for the reply in 100 ms slices. Measured on the real clock and on the virtual clock.
+// A command round trip between two threads over two events, as a run thread talks to a worker
+// thread that serves its commands: the request event is auto-reset, the reply event manual-reset,
+// and the caller waits for the reply in 100 ms slices. Measured on the real clock and on the
+// virtual clock.
 #include <benchmark/benchmark.h>
 
 #include <atomic>

@@ -10,7 +10,8 @@ const char* const kOutlookHelp =
     "Usage: sxmachine outlook install [--version V] [--profile NAME] [--store PATH]\n"
     "\n"
     "Installs Outlook on the machine as its setup would: the class \"Outlook.Application\"\n"
-    "(LocalServer32 C:\\Program Files\\Microsoft Office\\Office\\OUTLOOK.EXE, a stand-in file whose\n"
+    "(LocalServer32 C:\\Program Files\\Microsoft Office\\Office\\OUTLOOK.EXE, a stand-in file "
+    "whose\n"
     "file version is V, default 9.0.0.3821), and the profile NAME (default \"Outlook\", made the\n"
     "default profile) with its default store PATH (a Windows path; created when missing) holding\n"
     "the folders Contacts and Inbox. Installing again changes the version and keeps the stores.\n";
@@ -21,7 +22,8 @@ int run_outlook(const Args& args) {
     return args.empty() ? 1 : 0;
   }
   if (args[0] != "install") {
-    std::fprintf(stderr, "sxmachine outlook: unknown command \"%s\"\n\n%s", args[0].c_str(), kOutlookHelp);
+    std::fprintf(stderr, "sxmachine outlook: unknown command \"%s\"\n\n%s", args[0].c_str(),
+                 kOutlookHelp);
     return 1;
   }
   sx::outlook::InstallOptions options;
@@ -30,11 +32,15 @@ int run_outlook(const Args& args) {
       std::fprintf(stderr, "sxmachine outlook: %s needs a value\n", args[i].c_str());
       return 1;
     }
-    if (args[i] == "--version") options.version = args[i + 1];
-    else if (args[i] == "--profile") options.profile = args[i + 1];
-    else if (args[i] == "--store") options.store_path = args[i + 1];
+    if (args[i] == "--version")
+      options.version = args[i + 1];
+    else if (args[i] == "--profile")
+      options.profile = args[i + 1];
+    else if (args[i] == "--store")
+      options.store_path = args[i + 1];
     else {
-      std::fprintf(stderr, "sxmachine outlook: unknown option %s\n\n%s", args[i].c_str(), kOutlookHelp);
+      std::fprintf(stderr, "sxmachine outlook: unknown option %s\n\n%s", args[i].c_str(),
+                   kOutlookHelp);
       return 1;
     }
   }

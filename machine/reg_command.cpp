@@ -33,7 +33,8 @@ const char* const kRegHelp =
     "                                        cannot ask and refuses instead\n"
     "\n"
     "query prints the key, its values (name, type, data) and its subkeys. delete without /v,\n"
-    "/ve or /va deletes the key with all its subkeys. The exit code is 0 on success, 1 on failure.\n";
+    "/ve or /va deletes the key with all its subkeys. The exit code is 0 on success, 1 on "
+    "failure.\n";
 
 namespace {
 
@@ -51,10 +52,17 @@ const RootName kRoots[] = {{"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
                            {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
                            {"HKU", "HKEY_USERS", HKEY_USERS}};
 
-const char* const kTypeNames[] = {"REG_NONE",          "REG_SZ",        "REG_EXPAND_SZ",
-                                  "REG_BINARY",        "REG_DWORD",     "REG_DWORD_BIG_ENDIAN",
-                                  "REG_LINK",          "REG_MULTI_SZ",  "REG_RESOURCE_LIST",
-                                  "REG_FULL_RESOURCE_DESCRIPTOR", "REG_RESOURCE_REQUIREMENTS_LIST",
+const char* const kTypeNames[] = {"REG_NONE",
+                                  "REG_SZ",
+                                  "REG_EXPAND_SZ",
+                                  "REG_BINARY",
+                                  "REG_DWORD",
+                                  "REG_DWORD_BIG_ENDIAN",
+                                  "REG_LINK",
+                                  "REG_MULTI_SZ",
+                                  "REG_RESOURCE_LIST",
+                                  "REG_FULL_RESOURCE_DESCRIPTOR",
+                                  "REG_RESOURCE_REQUIREMENTS_LIST",
                                   "REG_QWORD"};
 
 bool equals_nocase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
@@ -81,7 +89,8 @@ struct SyntaxError {
 
 std::string to_ansi(const std::string& utf8, const char* what) {
   auto ansi = terminal_to_ansi(utf8);
-  if (!ansi) throw SyntaxError{std::string(what) + " has characters that the ANSI code page cannot hold"};
+  if (!ansi)
+    throw SyntaxError{std::string(what) + " has characters that the ANSI code page cannot hold"};
   return *ansi;
 }
 
@@ -102,7 +111,8 @@ void parse_key(const std::string& arg, Command* cmd) {
       return;
     }
   }
-  throw SyntaxError{"Invalid key name \"" + arg + "\"; it must start with HKLM, HKCU, HKCR or HKU."};
+  throw SyntaxError{"Invalid key name \"" + arg +
+                    "\"; it must start with HKLM, HKCU, HKCR or HKU."};
 }
 
 Command parse(const Args& args) {
@@ -147,7 +157,8 @@ int fail(LONG rc) {
   } else if (rc == ERROR_CANTWRITE) {
     std::fputs("ERROR: The registry file could not be written (see above).\n", stderr);
   } else {
-    std::fprintf(stderr, "ERROR: The registry call failed with error %ld.\n", static_cast<long>(rc));
+    std::fprintf(stderr, "ERROR: The registry call failed with error %ld.\n",
+                 static_cast<long>(rc));
   }
   return 1;
 }
@@ -160,7 +171,8 @@ std::string type_name(DWORD type) {
 }
 
 std::string format_data(DWORD type, const std::string& data) {
-  if (type == REG_SZ || type == REG_EXPAND_SZ) return ansi_to_terminal(data.substr(0, data.find('\0')));
+  if (type == REG_SZ || type == REG_EXPAND_SZ)
+    return ansi_to_terminal(data.substr(0, data.find('\0')));
   if (type == REG_DWORD && data.size() == 4) {
     std::uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(data[i]);
@@ -231,7 +243,8 @@ std::vector<std::string> subkey_names(HKEY key) {
   for (DWORD i = 0;; ++i) {
     char name[256 + 1];
     DWORD size = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     names.emplace_back(name, size);
   }
   return names;
@@ -242,7 +255,8 @@ std::vector<std::string> value_names(HKEY key) {
   for (DWORD i = 0;; ++i) {
     std::vector<char> name(16384);
     DWORD size = static_cast<DWORD>(name.size());
-    if (RegEnumValueA(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    if (RegEnumValueA(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
       break;
     }
     names.emplace_back(name.data(), size);
@@ -252,13 +266,15 @@ std::vector<std::string> value_names(HKEY key) {
 
 int query(const Command& cmd) {
   OpenKey key;
-  if (LONG rc = RegOpenKeyExA(cmd.root, cmd.path.c_str(), 0, KEY_READ, key.out()); rc != ERROR_SUCCESS) {
+  if (LONG rc = RegOpenKeyExA(cmd.root, cmd.path.c_str(), 0, KEY_READ, key.out());
+      rc != ERROR_SUCCESS) {
     return fail(rc);
   }
   DWORD type = 0;
   std::string data;
   if (cmd.has_name) {
-    if (LONG rc = read_value(key.get(), cmd.name, &type, &data); rc != ERROR_SUCCESS) return fail(rc);
+    if (LONG rc = read_value(key.get(), cmd.name, &type, &data); rc != ERROR_SUCCESS)
+      return fail(rc);
     std::printf("\n%s\n", cmd.shown_key.c_str());
     print_value(cmd.name, type, data);
     std::printf("\n");
@@ -311,7 +327,8 @@ std::string encode_data(const Command& cmd, DWORD* type) {
   if (equals_nocase(cmd.type, "REG_BINARY")) {
     *type = REG_BINARY;
     std::string bytes;
-    if (cmd.data.size() % 2 != 0) throw SyntaxError{"/d of a REG_BINARY needs pairs of hex digits."};
+    if (cmd.data.size() % 2 != 0)
+      throw SyntaxError{"/d of a REG_BINARY needs pairs of hex digits."};
     for (std::size_t i = 0; i < cmd.data.size(); i += 2) {
       char pair[3] = {cmd.data[i], cmd.data[i + 1], '\0'};
       char* end = nullptr;
@@ -335,10 +352,11 @@ int add(const Command& cmd) {
                             KEY_ALL_ACCESS, nullptr, key.out(), nullptr);
   if (rc != ERROR_SUCCESS) return fail(rc);
   if (sets_value) {
-    bool exists = RegQueryValueExA(key.get(), cmd.name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
-                  ERROR_SUCCESS;
+    bool exists = RegQueryValueExA(key.get(), cmd.name.c_str(), nullptr, nullptr, nullptr,
+                                   nullptr) == ERROR_SUCCESS;
     if (exists && !cmd.force) {
-      std::string what = cmd.name.empty() ? "The default value" : "The value \"" + ansi_to_terminal(cmd.name) + "\"";
+      std::string what = cmd.name.empty() ? "The default value"
+                                          : "The value \"" + ansi_to_terminal(cmd.name) + "\"";
       std::fprintf(stderr,
                    "ERROR: %s exists already. reg.exe would ask before replacing it; this tool "
                    "cannot ask, so add /f to replace it.\n",
@@ -346,7 +364,8 @@ int add(const Command& cmd) {
       return 1;
     }
     rc = RegSetValueExA(key.get(), cmd.name.c_str(), 0, type,
-                        reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+                        reinterpret_cast<const BYTE*>(bytes.data()),
+                        static_cast<DWORD>(bytes.size()));
     if (rc != ERROR_SUCCESS) return fail(rc);
   }
   std::fputs(kDone, stdout);
@@ -357,7 +376,8 @@ int add(const Command& cmd) {
 LONG delete_tree(HKEY parent, const std::string& path) {
   {
     OpenKey key;
-    if (LONG rc = RegOpenKeyExA(parent, path.c_str(), 0, KEY_ALL_ACCESS, key.out()); rc != ERROR_SUCCESS) {
+    if (LONG rc = RegOpenKeyExA(parent, path.c_str(), 0, KEY_ALL_ACCESS, key.out());
+        rc != ERROR_SUCCESS) {
       return rc;
     }
     for (const std::string& name : subkey_names(key.get())) {
@@ -369,17 +389,20 @@ LONG delete_tree(HKEY parent, const std::string& path) {
 
 int remove(const Command& cmd) {
   if (!cmd.force) {
-    std::fputs("ERROR: reg.exe would ask before deleting; this tool cannot ask, so add /f to "
-               "delete.\n",
-               stderr);
+    std::fputs(
+        "ERROR: reg.exe would ask before deleting; this tool cannot ask, so add /f to "
+        "delete.\n",
+        stderr);
     return 1;
   }
   OpenKey key;
-  if (LONG rc = RegOpenKeyExA(cmd.root, cmd.path.c_str(), 0, KEY_ALL_ACCESS, key.out()); rc != ERROR_SUCCESS) {
+  if (LONG rc = RegOpenKeyExA(cmd.root, cmd.path.c_str(), 0, KEY_ALL_ACCESS, key.out());
+      rc != ERROR_SUCCESS) {
     return fail(rc);
   }
   if (cmd.has_name) {
-    if (LONG rc = RegDeleteValueA(key.get(), cmd.name.c_str()); rc != ERROR_SUCCESS) return fail(rc);
+    if (LONG rc = RegDeleteValueA(key.get(), cmd.name.c_str()); rc != ERROR_SUCCESS)
+      return fail(rc);
   } else if (cmd.all_values) {
     for (const std::string& name : value_names(key.get())) {
       if (LONG rc = RegDeleteValueA(key.get(), name.c_str()); rc != ERROR_SUCCESS) return fail(rc);

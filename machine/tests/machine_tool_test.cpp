@@ -25,12 +25,17 @@ TEST_F(MachineToolTest, CreateMakesAMachineWithAnEmptyRegistry) {
 TEST_F(MachineToolTest, AddedValuesShowInAQueryFromAnotherProcess) {
   ASSERT_EQ(run_tool({"create"}).exit_code, 0);
   const std::string key = "HKLM\\Software\\Vorlan Software\\Scribbix";
-  ASSERT_EQ(run_tool({"reg", "add", key, "/v", "Path", "/d", "C:\\Program Files\\Scribbix"}).exit_code, 0);
-  ASSERT_EQ(run_tool({"reg", "add", key, "/v", "Base", "/t", "REG_DWORD", "/d", "0x7ff00000"}).exit_code, 0);
+  ASSERT_EQ(
+      run_tool({"reg", "add", key, "/v", "Path", "/d", "C:\\Program Files\\Scribbix"}).exit_code,
+      0);
+  ASSERT_EQ(
+      run_tool({"reg", "add", key, "/v", "Base", "/t", "REG_DWORD", "/d", "0x7ff00000"}).exit_code,
+      0);
   ASSERT_EQ(run_tool({"reg", "add", key, "/ve", "/d", "M\xC3\xBCller"}).exit_code, 0);
   ASSERT_EQ(run_tool({"reg", "add", key + "\\Sub"}).exit_code, 0);
 
-  ToolResult all = run_tool({"reg", "query", "HKEY_LOCAL_MACHINE\\Software\\Vorlan Software\\Scribbix"});
+  ToolResult all =
+      run_tool({"reg", "query", "HKEY_LOCAL_MACHINE\\Software\\Vorlan Software\\Scribbix"});
   EXPECT_EQ(all.exit_code, 0);
   EXPECT_EQ(all.output,
             "\n"
@@ -41,8 +46,9 @@ TEST_F(MachineToolTest, AddedValuesShowInAQueryFromAnotherProcess) {
             "\n"
             "HKEY_LOCAL_MACHINE\\Software\\Vorlan Software\\Scribbix\\Sub\n");
   ToolResult one = run_tool({"reg", "query", key, "/v", "Base"});
-  EXPECT_EQ(one.output, "\nHKEY_LOCAL_MACHINE\\Software\\Vorlan Software\\Scribbix\n"
-                        "    Base    REG_DWORD    0x7ff00000\n\n");
+  EXPECT_EQ(one.output,
+            "\nHKEY_LOCAL_MACHINE\\Software\\Vorlan Software\\Scribbix\n"
+            "    Base    REG_DWORD    0x7ff00000\n\n");
   EXPECT_NE(read_file(machine_.root() / "registry.reg").find("@=\"M\xFCller\""), std::string::npos);
 }
 
@@ -50,7 +56,8 @@ TEST_F(MachineToolTest, ExitCodesAndMessagesFollowRegExe) {
   const std::string key = "HKCU\\Software\\T";
   ToolResult r = run_tool({"reg", "query", key});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.output, "ERROR: The system was unable to find the specified registry key or value.\n");
+  EXPECT_EQ(r.output,
+            "ERROR: The system was unable to find the specified registry key or value.\n");
 
   r = run_tool({"reg", "add", key, "/v", "N", "/t", "REG_DWORD", "/d", "1"});
   EXPECT_EQ(r.exit_code, 0);
@@ -59,10 +66,12 @@ TEST_F(MachineToolTest, ExitCodesAndMessagesFollowRegExe) {
   EXPECT_EQ(r.exit_code, 1);  // no prompt: refuses without /f
   EXPECT_NE(r.output.find("/f"), std::string::npos);
   EXPECT_EQ(query_path(HKEY_CURRENT_USER, "Software\\T", "N"), std::string("\x01\0\0\0", 4));
-  EXPECT_EQ(run_tool({"reg", "add", key, "/v", "N", "/t", "REG_DWORD", "/d", "2", "/f"}).exit_code, 0);
+  EXPECT_EQ(run_tool({"reg", "add", key, "/v", "N", "/t", "REG_DWORD", "/d", "2", "/f"}).exit_code,
+            0);
   EXPECT_EQ(query_path(HKEY_CURRENT_USER, "Software\\T", "N"), std::string("\x02\0\0\0", 4));
 
-  EXPECT_EQ(run_tool({"reg", "add", key, "/v", "X", "/t", "REG_DWORD", "/d", "4294967296"}).exit_code, 1);
+  EXPECT_EQ(
+      run_tool({"reg", "add", key, "/v", "X", "/t", "REG_DWORD", "/d", "4294967296"}).exit_code, 1);
   EXPECT_EQ(run_tool({"reg", "add", key, "/v", "X", "/t", "REG_QWORD", "/d", "1"}).exit_code, 1);
   EXPECT_EQ(run_tool({"reg", "add", "HKXX\\Software"}).exit_code, 1);
   EXPECT_EQ(run_tool({"reg", "query", key, "/bogus"}).exit_code, 1);
@@ -87,8 +96,11 @@ TEST_F(MachineToolTest, DeleteRemovesTheKeyWithItsSubkeys) {
 }
 
 TEST_F(MachineToolTest, HelpIsThereForEveryCommand) {
-  for (auto args : {std::initializer_list<std::string>{"--help"}, {"create", "--help"},
-                    {"reg", "--help"}, {"reg", "query", "/?"}, {"reg", "add", "--help"},
+  for (auto args : {std::initializer_list<std::string>{"--help"},
+                    {"create", "--help"},
+                    {"reg", "--help"},
+                    {"reg", "query", "/?"},
+                    {"reg", "add", "--help"},
                     {"reg", "delete", "-h"}}) {
     ToolResult r = run_tool(args);
     EXPECT_EQ(r.exit_code, 0) << *args.begin();

@@ -351,9 +351,8 @@ TEST_F(SyncManagerTest, LogEntriesShowTheirActivityAndEndTheHotSync) {
   localtime_r(&start, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
-  EXPECT_EQ(log_text(),
-            "[start] \r\ntwo  lines\r\n[error] Failed to read\r\n[failed] Test\r\n" +
-                std::string(stamp) + "[finished] Test\r\n");
+  EXPECT_EQ(log_text(), "[start] \r\ntwo  lines\r\n[error] Failed to read\r\n[failed] Test\r\n" +
+                            std::string(stamp) + "[finished] Test\r\n");
   EXPECT_EQ(sx::hotsync::end_session(false).size(), 5u);
   EXPECT_FALSE(sx::hotsync::session_active());
 }

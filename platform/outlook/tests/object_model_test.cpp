@@ -36,13 +36,15 @@ class EventCounter : public sx::com::ComObject<ItemsEvents> {
   STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                      UINT*) override {
     return E_NOTIMPL;
   }
   STDMETHODIMP ItemAdd(IDispatch* item) override {
     ++adds;
     Variant subject;
-    if (SUCCEEDED(sx::com::get_property(item, u"Subject", subject.put()))) last_subject = subject.to_utf8();
+    if (SUCCEEDED(sx::com::get_property(item, u"Subject", subject.put())))
+      last_subject = subject.to_utf8();
     return S_OK;
   }
   STDMETHODIMP ItemChange(IDispatch*) override { return ++changes, S_OK; }
@@ -71,7 +73,9 @@ class OutlookTest : public ::testing::Test {
   void start() {
     CLSID clsid;
     ASSERT_EQ(CLSIDFromProgID(u"Outlook.Application", &clsid), S_OK);
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(app_.ReleaseAndGetAddressOf())), S_OK);
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER,
+                               IID_PPV_ARGS(app_.ReleaseAndGetAddressOf())),
+              S_OK);
     Bstr mapi(u"MAPI");
     ASSERT_EQ(app_->GetNamespace(mapi.get(), ns_.ReleaseAndGetAddressOf()), S_OK);
     Variant profile = Variant::from_utf8("Outlook"), missing;
@@ -129,7 +133,9 @@ class OutlookTest : public ::testing::Test {
     item->get_UserProperties(props.ReleaseAndGetAddressOf());
     Bstr name(u"ScribKey");
     Variant missing;
-    EXPECT_EQ(props->Add(name.get(), olNumber, missing.get(), missing.get(), p.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(
+        props->Add(name.get(), olNumber, missing.get(), missing.get(), p.ReleaseAndGetAddressOf()),
+        S_OK);
     Variant v = Variant::from_r8(key);
     p->put_Value(v.get());
     EXPECT_EQ(item->Save(), S_OK);
@@ -157,7 +163,9 @@ TEST_F(OutlookTest, OneOutlookPerProcessWithTheMachinesVersion) {
   ASSERT_EQ(CLSIDFromProgID(u"Outlook.Application", &clsid), S_OK);
   EXPECT_EQ(clsid, CLSID_OutlookApplication);
   ComPtr<_Application> second;
-  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_PPV_ARGS(second.ReleaseAndGetAddressOf())), S_OK);
+  ASSERT_EQ(
+      CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_PPV_ARGS(second.ReleaseAndGetAddressOf())),
+      S_OK);
   EXPECT_EQ(second.Get(), app_.Get());  // attached to the running Outlook
   Bstr version;
   ASSERT_EQ(app_->get_Version(version.put()), S_OK);
@@ -168,7 +176,8 @@ TEST_F(OutlookTest, OneOutlookPerProcessWithTheMachinesVersion) {
 TEST_F(OutlookTest, LogonToAnUnknownProfileRaisesAnAutomationError) {
   ASSERT_EQ(ns_->Logoff(), S_OK);
   Variant nobody = Variant::from_utf8("Nobody"), missing;
-  EXPECT_EQ(ns_->Logon(nobody.get(), missing.get(), missing.get(), missing.get()), MAPI_E_LOGON_FAILED);
+  EXPECT_EQ(ns_->Logon(nobody.get(), missing.get(), missing.get(), missing.get()),
+            MAPI_E_LOGON_FAILED);
   EXPECT_EQ(taken_error(), "Microsoft Outlook|The profile \"Nobody\" does not exist.");
   Variant any_case = Variant::from_utf8("OUTLOOK");
   EXPECT_EQ(ns_->Logon(any_case.get(), missing.get(), missing.get(), missing.get()), S_OK);
@@ -184,7 +193,8 @@ TEST_F(OutlookTest, AddedStoreStaysInTheProfileUntilRemoved) {
   ASSERT_TRUE(std::filesystem::exists(machine_.c("Notes/Extra.pst")));
   ASSERT_EQ(ns_->Logoff(), S_OK);
   Variant missing;
-  ASSERT_EQ(ns_->Logon(missing.get(), missing.get(), missing.get(), missing.get()), S_OK);  // default profile
+  ASSERT_EQ(ns_->Logon(missing.get(), missing.get(), missing.get(), missing.get()),
+            S_OK);  // default profile
   ComPtr<_Folders> roots;
   ns_->get_Folders(roots.ReleaseAndGetAddressOf());
   LONG count = 0;
@@ -218,7 +228,8 @@ TEST_F(OutlookTest, FoldersWalkByIndexAndNameAndStopAtTheEnd) {
   EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Contacts"}));
   ASSERT_EQ(folders->GetNext(f.ReleaseAndGetAddressOf()), S_OK);  // still nothing past the end
   EXPECT_FALSE(f);
-  Variant lower = Variant::from_utf8("contacts"), absent = Variant::from_utf8("Nope"), zero = Variant::from_i4(0);
+  Variant lower = Variant::from_utf8("contacts"), absent = Variant::from_utf8("Nope"),
+          zero = Variant::from_i4(0);
   EXPECT_EQ(folders->Item(lower.get(), f.ReleaseAndGetAddressOf()), S_OK);
   EXPECT_EQ(folders->Item(absent.get(), f.ReleaseAndGetAddressOf()), MAPI_E_NOT_FOUND);
   EXPECT_EQ(taken_error(), "Microsoft Outlook|The operation failed. An object could not be found.");
@@ -252,7 +263,8 @@ TEST_F(OutlookTest, FindAndRestrictWithAndQuotesAndNumbers) {
   EXPECT_EQ(count, 2);
 
   // Contacts by last and first name, as the notes component looks them up.
-  for (auto [last, first] : {std::pair{"Doe", "Jo"}, std::pair{"Doe", "Al"}, std::pair{"O\"Brien", ""}}) {
+  for (auto [last, first] :
+       {std::pair{"Doe", "Jo"}, std::pair{"Doe", "Al"}, std::pair{"O\"Brien", ""}}) {
     ComPtr<IDispatch> c;
     ASSERT_EQ(app_->CreateItem(olContactItem, c.ReleaseAndGetAddressOf()), S_OK);
     auto contact = c.As<_ContactItem>();
@@ -291,7 +303,9 @@ TEST_F(OutlookTest, UserPropertiesKeepTheirTypesAcrossSaving) {
   for (auto& c : cases) {
     ComPtr<UserProperty> p;
     Bstr name(c.name);
-    ASSERT_EQ(props->Add(name.get(), c.type, missing.get(), missing.get(), p.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(
+        props->Add(name.get(), c.type, missing.get(), missing.get(), p.ReleaseAndGetAddressOf()),
+        S_OK);
     ASSERT_EQ(p->put_Value(c.in.get()), S_OK);
   }
   ComPtr<UserProperty> number;
@@ -317,8 +331,8 @@ TEST_F(OutlookTest, UserPropertiesKeepTheirTypesAcrossSaving) {
     if (p) p->get_Value(v.put());
     return v;
   };
-  Variant key = value(u"ScribKey"), entry = value(u"EntryDate"), archived = value(u"Archived"), day = value(u"Day"),
-          seven = value(u"Count");
+  Variant key = value(u"ScribKey"), entry = value(u"EntryDate"), archived = value(u"Archived"),
+          day = value(u"Day"), seven = value(u"Count");
   EXPECT_EQ(key.vt(), VT_R8);
   EXPECT_EQ(key.get().dblVal, 5.0);
   EXPECT_EQ(seven.vt(), VT_R8);  // a number reads back as a double
@@ -334,7 +348,8 @@ TEST_F(OutlookTest, UserPropertiesKeepTheirTypesAcrossSaving) {
   EXPECT_FALSE(absent);
   ComPtr<UserProperty> clash;
   Bstr day_name(u"Day");
-  EXPECT_EQ(read->Add(day_name.get(), olNumber, missing.get(), missing.get(), clash.ReleaseAndGetAddressOf()),
+  EXPECT_EQ(read->Add(day_name.get(), olNumber, missing.get(), missing.get(),
+                      clash.ReleaseAndGetAddressOf()),
             E_INVALIDARG);
 }
 
@@ -345,10 +360,12 @@ TEST_F(OutlookTest, CopiesAndMovesRaiseEventsOnTheFoldersWatched) {
   auto counter_inbox = sx::com::make_object<EventCounter>();
   DWORD cookie_notes = 0, cookie_inbox = 0;
   for (auto [folder, counter, cookie] :
-       {std::tuple{notes.Get(), counter_notes.Get(), &cookie_notes}, std::tuple{inbox.Get(), counter_inbox.Get(), &cookie_inbox}}) {
+       {std::tuple{notes.Get(), counter_notes.Get(), &cookie_notes},
+        std::tuple{inbox.Get(), counter_inbox.Get(), &cookie_inbox}}) {
     auto container = items_of(folder).As<IConnectionPointContainer>();
     ComPtr<IConnectionPoint> point;
-    ASSERT_EQ(container->FindConnectionPoint(ItemsEvents::kIid, point.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(container->FindConnectionPoint(ItemsEvents::kIid, point.ReleaseAndGetAddressOf()),
+              S_OK);
     ASSERT_EQ(point->Advise(static_cast<ItemsEvents*>(counter), cookie), S_OK);
   }
   auto original = add_post(notes.Get(), "original", 1);
@@ -447,7 +464,12 @@ TEST_F(OutlookTest, AnotherProcessSeesSavedPostsAtItsNextRead) {
   items->get_Count(&count);
   ASSERT_EQ(count, 0);
   const std::string tool = std::string(SXFOLDERS_PATH) + " --machine " + machine_.root().string();
-  ASSERT_EQ(std::system((tool + " add-post 'Vorlan\\Scribbix' --subject 'from afar' --prop ScribKey:number=9 >/dev/null").c_str()), 0);
+  ASSERT_EQ(
+      std::system(
+          (tool +
+           " add-post 'Vorlan\\Scribbix' --subject 'from afar' --prop ScribKey:number=9 >/dev/null")
+              .c_str()),
+      0);
   items->get_Count(&count);
   EXPECT_EQ(count, 1);
   EXPECT_EQ(find_subject(items.Get(), "[ScribKey] = 9"), "from afar");
@@ -542,7 +564,8 @@ TEST_F(OutlookTest, CallsFromAnotherThreadFailWithWrongThread) {
     from_other = items->get_Count(&count);
     ComPtr<_Application> app;
     CLSID clsid = CLSID_OutlookApplication;
-    created = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(app.ReleaseAndGetAddressOf()));
+    created = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER,
+                               IID_PPV_ARGS(app.ReleaseAndGetAddressOf()));
     Bstr version;
     if (app) attached_call = app->get_Version(version.put());
     app = nullptr;
@@ -550,8 +573,8 @@ TEST_F(OutlookTest, CallsFromAnotherThreadFailWithWrongThread) {
   });
   other.join();
   EXPECT_EQ(from_other, RPC_E_WRONG_THREAD);
-  EXPECT_EQ(count, 0xCC);  // untouched
-  EXPECT_EQ(created, S_OK);  // attached to the one Outlook ...
+  EXPECT_EQ(count, 0xCC);                        // untouched
+  EXPECT_EQ(created, S_OK);                      // attached to the one Outlook ...
   EXPECT_EQ(attached_call, RPC_E_WRONG_THREAD);  // ... which belongs to the thread that started it
   EXPECT_EQ(items->get_Count(&count), S_OK);
 }
@@ -559,8 +582,12 @@ TEST_F(OutlookTest, CallsFromAnotherThreadFailWithWrongThread) {
 TEST_F(OutlookTest, InjectedFaultsReachTheCallerWithSourceAndDescription) {
   auto notes = notes_folder();
   auto items = items_of(notes.Get());
-  const int id = inject_fault({.kind = "Items", .operation = "Add", .nth = 2, .hr = E_OUTOFMEMORY,
-                               .source = "Outlook Stand-in", .description = "Out of disk space."});
+  const int id = inject_fault({.kind = "Items",
+                               .operation = "Add",
+                               .nth = 2,
+                               .hr = E_OUTOFMEMORY,
+                               .source = "Outlook Stand-in",
+                               .description = "Out of disk space."});
   Variant post = Variant::from_utf8("IPM.Post");
   ComPtr<IDispatch> d;
   EXPECT_EQ(items->Add(post.get(), d.ReleaseAndGetAddressOf()), S_OK);
@@ -573,7 +600,11 @@ TEST_F(OutlookTest, InjectedFaultsReachTheCallerWithSourceAndDescription) {
   auto victim = add_post(notes.Get(), "victim", 1);
   auto bystander = add_post(notes.Get(), "bystander", 2);
   ComPtr<IUnknown> identity = victim.As<IUnknown>();
-  inject_fault({.kind = "", .operation = "Save", .object = identity.Get(), .times = 0, .hr = E_FAIL,
+  inject_fault({.kind = "",
+                .operation = "Save",
+                .object = identity.Get(),
+                .times = 0,
+                .hr = E_FAIL,
                 .description = "Saving failed."});
   EXPECT_EQ(victim->Save(), E_FAIL);
   EXPECT_EQ(taken_error(), "Microsoft Outlook|Saving failed.");
@@ -581,10 +612,13 @@ TEST_F(OutlookTest, InjectedFaultsReachTheCallerWithSourceAndDescription) {
   EXPECT_EQ(bystander->Save(), S_OK);
 
   // Through late binding: the automation error arrives as DISP_E_EXCEPTION's code and texts.
-  inject_fault({.kind = "PostItem", .operation = "CreationTime", .hr = static_cast<HRESULT>(0x80040107u),
+  inject_fault({.kind = "PostItem",
+                .operation = "CreationTime",
+                .hr = static_cast<HRESULT>(0x80040107u),
                 .description = "The property is unavailable."});
   Variant created;
-  EXPECT_EQ(sx::com::get_property(bystander.Get(), u"CreationTime", created.put()), static_cast<HRESULT>(0x80040107u));
+  EXPECT_EQ(sx::com::get_property(bystander.Get(), u"CreationTime", created.put()),
+            static_cast<HRESULT>(0x80040107u));
   EXPECT_EQ(taken_error(), "Microsoft Outlook|The property is unavailable.");
 }
 
@@ -616,7 +650,8 @@ TEST_F(OutlookTest, RemovingItemsAndFoldersByIndex) {
   auto counter = sx::com::make_object<EventCounter>();
   auto items = items_of(notes.Get());
   ComPtr<IConnectionPoint> point;
-  items.As<IConnectionPointContainer>()->FindConnectionPoint(ItemsEvents::kIid, point.ReleaseAndGetAddressOf());
+  items.As<IConnectionPointContainer>()->FindConnectionPoint(ItemsEvents::kIid,
+                                                             point.ReleaseAndGetAddressOf());
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(static_cast<ItemsEvents*>(counter.Get()), &cookie), S_OK);
   for (int i = 1; i <= 3; ++i) add_post(notes.Get(), ("post " + std::to_string(i)).c_str(), i);

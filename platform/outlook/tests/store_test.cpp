@@ -23,7 +23,8 @@ class StoreTest : public ::testing::Test {
     EXPECT_TRUE(s) << why;
     return s;
   }
-  static std::uint64_t add_post(Store& s, std::uint32_t folder, const std::string& subject, double key) {
+  static std::uint64_t add_post(Store& s, std::uint32_t folder, const std::string& subject,
+                                double key) {
     ItemData d;
     d.set("Subject", Value::text_of(subject));
     d.user_props.push_back({"ScribKey", kUserNumber, Value::number_of(key)});
@@ -44,7 +45,12 @@ class StoreTest : public ::testing::Test {
 
 TEST_F(StoreTest, ItemsFoldersAndOrderSurviveReopening) {
   auto s = open_new(file());
-  FolderRecord f{0, format::kRootFolderId, "Scribbix", kPostItemType, "IPM.Post.ScribbixPost2", FolderRole::kNone};
+  FolderRecord f{0,
+                 format::kRootFolderId,
+                 "Scribbix",
+                 kPostItemType,
+                 "IPM.Post.ScribbixPost2",
+                 FolderRole::kNone};
   std::string why;
   ASSERT_TRUE(s->put_folder(&f, &why)) << why;
   add_post(*s, f.id, "one", 1);
@@ -84,7 +90,8 @@ TEST_F(StoreTest, TornTailReadsAsCleanEndAndIsCutBeforeTheNextAppend) {
   ASSERT_TRUE(third);
   EXPECT_TRUE(third->problems().empty());
   ASSERT_EQ(third->model().root()->order.size(), 2u);
-  EXPECT_EQ(third->model().item(third->model().root()->order[1].second)->data->text("Subject"), "after");
+  EXPECT_EQ(third->model().item(third->model().root()->order[1].second)->data->text("Subject"),
+            "after");
 }
 
 TEST_F(StoreTest, DamageInTheMiddleIsReportedAndTheRestKept) {
@@ -126,7 +133,8 @@ TEST_F(StoreTest, TwoOpenersSeeEachOthersItemsAndNeverReuseIds) {
   auto b = Store::open(file(), {}, &why);
   ASSERT_TRUE(b) << why;
   const auto id_a = add_post(*a, format::kRootFolderId, "from a", 1);
-  const auto id_b = add_post(*b, format::kRootFolderId, "from b", 2);  // b catches up before writing
+  const auto id_b =
+      add_post(*b, format::kRootFolderId, "from b", 2);  // b catches up before writing
   EXPECT_NE(id_a, id_b);
   ASSERT_TRUE(a->refresh(&why)) << why;
   ASSERT_EQ(a->model().root()->order.size(), 2u);
@@ -167,9 +175,11 @@ TEST_F(StoreTest, FindUsesTheIndexAndFollowsChanges) {
   std::uint64_t id = ids[42];
   ASSERT_TRUE(s->put_item(&id, format::kRootFolderId, d, &why));
   EXPECT_EQ(s->model().find(format::kRootFolderId, *filter), std::nullopt);
-  EXPECT_EQ(s->model().find(format::kRootFolderId, *parse_filter("[ScribKey] = 1000", &why)), ids[42]);
+  EXPECT_EQ(s->model().find(format::kRootFolderId, *parse_filter("[ScribKey] = 1000", &why)),
+            ids[42]);
   ASSERT_TRUE(s->delete_item(ids[42], &why));
-  EXPECT_EQ(s->model().find(format::kRootFolderId, *parse_filter("[ScribKey] = 1000", &why)), std::nullopt);
+  EXPECT_EQ(s->model().find(format::kRootFolderId, *parse_filter("[ScribKey] = 1000", &why)),
+            std::nullopt);
 }
 
 // The function the fuzz target calls, over seeded random, truncated and bit-flipped inputs: it must
@@ -189,13 +199,15 @@ TEST_F(StoreTest, ParserSurvivesRandomTruncatedAndFlippedInput) {
       for (char& c : input) c = static_cast<char>(rng());
     }
     StoreModel model;
-    ParseReport r = parse_store_bytes(reinterpret_cast<const std::uint8_t*>(input.data()), input.size(), &model);
+    ParseReport r = parse_store_bytes(reinterpret_cast<const std::uint8_t*>(input.data()),
+                                      input.size(), &model);
     if (round % 2 == 0 && round % 5 != 4 && r.is_store) {
       EXPECT_TRUE(r.problems.empty()) << round;
     }
   }
   StoreModel model;
-  ParseReport whole = parse_store_bytes(reinterpret_cast<const std::uint8_t*>(good.data()), good.size(), &model);
+  ParseReport whole =
+      parse_store_bytes(reinterpret_cast<const std::uint8_t*>(good.data()), good.size(), &model);
   EXPECT_TRUE(whole.is_store);
   EXPECT_EQ(whole.records, 22u);  // header, root, 20 items
   EXPECT_FALSE(whole.torn_tail);
@@ -212,15 +224,19 @@ TEST_F(StoreTest, OversizedLengthsAreDamageNotAllocations) {
   Record out;
   std::string why;
   std::string bad = payload;
-  const std::size_t text_len_at = 8 + 4 + 4 + 4 + 7;  // id, folder, class, count, name "Subject"+len
+  const std::size_t text_len_at =
+      8 + 4 + 4 + 4 + 7;  // id, folder, class, count, name "Subject"+len
   bad[text_len_at - 7 - 4] = '\xff';
-  EXPECT_FALSE(decode_payload(format::RecordType::kItemPut, reinterpret_cast<const std::uint8_t*>(bad.data()),
-                              bad.size(), &out, &why));
+  EXPECT_FALSE(decode_payload(format::RecordType::kItemPut,
+                              reinterpret_cast<const std::uint8_t*>(bad.data()), bad.size(), &out,
+                              &why));
   EXPECT_FALSE(why.empty());
-  EXPECT_TRUE(decode_payload(format::RecordType::kItemPut, reinterpret_cast<const std::uint8_t*>(payload.data()),
-                             payload.size(), &out, &why))
+  EXPECT_TRUE(decode_payload(format::RecordType::kItemPut,
+                             reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size(),
+                             &out, &why))
       << why;
-  EXPECT_FALSE(decode_payload(format::RecordType::kItemPut, reinterpret_cast<const std::uint8_t*>(payload.data()),
+  EXPECT_FALSE(decode_payload(format::RecordType::kItemPut,
+                              reinterpret_cast<const std::uint8_t*>(payload.data()),
                               payload.size() - 1, &out, &why));
 }
 

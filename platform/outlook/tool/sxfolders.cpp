@@ -21,12 +21,14 @@ const char* const kUsage =
     "Usage: sxfolders [--machine DIR] [--profile NAME] COMMAND [ARGS...]\n"
     "\n"
     "Looks at and changes Outlook's folders on the simulated machine, as Outlook would.\n"
-    "FOLDER is a path of folder names from a store root, e.g. \"Vorlan\\Scribbix\" or Vorlan/Scribbix.\n"
+    "FOLDER is a path of folder names from a store root, e.g. \"Vorlan\\Scribbix\" or "
+    "Vorlan/Scribbix.\n"
     "N is an item's 1-based position in its folder.\n"
     "\n"
     "Commands:\n"
     "  profiles                       the profiles, their stores, the default profile\n"
-    "  folders                        every folder of every store of the profile, with item counts\n"
+    "  folders                        every folder of every store of the profile, with item "
+    "counts\n"
     "  items FOLDER                   every item of a folder with all its properties\n"
     "  add-post FOLDER [OPTIONS]      adds a post (ItemAdd is raised as in Outlook)\n"
     "  set FOLDER N [OPTIONS]         changes an item\n"
@@ -52,7 +54,8 @@ void check(HRESULT hr, const char* what) {
   }());
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  throw Failure{std::string(what) + " failed (" + code + "): " + (e.Description() ? e.Description() : e.ErrorMessage())};
+  throw Failure{std::string(what) + " failed (" + code +
+                "): " + (e.Description() ? e.Description() : e.ErrorMessage())};
 }
 
 std::vector<std::string> split_path(const std::string& path) {
@@ -75,7 +78,8 @@ class Outlook {
   explicit Outlook(const std::string& profile) {
     CLSID clsid;
     check(CLSIDFromProgID(u"Outlook.Application", &clsid), "Finding Outlook.Application");
-    check(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(app_.ReleaseAndGetAddressOf())),
+    check(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER,
+                           IID_PPV_ARGS(app_.ReleaseAndGetAddressOf())),
           "Starting Outlook");
     Bstr mapi(u"MAPI");
     check(app_->GetNamespace(mapi.get(), ns_.ReleaseAndGetAddressOf()), "GetNamespace");
@@ -92,7 +96,8 @@ class Outlook {
     ComPtr<MAPIFolder> f;
     for (const std::string& part : parts) {
       Variant name = Variant::from_utf8(part);
-      check(folders->Item(name.get(), f.ReleaseAndGetAddressOf()), ("Folder \"" + part + "\"").c_str());
+      check(folders->Item(name.get(), f.ReleaseAndGetAddressOf()),
+            ("Folder \"" + part + "\"").c_str());
       check(f->get_Folders(folders.ReleaseAndGetAddressOf()), "Folders");
     }
     return f;
@@ -124,8 +129,9 @@ std::string show(const VARIANT& v) {
 void print_item(IDispatch* d, long n) {
   std::printf("  [%ld]\n", n);
   for (const char16_t* name :
-       {u"Class", u"MessageClass", u"Subject", u"Body", u"HTMLBody", u"BodyFormat", u"Categories", u"Sensitivity",
-        u"Importance", u"CreationTime", u"LastModificationTime", u"ReceivedTime", u"EntryID"}) {
+       {u"Class", u"MessageClass", u"Subject", u"Body", u"HTMLBody", u"BodyFormat", u"Categories",
+        u"Sensitivity", u"Importance", u"CreationTime", u"LastModificationTime", u"ReceivedTime",
+        u"EntryID"}) {
     Variant v;
     if (SUCCEEDED(sx::com::get_property(d, name, v.put())))
       std::printf("    %-22s %s\n", sx::com::u16_to_utf8(name).c_str(), show(v.get()).c_str());
@@ -147,7 +153,8 @@ void print_item(IDispatch* d, long n) {
     p->get_Name(name.put());
     p->get_Type(&type);
     p->get_Value(value.put());
-    std::printf("    user %-17s %s (type %ld)\n", name.utf8().c_str(), show(value.get()).c_str(), static_cast<long>(type));
+    std::printf("    user %-17s %s (type %ld)\n", name.utf8().c_str(), show(value.get()).c_str(),
+                static_cast<long>(type));
   }
   ComPtr<Links> links;
   check(item->get_Links(links.ReleaseAndGetAddressOf()), "Links");
@@ -173,7 +180,8 @@ void list_folders(_Folders* folders, const std::string& prefix) {
     LONG count = 0;
     if (SUCCEEDED(f->get_Items(items.ReleaseAndGetAddressOf()))) items->get_Count(&count);
     const std::string path = prefix.empty() ? name.utf8() : prefix + "\\" + name.utf8();
-    std::printf("%-40s %6ld items  (%s)\n", path.c_str(), static_cast<long>(count), cls.utf8().c_str());
+    std::printf("%-40s %6ld items  (%s)\n", path.c_str(), static_cast<long>(count),
+                cls.utf8().c_str());
     ComPtr<_Folders> sub;
     check(f->get_Folders(sub.ReleaseAndGetAddressOf()), "Folders");
     list_folders(sub.Get(), path);
@@ -184,7 +192,9 @@ void list_folders(_Folders* folders, const std::string& prefix) {
 Variant parse_prop_value(const std::string& type, const std::string& value, LONG* ol_type) {
   if (type == "text") return *ol_type = olText, Variant::from_utf8(value);
   if (type == "number") return *ol_type = olNumber, Variant::from_utf8(value).changed_to(VT_R8);
-  if (type == "yesno") return *ol_type = olYesNo, Variant::from_bool(value == "1" || value == "true" || value == "True" || value == "yes");
+  if (type == "yesno")
+    return *ol_type = olYesNo,
+           Variant::from_bool(value == "1" || value == "true" || value == "True" || value == "yes");
   if (type == "date") {
     *ol_type = olDateTime;
     int y, mo, d, h = 0, mi = 0;
@@ -204,23 +214,34 @@ void apply_options(_OutlookItem* item, const std::vector<std::string>& args, std
     const std::string& opt = args[i];
     const std::string& val = args[i + 1];
     Bstr b = Bstr::from_utf8(val);
-    if (opt == "--subject") check(item->put_Subject(b.get()), "Subject");
-    else if (opt == "--body") check(item->put_Body(b.get()), "Body");
-    else if (opt == "--class") check(item->put_MessageClass(b.get()), "MessageClass");
-    else if (opt == "--categories") check(item->put_Categories(b.get()), "Categories");
-    else if (opt == "--sensitivity") check(item->put_Sensitivity(std::stol(val)), "Sensitivity");
+    if (opt == "--subject")
+      check(item->put_Subject(b.get()), "Subject");
+    else if (opt == "--body")
+      check(item->put_Body(b.get()), "Body");
+    else if (opt == "--class")
+      check(item->put_MessageClass(b.get()), "MessageClass");
+    else if (opt == "--categories")
+      check(item->put_Categories(b.get()), "Categories");
+    else if (opt == "--sensitivity")
+      check(item->put_Sensitivity(std::stol(val)), "Sensitivity");
     else if (opt == "--prop") {
       const auto colon = val.find(':'), eq = val.find('=');
-      if (colon == std::string::npos || eq == std::string::npos || eq < colon) throw Failure{"--prop NAME:TYPE=VALUE"};
+      if (colon == std::string::npos || eq == std::string::npos || eq < colon)
+        throw Failure{"--prop NAME:TYPE=VALUE"};
       LONG type = olText;
-      Variant value = parse_prop_value(val.substr(colon + 1, eq - colon - 1), val.substr(eq + 1), &type);
+      Variant value =
+          parse_prop_value(val.substr(colon + 1, eq - colon - 1), val.substr(eq + 1), &type);
       ComPtr<UserProperties> props;
       ComPtr<UserProperty> p;
       check(item->get_UserProperties(props.ReleaseAndGetAddressOf()), "UserProperties");
       Bstr name = Bstr::from_utf8(val.substr(0, colon));
       Variant missing;
-      check(props->Find(name.get(), missing.get(), p.ReleaseAndGetAddressOf()), "UserProperties.Find");
-      if (!p) check(props->Add(name.get(), type, missing.get(), missing.get(), p.ReleaseAndGetAddressOf()), "UserProperties.Add");
+      check(props->Find(name.get(), missing.get(), p.ReleaseAndGetAddressOf()),
+            "UserProperties.Find");
+      if (!p)
+        check(
+            props->Add(name.get(), type, missing.get(), missing.get(), p.ReleaseAndGetAddressOf()),
+            "UserProperties.Add");
       check(p->put_Value(value.get()), "UserProperty.Value");
     } else {
       throw Failure{"unknown option " + opt};
@@ -245,7 +266,8 @@ int run(int argc, char** argv) {
     auto def = sx::outlook::profiles::default_profile();
     for (const std::string& p : sx::outlook::profiles::list()) {
       std::printf("%s%s\n", p.c_str(), def && *def == p ? "  (default)" : "");
-      for (const std::string& s : sx::outlook::profiles::stores(p)) std::printf("  store %s\n", s.c_str());
+      for (const std::string& s : sx::outlook::profiles::stores(p))
+        std::printf("  store %s\n", s.c_str());
     }
     return 0;
   }
@@ -298,21 +320,28 @@ int run(int argc, char** argv) {
     ComPtr<IDispatch> copy, moved;
     check(item->Copy(copy.ReleaseAndGetAddressOf()), "Copy");
     check(copy.As<_OutlookItem>()->Move(dest.Get(), moved.ReleaseAndGetAddressOf()), "Move");
-    std::printf("Copied item %s of %s into %s\n", args[2].c_str(), args[1].c_str(), args[3].c_str());
+    std::printf("Copied item %s of %s into %s\n", args[2].c_str(), args[1].c_str(),
+                args[3].c_str());
   } else if (command == "add-contact") {
     ComPtr<_Application> app;
     CLSID clsid;
     CLSIDFromProgID(u"Outlook.Application", &clsid);
-    check(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(app.ReleaseAndGetAddressOf())), "Outlook");
+    check(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER,
+                           IID_PPV_ARGS(app.ReleaseAndGetAddressOf())),
+          "Outlook");
     ComPtr<IDispatch> d;
     check(app->CreateItem(olContactItem, d.ReleaseAndGetAddressOf()), "CreateItem");
     auto contact = d.As<_ContactItem>();
     for (std::size_t i = 1; i + 1 < args.size(); i += 2) {
       Bstr v = Bstr::from_utf8(args[i + 1]);
-      if (args[i] == "--last") check(contact->put_LastName(v.get()), "LastName");
-      else if (args[i] == "--first") check(contact->put_FirstName(v.get()), "FirstName");
-      else if (args[i] == "--company") check(contact->put_CompanyName(v.get()), "CompanyName");
-      else throw Failure{"unknown option " + args[i]};
+      if (args[i] == "--last")
+        check(contact->put_LastName(v.get()), "LastName");
+      else if (args[i] == "--first")
+        check(contact->put_FirstName(v.get()), "FirstName");
+      else if (args[i] == "--company")
+        check(contact->put_CompanyName(v.get()), "CompanyName");
+      else
+        throw Failure{"unknown option " + args[i]};
     }
     check(contact->Save(), "Save");
     std::printf("Added a contact\n");

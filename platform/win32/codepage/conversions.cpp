@@ -1,6 +1,6 @@
-// MultiByteToWideChar, WideCharToMultiByte, GetACP and the C++ helpers. Each conversion is done whole
-// into a string first; only then are sizes checked and the caller's buffer filled, so no size a
-// caller passes can make us write past its buffer.
+// MultiByteToWideChar, WideCharToMultiByte, GetACP and the C++ helpers. Each conversion is done
+// whole into a string first; only then are sizes checked and the caller's buffer filled, so no size
+// a caller passes can make us write past its buffer.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -172,8 +172,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
       return fail(ERROR_INVALID_FLAGS);
     }
   } else {
-    const DWORD allowed = WC_NO_BEST_FIT_CHARS | WC_COMPOSITECHECK | WC_DEFAULTCHAR |
-                          WC_DISCARDNS | WC_SEPCHARS;
+    const DWORD allowed =
+        WC_NO_BEST_FIT_CHARS | WC_COMPOSITECHECK | WC_DEFAULTCHAR | WC_DISCARDNS | WC_SEPCHARS;
     if ((dwFlags & ~allowed) != 0) return fail(ERROR_INVALID_FLAGS);
   }
 

@@ -1,5 +1,6 @@
-// The character encodings behind the code page functions: Windows-1252 and UTF-8 to and from UTF-16.
-// Pure functions, internal to sxwin32; callers convert whole strings and then check output sizes.
+// The character encodings behind the code page functions: Windows-1252 and UTF-8 to and from
+// UTF-16. Pure functions, internal to sxwin32; callers convert whole strings and then check output
+// sizes.
 #pragma once
 
 #include <string>

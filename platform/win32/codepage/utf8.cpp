@@ -50,12 +50,12 @@ struct Lead {
 
 Lead classify(unsigned char b) {
   if (b >= 0xC2 && b <= 0xDF) return {1, 0x80, 0xBF, b & 0x1Fu};
-  if (b == 0xE0) return {2, 0xA0, 0xBF, 0};                       // no overlong forms
-  if (b == 0xED) return {2, 0x80, 0x9F, 0x0D};                    // no surrogates
+  if (b == 0xE0) return {2, 0xA0, 0xBF, 0};     // no overlong forms
+  if (b == 0xED) return {2, 0x80, 0x9F, 0x0D};  // no surrogates
   if (b >= 0xE1 && b <= 0xEF) return {2, 0x80, 0xBF, b & 0x0Fu};
-  if (b == 0xF0) return {3, 0x90, 0xBF, 0};                       // no overlong forms
+  if (b == 0xF0) return {3, 0x90, 0xBF, 0};  // no overlong forms
   if (b >= 0xF1 && b <= 0xF3) return {3, 0x80, 0xBF, b & 0x07u};
-  if (b == 0xF4) return {3, 0x80, 0x8F, 4};                       // nothing above U+10FFFF
+  if (b == 0xF4) return {3, 0x80, 0x8F, 4};  // nothing above U+10FFFF
   return {0, 0, 0, 0};
 }
 

@@ -206,21 +206,22 @@ BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAcces
     if (!file) return FALSE;
     file->stamp_if_modified();
     struct statx info {};
-    if (::statx(file->fd(), "", AT_EMPTY_PATH, STATX_BTIME | STATX_ATIME | STATX_MTIME, &info) != 0) {
+    if (::statx(file->fd(), "", AT_EMPTY_PATH, STATX_BTIME | STATX_ATIME | STATX_MTIME, &info) !=
+        0) {
       return sx::files::fail(sx::files::error_from_errno(errno, {}));
     }
-    const FILETIME written = sx::files::filetime_from_unix_ns(info.stx_mtime.tv_sec,
-                                                              info.stx_mtime.tv_nsec);
+    const FILETIME written =
+        sx::files::filetime_from_unix_ns(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
     if (lpLastWriteTime) *lpLastWriteTime = written;
     if (lpLastAccessTime) {
-      *lpLastAccessTime = sx::files::filetime_from_unix_ns(info.stx_atime.tv_sec,
-                                                           info.stx_atime.tv_nsec);
+      *lpLastAccessTime =
+          sx::files::filetime_from_unix_ns(info.stx_atime.tv_sec, info.stx_atime.tv_nsec);
     }
     if (lpCreationTime) {
-      *lpCreationTime = (info.stx_mask & STATX_BTIME)
-                            ? sx::files::filetime_from_unix_ns(info.stx_btime.tv_sec,
-                                                               info.stx_btime.tv_nsec)
-                            : written;
+      *lpCreationTime =
+          (info.stx_mask & STATX_BTIME)
+              ? sx::files::filetime_from_unix_ns(info.stx_btime.tv_sec, info.stx_btime.tv_nsec)
+              : written;
     }
     return TRUE;
   });

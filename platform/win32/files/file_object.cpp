@@ -50,8 +50,8 @@ bool creates(DWORD disposition) {
 
 }  // namespace
 
-OpenResult open_host_file(const std::filesystem::path& host, DWORD desired_access,
-                          DWORD share_mode, DWORD disposition, DWORD attributes) {
+OpenResult open_host_file(const std::filesystem::path& host, DWORD desired_access, DWORD share_mode,
+                          DWORD disposition, DWORD attributes) {
   if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
     return fail(ERROR_INVALID_PARAMETER);
   }
@@ -61,8 +61,8 @@ OpenResult open_host_file(const std::filesystem::path& host, DWORD desired_acces
 
   // Always readable (share-mode locks need it; the machine runs as root, so this never stops an
   // open the Windows rules allow); writable when the handle writes or the open truncates.
-  const int base_flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
-                         ((access.write || may_truncate) ? O_RDWR : O_RDONLY);
+  const int base_flags =
+      O_CLOEXEC | O_NONBLOCK | O_NOCTTY | ((access.write || may_truncate) ? O_RDWR : O_RDONLY);
   mode_t new_mode = 0666;
   if (attributes & FILE_ATTRIBUTE_READONLY) new_mode = 0444;
 
@@ -100,7 +100,8 @@ OpenResult open_host_file(const std::filesystem::path& host, DWORD desired_acces
     ShareGuard guard(fd);
     if (guard.error() != ERROR_SUCCESS) return fail(guard.error());
     Access checked = access;
-    checked.write = checked.write || truncates;  // overwriting is writing, whatever the handle asked
+    checked.write =
+        checked.write || truncates;  // overwriting is writing, whatever the handle asked
     if (DWORD error = check_share(fd, checked, share_mode); error != ERROR_SUCCESS) {
       return fail(error);
     }

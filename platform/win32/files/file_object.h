@@ -44,8 +44,8 @@ struct OpenResult {
 
 // Opens `host` as CreateFileA does (see win32/files.h): disposition, read-only enforcement, share
 // modes. `attributes` only matters for FILE_ATTRIBUTE_READONLY on a new file.
-OpenResult open_host_file(const std::filesystem::path& host, DWORD desired_access,
-                          DWORD share_mode, DWORD disposition, DWORD attributes);
+OpenResult open_host_file(const std::filesystem::path& host, DWORD desired_access, DWORD share_mode,
+                          DWORD disposition, DWORD attributes);
 
 // Whether host permission bits say "read-only" (the owner's write bit is off).
 bool is_read_only_mode(unsigned mode);

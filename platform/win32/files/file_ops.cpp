@@ -75,7 +75,8 @@ std::string typed_last_component(std::string_view windows_path) {
     windows_path.remove_suffix(1);
   }
   const std::size_t cut = windows_path.find_last_of("\\/:");
-  std::string_view last = cut == std::string_view::npos ? windows_path : windows_path.substr(cut + 1);
+  std::string_view last =
+      cut == std::string_view::npos ? windows_path : windows_path.substr(cut + 1);
   while (!last.empty() && (last.back() == '.' || last.back() == ' ')) last.remove_suffix(1);
   return std::string(last);
 }
@@ -159,8 +160,8 @@ BOOL copy_file(LPCSTR existing, LPCSTR new_name, BOOL fail_if_exists) {
   OpenResult source = open_host_file(from, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
   if (!source.file) return fail(source.error);
   if (::fstat(source.file->fd(), &from_st) != 0) return fail(error_from_errno(errno, from));
-  OpenResult target = open_host_file(to, GENERIC_WRITE, 0,
-                                     fail_if_exists ? CREATE_NEW : CREATE_ALWAYS, 0);
+  OpenResult target =
+      open_host_file(to, GENERIC_WRITE, 0, fail_if_exists ? CREATE_NEW : CREATE_ALWAYS, 0);
   if (!target.file) return fail(target.error);
 
   std::vector<char> buffer(64 * 1024);

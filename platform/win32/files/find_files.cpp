@@ -122,7 +122,8 @@ HANDLE find_first(LPCSTR file_name, WIN32_FIND_DATAA* out) {
   std::vector<WIN32_FIND_DATAA> entries;
   try {
     while (const dirent* entry = ::readdir(dir)) {
-      const bool dots = std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0;
+      const bool dots =
+          std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0;
       if (dots && drive_root) continue;
       if (!wildcard_match(pattern, entry->d_name)) continue;
       WIN32_FIND_DATAA data;

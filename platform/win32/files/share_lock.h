@@ -35,8 +35,8 @@ class ShareGuard {
 };
 
 // With a ShareGuard held: ERROR_SUCCESS when a handle on `fd` asking for `access` with `share_mode`
-// (FILE_SHARE_*) fits every other handle of the file, else ERROR_SHARING_VIOLATION (or a host error).
-// An access of nothing always fits.
+// (FILE_SHARE_*) fits every other handle of the file, else ERROR_SHARING_VIOLATION (or a host
+// error). An access of nothing always fits.
 DWORD check_share(int fd, Access access, DWORD share_mode);
 
 // With a ShareGuard held, after check_share: records the handle's access and share mode on `fd`'s

@@ -8,8 +8,8 @@ namespace sx::modules {
 namespace {
 
 constexpr unsigned char kElfMagic[4] = {0x7F, 'E', 'L', 'F'};
-constexpr std::uint32_t kStringTable = 3;        // SHT_STRTAB
-constexpr std::uint32_t kNoBits = 8;             // SHT_NOBITS: occupies no file space
+constexpr std::uint32_t kStringTable = 3;         // SHT_STRTAB
+constexpr std::uint32_t kNoBits = 8;              // SHT_NOBITS: occupies no file space
 constexpr std::uint64_t kExtendedIndex = 0xFFFF;  // SHN_XINDEX
 constexpr std::uint64_t kMaxSections = 1u << 20;
 

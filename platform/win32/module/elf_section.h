@@ -10,10 +10,10 @@ namespace sx::modules {
 
 enum class SectionStatus {
   kFound,
-  kNotElf,      // the file does not start with the ELF magic
-  kNoSection,   // an ELF file without that section (or without section headers)
-  kDamaged,     // an ELF file whose headers point outside it, or a section larger than allowed
-  kReadError,   // the host could not read the file
+  kNotElf,     // the file does not start with the ELF magic
+  kNoSection,  // an ELF file without that section (or without section headers)
+  kDamaged,    // an ELF file whose headers point outside it, or a section larger than allowed
+  kReadError,  // the host could not read the file
 };
 
 struct SectionResult {

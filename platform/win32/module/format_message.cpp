@@ -24,8 +24,8 @@ HLOCAL LocalFree(HLOCAL hMem) {
   return nullptr;
 }
 
-DWORD FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer,
-                     DWORD nSize, va_list*) {
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize,
+                     va_list*) {
   return guarded<DWORD>(0, [&]() -> DWORD {
     if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) ||
         (dwFlags & (FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_FROM_HMODULE)) ||

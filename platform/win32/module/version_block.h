@@ -38,7 +38,7 @@ std::vector<char> build_version_block(const VersionData& data);
 void parse_version_numbers(std::string_view text, DWORD* ms, DWORD* ls);
 
 // VerQueryValueA on a binary block; false with the Windows error in `error`.
-bool query_version_block(const void* block, std::string_view sub_block, void** value,
-                         UINT* length, DWORD* error);
+bool query_version_block(const void* block, std::string_view sub_block, void** value, UINT* length,
+                         DWORD* error);
 
 }  // namespace sx::modules

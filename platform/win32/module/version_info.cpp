@@ -72,8 +72,8 @@ DWORD read_version_block(const char* name, std::vector<char>* block) {
     }
   }
   if (!have_text) {
-    SectionResult section = read_elf_section(file.fd, size, sx::version::kSectionName,
-                                             sx::version::kMaxTextBytes);
+    SectionResult section =
+        read_elf_section(file.fd, size, sx::version::kSectionName, sx::version::kMaxTextBytes);
     switch (section.status) {
       case SectionStatus::kFound:
         text = std::move(section.content);
@@ -143,10 +143,9 @@ bool stamp_file(const std::filesystem::path& path, const StampInfo& info, std::s
   }
   std::ofstream out(path, std::ios::binary | std::ios::app);
   const auto length = static_cast<std::uint32_t>(text.size());
-  const char length_bytes[4] = {static_cast<char>(length & 0xFF),
-                                static_cast<char>((length >> 8) & 0xFF),
-                                static_cast<char>((length >> 16) & 0xFF),
-                                static_cast<char>((length >> 24) & 0xFF)};
+  const char length_bytes[4] = {
+      static_cast<char>(length & 0xFF), static_cast<char>((length >> 8) & 0xFF),
+      static_cast<char>((length >> 16) & 0xFF), static_cast<char>((length >> 24) & 0xFF)};
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   out.write(length_bytes, 4);
   out.write(kTrailerMagic, sizeof(kTrailerMagic));

@@ -30,7 +30,8 @@ struct OpenKey {
 };
 
 // Guarded by the store's mutex. Never destroyed, so a static destructor may still close a key.
-std::unordered_map<std::uintptr_t, OpenKey>& g_handles = *new std::unordered_map<std::uintptr_t, OpenKey>;
+std::unordered_map<std::uintptr_t, OpenKey>& g_handles =
+    *new std::unordered_map<std::uintptr_t, OpenKey>;
 std::uintptr_t g_next_handle = 0x100;
 const std::vector<std::string> kNoPath;
 
@@ -216,7 +217,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD /*reserved*/, LPSTR /*klass
         if (LONG rc = resolve(store, key, 0, &base); rc != ERROR_SUCCESS) return rc;
         found = find_below(base.key, parts);
         if (found) return kUnchanged;  // another process made it meanwhile
-        if (LONG rc = resolve(store, key, KEY_CREATE_SUB_KEY, &base); rc != ERROR_SUCCESS) return rc;
+        if (LONG rc = resolve(store, key, KEY_CREATE_SUB_KEY, &base); rc != ERROR_SUCCESS)
+          return rc;
         Key* parent = base.key;
         for (std::string_view part : parts) {
           found = parent->get_or_add_child(part, &created);
@@ -233,8 +235,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD /*reserved*/, LPSTR /*klass
 }
 
 LONG RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
-  return RegCreateKeyExA(key, sub_key, 0, nullptr, REG_OPTION_NON_VOLATILE, kMaximumAllowed, nullptr,
-                         result, nullptr);
+  return RegCreateKeyExA(key, sub_key, 0, nullptr, REG_OPTION_NON_VOLATILE, kMaximumAllowed,
+                         nullptr, result, nullptr);
 }
 
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD /*reserved*/, LPDWORD type, LPBYTE data,
@@ -297,7 +299,8 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     return store.modify([&](Tree&) -> long {
       Target target;
       if (LONG rc = resolve(store, key, KEY_SET_VALUE, &target); rc != ERROR_SUCCESS) return rc;
-      return target.key->remove_value(fold(name ? name : "")) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+      return target.key->remove_value(fold(name ? name : "")) ? ERROR_SUCCESS
+                                                              : ERROR_FILE_NOT_FOUND;
     });
   });
 }
@@ -398,7 +401,8 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR klass, LPDWORD klass_size, LPDWORD /*reser
     Target target;
     if (LONG rc = resolve(store, key, KEY_QUERY_VALUE, &target); rc != ERROR_SUCCESS) return rc;
     std::size_t longest_key = 0, longest_name = 0, longest_data = 0;
-    for (const auto& child : target.key->children()) longest_key = std::max(longest_key, child->name().size());
+    for (const auto& child : target.key->children())
+      longest_key = std::max(longest_key, child->name().size());
     for (const Value& v : target.key->values()) {
       longest_name = std::max(longest_name, v.name.size());
       longest_data = std::max(longest_data, v.data.size());

@@ -76,8 +76,9 @@ std::string error_text(int err) { return std::strerror(err); }
 }  // namespace
 
 Store::Identity Store::identity_of(const struct stat& st) {
-  return Identity{true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                  static_cast<std::uint64_t>(st.st_size), mtime_ns(st)};
+  return Identity{true, static_cast<std::uint64_t>(st.st_dev),
+                  static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_size),
+                  mtime_ns(st)};
 }
 
 Store& Store::instance() {
@@ -141,8 +142,8 @@ void Store::load() {
     text.clear();
   }
   if (text.size() > kMaxFileSize) {
-    std::fprintf(stderr, "registry: %s is larger than %zu bytes; the rest is ignored\n", file.c_str(),
-                 kMaxFileSize);
+    std::fprintf(stderr, "registry: %s is larger than %zu bytes; the rest is ignored\n",
+                 file.c_str(), kMaxFileSize);
     damaged_ = true;
     text.resize(kMaxFileSize);
   }
@@ -194,7 +195,8 @@ bool Store::keep_damaged_copy() {
       kept = std::filesystem::copy_file(file, copy, ec);
       if (!kept && std::filesystem::exists(copy)) continue;
       if (!kept) {
-        std::fprintf(stderr, "registry: %s is damaged and cannot be kept as %s (%s); not replacing it\n",
+        std::fprintf(stderr,
+                     "registry: %s is damaged and cannot be kept as %s (%s); not replacing it\n",
                      file.c_str(), copy.c_str(), ec.message().c_str());
         return false;
       }
@@ -204,7 +206,8 @@ bool Store::keep_damaged_copy() {
     damaged_ = false;
     return true;
   }
-  std::fprintf(stderr, "registry: %s is damaged and every damaged-N name is taken; not replacing it\n",
+  std::fprintf(stderr,
+               "registry: %s is damaged and every damaged-N name is taken; not replacing it\n",
                file.c_str());
   return false;
 }

@@ -1,8 +1,8 @@
 // The registry in memory: four root keys, each a tree of keys holding values.
 //
-// Names are Windows-1252 bytes, compared case-insensitively and stored as first written. Subkeys are
-// kept sorted by their folded name (the enumeration order); values keep the order in which they were
-// first written. Not thread-safe: the store (reg_store.h) guards a tree with its mutex.
+// Names are Windows-1252 bytes, compared case-insensitively and stored as first written. Subkeys
+// are kept sorted by their folded name (the enumeration order); values keep the order in which they
+// were first written. Not thread-safe: the store (reg_store.h) guards a tree with its mutex.
 #pragma once
 
 #include <cstdint>
@@ -69,7 +69,8 @@ class Key {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
   };
-  std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>> value_index_;  // fold(name)
+  std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>>
+      value_index_;  // fold(name)
   bool deleted_ = false;
 };
 

@@ -1,13 +1,14 @@
 // The clock and the wait primitive (see sx/clock.h).
 //
-// One mutex and one condition variable guard every waitable object of the process. In virtual mode the
-// clock moves only here: when the last running participant blocks, time jumps to the earliest deadline
-// among the blocked ones. That makes timed waits cost no real time and makes their order deterministic.
+// One mutex and one condition variable guard every waitable object of the process. In virtual mode
+// the clock moves only here: when the last running participant blocks, time jumps to the earliest
+// deadline among the blocked ones. That makes timed waits cost no real time and makes their order
+// deterministic.
 //
-// A waiter counts as blocked only from the moment it goes to sleep until the next notification. Every
-// notification empties the blocked set: a woken waiter may have become ready (an event was set for it),
-// and until it has looked at its condition again it must count as running, or the clock could jump
-// past a deadline that the woken thread was about to beat.
+// A waiter counts as blocked only from the moment it goes to sleep until the next notification.
+// Every notification empties the blocked set: a woken waiter may have become ready (an event was
+// set for it), and until it has looked at its condition again it must count as running, or the
+// clock could jump past a deadline that the woken thread was about to beat.
 #include "sx/clock.h"
 
 #include <atomic>
@@ -25,10 +26,10 @@ struct ClockState {
   std::condition_variable changed;
   const SteadyClock::time_point process_start = SteadyClock::now();
   std::atomic<bool> virtual_mode{false};
-  std::atomic<std::int64_t> virtual_now{0};    // monotonic ms while virtual
-  std::atomic<std::int64_t> real_offset{0};    // added to real elapsed ms, keeps now_ms monotonic
+  std::atomic<std::int64_t> virtual_now{0};      // monotonic ms while virtual
+  std::atomic<std::int64_t> real_offset{0};      // added to real elapsed ms, keeps now_ms monotonic
   std::atomic<std::int64_t> wall_minus_mono{0};  // virtual time of day = now_ms + this
-  std::size_t participants = 0;                // guarded by mutex
+  std::size_t participants = 0;                  // guarded by mutex
   // One entry per participant asleep in wait_until since the last notification (INT64_MAX when it
   // has no deadline). Guarded by mutex.
   std::multiset<std::int64_t> blocked_deadlines;
@@ -43,7 +44,7 @@ ClockState& state() {
 
 std::int64_t real_elapsed_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() -
-                                                                state().process_start)
+                                                               state().process_start)
       .count();
 }
 
@@ -55,8 +56,8 @@ void notify_locked() {
   s.changed.notify_all();
 }
 
-// How long a waiter watches for a notification before it sleeps. A worker that answers a command often
-// does so within microseconds; a sleep and a wake-up cost tens of microseconds.
+// How long a waiter watches for a notification before it sleeps. A worker that answers a command
+// often does so within microseconds; a sleep and a wake-up cost tens of microseconds.
 constexpr auto kSpin = std::chrono::microseconds(20);
 
 void cpu_relax() {
@@ -202,8 +203,8 @@ bool wait_until(std::unique_lock<std::mutex>& guard, const std::function<bool()>
     } else if (deadline_ms == kNoDeadline) {
       s.changed.wait(guard);
     } else {
-      const auto until = s.process_start +
-                         std::chrono::milliseconds(deadline_ms - s.real_offset.load());
+      const auto until =
+          s.process_start + std::chrono::milliseconds(deadline_ms - s.real_offset.load());
       s.changed.wait_until(guard, until);
     }
   }

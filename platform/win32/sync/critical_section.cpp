@@ -33,8 +33,8 @@ void EnterCriticalSection(LPCRITICAL_SECTION cs) {
   auto guard = sx::kernel::lock();
   if (cs->OwningThread != me && cs->OwningThread != nullptr) {
     ++cs->LockCount;
-    sx::kernel::wait_until(guard, [cs] { return cs->OwningThread == nullptr; },
-                           sx::kernel::kNoDeadline);
+    sx::kernel::wait_until(
+        guard, [cs] { return cs->OwningThread == nullptr; }, sx::kernel::kNoDeadline);
     --cs->LockCount;
   }
   cs->OwningThread = me;

@@ -16,8 +16,8 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState
       SetLastError(ERROR_NOT_SUPPORTED);
       return nullptr;
     }
-    HANDLE handle = sx::handles::insert(
-        std::make_shared<Event>(bManualReset != FALSE, bInitialState != FALSE));
+    HANDLE handle =
+        sx::handles::insert(std::make_shared<Event>(bManualReset != FALSE, bInitialState != FALSE));
     SetLastError(ERROR_SUCCESS);
     return handle;
   } catch (...) {

@@ -1,6 +1,6 @@
-// CreateThread and its companions. Threads are detached std::threads: the thread object (shared with
-// its handles) outlives both the thread and its last handle as long as either needs it, and a process
-// may end while threads still run.
+// CreateThread and its companions. Threads are detached std::threads: the thread object (shared
+// with its handles) outlives both the thread and its last handle as long as either needs it, and a
+// process may end while threads still run.
 #include <atomic>
 #include <memory>
 #include <system_error>
@@ -22,8 +22,8 @@ void run_thread(const std::shared_ptr<Thread>& thread, LPTHREAD_START_ROUTINE st
   try {
     {
       auto guard = sx::kernel::lock();
-      sx::kernel::wait_until(guard, [&] { return thread->suspend_count_ == 0; },
-                             sx::kernel::kNoDeadline);
+      sx::kernel::wait_until(
+          guard, [&] { return thread->suspend_count_ == 0; }, sx::kernel::kNoDeadline);
     }
     exit_code = start(param);
   } catch (...) {

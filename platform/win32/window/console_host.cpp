@@ -2,12 +2,12 @@
 // line on stdin: a control's number presses it (or, followed by text, types into an edit or picks a
 // list item), Enter alone presses the default button, "q" closes the dialog. stdin is read with
 // poll() in short slices so that timers and messages of other threads go on while nobody types.
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <cstdio>
 #include <poll.h>
 #include <unistd.h>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include "core.h"
 #include "sx/clock.h"
@@ -132,7 +132,8 @@ std::string render_locked(Window& w) {
   }
   w.dirty = false;
   if (w.modal) {
-    out += "+-- number = press/toggle, \"number text\" = type or pick, Enter = default, q = close\n> ";
+    out +=
+        "+-- number = press/toggle, \"number text\" = type or pick, Enter = default, q = close\n> ";
   } else {
     out += "+" + std::string(24, '-') + "\n";
   }
@@ -233,8 +234,7 @@ void answer(const std::shared_ptr<Window>& w, const std::string& line) {
       const bool combo = target->control == ControlKind::kComboBox;
       const int item = std::atoi(rest.c_str()) - 1;
       SendMessageA(target->hwnd, combo ? CB_SETCURSEL : LB_SETCURSEL, item, 0);
-      SendMessageA(w->hwnd, WM_COMMAND,
-                   MAKELONG(target->id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
+      SendMessageA(w->hwnd, WM_COMMAND, MAKELONG(target->id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
                    reinterpret_cast<LPARAM>(target->hwnd));
       break;
     }

@@ -1,6 +1,7 @@
-// The built-in controls of dialogs: static, edit, buttons, group box, list box, combo box, progress.
-#include <algorithm>
+// The built-in controls of dialogs: static, edit, buttons, group box, list box, combo box,
+// progress.
 #include <strings.h>
+#include <algorithm>
 
 #include "core.h"
 #include "sx/clock.h"
@@ -50,14 +51,12 @@ LRESULT find_exact_locked(const Window& w, WPARAM start, LPARAM text_param) {
 struct ListMessages {
   UINT add, insert, remove, reset, setsel, getsel, gettext, gettextlen, count, findexact;
 };
-constexpr ListMessages kListBox{LB_ADDSTRING,  LB_INSERTSTRING, LB_DELETESTRING,
-                                LB_RESETCONTENT, LB_SETCURSEL, LB_GETCURSEL,
-                                LB_GETTEXT,    LB_GETTEXTLEN,   LB_GETCOUNT,
-                                LB_FINDSTRINGEXACT};
-constexpr ListMessages kComboBox{CB_ADDSTRING,  CB_INSERTSTRING, CB_DELETESTRING,
-                                 CB_RESETCONTENT, CB_SETCURSEL, CB_GETCURSEL,
-                                 CB_GETLBTEXT,  CB_GETLBTEXTLEN, CB_GETCOUNT,
-                                 CB_FINDSTRINGEXACT};
+constexpr ListMessages kListBox{LB_ADDSTRING, LB_INSERTSTRING,   LB_DELETESTRING, LB_RESETCONTENT,
+                                LB_SETCURSEL, LB_GETCURSEL,      LB_GETTEXT,      LB_GETTEXTLEN,
+                                LB_GETCOUNT,  LB_FINDSTRINGEXACT};
+constexpr ListMessages kComboBox{CB_ADDSTRING, CB_INSERTSTRING,   CB_DELETESTRING, CB_RESETCONTENT,
+                                 CB_SETCURSEL, CB_GETCURSEL,      CB_GETLBTEXT,    CB_GETLBTEXTLEN,
+                                 CB_GETCOUNT,  CB_FINDSTRINGEXACT};
 
 bool list_message_locked(Window& w, UINT msg, WPARAM wparam, LPARAM lparam, LRESULT* result) {
   const ListMessages& m = w.control == ControlKind::kListBox ? kListBox : kComboBox;
@@ -202,7 +201,8 @@ void click(const std::shared_ptr<Window>& w) {
         }
         for (auto k = first; k < static_cast<long>(siblings.size()); ++k) {
           auto& s = siblings[k];
-          if (s->control != ControlKind::kRadioButton || (k > first && (s->style & WS_GROUP))) break;
+          if (s->control != ControlKind::kRadioButton || (k > first && (s->style & WS_GROUP)))
+            break;
           s->check = s == w ? BST_CHECKED : BST_UNCHECKED;
           s->dirty = true;
         }
@@ -236,7 +236,7 @@ LRESULT control_proc(const std::shared_ptr<Window>& w, UINT msg, WPARAM wparam, 
     case BM_SETCHECK:
       if (kind == ControlKind::kCheckBox || kind == ControlKind::kRadioButton) {
         w->check = static_cast<UINT>(wparam) <= BST_INDETERMINATE ? static_cast<UINT>(wparam)
-                                                                   : BST_UNCHECKED;
+                                                                  : BST_UNCHECKED;
         w->dirty = true;
       }
       return 0;

@@ -1,10 +1,10 @@
 // The window table, the per-thread queues and message delivery (see core.h).
 #include "core.h"
 
+#include <strings.h>
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <strings.h>
 #include <unordered_map>
 
 #include "sx/clock.h"

@@ -1,8 +1,9 @@
 // Internal: the process's windows, the per-thread message queues and message delivery.
 //
 // All state here is guarded by the kernel lock (sx::kernel::lock()), the one lock of every waitable
-// object, so that waiting for messages and timers goes through sx::kernel::wait_until and the clock.
-// Window procedures, dialog procedures and timer procedures are always called with no lock held.
+// object, so that waiting for messages and timers goes through sx::kernel::wait_until and the
+// clock. Window procedures, dialog procedures and timer procedures are always called with no lock
+// held.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +44,7 @@ struct ThreadQueue {
   std::vector<Timer> timers;
   bool quit = false;
   int quit_code = 0;
-  bool alive = true;                // false once the thread has ended
+  bool alive = true;  // false once the thread has ended
   UINT_PTR next_thread_timer_id = 0x7FF0;
 };
 
@@ -55,7 +56,7 @@ struct Window {
   std::shared_ptr<ThreadQueue> owner;  // the thread the window belongs to
   HWND parent = nullptr;               // parent of a child, owner of a top-level window
   bool child = false;
-  std::vector<HWND> children;          // in creation (tab) order
+  std::vector<HWND> children;  // in creation (tab) order
   std::string class_name;
   std::string text;
   DWORD style = 0;
@@ -64,8 +65,8 @@ struct Window {
   bool visible = false;
   bool enabled = true;
   bool destroyed = false;
-  bool dirty = true;                   // changed since the console host last drew it
-  LONG_PTR userdata = 0;               // GWLP_USERDATA
+  bool dirty = true;      // changed since the console host last drew it
+  LONG_PTR userdata = 0;  // GWLP_USERDATA
 
   // Class windows.
   WNDPROC wndproc = nullptr;
@@ -78,10 +79,10 @@ struct Window {
   bool ended_by_host = false;
   INT_PTR end_result = 0;
   int last_clicked = 0;
-  LONG_PTR msg_result = 0;             // DWLP_MSGRESULT
-  LONG_PTR dialog_user = 0;            // DWLP_USER
+  LONG_PTR msg_result = 0;   // DWLP_MSGRESULT
+  LONG_PTR dialog_user = 0;  // DWLP_USER
   bool is_message_box = false;
-  HWND disabled_owner = nullptr;       // owner that a modal dialog disabled, enabled again at its end
+  HWND disabled_owner = nullptr;  // owner that a modal dialog disabled, enabled again at its end
   UINT message_box_type = 0;
 
   // Controls.
@@ -92,7 +93,7 @@ struct Window {
   int range_min = 0, range_max = 100, pos = 0, step = 10;
   std::size_t limit = 30000;
 
-  std::filesystem::path published;     // machine-wide registry entry of a top-level window
+  std::filesystem::path published;  // machine-wide registry entry of a top-level window
 };
 
 using Guard = std::unique_lock<std::mutex>;
@@ -119,8 +120,8 @@ bool post(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
 enum class PumpResult { kDone, kDeadline, kIdle, kQuit };
 // Dispatches the calling thread's messages (every message goes to its window; dialogs need no
-// IsDialogMessage here) until `done()` holds, `deadline_ms` passes, a WM_QUIT is pending (left in the
-// queue), or, with `stop_when_idle`, nothing is queued and no timer of the thread is left.
+// IsDialogMessage here) until `done()` holds, `deadline_ms` passes, a WM_QUIT is pending (left in
+// the queue), or, with `stop_when_idle`, nothing is queued and no timer of the thread is left.
 // `done` is evaluated with the kernel lock held and must not lock.
 PumpResult pump(const std::function<bool()>& done, std::int64_t deadline_ms, bool stop_when_idle);
 
@@ -142,7 +143,8 @@ int copy_text(const std::string& text, char* buffer, std::size_t capacity);
 HWND create_dialog(const DialogTemplate& dialog, HWND owner, DLGPROC proc, LPARAM param, bool modal,
                    int resource_id);
 ShownWindow snapshot_locked(const Window& dialog);
-// Shows a created modal dialog, runs the host's modal loop, records it, destroys it; EndDialog value.
+// Shows a created modal dialog, runs the host's modal loop, records it, destroys it; EndDialog
+// value.
 INT_PTR run_dialog_box(HWND dialog);
 
 // --- Hosts (host.cpp, scripted.cpp, console_host.cpp) ---
@@ -151,20 +153,20 @@ void run_modal(const std::shared_ptr<Window>& dialog);
 void run_modal_none(const std::shared_ptr<Window>& dialog);
 void run_modal_scripted(const std::shared_ptr<Window>& dialog);
 void run_modal_console(const std::shared_ptr<Window>& dialog);
-void record(ShownWindow shown);                // scripted host: remember what was shown
+void record(ShownWindow shown);  // scripted host: remember what was shown
 bool take_message_box_answer(const std::string& text, int* answer);
 void console_show_modeless(const std::shared_ptr<Window>& dialog);
 void console_refresh(const ThreadQueue& queue);  // redraws changed modeless dialogs; no lock held
 
 // --- Machine-wide registry of top-level windows (machine_windows.cpp) ---
-void publish(Window& window);      // no lock held; writes/updates the entry
+void publish(Window& window);  // no lock held; writes/updates the entry
 void withdraw(const std::filesystem::path& entry);
 HWND find_foreign(const char* class_name, const char* title);
 bool foreign_window_exists(HWND hwnd);
 bool post_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 // Sends to another process's window and waits (in real time) for its answer; 0 when it cannot.
 LRESULT send_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-void deliver_foreign_mail();       // moves mail for this process into the queues; no lock held
+void deliver_foreign_mail();  // moves mail for this process into the queues; no lock held
 bool is_own_handle(HWND hwnd);
 HWND make_handle(std::uint64_t counter);
 

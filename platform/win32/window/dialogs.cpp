@@ -1,7 +1,7 @@
 // Dialog templates, dialog creation, the default dialog procedure and the dialog item functions.
 #include <cerrno>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -75,22 +75,33 @@ namespace {
 
 const char* class_of(ControlKind kind) {
   switch (kind) {
-    case ControlKind::kStatic: return "Static";
-    case ControlKind::kEdit: return "Edit";
-    case ControlKind::kListBox: return "ListBox";
-    case ControlKind::kComboBox: return "ComboBox";
-    case ControlKind::kProgressBar: return PROGRESS_CLASSA;
-    default: return "Button";
+    case ControlKind::kStatic:
+      return "Static";
+    case ControlKind::kEdit:
+      return "Edit";
+    case ControlKind::kListBox:
+      return "ListBox";
+    case ControlKind::kComboBox:
+      return "ComboBox";
+    case ControlKind::kProgressBar:
+      return PROGRESS_CLASSA;
+    default:
+      return "Button";
   }
 }
 
 DWORD implied_style(ControlKind kind) {
   switch (kind) {
-    case ControlKind::kDefaultButton: return BS_DEFPUSHBUTTON;
-    case ControlKind::kCheckBox: return BS_AUTOCHECKBOX;
-    case ControlKind::kRadioButton: return BS_AUTORADIOBUTTON;
-    case ControlKind::kGroupBox: return BS_GROUPBOX;
-    default: return 0;
+    case ControlKind::kDefaultButton:
+      return BS_DEFPUSHBUTTON;
+    case ControlKind::kCheckBox:
+      return BS_AUTOCHECKBOX;
+    case ControlKind::kRadioButton:
+      return BS_AUTORADIOBUTTON;
+    case ControlKind::kGroupBox:
+      return BS_GROUPBOX;
+    default:
+      return 0;
   }
 }
 

@@ -1,7 +1,8 @@
-// Choice of the window host, the none host's modal loop, and the scripted host's scripts and records.
+// Choice of the window host, the none host's modal loop, and the scripted host's scripts and
+// records.
+#include <unistd.h>
 #include <atomic>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "core.h"
 #include "sx/clock.h"
@@ -105,8 +106,7 @@ std::size_t unused_scripts() {
 }
 
 std::string console_background(int r, int g, int b) {
-  return "\x1b[48;2;" + std::to_string(r) + ";" + std::to_string(g) + ";" + std::to_string(b) +
-         "m";
+  return "\x1b[48;2;" + std::to_string(r) + ";" + std::to_string(g) + ";" + std::to_string(b) + "m";
 }
 
 }  // namespace sx::window

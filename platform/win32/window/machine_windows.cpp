@@ -8,6 +8,9 @@
 // Window handles carry their process id in the upper 32 bits, so they are unique on the machine.
 // Entries of processes that are gone are ignored and removed. Entries are written through a
 // temporary file and a rename, so a reader never sees half of one.
+#include <strings.h>
+#include <sys/types.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -15,10 +18,7 @@
 #include <csignal>
 #include <fstream>
 #include <sstream>
-#include <strings.h>
-#include <sys/types.h>
 #include <thread>
-#include <unistd.h>
 
 #include "core.h"
 #include "sx/clock.h"
@@ -149,7 +149,8 @@ bool crosses_processes(UINT msg) {
 
 HWND make_handle(std::uint64_t counter) {
   const std::uint64_t pid = static_cast<std::uint32_t>(::getpid());
-  return reinterpret_cast<HWND>(static_cast<std::uintptr_t>((pid << 32) | ((counter * 4) & 0xFFFFFFFFu)));
+  return reinterpret_cast<HWND>(
+      static_cast<std::uintptr_t>((pid << 32) | ((counter * 4) & 0xFFFFFFFFu)));
 }
 
 bool is_own_handle(HWND hwnd) {
@@ -224,8 +225,8 @@ namespace {
 
 fs::path replies_dir() { return windows_dir() / "replies"; }
 
-// Writes one letter into the mailbox of hwnd's process; `reply` names the answer file wanted ("" for
-// a posted message).
+// Writes one letter into the mailbox of hwnd's process; `reply` names the answer file wanted (""
+// for a posted message).
 bool write_letter(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, const std::string& reply) {
   if (!foreign_window_exists(hwnd)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -238,9 +239,9 @@ bool write_letter(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, const std::
   if (msg == WM_COMMAND) lparam = 0;  // a control handle means nothing in the other process
   const std::uint64_t n = ++g_mail_counter;
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  const fs::path file = mailbox(pid_of(hwnd)) /
-                        (std::to_string(::getpid()) + "-" + std::to_string(stamp) + "-" +
-                         std::to_string(n) + ".msg");
+  const fs::path file =
+      mailbox(pid_of(hwnd)) /
+      (std::to_string(::getpid()) + "-" + std::to_string(stamp) + "-" + std::to_string(n) + ".msg");
   std::string line = hex(handle_value(hwnd)) + " " + std::to_string(msg) + " " +
                      std::to_string(static_cast<unsigned long long>(wparam)) + " " +
                      std::to_string(static_cast<long long>(lparam));
@@ -253,8 +254,7 @@ bool write_letter(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, const std::
 }
 
 bool is_reply_name(const std::string& s) {
-  return !s.empty() && s.size() <= 64 &&
-         s.find_first_not_of("0123456789-") == std::string::npos;
+  return !s.empty() && s.size() <= 64 && s.find_first_not_of("0123456789-") == std::string::npos;
 }
 
 }  // namespace
@@ -264,8 +264,7 @@ bool post_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT send_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  const std::string reply =
-      std::to_string(::getpid()) + "-" + std::to_string(++g_mail_counter);
+  const std::string reply = std::to_string(::getpid()) + "-" + std::to_string(++g_mail_counter);
   std::error_code ec;
   fs::create_directories(replies_dir(), ec);
   const fs::path answer = replies_dir() / (reply + ".ans");

@@ -21,8 +21,14 @@ struct Box {
 bool make_box(UINT type, Box* box) {
   box->type = type;
   switch (type & MB_TYPEMASK) {
-    case MB_OK: box->buttons = {IDOK}; box->answer_without_person = IDOK; break;
-    case MB_OKCANCEL: box->buttons = {IDOK, IDCANCEL}; box->answer_without_person = IDCANCEL; break;
+    case MB_OK:
+      box->buttons = {IDOK};
+      box->answer_without_person = IDOK;
+      break;
+    case MB_OKCANCEL:
+      box->buttons = {IDOK, IDCANCEL};
+      box->answer_without_person = IDCANCEL;
+      break;
     case MB_ABORTRETRYIGNORE:
       box->buttons = {IDABORT, IDRETRY, IDIGNORE};
       box->answer_without_person = IDABORT;
@@ -31,12 +37,16 @@ bool make_box(UINT type, Box* box) {
       box->buttons = {IDYES, IDNO, IDCANCEL};
       box->answer_without_person = IDCANCEL;
       break;
-    case MB_YESNO: box->buttons = {IDYES, IDNO}; box->answer_without_person = IDNO; break;
+    case MB_YESNO:
+      box->buttons = {IDYES, IDNO};
+      box->answer_without_person = IDNO;
+      break;
     case MB_RETRYCANCEL:
       box->buttons = {IDRETRY, IDCANCEL};
       box->answer_without_person = IDCANCEL;
       break;
-    default: return false;
+    default:
+      return false;
   }
   box->has_cancel = false;
   for (int b : box->buttons) box->has_cancel |= b == IDCANCEL;
@@ -45,23 +55,34 @@ bool make_box(UINT type, Box* box) {
 
 const char* button_text(int id) {
   switch (id) {
-    case IDOK: return "OK";
-    case IDCANCEL: return "Cancel";
-    case IDABORT: return "&Abort";
-    case IDRETRY: return "&Retry";
-    case IDIGNORE: return "&Ignore";
-    case IDYES: return "&Yes";
-    case IDNO: return "&No";
+    case IDOK:
+      return "OK";
+    case IDCANCEL:
+      return "Cancel";
+    case IDABORT:
+      return "&Abort";
+    case IDRETRY:
+      return "&Retry";
+    case IDIGNORE:
+      return "&Ignore";
+    case IDYES:
+      return "&Yes";
+    case IDNO:
+      return "&No";
   }
   return "";
 }
 
 const char* icon_name(UINT type) {
   switch (type & MB_ICONMASK) {
-    case MB_ICONHAND: return "stop";
-    case MB_ICONQUESTION: return "question";
-    case MB_ICONEXCLAMATION: return "exclamation";
-    case MB_ICONASTERISK: return "information";
+    case MB_ICONHAND:
+      return "stop";
+    case MB_ICONQUESTION:
+      return "question";
+    case MB_ICONEXCLAMATION:
+      return "exclamation";
+    case MB_ICONASTERISK:
+      return "information";
   }
   return "none";
 }
@@ -126,9 +147,8 @@ extern "C" int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
       PostMessageA(hwnd, WM_COMMAND, MAKELONG(answer, BN_CLICKED), 0);
     } else if (host != sx::window::Host::kConsole) {
       if (host == sx::window::Host::kNone) {
-        std::fprintf(stderr, "[message box \"%s\" (%s)]\n%s\n[answered %s]\n",
-                     dialog.title.c_str(), icon_name(type), message.c_str(),
-                     button_text(box.answer_without_person));
+        std::fprintf(stderr, "[message box \"%s\" (%s)]\n%s\n[answered %s]\n", dialog.title.c_str(),
+                     icon_name(type), message.c_str(), button_text(box.answer_without_person));
       }
       PostMessageA(hwnd, WM_COMMAND, MAKELONG(box.answer_without_person, BN_CLICKED), 0);
     }

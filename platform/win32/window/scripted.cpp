@@ -14,8 +14,8 @@ void perform(const std::shared_ptr<Window>& w, const UserAction& action) {
     SendMessageA(dialog, WM_COMMAND, MAKELONG(id, code), reinterpret_cast<LPARAM>(control));
   };
   HWND control = action.control != 0 ? GetDlgItem(dialog, action.control) : nullptr;
-  const bool needs_control = action.kind != UserAction::Kind::kWait &&
-                             action.kind != UserAction::Kind::kClose;
+  const bool needs_control =
+      action.kind != UserAction::Kind::kWait && action.kind != UserAction::Kind::kClose;
   if (needs_control && control == nullptr) {
     report("script for dialog \"%s\": no control %d", w->text.c_str(), action.control);
     return;
@@ -75,8 +75,8 @@ void run_modal_scripted(const std::shared_ptr<Window>& w) {
       if (r == PumpResult::kDone) return;
       if (r == PumpResult::kQuit) break;
       if (action.kind == UserAction::Kind::kWait) {
-        const std::int64_t until = action.wait_ms < 0 ? sx::kernel::kNoDeadline
-                                                       : sx::clock::now_ms() + action.wait_ms;
+        const std::int64_t until =
+            action.wait_ms < 0 ? sx::kernel::kNoDeadline : sx::clock::now_ms() + action.wait_ms;
         if (pump(done, until, action.wait_ms < 0) == PumpResult::kDone) return;
       } else {
         perform(w, action);

@@ -1,7 +1,7 @@
 // Window state functions, window classes and FindWindowA.
+#include <strings.h>
 #include <map>
 #include <string>
-#include <strings.h>
 
 #include "boundary.h"
 #include "core.h"
@@ -171,9 +171,8 @@ int GetWindowTextA(HWND hwnd, LPSTR buffer, int max_count) {
   return guarded<int>("GetWindowTextA", 0, [&]() -> int {
     if (buffer != nullptr && max_count > 0) buffer[0] = '\0';
     if (!find(hwnd) || buffer == nullptr || max_count <= 0) return 0;
-    return static_cast<int>(
-        SendMessageA(hwnd, WM_GETTEXT, static_cast<WPARAM>(max_count),
-                     reinterpret_cast<LPARAM>(buffer)));
+    return static_cast<int>(SendMessageA(hwnd, WM_GETTEXT, static_cast<WPARAM>(max_count),
+                                         reinterpret_cast<LPARAM>(buffer)));
   });
 }
 
@@ -192,16 +191,23 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
     return 0;
   }
   switch (index) {
-    case GWL_STYLE: return static_cast<LONG_PTR>(w->style);
-    case GWL_EXSTYLE: return static_cast<LONG_PTR>(w->ex_style);
-    case GWL_ID: return w->id;
-    case GWLP_USERDATA: return w->userdata;
+    case GWL_STYLE:
+      return static_cast<LONG_PTR>(w->style);
+    case GWL_EXSTYLE:
+      return static_cast<LONG_PTR>(w->ex_style);
+    case GWL_ID:
+      return w->id;
+    case GWLP_USERDATA:
+      return w->userdata;
   }
   if (w->kind == WindowKind::kDialog) {
     switch (index) {
-      case DWLP_MSGRESULT: return w->msg_result;
-      case DWLP_DLGPROC: return reinterpret_cast<LONG_PTR>(w->dlgproc);
-      case DWLP_USER: return w->dialog_user;
+      case DWLP_MSGRESULT:
+        return w->msg_result;
+      case DWLP_DLGPROC:
+        return reinterpret_cast<LONG_PTR>(w->dlgproc);
+      case DWLP_USER:
+        return w->dialog_user;
     }
   }
   SetLastError(ERROR_INVALID_PARAMETER);  // Windows: ERROR_INVALID_INDEX
@@ -221,10 +227,18 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
     field = v;
   };
   switch (index) {
-    case GWL_STYLE: swap(w->style, static_cast<DWORD>(value)); break;
-    case GWL_EXSTYLE: swap(w->ex_style, static_cast<DWORD>(value)); break;
-    case GWL_ID: swap(w->id, static_cast<int>(value)); break;
-    case GWLP_USERDATA: swap(w->userdata, value); break;
+    case GWL_STYLE:
+      swap(w->style, static_cast<DWORD>(value));
+      break;
+    case GWL_EXSTYLE:
+      swap(w->ex_style, static_cast<DWORD>(value));
+      break;
+    case GWL_ID:
+      swap(w->id, static_cast<int>(value));
+      break;
+    case GWLP_USERDATA:
+      swap(w->userdata, value);
+      break;
     case DWLP_MSGRESULT:
       if (w->kind != WindowKind::kDialog) goto bad;
       swap(w->msg_result, value);
@@ -314,8 +328,9 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
       if (w->child) parent_window->children.push_back(w->hwnd);
     }
     if (!w->child) publish(*w);
-    CREATESTRUCTA cs{param, hInstance, menu, parent, height, width, y, x,
-                     static_cast<LONG>(style), title, class_name, ex_style};
+    CREATESTRUCTA cs{
+        param, hInstance,  menu,    parent, height, width, y, x, static_cast<LONG>(style),
+        title, class_name, ex_style};
     if (SendMessageA(w->hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
       DestroyWindow(w->hwnd);
       SetLastError(ERROR_CANCELLED);

@@ -1,7 +1,7 @@
 // Outlook's object model, as the stand-in offers it: typed interfaces in slot order (IUnknown's
-// three, IDispatch's four, then the object's own members in the order listed here), the member names
-// of Outlook's type library in the raw accessor style (`get_Count`, `put_Name`, `GetFirst`), and the
-// constants the system uses. Include this as Outlook's type library would be imported.
+// three, IDispatch's four, then the object's own members in the order listed here), the member
+// names of Outlook's type library in the raw accessor style (`get_Count`, `put_Name`, `GetFirst`),
+// and the constants the system uses. Include this as Outlook's type library would be imported.
 //
 // Conventions of every method:
 // - Apartment: Outlook's objects belong to the thread that started Outlook in this process; a call
@@ -44,14 +44,20 @@ enum OlUserPropertyType : LONG { olText = 1, olNumber = 3, olDateTime = 5, olYes
 // OlSensitivity.
 enum OlSensitivity : LONG { olNormal = 0, olPersonal = 1, olPrivate = 2, olConfidential = 3 };
 // OlBodyFormat.
-enum OlBodyFormat : LONG { olFormatUnspecified = 0, olFormatPlain = 1, olFormatHTML = 2, olFormatRichText = 3 };
+enum OlBodyFormat : LONG {
+  olFormatUnspecified = 0,
+  olFormatPlain = 1,
+  olFormatHTML = 2,
+  olFormatRichText = 3
+};
 // OlImportance.
 enum OlImportance : LONG { olImportanceLow = 0, olImportanceNormal = 1, olImportanceHigh = 2 };
 
 // The date Outlook shows as "None" (1 January 4501): the times of an item never saved.
 inline constexpr DATE kOutlookNoDate = 949998.0;
 
-inline constexpr CLSID CLSID_OutlookApplication = sx::com::guid("{0006F03A-0000-0000-C000-000000000046}");
+inline constexpr CLSID CLSID_OutlookApplication =
+    sx::com::guid("{0006F03A-0000-0000-C000-000000000046}");
 
 struct _Application : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063001-0000-0000-C000-000000000046}");
@@ -73,7 +79,7 @@ struct _Application : IDispatch {
 struct _NameSpace : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063002-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Type)(BSTR* type) = 0;  // "MAPI"
+  STDMETHOD(get_Type)(BSTR* type) = 0;                // "MAPI"
   STDMETHOD(get_CurrentProfileName)(BSTR* name) = 0;  // "" before logon
   // The store roots of the profile in the order the stores were added (logs on to the default
   // profile first when not logged on).
@@ -82,7 +88,8 @@ struct _NameSpace : IDispatch {
   // S_OK and nothing changes. An unknown profile fails with MAPI_E_LOGON_FAILED (0x80040111).
   STDMETHOD(Logon)(VARIANT profile, VARIANT password, VARIANT show_dialog, VARIANT new_session) = 0;
   STDMETHOD(Logoff)() = 0;
-  // olFolderContacts / olFolderInbox of the default (first) store; MAPI_E_NOT_FOUND when it has none.
+  // olFolderContacts / olFolderInbox of the default (first) store; MAPI_E_NOT_FOUND when it has
+  // none.
   STDMETHOD(GetDefaultFolder)(LONG folder_type, MAPIFolder** folder) = 0;
   // Opens the store file at the Windows path (creating it when missing, its root named
   // "Personal Folders") and adds it to the profile, which keeps it for the next logon. A store
@@ -257,8 +264,9 @@ struct UserProperties : IDispatch {
   // empty value ("", 0, kOutlookNoDate, False). An existing name of the same type is returned as it
   // is; of another type it fails with E_INVALIDARG. The last two arguments are accepted and kept
   // nowhere (they concern Outlook's views).
-  STDMETHOD(Add)(BSTR name, LONG type, VARIANT add_to_folder_fields, VARIANT display_format,
-                 UserProperty** property) = 0;
+  STDMETHOD(Add)
+  (BSTR name, LONG type, VARIANT add_to_folder_fields, VARIANT display_format,
+   UserProperty** property) = 0;
   STDMETHOD(Find)(BSTR name, VARIANT custom, UserProperty** property) = 0;  // null when absent
   STDMETHOD(Remove)(LONG index) = 0;
 

@@ -15,7 +15,8 @@ ApplicationImpl* running = nullptr;
 
 }  // namespace
 
-ApplicationImpl::ApplicationImpl() : OutlookObject("Application"), session_(std::make_unique<Session>()) {
+ApplicationImpl::ApplicationImpl()
+    : OutlookObject("Application"), session_(std::make_unique<Session>()) {
   session_->version = installed_version();
 }
 
@@ -53,25 +54,29 @@ const Members<ApplicationImpl>& ApplicationImpl::members() {
     Members<ApplicationImpl> m;
     m.get(u"Version", &ApplicationImpl::get_Version);
     m.get(u"Name", &ApplicationImpl::get_Name);
-    m.add(u"GetNamespace", [](ApplicationImpl& self, WORD, const sx::com::DispatchArgs& a, VARIANT* r) {
-      sx::com::Variant type;
-      HRESULT hr = a.get(0, VT_BSTR, &type);
-      if (FAILED(hr)) return hr;
-      _NameSpace* ns = nullptr;
-      hr = self.GetNamespace(type.get().bstrVal, &ns);
-      if (SUCCEEDED(hr)) Members<ApplicationImpl>::to_variant(ns, r);
-      return hr;
+    m.add(u"GetNamespace",
+          [](ApplicationImpl& self, WORD, const sx::com::DispatchArgs& a, VARIANT* r) {
+            sx::com::Variant type;
+            HRESULT hr = a.get(0, VT_BSTR, &type);
+            if (FAILED(hr)) return hr;
+            _NameSpace* ns = nullptr;
+            hr = self.GetNamespace(type.get().bstrVal, &ns);
+            if (SUCCEEDED(hr)) Members<ApplicationImpl>::to_variant(ns, r);
+            return hr;
+          });
+    m.add(u"CreateItem",
+          [](ApplicationImpl& self, WORD, const sx::com::DispatchArgs& a, VARIANT* r) {
+            sx::com::Variant type;
+            HRESULT hr = a.get(0, VT_I4, &type);
+            if (FAILED(hr)) return hr;
+            IDispatch* item = nullptr;
+            hr = self.CreateItem(type.get().lVal, &item);
+            if (SUCCEEDED(hr)) Members<ApplicationImpl>::to_variant(item, r);
+            return hr;
+          });
+    m.add(u"Quit", [](ApplicationImpl& self, WORD, const sx::com::DispatchArgs&, VARIANT*) {
+      return self.Quit();
     });
-    m.add(u"CreateItem", [](ApplicationImpl& self, WORD, const sx::com::DispatchArgs& a, VARIANT* r) {
-      sx::com::Variant type;
-      HRESULT hr = a.get(0, VT_I4, &type);
-      if (FAILED(hr)) return hr;
-      IDispatch* item = nullptr;
-      hr = self.CreateItem(type.get().lVal, &item);
-      if (SUCCEEDED(hr)) Members<ApplicationImpl>::to_variant(item, r);
-      return hr;
-    });
-    m.add(u"Quit", [](ApplicationImpl& self, WORD, const sx::com::DispatchArgs&, VARIANT*) { return self.Quit(); });
     return m;
   }();
   return m;
@@ -97,7 +102,8 @@ STDMETHODIMP ApplicationImpl::GetNamespace(BSTR type, _NameSpace** ns) {
   return call("GetNamespace", [&] {
     need(ns);
     *ns = nullptr;
-    if (!equal_ignoring_case(in_text(type), "MAPI")) raise(E_INVALIDARG, "The namespace type is not valid.");
+    if (!equal_ignoring_case(in_text(type), "MAPI"))
+      raise(E_INVALIDARG, "The namespace type is not valid.");
     hand_out(sx::com::make_object<NameSpaceImpl>(AppPtr(this)), ns);
     return S_OK;
   });
@@ -109,10 +115,17 @@ STDMETHODIMP ApplicationImpl::CreateItem(LONG item_type, IDispatch** item) {
     *item = nullptr;
     std::string message_class;
     switch (item_type) {
-      case olMailItem: message_class = "IPM.Note"; break;
-      case olContactItem: message_class = "IPM.Contact"; break;
-      case olPostItem: message_class = "IPM.Post"; break;
-      default: raise(E_INVALIDARG, "This kind of item cannot be created.");
+      case olMailItem:
+        message_class = "IPM.Note";
+        break;
+      case olContactItem:
+        message_class = "IPM.Contact";
+        break;
+      case olPostItem:
+        message_class = "IPM.Post";
+        break;
+      default:
+        raise(E_INVALIDARG, "This kind of item cannot be created.");
     }
     hand_out(make_new_item(AppPtr(this), FolderRef{}, message_class), item);
     return S_OK;

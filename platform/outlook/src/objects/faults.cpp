@@ -26,7 +26,8 @@ int next_id = 1;
 
 bool operation_matches(const std::string& wanted, std::string_view op) {
   if (wanted == op) return true;
-  if (op.size() > 4 && (op.substr(0, 4) == "get_" || op.substr(0, 4) == "put_")) return wanted == op.substr(4);
+  if (op.size() > 4 && (op.substr(0, 4) == "get_" || op.substr(0, 4) == "put_"))
+    return wanted == op.substr(4);
   return false;
 }
 

@@ -76,7 +76,9 @@ const Members<FolderImpl>& FolderImpl::members() {
       if (SUCCEEDED(hr)) M::to_variant(copy, r);
       return hr;
     });
-    m.add(u"Delete", [](FolderImpl& self, WORD, const sx::com::DispatchArgs&, VARIANT*) { return self.Delete(); });
+    m.add(u"Delete", [](FolderImpl& self, WORD, const sx::com::DispatchArgs&, VARIANT*) {
+      return self.Delete();
+    });
     return m;
   }();
   return m;
@@ -129,7 +131,8 @@ STDMETHODIMP FolderImpl::get_Parent(IDispatch** parent) {
     if (f.record.parent == format::kNoFolder) {
       hand_out(sx::com::make_object<NameSpaceImpl>(app_), parent);
     } else {
-      hand_out(sx::com::make_object<FolderImpl>(app_, FolderRef{ref_.store, f.record.parent}), parent);
+      hand_out(sx::com::make_object<FolderImpl>(app_, FolderRef{ref_.store, f.record.parent}),
+               parent);
     }
     return S_OK;
   });
@@ -211,14 +214,16 @@ STDMETHODIMP FolderImpl::CopyTo(MAPIFolder* destination, MAPIFolder** copy) {
           }
           std::uint32_t next_folder = m.next_folder_id();
           std::uint64_t next_item = m.next_item_id();
-          std::function<void(std::size_t, std::uint32_t)> emit = [&](std::size_t n, std::uint32_t parent) {
+          std::function<void(std::size_t, std::uint32_t)> emit = [&](std::size_t n,
+                                                                     std::uint32_t parent) {
             FolderRecord r = nodes[n].record;
             r.id = next_folder++;
             r.parent = parent;
             r.role = FolderRole::kNone;
             if (top == 0) top = r.id;
             out->push_back(r);
-            for (const ItemData& d : nodes[n].items) out->push_back(ItemPutRecord{next_item++, r.id, d});
+            for (const ItemData& d : nodes[n].items)
+              out->push_back(ItemPutRecord{next_item++, r.id, d});
             for (std::size_t c : nodes[n].children) emit(c, r.id);
           };
           emit(0, target.id);
@@ -234,9 +239,11 @@ STDMETHODIMP FolderImpl::CopyTo(MAPIFolder* destination, MAPIFolder** copy) {
 STDMETHODIMP FolderImpl::Delete() {
   return call("Delete", [&] {
     live_folder(ref_);
-    if (ref_.id == format::kRootFolderId) raise(E_INVALIDARG, "The root of a store cannot be deleted.");
+    if (ref_.id == format::kRootFolderId)
+      raise(E_INVALIDARG, "The root of a store cannot be deleted.");
     std::string why;
-    if (!ref_.store->delete_folder(ref_.id, &why)) raise(E_FAIL, "The folder cannot be deleted: " + why);
+    if (!ref_.store->delete_folder(ref_.id, &why))
+      raise(E_FAIL, "The folder cannot be deleted: " + why);
     return S_OK;
   });
 }
@@ -277,7 +284,8 @@ const Members<FoldersImpl>& FoldersImpl::members() {
 std::vector<FolderRef> FoldersImpl::current() {
   std::vector<FolderRef> out;
   if (!parent_) {
-    for (const OpenStore& s : app_->session().stores()) out.push_back({s.store, format::kRootFolderId});
+    for (const OpenStore& s : app_->session().stores())
+      out.push_back({s.store, format::kRootFolderId});
     for (const FolderRef& r : out) fresh(*r.store);
     return out;
   }
@@ -389,7 +397,8 @@ STDMETHODIMP FoldersImpl::GetLast(MAPIFolder** folder) {
 STDMETHODIMP FoldersImpl::Remove(LONG index) {
   return call("Remove", [&] {
     auto list = current();
-    if (index < 1 || static_cast<std::size_t>(index) > list.size()) raise(DISP_E_BADINDEX, "Array index out of bounds.");
+    if (index < 1 || static_cast<std::size_t>(index) > list.size())
+      raise(DISP_E_BADINDEX, "Array index out of bounds.");
     const FolderRef& r = list[static_cast<std::size_t>(index) - 1];
     std::string why;
     if (!parent_) {

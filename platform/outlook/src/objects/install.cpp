@@ -29,11 +29,12 @@ std::string clsid_text() {
 
 bool set_default(const std::string& key_path, const std::string& name, const std::string& value) {
   HKEY key;
-  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
     return false;
   LONG rc = RegSetValueExA(key, name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1));
+                           reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>(value.size() + 1));
   RegCloseKey(key);
   return rc == ERROR_SUCCESS;
 }
@@ -42,11 +43,11 @@ bool set_default(const std::string& key_path, const std::string& name, const std
 
 bool install(const InstallOptions& options, std::string* why) {
   const std::string clsid = clsid_text();
-  const bool registered =
-      set_default(kProgId, "", "Microsoft Outlook") && set_default(std::string(kProgId) + "\\CLSID", "", clsid) &&
-      set_default("CLSID\\" + clsid, "", "Microsoft Outlook") &&
-      set_default("CLSID\\" + clsid + "\\ProgID", "", kProgId) &&
-      set_default("CLSID\\" + clsid + "\\LocalServer32", "", kServerPath);
+  const bool registered = set_default(kProgId, "", "Microsoft Outlook") &&
+                          set_default(std::string(kProgId) + "\\CLSID", "", clsid) &&
+                          set_default("CLSID\\" + clsid, "", "Microsoft Outlook") &&
+                          set_default("CLSID\\" + clsid + "\\ProgID", "", kProgId) &&
+                          set_default("CLSID\\" + clsid + "\\LocalServer32", "", kServerPath);
   if (!registered) return fail(why, "cannot write Outlook's class registration");
 
   const std::filesystem::path exe = sx::paths::to_host(kServerPath);
@@ -62,7 +63,8 @@ bool install(const InstallOptions& options, std::string* why) {
                  {"FileDescription", "Microsoft Outlook"},
                  {"CompanyName", "Microsoft Corporation"}};
   std::string reason;
-  if (!sx::version::stamp_file(exe, info, &reason)) return fail(why, "cannot stamp OUTLOOK.EXE: " + reason);
+  if (!sx::version::stamp_file(exe, info, &reason))
+    return fail(why, "cannot stamp OUTLOOK.EXE: " + reason);
 
   if (!profiles::create(options.profile, true, &reason)) return fail(why, reason);
   std::vector<std::string> stores = profiles::stores(options.profile);
@@ -83,9 +85,12 @@ bool install(const InstallOptions& options, std::string* why) {
           has_inbox = has_inbox || m.folder(c)->record.role == FolderRole::kInbox;
         }
         std::uint32_t next = m.next_folder_id();
-        if (!has_inbox) out->push_back(FolderRecord{next++, format::kRootFolderId, "Inbox", kMailItemType, "IPM.Note", FolderRole::kInbox});
+        if (!has_inbox)
+          out->push_back(FolderRecord{next++, format::kRootFolderId, "Inbox", kMailItemType,
+                                      "IPM.Note", FolderRole::kInbox});
         if (!has_contacts)
-          out->push_back(FolderRecord{next++, format::kRootFolderId, "Contacts", kContactItemType, "IPM.Contact", FolderRole::kContacts});
+          out->push_back(FolderRecord{next++, format::kRootFolderId, "Contacts", kContactItemType,
+                                      "IPM.Contact", FolderRole::kContacts});
         return true;
       },
       &reason);
@@ -110,7 +115,8 @@ std::string installed_version() {
   if (!GetFileVersionInfoA(path, 0, bytes, block.data())) return "";
   void* value = nullptr;
   UINT length = 0;
-  if (!VerQueryValueA(block.data(), "\\StringFileInfo\\040904B0\\FileVersion", &value, &length) || value == nullptr)
+  if (!VerQueryValueA(block.data(), "\\StringFileInfo\\040904B0\\FileVersion", &value, &length) ||
+      value == nullptr)
     return "";
   std::string text(static_cast<const char*>(value), length);
   while (!text.empty() && text.back() == '\0') text.pop_back();

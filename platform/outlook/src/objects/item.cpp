@@ -4,7 +4,8 @@ namespace sx::outlook {
 
 std::int32_t class_of_message_class(std::string_view message_class) {
   auto starts = [&](std::string_view prefix) {
-    return message_class.size() >= prefix.size() && equal_ignoring_case(message_class.substr(0, prefix.size()), prefix);
+    return message_class.size() >= prefix.size() &&
+           equal_ignoring_case(message_class.substr(0, prefix.size()), prefix);
   };
   if (starts("IPM.Contact")) return olContact;
   if (starts("IPM.Post")) return olPost;
@@ -12,21 +13,26 @@ std::int32_t class_of_message_class(std::string_view message_class) {
 }
 
 const char* ItemImpl::kind_of(std::int32_t object_class) {
-  return object_class == olContact ? "ContactItem" : object_class == olPost ? "PostItem" : "MailItem";
+  return object_class == olContact ? "ContactItem"
+         : object_class == olPost  ? "PostItem"
+                                   : "MailItem";
 }
 
-ItemImpl::ItemImpl(AppPtr app, FolderRef folder, std::uint64_t id, std::shared_ptr<const ItemData> data)
+ItemImpl::ItemImpl(AppPtr app, FolderRef folder, std::uint64_t id,
+                   std::shared_ptr<const ItemData> data)
     : OutlookObject(kind_of(data->object_class)),
       app_(std::move(app)),
       folder_(std::move(folder)),
       id_(id),
       base_(std::move(data)) {}
 
-ItemPtr make_item(const AppPtr& app, const FolderRef& folder, std::uint64_t id, std::shared_ptr<const ItemData> data) {
+ItemPtr make_item(const AppPtr& app, const FolderRef& folder, std::uint64_t id,
+                  std::shared_ptr<const ItemData> data) {
   return sx::com::make_object<ItemImpl>(app, folder, id, std::move(data));
 }
 
-ItemPtr make_new_item(const AppPtr& app, const FolderRef& folder, const std::string& message_class) {
+ItemPtr make_new_item(const AppPtr& app, const FolderRef& folder,
+                      const std::string& message_class) {
   auto data = std::make_shared<ItemData>();
   data->object_class = class_of_message_class(message_class);
   data->set("MessageClass", Value::text_of(message_class));
@@ -46,15 +52,22 @@ STDMETHODIMP ItemImpl::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   const std::int32_t c = base_->object_class;
-  _OutlookItem* common = c == olContact ? static_cast<_OutlookItem*>(static_cast<_ContactItem*>(this))
-                         : c == olPost  ? static_cast<_OutlookItem*>(static_cast<_PostItem*>(this))
-                                        : static_cast<_OutlookItem*>(static_cast<_MailItem*>(this));
-  if (iid == IID_IUnknown) *object = identity();
-  else if (iid == IID_IDispatch || iid == _OutlookItem::kIid) *object = common;
-  else if (iid == _ContactItem::kIid && c == olContact) *object = static_cast<_ContactItem*>(this);
-  else if (iid == _PostItem::kIid && c == olPost) *object = static_cast<_PostItem*>(this);
-  else if (iid == _MailItem::kIid && c == olMail) *object = static_cast<_MailItem*>(this);
-  else if (iid == kItemImplIid) *object = this;
+  _OutlookItem* common = c == olContact
+                             ? static_cast<_OutlookItem*>(static_cast<_ContactItem*>(this))
+                         : c == olPost ? static_cast<_OutlookItem*>(static_cast<_PostItem*>(this))
+                                       : static_cast<_OutlookItem*>(static_cast<_MailItem*>(this));
+  if (iid == IID_IUnknown)
+    *object = identity();
+  else if (iid == IID_IDispatch || iid == _OutlookItem::kIid)
+    *object = common;
+  else if (iid == _ContactItem::kIid && c == olContact)
+    *object = static_cast<_ContactItem*>(this);
+  else if (iid == _PostItem::kIid && c == olPost)
+    *object = static_cast<_PostItem*>(this);
+  else if (iid == _MailItem::kIid && c == olMail)
+    *object = static_cast<_MailItem*>(this);
+  else if (iid == kItemImplIid)
+    *object = this;
   if (*object == nullptr) return E_NOINTERFACE;
   AddRef();
   return S_OK;
@@ -98,8 +111,10 @@ const Members<ItemImpl>& ItemImpl::members() {
     m.prop(u"FirstName", &I::get_FirstName, &I::put_FirstName);
     m.prop(u"CompanyName", &I::get_CompanyName, &I::put_CompanyName);
     m.get(u"FullName", &I::get_FullName);
-    m.add(u"Save", [](I& self, WORD, const sx::com::DispatchArgs&, VARIANT*) { return self.Save(); });
-    m.add(u"Delete", [](I& self, WORD, const sx::com::DispatchArgs&, VARIANT*) { return self.Delete(); });
+    m.add(u"Save",
+          [](I& self, WORD, const sx::com::DispatchArgs&, VARIANT*) { return self.Save(); });
+    m.add(u"Delete",
+          [](I& self, WORD, const sx::com::DispatchArgs&, VARIANT*) { return self.Delete(); });
     m.add(u"Close", [](I& self, WORD, const sx::com::DispatchArgs& a, VARIANT*) {
       sx::com::Variant mode;
       HRESULT hr = a.get(0, VT_I4, &mode);
@@ -148,7 +163,9 @@ HRESULT ItemImpl::get_long(const char* op, const char* name, LONG fallback, LONG
   return call(op, [&] {
     need(value);
     const Value* v = data().find(name);
-    *value = (v != nullptr && !v->empty() && v->tag != Value::Tag::kText) ? static_cast<LONG>(v->number) : fallback;
+    *value = (v != nullptr && !v->empty() && v->tag != Value::Tag::kText)
+                 ? static_cast<LONG>(v->number)
+                 : fallback;
     return S_OK;
   });
 }
@@ -187,7 +204,8 @@ STDMETHODIMP ItemImpl::get_Class(LONG* value) {
 STDMETHODIMP ItemImpl::get_EntryID(BSTR* id) {
   return call("get_EntryID", [&] {
     need(id);
-    *id = out_text(id_ == 0 || !folder_.store ? "" : entry_id_text(folder_.store->model().store_id(), id_));
+    *id = out_text(
+        id_ == 0 || !folder_.store ? "" : entry_id_text(folder_.store->model().store_id(), id_));
     return S_OK;
   });
 }
@@ -202,8 +220,12 @@ STDMETHODIMP ItemImpl::get_Parent(IDispatch** folder) {
   });
 }
 
-STDMETHODIMP ItemImpl::get_MessageClass(BSTR* v) { return get_text("get_MessageClass", "MessageClass", v); }
-STDMETHODIMP ItemImpl::put_MessageClass(BSTR v) { return put_text("put_MessageClass", "MessageClass", v); }
+STDMETHODIMP ItemImpl::get_MessageClass(BSTR* v) {
+  return get_text("get_MessageClass", "MessageClass", v);
+}
+STDMETHODIMP ItemImpl::put_MessageClass(BSTR v) {
+  return put_text("put_MessageClass", "MessageClass", v);
+}
 STDMETHODIMP ItemImpl::get_Subject(BSTR* v) { return get_text("get_Subject", "Subject", v); }
 STDMETHODIMP ItemImpl::put_Subject(BSTR v) { return put_text("put_Subject", "Subject", v); }
 STDMETHODIMP ItemImpl::get_Body(BSTR* v) { return get_text("get_Body", "Body", v); }
@@ -216,17 +238,26 @@ STDMETHODIMP ItemImpl::put_HTMLBody(BSTR v) {
     return S_OK;
   });
 }
-STDMETHODIMP ItemImpl::get_BodyFormat(LONG* v) { return get_long("get_BodyFormat", "BodyFormat", olFormatPlain, v); }
+STDMETHODIMP ItemImpl::get_BodyFormat(LONG* v) {
+  return get_long("get_BodyFormat", "BodyFormat", olFormatPlain, v);
+}
 STDMETHODIMP ItemImpl::put_BodyFormat(LONG v) {
   return call("put_BodyFormat", [&] {
-    if (v < olFormatPlain || v > olFormatRichText) raise(E_INVALIDARG, "The body format is not valid.");
+    if (v < olFormatPlain || v > olFormatRichText)
+      raise(E_INVALIDARG, "The body format is not valid.");
     edit().set("BodyFormat", Value::int_of(v));
     return S_OK;
   });
 }
-STDMETHODIMP ItemImpl::get_Categories(BSTR* v) { return get_text("get_Categories", "Categories", v); }
-STDMETHODIMP ItemImpl::put_Categories(BSTR v) { return put_text("put_Categories", "Categories", v); }
-STDMETHODIMP ItemImpl::get_Sensitivity(LONG* v) { return get_long("get_Sensitivity", "Sensitivity", olNormal, v); }
+STDMETHODIMP ItemImpl::get_Categories(BSTR* v) {
+  return get_text("get_Categories", "Categories", v);
+}
+STDMETHODIMP ItemImpl::put_Categories(BSTR v) {
+  return put_text("put_Categories", "Categories", v);
+}
+STDMETHODIMP ItemImpl::get_Sensitivity(LONG* v) {
+  return get_long("get_Sensitivity", "Sensitivity", olNormal, v);
+}
 STDMETHODIMP ItemImpl::put_Sensitivity(LONG v) {
   return call("put_Sensitivity", [&] {
     if (v < olNormal || v > olConfidential) raise(E_INVALIDARG, "The sensitivity is not valid.");
@@ -234,23 +265,34 @@ STDMETHODIMP ItemImpl::put_Sensitivity(LONG v) {
     return S_OK;
   });
 }
-STDMETHODIMP ItemImpl::get_Importance(LONG* v) { return get_long("get_Importance", "Importance", olImportanceNormal, v); }
+STDMETHODIMP ItemImpl::get_Importance(LONG* v) {
+  return get_long("get_Importance", "Importance", olImportanceNormal, v);
+}
 STDMETHODIMP ItemImpl::put_Importance(LONG v) {
   return call("put_Importance", [&] {
-    if (v < olImportanceLow || v > olImportanceHigh) raise(E_INVALIDARG, "The importance is not valid.");
+    if (v < olImportanceLow || v > olImportanceHigh)
+      raise(E_INVALIDARG, "The importance is not valid.");
     edit().set("Importance", Value::int_of(v));
     return S_OK;
   });
 }
-STDMETHODIMP ItemImpl::get_BillingInformation(BSTR* v) { return get_text("get_BillingInformation", "BillingInformation", v); }
-STDMETHODIMP ItemImpl::put_BillingInformation(BSTR v) { return put_text("put_BillingInformation", "BillingInformation", v); }
+STDMETHODIMP ItemImpl::get_BillingInformation(BSTR* v) {
+  return get_text("get_BillingInformation", "BillingInformation", v);
+}
+STDMETHODIMP ItemImpl::put_BillingInformation(BSTR v) {
+  return put_text("put_BillingInformation", "BillingInformation", v);
+}
 STDMETHODIMP ItemImpl::get_Companies(BSTR* v) { return get_text("get_Companies", "Companies", v); }
 STDMETHODIMP ItemImpl::put_Companies(BSTR v) { return put_text("put_Companies", "Companies", v); }
-STDMETHODIMP ItemImpl::get_CreationTime(DATE* v) { return get_date("get_CreationTime", "CreationTime", v); }
+STDMETHODIMP ItemImpl::get_CreationTime(DATE* v) {
+  return get_date("get_CreationTime", "CreationTime", v);
+}
 STDMETHODIMP ItemImpl::get_LastModificationTime(DATE* v) {
   return get_date("get_LastModificationTime", "LastModificationTime", v);
 }
-STDMETHODIMP ItemImpl::get_ReceivedTime(DATE* v) { return get_date("get_ReceivedTime", "ReceivedTime", v); }
+STDMETHODIMP ItemImpl::get_ReceivedTime(DATE* v) {
+  return get_date("get_ReceivedTime", "ReceivedTime", v);
+}
 
 STDMETHODIMP ItemImpl::get_Saved(VARIANT_BOOL* saved) {
   return call("get_Saved", [&] {
@@ -283,7 +325,8 @@ void ItemImpl::save_now() {
     // An item of CreateItem goes to the default folder of its kind.
     auto store = s.default_store();
     const StoreModel& m = fresh(*store);
-    const FolderRole role = base_->object_class == olContact ? FolderRole::kContacts : FolderRole::kInbox;
+    const FolderRole role =
+        base_->object_class == olContact ? FolderRole::kContacts : FolderRole::kInbox;
     std::vector<std::uint32_t> queue = {format::kRootFolderId};
     for (std::size_t i = 0; i < queue.size() && !folder_.store; ++i) {
       const FolderState* f = m.folder(queue[i]);
@@ -291,7 +334,8 @@ void ItemImpl::save_now() {
       if (f->record.role == role) folder_ = FolderRef{store, f->record.id};
       queue.insert(queue.end(), f->children.begin(), f->children.end());
     }
-    if (!folder_.store) raise(MAPI_E_NOT_FOUND, "The default store has no folder for this kind of item.");
+    if (!folder_.store)
+      raise(MAPI_E_NOT_FOUND, "The default store has no folder for this kind of item.");
   }
   ItemData d = data();
   const DATE now = now_date();
@@ -311,14 +355,17 @@ void ItemImpl::save_now() {
   }
   std::uint64_t id = id_;
   std::string why;
-  if (!folder_.store->put_item(&id, folder_.id, d, &why)) raise(E_FAIL, "The item cannot be saved: " + why);
+  if (!folder_.store->put_item(&id, folder_.id, d, &why))
+    raise(E_FAIL, "The item cannot be saved: " + why);
   id_ = id;
   base_ = folder_.store->model().item(id_)->data;
   work_.reset();
   sx::com::ComPtr<IDispatch> self;
   QueryInterface(IID_IDispatch, self.PutVoid());
-  if (is_new) s.raise_add(folder_, self.Get());
-  else s.raise_change(folder_, self.Get());
+  if (is_new)
+    s.raise_add(folder_, self.Get());
+  else
+    s.raise_change(folder_, self.Get());
 }
 
 STDMETHODIMP ItemImpl::Save() {
@@ -347,7 +394,8 @@ STDMETHODIMP ItemImpl::Copy(IDispatch** copy) {
     *copy = nullptr;
     check_usable();
     if (!folder_.store) raise(MAPI_E_NOT_FOUND, "The item is in no folder yet.");
-    auto twin = sx::com::make_object<ItemImpl>(app_, folder_, 0, std::make_shared<ItemData>(data()));
+    auto twin =
+        sx::com::make_object<ItemImpl>(app_, folder_, 0, std::make_shared<ItemData>(data()));
     twin->save_now();
     hand_out(twin, copy);
     return S_OK;
@@ -366,17 +414,21 @@ STDMETHODIMP ItemImpl::Move(MAPIFolder* destination, IDispatch** moved) {
     d.set("LastModificationTime", Value::date_of(now_date()));
     if (id_ == 0) {
       d.set("CreationTime", Value::date_of(now_date()));
-      if (d.object_class != olContact) d.set("ReceivedTime", d.find("CreationTime") ? *d.find("CreationTime") : Value());
+      if (d.object_class != olContact)
+        d.set("ReceivedTime", d.find("CreationTime") ? *d.find("CreationTime") : Value());
     }
     std::uint64_t new_id = 0;
     std::string why;
     const FolderRef from = folder_;
     if (id_ != 0 && dest.store == from.store) {
       new_id = id_;
-      if (!dest.store->put_item(&new_id, dest.id, d, &why)) raise(E_FAIL, "The item cannot be moved: " + why);
+      if (!dest.store->put_item(&new_id, dest.id, d, &why))
+        raise(E_FAIL, "The item cannot be moved: " + why);
     } else {
-      if (!dest.store->put_item(&new_id, dest.id, d, &why)) raise(E_FAIL, "The item cannot be moved: " + why);
-      if (id_ != 0 && !from.store->delete_item(id_, &why)) raise(E_FAIL, "The item cannot be moved: " + why);
+      if (!dest.store->put_item(&new_id, dest.id, d, &why))
+        raise(E_FAIL, "The item cannot be moved: " + why);
+      if (id_ != 0 && !from.store->delete_item(id_, &why))
+        raise(E_FAIL, "The item cannot be moved: " + why);
     }
     gone_ = true;
     work_.reset();
@@ -395,7 +447,8 @@ STDMETHODIMP ItemImpl::Delete() {
     check_usable();
     if (id_ != 0) {
       std::string why;
-      if (!folder_.store->delete_item(id_, &why)) raise(E_FAIL, "The item cannot be deleted: " + why);
+      if (!folder_.store->delete_item(id_, &why))
+        raise(E_FAIL, "The item cannot be deleted: " + why);
       app_->session().raise_remove(folder_);
     }
     gone_ = true;
@@ -403,16 +456,33 @@ STDMETHODIMP ItemImpl::Delete() {
   });
 }
 
-STDMETHODIMP ItemImpl::get_LastName(BSTR* v) { HRESULT hr = contact_only("LastName"); return FAILED(hr) ? hr : get_text("get_LastName", "LastName", v); }
-STDMETHODIMP ItemImpl::put_LastName(BSTR v) { HRESULT hr = contact_only("LastName"); return FAILED(hr) ? hr : put_text("put_LastName", "LastName", v); }
-STDMETHODIMP ItemImpl::get_FirstName(BSTR* v) { HRESULT hr = contact_only("FirstName"); return FAILED(hr) ? hr : get_text("get_FirstName", "FirstName", v); }
-STDMETHODIMP ItemImpl::put_FirstName(BSTR v) { HRESULT hr = contact_only("FirstName"); return FAILED(hr) ? hr : put_text("put_FirstName", "FirstName", v); }
+STDMETHODIMP ItemImpl::get_LastName(BSTR* v) {
+  HRESULT hr = contact_only("LastName");
+  return FAILED(hr) ? hr : get_text("get_LastName", "LastName", v);
+}
+STDMETHODIMP ItemImpl::put_LastName(BSTR v) {
+  HRESULT hr = contact_only("LastName");
+  return FAILED(hr) ? hr : put_text("put_LastName", "LastName", v);
+}
+STDMETHODIMP ItemImpl::get_FirstName(BSTR* v) {
+  HRESULT hr = contact_only("FirstName");
+  return FAILED(hr) ? hr : get_text("get_FirstName", "FirstName", v);
+}
+STDMETHODIMP ItemImpl::put_FirstName(BSTR v) {
+  HRESULT hr = contact_only("FirstName");
+  return FAILED(hr) ? hr : put_text("put_FirstName", "FirstName", v);
+}
 STDMETHODIMP ItemImpl::get_CompanyName(BSTR* v) {
-  HRESULT hr = contact_only("CompanyName"); return FAILED(hr) ? hr : get_text("get_CompanyName", "CompanyName", v);
+  HRESULT hr = contact_only("CompanyName");
+  return FAILED(hr) ? hr : get_text("get_CompanyName", "CompanyName", v);
 }
 STDMETHODIMP ItemImpl::put_CompanyName(BSTR v) {
-  HRESULT hr = contact_only("CompanyName"); return FAILED(hr) ? hr : put_text("put_CompanyName", "CompanyName", v);
+  HRESULT hr = contact_only("CompanyName");
+  return FAILED(hr) ? hr : put_text("put_CompanyName", "CompanyName", v);
 }
-STDMETHODIMP ItemImpl::get_FullName(BSTR* v) { HRESULT hr = contact_only("FullName"); return FAILED(hr) ? hr : get_text("get_FullName", "FullName", v); }
+STDMETHODIMP ItemImpl::get_FullName(BSTR* v) {
+  HRESULT hr = contact_only("FullName");
+  return FAILED(hr) ? hr : get_text("get_FullName", "FullName", v);
+}
 
 }  // namespace sx::outlook

@@ -26,7 +26,8 @@ class ItemsConnectionPoint : public sx::com::ComObject<IConnectionPoint> {
     SX_COM_CHECK_THREAD();
     if (sink == nullptr || cookie == nullptr) return E_POINTER;
     sx::com::ComPtr<ItemsEvents> events;
-    if (FAILED(sink->QueryInterface(IID_PPV_ARGS(events.ReleaseAndGetAddressOf())))) return CONNECT_E_CANNOTCONNECT;
+    if (FAILED(sink->QueryInterface(IID_PPV_ARGS(events.ReleaseAndGetAddressOf()))))
+      return CONNECT_E_CANNOTCONNECT;
     try {
       *cookie = app_->session().advise(folder_, events.Get());
     } catch (...) {
@@ -59,9 +60,12 @@ std::string message_class_for(const VARIANT& type, const FolderRecord& folder) {
     return c;
   }
   switch (t.to_i4()) {
-    case olMailItem: return "IPM.Note";
-    case olContactItem: return "IPM.Contact";
-    case olPostItem: return "IPM.Post";
+    case olMailItem:
+      return "IPM.Note";
+    case olContactItem:
+      return "IPM.Contact";
+    case olPostItem:
+      return "IPM.Post";
   }
   raise(E_INVALIDARG, "This kind of item cannot be added to a folder.");
 }
@@ -253,7 +257,8 @@ STDMETHODIMP ItemsImpl::GetNext(IDispatch** item) {
     }
     const FolderState* f = m.folder(folder_.id);
     if (f == nullptr) return S_OK;
-    auto pos = std::upper_bound(f->order.begin(), f->order.end(), std::make_pair(cursor_seq_, ~std::uint64_t{0}));
+    auto pos = std::upper_bound(f->order.begin(), f->order.end(),
+                                std::make_pair(cursor_seq_, ~std::uint64_t{0}));
     if (pos == f->order.end()) {
       cursor_seq_ = ~std::uint64_t{0};
       return S_OK;
@@ -283,7 +288,8 @@ STDMETHODIMP ItemsImpl::GetLast(IDispatch** item) {
 STDMETHODIMP ItemsImpl::Remove(LONG index) {
   return call("Remove", [&] {
     live_folder(folder_);
-    auto id = index >= 1 ? at(folder_.store->model(), static_cast<std::size_t>(index) - 1) : std::nullopt;
+    auto id =
+        index >= 1 ? at(folder_.store->model(), static_cast<std::size_t>(index) - 1) : std::nullopt;
     if (!id) raise(DISP_E_BADINDEX, "Array index out of bounds.");
     std::string why;
     if (!folder_.store->delete_item(*id, &why)) raise(E_FAIL, "The item cannot be deleted: " + why);
@@ -303,7 +309,8 @@ STDMETHODIMP ItemsImpl::Restrict(BSTR filter, _Items** items) {
     std::vector<std::uint64_t> ids;
     if (only_) {
       for (std::uint64_t id : *only_)
-        if (const StoredItem* it = m.item(id); it != nullptr && matches(*it->data, f)) ids.push_back(id);
+        if (const StoredItem* it = m.item(id); it != nullptr && matches(*it->data, f))
+          ids.push_back(id);
     } else {
       ids = m.restrict(folder_.id, f);
     }

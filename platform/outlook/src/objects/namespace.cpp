@@ -11,7 +11,6 @@ std::string optional_text(const VARIANT& v) {
   return value.to_utf8();
 }
 
-
 }  // namespace
 
 const Members<NameSpaceImpl>& NameSpaceImpl::members() {
@@ -28,16 +27,19 @@ const Members<NameSpaceImpl>& NameSpaceImpl::members() {
       auto arg = [&](UINT i) { return a.omitted(i) ? missing : *a.at(i); };
       return self.Logon(arg(0), arg(1), arg(2), arg(3));
     });
-    m.add(u"Logoff", [](NameSpaceImpl& self, WORD, const sx::com::DispatchArgs&, VARIANT*) { return self.Logoff(); });
-    m.add(u"GetDefaultFolder", [](NameSpaceImpl& self, WORD, const sx::com::DispatchArgs& a, VARIANT* r) {
-      sx::com::Variant type;
-      HRESULT hr = a.get(0, VT_I4, &type);
-      if (FAILED(hr)) return hr;
-      MAPIFolder* f = nullptr;
-      hr = self.GetDefaultFolder(type.get().lVal, &f);
-      if (SUCCEEDED(hr)) M::to_variant(f, r);
-      return hr;
+    m.add(u"Logoff", [](NameSpaceImpl& self, WORD, const sx::com::DispatchArgs&, VARIANT*) {
+      return self.Logoff();
     });
+    m.add(u"GetDefaultFolder",
+          [](NameSpaceImpl& self, WORD, const sx::com::DispatchArgs& a, VARIANT* r) {
+            sx::com::Variant type;
+            HRESULT hr = a.get(0, VT_I4, &type);
+            if (FAILED(hr)) return hr;
+            MAPIFolder* f = nullptr;
+            hr = self.GetDefaultFolder(type.get().lVal, &f);
+            if (SUCCEEDED(hr)) M::to_variant(f, r);
+            return hr;
+          });
     m.add(u"AddStore", [](NameSpaceImpl& self, WORD, const sx::com::DispatchArgs& a, VARIANT*) {
       if (a.omitted(0)) return DISP_E_PARAMNOTFOUND;
       return self.AddStore(*a.at(0));
@@ -47,7 +49,8 @@ const Members<NameSpaceImpl>& NameSpaceImpl::members() {
       HRESULT hr = a.get(0, VT_DISPATCH, &f);
       if (FAILED(hr)) return hr;
       sx::com::ComPtr<MAPIFolder> folder;
-      if (f.get().pdispVal == nullptr || FAILED(f.get().pdispVal->QueryInterface(IID_PPV_ARGS(folder.ReleaseAndGetAddressOf()))))
+      if (f.get().pdispVal == nullptr ||
+          FAILED(f.get().pdispVal->QueryInterface(IID_PPV_ARGS(folder.ReleaseAndGetAddressOf()))))
         return DISP_E_TYPEMISMATCH;
       return self.RemoveStore(folder.Get());
     });
@@ -101,9 +104,12 @@ STDMETHODIMP NameSpaceImpl::GetDefaultFolder(LONG folder_type, MAPIFolder** fold
     need(folder);
     *folder = nullptr;
     FolderRole role;
-    if (folder_type == olFolderContacts) role = FolderRole::kContacts;
-    else if (folder_type == olFolderInbox) role = FolderRole::kInbox;
-    else raise(E_INVALIDARG, "This kind of default folder is not available.");
+    if (folder_type == olFolderContacts)
+      role = FolderRole::kContacts;
+    else if (folder_type == olFolderInbox)
+      role = FolderRole::kInbox;
+    else
+      raise(E_INVALIDARG, "This kind of default folder is not available.");
     auto store = app_->session().default_store();
     const StoreModel& m = fresh(*store);
     std::vector<std::uint32_t> queue = {format::kRootFolderId};
@@ -132,7 +138,8 @@ STDMETHODIMP NameSpaceImpl::AddStore(VARIANT path) {
 STDMETHODIMP NameSpaceImpl::RemoveStore(MAPIFolder* root) {
   return call("RemoveStore", [&] {
     FolderImpl* f = FolderImpl::from(root);
-    if (f->ref().id != format::kRootFolderId) raise(E_INVALIDARG, "The folder is not the root of a store.");
+    if (f->ref().id != format::kRootFolderId)
+      raise(E_INVALIDARG, "The folder is not the root of a store.");
     app_->session().ensure_logon();
     app_->session().remove_store(f->ref().store.get());
     return S_OK;

@@ -19,7 +19,8 @@ class ApplicationImpl;
 template <class T>
 class Members {
  public:
-  using Handler = std::function<HRESULT(T& self, WORD flags, const sx::com::DispatchArgs& args, VARIANT* result)>;
+  using Handler = std::function<HRESULT(T& self, WORD flags, const sx::com::DispatchArgs& args,
+                                        VARIANT* result)>;
 
   Members& add(std::u16string_view name, Handler h) {
     ids_[fold(name)] = static_cast<DISPID>(handlers_.size() + 1);
@@ -29,31 +30,34 @@ class Members {
   // A property with a getter and (optionally) a setter of the typed interface.
   template <class Out>
   Members& get(std::u16string_view name, HRESULT (T::*getter)(Out*)) {
-    return add(name, [getter](T& self, WORD flags, const sx::com::DispatchArgs&, VARIANT* result) -> HRESULT {
-      if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
-      Out out{};
-      HRESULT hr = (self.*getter)(&out);
-      if (FAILED(hr)) return hr;
-      to_variant(out, result);
-      return S_OK;
-    });
+    return add(
+        name,
+        [getter](T& self, WORD flags, const sx::com::DispatchArgs&, VARIANT* result) -> HRESULT {
+          if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
+          Out out{};
+          HRESULT hr = (self.*getter)(&out);
+          if (FAILED(hr)) return hr;
+          to_variant(out, result);
+          return S_OK;
+        });
   }
   template <class Out, class In>
   Members& prop(std::u16string_view name, HRESULT (T::*getter)(Out*), HRESULT (T::*setter)(In)) {
-    return add(name, [getter, setter](T& self, WORD flags, const sx::com::DispatchArgs& args,
-                                      VARIANT* result) -> HRESULT {
-      if (flags & DISPATCH_PROPERTYPUT) {
-        VARIANT* v = args.put_value();
-        if (v == nullptr) return DISP_E_PARAMNOTFOUND;
-        sx::com::Variant value(*v);
-        return put_from(self, setter, value);
-      }
-      Out out{};
-      HRESULT hr = (self.*getter)(&out);
-      if (FAILED(hr)) return hr;
-      to_variant(out, result);
-      return S_OK;
-    });
+    return add(name,
+               [getter, setter](T& self, WORD flags, const sx::com::DispatchArgs& args,
+                                VARIANT* result) -> HRESULT {
+                 if (flags & DISPATCH_PROPERTYPUT) {
+                   VARIANT* v = args.put_value();
+                   if (v == nullptr) return DISP_E_PARAMNOTFOUND;
+                   sx::com::Variant value(*v);
+                   return put_from(self, setter, value);
+                 }
+                 Out out{};
+                 HRESULT hr = (self.*getter)(&out);
+                 if (FAILED(hr)) return hr;
+                 to_variant(out, result);
+                 return S_OK;
+               });
   }
 
   HRESULT ids_of_names(LPOLESTR* names, UINT count, DISPID* ids) const {
@@ -66,12 +70,15 @@ class Members {
         continue;
       }
       auto it = ids_.find(fold(std::u16string_view(names[i])));
-      if (it == ids_.end()) hr = DISP_E_UNKNOWNNAME;
-      else ids[i] = it->second;
+      if (it == ids_.end())
+        hr = DISP_E_UNKNOWNNAME;
+      else
+        ids[i] = it->second;
     }
     return hr;
   }
-  HRESULT invoke(T& self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep) const {
+  HRESULT invoke(T& self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* excep) const {
     if (id < 1 || static_cast<std::size_t>(id) > handlers_.size()) return DISP_E_MEMBERNOTFOUND;
     if (params == nullptr) return E_INVALIDARG;
     VARIANT scratch;
@@ -80,7 +87,8 @@ class Members {
     VariantClear(out);
     HRESULT hr;
     try {
-      hr = handlers_[static_cast<std::size_t>(id - 1)](self, flags, sx::com::DispatchArgs(params), out);
+      hr = handlers_[static_cast<std::size_t>(id - 1)](self, flags, sx::com::DispatchArgs(params),
+                                                       out);
     } catch (const sx::com::ComError& e) {
       hr = e.Error();
     } catch (...) {
@@ -162,7 +170,8 @@ class OutlookObject : public sx::com::ComObject<Interfaces...> {
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                       EXCEPINFO* excep, UINT*) override {
     SX_COM_CHECK_THREAD();
-    return Derived::members().invoke(static_cast<Derived&>(*this), id, flags, params, result, excep);
+    return Derived::members().invoke(static_cast<Derived&>(*this), id, flags, params, result,
+                                     excep);
   }
 
   const char* kind() const { return kind_; }

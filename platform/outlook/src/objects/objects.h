@@ -47,7 +47,8 @@ class NameSpaceImpl : public OutlookObject<NameSpaceImpl, _NameSpace> {
   STDMETHODIMP get_Type(BSTR* type) override;
   STDMETHODIMP get_CurrentProfileName(BSTR* name) override;
   STDMETHODIMP get_Folders(_Folders** folders) override;
-  STDMETHODIMP Logon(VARIANT profile, VARIANT password, VARIANT show_dialog, VARIANT new_session) override;
+  STDMETHODIMP Logon(VARIANT profile, VARIANT password, VARIANT show_dialog,
+                     VARIANT new_session) override;
   STDMETHODIMP Logoff() override;
   STDMETHODIMP GetDefaultFolder(LONG folder_type, MAPIFolder** folder) override;
   STDMETHODIMP AddStore(VARIANT path) override;
@@ -60,7 +61,8 @@ class NameSpaceImpl : public OutlookObject<NameSpaceImpl, _NameSpace> {
 
 class FolderImpl : public OutlookObject<FolderImpl, MAPIFolder> {
  public:
-  FolderImpl(AppPtr app, FolderRef ref) : OutlookObject("MAPIFolder"), app_(std::move(app)), ref_(std::move(ref)) {}
+  FolderImpl(AppPtr app, FolderRef ref)
+      : OutlookObject("MAPIFolder"), app_(std::move(app)), ref_(std::move(ref)) {}
   static const Members<FolderImpl>& members();
   const FolderRef& ref() const { return ref_; }
   // The FolderImpl behind a MAPIFolder pointer of ours; throws E_INVALIDARG for anything else.
@@ -114,8 +116,12 @@ using ItemPtr = sx::com::ComPtr<ItemImpl>;
 class ItemsImpl : public OutlookObject<ItemsImpl, _Items, IConnectionPointContainer> {
  public:
   // All items of `folder` (live), or the given ones (a Restrict result).
-  ItemsImpl(AppPtr app, FolderRef folder, std::optional<std::vector<std::uint64_t>> only = std::nullopt)
-      : OutlookObject("Items"), app_(std::move(app)), folder_(std::move(folder)), only_(std::move(only)) {}
+  ItemsImpl(AppPtr app, FolderRef folder,
+            std::optional<std::vector<std::uint64_t>> only = std::nullopt)
+      : OutlookObject("Items"),
+        app_(std::move(app)),
+        folder_(std::move(folder)),
+        only_(std::move(only)) {}
   static const Members<ItemsImpl>& members();
   STDMETHODIMP get_Count(LONG* count) override;
   STDMETHODIMP Item(VARIANT index, IDispatch** item) override;
@@ -136,8 +142,8 @@ class ItemsImpl : public OutlookObject<ItemsImpl, _Items, IConnectionPointContai
   AppPtr app_;
   FolderRef folder_;
   std::optional<std::vector<std::uint64_t>> only_;
-  std::uint64_t cursor_seq_ = 0;     // live walk: sequence of the last item handed out
-  std::size_t cursor_index_ = 0;     // restricted walk: 1-based index of the last item
+  std::uint64_t cursor_seq_ = 0;  // live walk: sequence of the last item handed out
+  std::size_t cursor_index_ = 0;  // restricted walk: 1-based index of the last item
   std::optional<Filter> find_filter_;
   std::uint64_t find_seq_ = 0;
 };
@@ -222,7 +228,8 @@ class ItemImpl : public OutlookObject<ItemImpl, _ContactItem, _PostItem, _MailIt
 
 class UserPropertiesImpl : public OutlookObject<UserPropertiesImpl, UserProperties> {
  public:
-  explicit UserPropertiesImpl(ItemPtr item) : OutlookObject("UserProperties"), item_(std::move(item)) {}
+  explicit UserPropertiesImpl(ItemPtr item)
+      : OutlookObject("UserProperties"), item_(std::move(item)) {}
   static const Members<UserPropertiesImpl>& members();
   STDMETHODIMP get_Count(LONG* count) override;
   STDMETHODIMP Item(VARIANT index, UserProperty** property) override;
@@ -267,7 +274,8 @@ class LinksImpl : public OutlookObject<LinksImpl, Links> {
 
 class LinkImpl : public OutlookObject<LinkImpl, Link> {
  public:
-  LinkImpl(AppPtr app, LinkData data) : OutlookObject("Link"), app_(std::move(app)), data_(std::move(data)) {}
+  LinkImpl(AppPtr app, LinkData data)
+      : OutlookObject("Link"), app_(std::move(app)), data_(std::move(data)) {}
   static const Members<LinkImpl>& members();
   STDMETHODIMP get_Name(BSTR* name) override;
   STDMETHODIMP get_Type(LONG* type) override;

@@ -10,7 +10,9 @@ namespace sx::outlook::profiles {
 
 namespace {
 
-std::string key_path(const std::string& profile) { return std::string(kProfilesKey) + "\\" + profile; }
+std::string key_path(const std::string& profile) {
+  return std::string(kProfilesKey) + "\\" + profile;
+}
 
 bool fail(std::string* why, std::string reason) {
   if (why) *why = std::move(reason);
@@ -19,7 +21,8 @@ bool fail(std::string* why, std::string reason) {
 
 std::optional<std::string> read_text(HKEY key, const char* name) {
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
+  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
     return std::nullopt;
   std::string text(size, '\0');
   if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
@@ -35,7 +38,8 @@ std::vector<std::string> subkeys(HKEY key) {
   for (DWORD i = 0;; ++i) {
     char name[260];
     DWORD size = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     out.emplace_back(name, size);
   }
   return out;
@@ -70,14 +74,15 @@ std::optional<std::string> find(const std::string& name) {
 bool create(const std::string& name, bool make_default, std::string* why) {
   if (name.empty() || name.find('\\') != std::string::npos) return fail(why, "bad profile name");
   HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, key_path(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, key_path(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
     return fail(why, "cannot create the profile key");
   RegCloseKey(key);
   if (make_default) {
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kProfilesKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
       return fail(why, "cannot open the profiles key");
-    LONG rc = RegSetValueExA(key, "DefaultProfile", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+    LONG rc = RegSetValueExA(key, "DefaultProfile", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(name.c_str()),
                              static_cast<DWORD>(name.size() + 1));
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS) return fail(why, "cannot write DefaultProfile");
@@ -88,8 +93,8 @@ bool create(const std::string& name, bool make_default, std::string* why) {
 std::vector<std::string> stores(const std::string& profile) {
   std::vector<std::string> out;
   HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, (key_path(profile) + "\\Stores").c_str(), 0, KEY_READ, &key) !=
-      ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, (key_path(profile) + "\\Stores").c_str(), 0, KEY_READ,
+                    &key) != ERROR_SUCCESS)
     return out;
   for (int i = 1;; ++i) {
     auto path = read_text(key, ("Store" + std::to_string(i)).c_str());
@@ -100,7 +105,8 @@ std::vector<std::string> stores(const std::string& profile) {
   return out;
 }
 
-bool set_stores(const std::string& profile, const std::vector<std::string>& paths, std::string* why) {
+bool set_stores(const std::string& profile, const std::vector<std::string>& paths,
+                std::string* why) {
   const std::string path = key_path(profile) + "\\Stores";
   RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
   HKEY key;
@@ -110,7 +116,8 @@ bool set_stores(const std::string& profile, const std::vector<std::string>& path
   bool ok = true;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const std::string name = "Store" + std::to_string(i + 1);
-    ok = ok && RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(paths[i].c_str()),
+    ok = ok && RegSetValueExA(key, name.c_str(), 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>(paths[i].c_str()),
                               static_cast<DWORD>(paths[i].size() + 1)) == ERROR_SUCCESS;
   }
   RegCloseKey(key);

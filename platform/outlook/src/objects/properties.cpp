@@ -13,10 +13,14 @@ sx::com::Variant deref(const VARIANT& v) {
 
 Value empty_value(std::int32_t type) {
   switch (type) {
-    case kUserNumber: return Value::number_of(0);
-    case kUserDateTime: return Value::date_of(kOutlookNoDate);
-    case kUserYesNo: return Value::bool_of(false);
-    default: return Value::text_of("");
+    case kUserNumber:
+      return Value::number_of(0);
+    case kUserDateTime:
+      return Value::date_of(kOutlookNoDate);
+    case kUserYesNo:
+      return Value::bool_of(false);
+    default:
+      return Value::text_of("");
   }
 }
 
@@ -24,10 +28,14 @@ Value convert(const VARIANT& in, std::int32_t type) {
   sx::com::Variant v = deref(in);
   try {
     switch (type) {
-      case kUserNumber: return Value::number_of(v.to_r8());
-      case kUserDateTime: return Value::date_of(v.to_date());
-      case kUserYesNo: return Value::bool_of(v.to_bool());
-      default: return Value::text_of(v.is_null() || v.is_empty() ? std::string() : v.to_utf8());
+      case kUserNumber:
+        return Value::number_of(v.to_r8());
+      case kUserDateTime:
+        return Value::date_of(v.to_date());
+      case kUserYesNo:
+        return Value::bool_of(v.to_bool());
+      default:
+        return Value::text_of(v.is_null() || v.is_empty() ? std::string() : v.to_utf8());
     }
   } catch (const sx::com::ComError&) {
     raise(DISP_E_TYPEMISMATCH, "Type mismatch: the value does not fit the property's type.");
@@ -58,8 +66,10 @@ const Members<UserPropertiesImpl>& UserPropertiesImpl::members() {
       UserProperty* p = nullptr;
       hr = self.Find(name.get().bstrVal, missing, &p);
       if (SUCCEEDED(hr)) {
-        if (p) M::to_variant(p, r);
-        else r->vt = VT_DISPATCH, r->pdispVal = nullptr;
+        if (p)
+          M::to_variant(p, r);
+        else
+          r->vt = VT_DISPATCH, r->pdispVal = nullptr;
       }
       return hr;
     });
@@ -102,11 +112,13 @@ STDMETHODIMP UserPropertiesImpl::Item(VARIANT index, UserProperty** property) {
     std::string name;
     if ((v.vt() & VT_TYPEMASK) == VT_BSTR) {
       const UserProp* p = item_->data().find_user(v.to_utf8());
-      if (p == nullptr) raise(MAPI_E_NOT_FOUND, "The property \"" + v.to_utf8() + "\" does not exist.");
+      if (p == nullptr)
+        raise(MAPI_E_NOT_FOUND, "The property \"" + v.to_utf8() + "\" does not exist.");
       name = p->name;
     } else {
       const LONG n = v.to_i4();
-      if (n < 1 || static_cast<std::size_t>(n) > props.size()) raise(DISP_E_BADINDEX, "Array index out of bounds.");
+      if (n < 1 || static_cast<std::size_t>(n) > props.size())
+        raise(DISP_E_BADINDEX, "Array index out of bounds.");
       name = props[static_cast<std::size_t>(n) - 1].name;
     }
     hand_out(sx::com::make_object<UserPropertyImpl>(item_, name), property);
@@ -114,7 +126,8 @@ STDMETHODIMP UserPropertiesImpl::Item(VARIANT index, UserProperty** property) {
   });
 }
 
-STDMETHODIMP UserPropertiesImpl::Add(BSTR name, LONG type, VARIANT, VARIANT, UserProperty** property) {
+STDMETHODIMP UserPropertiesImpl::Add(BSTR name, LONG type, VARIANT, VARIANT,
+                                     UserProperty** property) {
   return call("Add", [&] {
     need(property);
     *property = nullptr;
@@ -123,11 +136,13 @@ STDMETHODIMP UserPropertiesImpl::Add(BSTR name, LONG type, VARIANT, VARIANT, Use
     if (type != kUserText && type != kUserNumber && type != kUserDateTime && type != kUserYesNo)
       raise(E_INVALIDARG, "This property type is not supported.");
     if (const UserProp* p = item_->data().find_user(text)) {
-      if (p->type != type) raise(E_INVALIDARG, "A property of that name and another type exists already.");
+      if (p->type != type)
+        raise(E_INVALIDARG, "A property of that name and another type exists already.");
     } else {
       item_->edit().user_props.push_back(UserProp{text, type, empty_value(type)});
     }
-    hand_out(sx::com::make_object<UserPropertyImpl>(item_, item_->data().find_user(text)->name), property);
+    hand_out(sx::com::make_object<UserPropertyImpl>(item_, item_->data().find_user(text)->name),
+             property);
     return S_OK;
   });
 }
@@ -145,7 +160,8 @@ STDMETHODIMP UserPropertiesImpl::Find(BSTR name, VARIANT, UserProperty** propert
 STDMETHODIMP UserPropertiesImpl::Remove(LONG index) {
   return call("Remove", [&] {
     auto& props = item_->edit().user_props;
-    if (index < 1 || static_cast<std::size_t>(index) > props.size()) raise(DISP_E_BADINDEX, "Array index out of bounds.");
+    if (index < 1 || static_cast<std::size_t>(index) > props.size())
+      raise(DISP_E_BADINDEX, "Array index out of bounds.");
     props.erase(props.begin() + (index - 1));
     return S_OK;
   });
@@ -192,10 +208,17 @@ STDMETHODIMP UserPropertyImpl::get_Value(VARIANT* value) {
     const UserProp& p = prop();
     VariantInit(value);
     switch (p.type) {
-      case kUserNumber: value->vt = VT_R8, value->dblVal = p.value.number; break;
-      case kUserDateTime: value->vt = VT_DATE, value->date = p.value.number; break;
-      case kUserYesNo: value->vt = VT_BOOL, value->boolVal = p.value.number != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;
-      default: value->vt = VT_BSTR, value->bstrVal = out_text(p.value.text);
+      case kUserNumber:
+        value->vt = VT_R8, value->dblVal = p.value.number;
+        break;
+      case kUserDateTime:
+        value->vt = VT_DATE, value->date = p.value.number;
+        break;
+      case kUserYesNo:
+        value->vt = VT_BOOL, value->boolVal = p.value.number != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+      default:
+        value->vt = VT_BSTR, value->bstrVal = out_text(p.value.text);
     }
     return S_OK;
   });
@@ -252,7 +275,8 @@ std::size_t LinksImpl::index_of(const VARIANT& index) const {
     raise(MAPI_E_NOT_FOUND, "The link \"" + name + "\" does not exist.");
   }
   const LONG n = v.to_i4();
-  if (n < 1 || static_cast<std::size_t>(n) > links.size()) raise(DISP_E_BADINDEX, "Array index out of bounds.");
+  if (n < 1 || static_cast<std::size_t>(n) > links.size())
+    raise(DISP_E_BADINDEX, "Array index out of bounds.");
   return static_cast<std::size_t>(n) - 1;
 }
 
@@ -279,8 +303,10 @@ STDMETHODIMP LinksImpl::Add(IDispatch* item, Link** link) {
     ItemImpl* contact = ItemImpl::from(item);
     if (contact == nullptr || contact->data().object_class != olContact)
       raise(E_INVALIDARG, "Only contacts can be linked.");
-    if (contact->id() == 0 || !contact->folder().store) raise(E_INVALIDARG, "The contact must be saved before it is linked.");
-    LinkData d{contact->data().text("FullName"), entry_id_text(contact->folder().store->model().store_id(), contact->id())};
+    if (contact->id() == 0 || !contact->folder().store)
+      raise(E_INVALIDARG, "The contact must be saved before it is linked.");
+    LinkData d{contact->data().text("FullName"),
+               entry_id_text(contact->folder().store->model().store_id(), contact->id())};
     item_->edit().links.push_back(d);
     if (link != nullptr) {
       *link = nullptr;

@@ -33,18 +33,20 @@ DATE now_date() {
 
 void Session::logon(const std::string& requested) {
   if (logged_on_) return;
-  std::optional<std::string> name = requested.empty() ? profiles::default_profile() : profiles::find(requested);
+  std::optional<std::string> name =
+      requested.empty() ? profiles::default_profile() : profiles::find(requested);
   if (!name) {
-    raise(MAPI_E_LOGON_FAILED, requested.empty()
-                                   ? "No profile is set up as the default; name a profile to log on."
-                                   : "The profile \"" + requested + "\" does not exist.");
+    raise(MAPI_E_LOGON_FAILED,
+          requested.empty() ? "No profile is set up as the default; name a profile to log on."
+                            : "The profile \"" + requested + "\" does not exist.");
   }
   std::vector<OpenStore> opened;
   for (const std::string& path : profiles::stores(*name)) {
     std::string why;
     auto host = sx::paths::to_host(path);
     auto store = host.empty() ? nullptr : Store::open(host, {}, &why);
-    if (!store) raise(MAPI_E_LOGON_FAILED, "The store " + path + " of the profile cannot be opened. " + why);
+    if (!store)
+      raise(MAPI_E_LOGON_FAILED, "The store " + path + " of the profile cannot be opened. " + why);
     opened.push_back({path, std::move(store)});
   }
   stores_ = std::move(opened);
@@ -66,7 +68,8 @@ const std::vector<OpenStore>& Session::stores() {
 std::shared_ptr<Store> Session::add_store(const std::string& windows_path, bool persist) {
   ensure_logon();
   sx::paths::Mapped mapped = sx::paths::map(windows_path);
-  if (mapped.error != 0 || mapped.host.empty()) raise(E_INVALIDARG, "The path " + windows_path + " is not valid.");
+  if (mapped.error != 0 || mapped.host.empty())
+    raise(E_INVALIDARG, "The path " + windows_path + " is not valid.");
   for (const OpenStore& s : stores_) {
     std::error_code ec;
     if (std::filesystem::equivalent(s.store->path(), mapped.host, ec)) return s.store;
@@ -75,24 +78,30 @@ std::shared_ptr<Store> Session::add_store(const std::string& windows_path, bool 
   Store::Options options;
   options.create_if_missing = true;
   auto store = Store::open(mapped.host, options, &why);
-  if (!store) raise(E_FAIL, "The file " + windows_path + " cannot be opened as a personal folders file. " + why);
+  if (!store)
+    raise(E_FAIL,
+          "The file " + windows_path + " cannot be opened as a personal folders file. " + why);
   stores_.push_back({windows_path, store});
   if (persist) {
     std::vector<std::string> paths;
     for (const OpenStore& s : stores_) paths.push_back(s.windows_path);
-    if (!profiles::set_stores(profile_, paths, &why)) raise(E_FAIL, "The profile cannot be changed: " + why);
+    if (!profiles::set_stores(profile_, paths, &why))
+      raise(E_FAIL, "The profile cannot be changed: " + why);
   }
   return store;
 }
 
 void Session::remove_store(const Store* store) {
-  auto it = std::find_if(stores_.begin(), stores_.end(), [&](const OpenStore& s) { return s.store.get() == store; });
-  if (it == stores_.end()) raise(E_INVALIDARG, "The folder is not the root of a store in this profile.");
+  auto it = std::find_if(stores_.begin(), stores_.end(),
+                         [&](const OpenStore& s) { return s.store.get() == store; });
+  if (it == stores_.end())
+    raise(E_INVALIDARG, "The folder is not the root of a store in this profile.");
   stores_.erase(it);
   std::vector<std::string> paths;
   for (const OpenStore& s : stores_) paths.push_back(s.windows_path);
   std::string why;
-  if (!profiles::set_stores(profile_, paths, &why)) raise(E_FAIL, "The profile cannot be changed: " + why);
+  if (!profiles::set_stores(profile_, paths, &why))
+    raise(E_FAIL, "The profile cannot be changed: " + why);
 }
 
 std::shared_ptr<Store> Session::default_store() {

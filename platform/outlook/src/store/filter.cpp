@@ -30,7 +30,8 @@ class Parser {
 
  private:
   std::optional<Filter> error(std::string* why) {
-    if (why) *why = "Cannot parse condition: " + problem_ + " at position " + std::to_string(pos_ + 1);
+    if (why)
+      *why = "Cannot parse condition: " + problem_ + " at position " + std::to_string(pos_ + 1);
     return std::nullopt;
   }
   void blanks() {
@@ -119,8 +120,8 @@ std::optional<double> read_number(std::string_view text) {
   if (b == e || e - b > 64) return std::nullopt;
   std::string s(text.substr(b, e - b));
   for (char c : s)
-    if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.' || c == 'e' ||
-          c == 'E'))
+    if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.' ||
+          c == 'e' || c == 'E'))
       return std::nullopt;
   char* end = nullptr;
   double d = std::strtod(s.c_str(), &end);

@@ -35,8 +35,10 @@ class Encoder {
   void bytes(const void* p, std::size_t n) { out_.append(static_cast<const char*>(p), n); }
   void value(const Value& v) {
     u8(static_cast<std::uint8_t>(v.tag));
-    if (v.tag == ValueTag::kText) text(v.text);
-    else if (v.tag != ValueTag::kEmpty) f64(v.number);
+    if (v.tag == ValueTag::kText)
+      text(v.text);
+    else if (v.tag != ValueTag::kEmpty)
+      f64(v.number);
   }
   std::string& out() { return out_; }
 
@@ -173,11 +175,16 @@ bool decode_item(Decoder& d, ItemData* item) {
 
 RecordType type_of(const Record& r) {
   switch (r.index()) {
-    case 0: return RecordType::kFileHeader;
-    case 1: return RecordType::kFolderPut;
-    case 2: return RecordType::kFolderDelete;
-    case 3: return RecordType::kItemPut;
-    default: return RecordType::kItemDelete;
+    case 0:
+      return RecordType::kFileHeader;
+    case 1:
+      return RecordType::kFolderPut;
+    case 2:
+      return RecordType::kFolderDelete;
+    case 3:
+      return RecordType::kItemPut;
+    default:
+      return RecordType::kItemDelete;
   }
 }
 
@@ -245,7 +252,8 @@ bool decode_payload(RecordType type, const std::uint8_t* data, std::size_t size,
       FileHeaderRecord r;
       char magic[sizeof format::kFileMagic];
       ok = d.bytes(magic, sizeof magic) &&
-           (std::memcmp(magic, format::kFileMagic, sizeof magic) == 0 || d.fail("not a store file")) &&
+           (std::memcmp(magic, format::kFileMagic, sizeof magic) == 0 ||
+            d.fail("not a store file")) &&
            d.u32(&r.version) && d.bytes(r.store_id.data(), r.store_id.size());
       if (ok) *out = r;
       break;
@@ -292,8 +300,8 @@ enum class Frame { kGood, kTorn, kBad };
 
 // Checks the frame at `pos`: kTorn when the data ends inside it, kBad when magic, length or
 // checksum are wrong.
-Frame check_frame(const std::uint8_t* data, std::size_t size, std::size_t pos, std::uint32_t* length,
-                  const char** why) {
+Frame check_frame(const std::uint8_t* data, std::size_t size, std::size_t pos,
+                  std::uint32_t* length, const char** why) {
   const std::size_t left = size - pos;
   const std::size_t magic_bytes = left < 4 ? left : 4;
   if (std::memcmp(data + pos, format::kRecordMagic, magic_bytes) != 0) {

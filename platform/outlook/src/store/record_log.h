@@ -17,8 +17,8 @@ std::string encode_record(const Record& record);
 
 // Decodes one payload of type `type`. False with a reason when the payload is malformed (every
 // length is checked against what is left; texts and lists have limits; trailing bytes are damage).
-[[nodiscard]] bool decode_payload(format::RecordType type, const std::uint8_t* data, std::size_t size,
-                                  Record* out, std::string* why);
+[[nodiscard]] bool decode_payload(format::RecordType type, const std::uint8_t* data,
+                                  std::size_t size, Record* out, std::string* why);
 
 // A stretch of the log that could not be read.
 struct Damage {
@@ -31,8 +31,8 @@ struct ScanResult {
   // Where reading stopped: the end of the data, or the start of a torn tail. The next read resumes
   // here; a writer truncates a torn tail and appends here.
   std::uint64_t end = 0;
-  bool torn_tail = false;       // the data ended inside a record (a write that did not finish)
-  std::vector<Damage> damage;   // unreadable stretches followed by readable records, or at the end
+  bool torn_tail = false;      // the data ended inside a record (a write that did not finish)
+  std::vector<Damage> damage;  // unreadable stretches followed by readable records, or at the end
 };
 
 // Walks the records of `data[start, size)`, calling `on_record(offset, record)` for each whole,

@@ -28,7 +28,8 @@ bool read_range(int fd, std::uint64_t from, std::uint64_t to, std::string* out) 
   out->resize(to - from);
   std::uint64_t done = 0;
   while (done < out->size()) {
-    ssize_t n = ::pread(fd, out->data() + done, out->size() - done, static_cast<off_t>(from + done));
+    ssize_t n =
+        ::pread(fd, out->data() + done, out->size() - done, static_cast<off_t>(from + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       out->resize(done);
@@ -60,8 +61,10 @@ ParseReport parse_store_bytes(const std::uint8_t* data, std::size_t size, StoreM
       return;
     }
     std::string why;
-    if (model->apply(std::move(r), &why)) ++report.records;
-    else report.problems.push_back({offset, 0, why});
+    if (model->apply(std::move(r), &why))
+      ++report.records;
+    else
+      report.problems.push_back({offset, 0, why});
   });
   report.is_store = model->has_header();
   report.torn_tail = scan.torn_tail;
@@ -122,7 +125,8 @@ bool Store::read_new(bool reset, std::string* why) {
   const std::uint64_t base = end_;
   bool refused_first = false;
   ScanResult scan = scan_records(data, bytes.size(), 0, [&](std::uint64_t offset, Record&& r) {
-    if (!model_->has_header() && (base + offset != 0 || !std::holds_alternative<FileHeaderRecord>(r))) {
+    if (!model_->has_header() &&
+        (base + offset != 0 || !std::holds_alternative<FileHeaderRecord>(r))) {
       refused_first = true;
       return;
     }
@@ -181,7 +185,8 @@ std::shared_ptr<Store> Store::open(const std::filesystem::path& host_path, const
 bool Store::write_all(const std::string& bytes, std::string* why) {
   std::uint64_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(end_ + done));
+    ssize_t n =
+        ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(end_ + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       const std::string reason = errno_text("cannot write", path_);
@@ -212,7 +217,8 @@ bool Store::change(const Builder& build, std::string* why) {
   bool ok = read_new(false, why);
   if (ok && torn_tail_) {
     // What a writer left unfinished is cut off before anything is appended after it.
-    if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) ok = fail(why, errno_text("cannot truncate", path_));
+    if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0)
+      ok = fail(why, errno_text("cannot truncate", path_));
     torn_tail_ = false;
   }
   std::vector<Record> records;
@@ -235,7 +241,8 @@ bool Store::change(const Builder& build, std::string* why) {
   return ok;
 }
 
-bool Store::put_item(std::uint64_t* id, std::uint32_t folder, const ItemData& data, std::string* why) {
+bool Store::put_item(std::uint64_t* id, std::uint32_t folder, const ItemData& data,
+                     std::string* why) {
   return change(
       [&](const StoreModel& m, std::vector<Record>* out, std::string* w) {
         if (m.folder(folder) == nullptr) return fail(w, "the folder no longer exists");
@@ -295,12 +302,15 @@ bool Store::compact(std::string* why) {
       while (ok && done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = fail(why, errno_text("cannot write", temp));
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0)
+          ok = fail(why, errno_text("cannot write", temp));
+        else
+          done += static_cast<std::size_t>(n);
       }
       if (ok && ::fsync(fd) != 0) ok = fail(why, errno_text("cannot flush", temp));
       ::close(fd);
-      if (ok && ::rename(temp.c_str(), path_.c_str()) != 0) ok = fail(why, errno_text("cannot replace", path_));
+      if (ok && ::rename(temp.c_str(), path_.c_str()) != 0)
+        ok = fail(why, errno_text("cannot replace", path_));
       if (!ok) ::unlink(temp.c_str());
     }
   }

@@ -59,7 +59,8 @@ void StoreModel::index_insert(const FolderState& f, const StoredItem& item) cons
 
 void StoreModel::index_erase(const FolderState& f, const StoredItem& item) const {
   for (auto& [name, index] : f.indexes)
-    for (auto& key : value_keys(item.data->find_any(name))) index.erase(Entry(key, item.seq, item.id));
+    for (auto& key : value_keys(item.data->find_any(name)))
+      index.erase(Entry(key, item.seq, item.id));
 }
 
 void StoreModel::remove_from_folder(const StoredItem& item) {
@@ -67,7 +68,8 @@ void StoreModel::remove_from_folder(const StoredItem& item) {
   if (fit == folders_.end()) return;
   FolderState& f = fit->second;
   index_erase(f, item);
-  auto pos = std::lower_bound(f.order.begin(), f.order.end(), std::make_pair(item.seq, std::uint64_t{0}));
+  auto pos =
+      std::lower_bound(f.order.begin(), f.order.end(), std::make_pair(item.seq, std::uint64_t{0}));
   if (pos != f.order.end() && pos->second == item.id) f.order.erase(pos);
 }
 
@@ -106,11 +108,13 @@ bool StoreModel::apply(Record&& record, std::string* why) {
             r.parent = format::kNoFolder;
           } else if (r.parent == r.id || folder(r.parent) == nullptr) {
             // A folder whose parent was lost stays reachable under the root.
-            if (root() == nullptr) return fail("folder " + std::to_string(r.id) + " before the root");
+            if (root() == nullptr)
+              return fail("folder " + std::to_string(r.id) + " before the root");
             r.parent = format::kRootFolderId;
           }
           for (std::uint32_t up = r.parent; up != format::kNoFolder;) {
-            if (up == r.id) return fail("folder " + std::to_string(r.id) + " would be inside itself");
+            if (up == r.id)
+              return fail("folder " + std::to_string(r.id) + " would be inside itself");
             const FolderState* p = folder(up);
             up = p ? p->record.parent : format::kNoFolder;
           }
@@ -126,13 +130,15 @@ bool StoreModel::apply(Record&& record, std::string* why) {
           return true;
         } else if constexpr (std::is_same_v<T, FolderDeleteRecord>) {
           if (r.id == format::kRootFolderId) return fail("the root folder cannot be deleted");
-          if (folder(r.id) == nullptr) return fail("deleting unknown folder " + std::to_string(r.id));
+          if (folder(r.id) == nullptr)
+            return fail("deleting unknown folder " + std::to_string(r.id));
           delete_folder_tree(r.id);
           return true;
         } else if constexpr (std::is_same_v<T, ItemPutRecord>) {
           auto fit = folders_.find(r.folder);
           if (fit == folders_.end())
-            return fail("item " + std::to_string(r.id) + " is in unknown folder " + std::to_string(r.folder));
+            return fail("item " + std::to_string(r.id) + " is in unknown folder " +
+                        std::to_string(r.folder));
           auto data = std::make_shared<const ItemData>(std::move(r.data));
           auto [it, added] = items_.try_emplace(r.id);
           StoredItem& item = it->second;
@@ -168,7 +174,8 @@ std::size_t StoreModel::position(std::uint32_t folder_id, std::uint64_t id) cons
   const FolderState* f = folder(folder_id);
   const StoredItem* it = item(id);
   if (f == nullptr || it == nullptr || it->folder != folder_id) return 0;
-  auto pos = std::lower_bound(f->order.begin(), f->order.end(), std::make_pair(it->seq, std::uint64_t{0}));
+  auto pos =
+      std::lower_bound(f->order.begin(), f->order.end(), std::make_pair(it->seq, std::uint64_t{0}));
   if (pos == f->order.end() || pos->second != id) return 0;
   return static_cast<std::size_t>(pos - f->order.begin()) + 1;
 }
@@ -201,7 +208,8 @@ std::optional<std::uint64_t> StoreModel::find(std::uint32_t folder_id, const Fil
   return best->second;
 }
 
-std::vector<std::uint64_t> StoreModel::restrict(std::uint32_t folder_id, const Filter& filter) const {
+std::vector<std::uint64_t> StoreModel::restrict(std::uint32_t folder_id,
+                                                const Filter& filter) const {
   std::vector<std::uint64_t> out;
   std::uint64_t after = 0;
   while (auto id = find(folder_id, filter, after)) {

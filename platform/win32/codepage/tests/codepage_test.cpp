@@ -10,10 +10,10 @@
 namespace {
 
 // What Windows-1252 gives for 0x80-0x9F, the undefined five included.
-constexpr char16_t kHigh1252[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 std::u16string to_wide(UINT cp, const std::string& in, DWORD flags = 0) {
   const int n = MultiByteToWideChar(cp, flags, in.data(), static_cast<int>(in.size()), nullptr, 0);
@@ -133,13 +133,17 @@ TEST(CodePageTest, InvalidUtf8BecomesOneReplacementPerMaximalSubpart) {
     std::u16string out;
   } cases[] = {
       {"\x80", u"\uFFFD"},
-      {"\xFF" "A", u"\uFFFDA"},
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},                          // overlong '/'
-      {"\xE2\x82" "A", u"\uFFFDA"},                           // truncated euro sign
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},                // encoded surrogate
-      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},      // above U+10FFFF
-      {"\xF0\x9F\x98", u"\uFFFD"},                            // truncated at the end
-      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},                // overlong three-byte form
+      {"\xFF"
+       "A",
+       u"\uFFFDA"},
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},  // overlong '/'
+      {"\xE2\x82"
+       "A",
+       u"\uFFFDA"},                                       // truncated euro sign
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {"\xF0\x9F\x98", u"\uFFFD"},                        // truncated at the end
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong three-byte form
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
@@ -154,11 +158,12 @@ TEST(CodePageTest, InvalidUtf8BecomesOneReplacementPerMaximalSubpart) {
 
 TEST(CodePageTest, LoneSurrogateBecomesReplacementInUtf8UnlessAskedToFail) {
   const char16_t lone[] = {u'a', 0xD83D, u'b', 0xDE00};
-  EXPECT_EQ(to_bytes(CP_UTF8, std::u16string(lone, 4)), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(to_bytes(CP_UTF8, std::u16string(lone, 4)),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
   SetLastError(0xdeadbeef);
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, 4, nullptr, 0, nullptr,
-                                nullptr),
-            0);
+  EXPECT_EQ(
+      WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, 4, nullptr, 0, nullptr, nullptr), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
 }
 

@@ -10,9 +10,9 @@ namespace {
 
 void set_machine_code_page(const char* value) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage",
-                          &key),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", &key),
+      ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueExA(key, "ACP", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                            static_cast<DWORD>(std::string(value).size() + 1)),
             ERROR_SUCCESS);

@@ -69,8 +69,8 @@ TEST_F(PathsTest, IllegalCharactersAndNetworkPathsAreRefused) {
     EXPECT_EQ(mapped.error, static_cast<DWORD>(ERROR_INVALID_NAME)) << bad;
     EXPECT_TRUE(mapped.host.empty()) << bad;
   }
-  for (const char* net : {"\\\\server\\share\\x", "//server/share", "\\\\?\\UNC\\srv\\x",
-                          "\\\\.\\PhysicalDrive0"}) {
+  for (const char* net :
+       {"\\\\server\\share\\x", "//server/share", "\\\\?\\UNC\\srv\\x", "\\\\.\\PhysicalDrive0"}) {
     EXPECT_EQ(sx::paths::map(net).error, static_cast<DWORD>(ERROR_BAD_NETPATH)) << net;
     EXPECT_TRUE(sx::paths::to_host(net).empty()) << net;
   }

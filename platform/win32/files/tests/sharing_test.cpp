@@ -42,7 +42,8 @@ TEST_F(SharingTest, ExclusiveOpenShutsOutEveryOtherOpenUntilClosed) {
   EXPECT_FALSE(CopyFileA("C:\\store.pst", "C:\\copy.pst", FALSE));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   // Overwriting counts as writing, whatever access the handle asks for.
-  EXPECT_EQ(open_file("C:\\store.pst", GENERIC_READ, kShareAll, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open_file("C:\\store.pst", GENERIC_READ, kShareAll, CREATE_ALWAYS),
+            INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   // An open that asks for no data access is not checked.
   HANDLE attributes_only = open_file("C:\\store.pst", 0, 0, OPEN_EXISTING);
@@ -73,7 +74,8 @@ TEST_F(SharingTest, ShareModesAreCheckedBothWays) {
   ASSERT_NE(r1, INVALID_HANDLE_VALUE);
   HANDLE r2 = open_file("C:\\store.pst", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   EXPECT_NE(r2, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(open_file("C:\\store.pst", GENERIC_WRITE, kShareAll, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open_file("C:\\store.pst", GENERIC_WRITE, kShareAll, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   // A reader that does not share writing is fine, since nobody writes.
   HANDLE r3 = open_file("C:\\store.pst", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
@@ -84,8 +86,8 @@ TEST_F(SharingTest, ShareModesAreCheckedBothWays) {
 
   // A writer sharing read and write: a second writer must share writing too... and reading, since
   // the first one reads nothing but the second denies nothing it holds.
-  HANDLE w1 = open_file("C:\\store.pst", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        OPEN_EXISTING);
+  HANDLE w1 =
+      open_file("C:\\store.pst", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   ASSERT_NE(w1, INVALID_HANDLE_VALUE);
   EXPECT_EQ(open_file("C:\\store.pst", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING),
             INVALID_HANDLE_VALUE);  // would deny the writing that w1 holds
@@ -175,7 +177,8 @@ TEST_F(SharingTest, AnotherProcessHoldingTheFileBlocksAnExclusiveOpenUntilItExit
   ASSERT_EQ(opened, 'y');
   EXPECT_EQ(open_file("C:\\store.pst", GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(open_file("C:\\store.pst", GENERIC_WRITE, kShareAll, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open_file("C:\\store.pst", GENERIC_WRITE, kShareAll, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   ASSERT_EQ(::write(to_child[1], "x", 1), 1);
   int status = 0;

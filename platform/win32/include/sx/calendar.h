@@ -35,9 +35,7 @@ constexpr Date civil_from_days(std::int64_t z) {
   return Date{static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
 }
 
-constexpr bool is_leap_year(std::int64_t y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
+constexpr bool is_leap_year(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 // Days in a month; 0 for a month outside 1-12.
 constexpr unsigned days_in_month(std::int64_t y, unsigned m) {

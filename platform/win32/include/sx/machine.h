@@ -1,10 +1,10 @@
-// The simulated machine: every program of the repository works on one machine root folder that holds
-// the registry, the drive C: tree and the handhelds.
+// The simulated machine: every program of the repository works on one machine root folder that
+// holds the registry, the drive C: tree and the handhelds.
 //
 // The root is chosen, in this order, by set_root() (programs call it for a `--machine DIR` option),
 // by the environment variable SX_MACHINE, and otherwise defaults to
-// "$XDG_DATA_HOME/scribbix/machine" ("~/.local/share/scribbix/machine" when XDG_DATA_HOME is unset).
-// Thread-safe. The folder is not created here; see `create_machine`.
+// "$XDG_DATA_HOME/scribbix/machine" ("~/.local/share/scribbix/machine" when XDG_DATA_HOME is
+// unset). Thread-safe. The folder is not created here; see `create_machine`.
 #pragma once
 
 #include <filesystem>

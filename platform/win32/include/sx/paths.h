@@ -1,7 +1,8 @@
 // The one place where Windows paths of the simulated machine map to files under the machine root.
 //
 // "C:\Program Files\Vorlan\x.dll" maps to "<root>/drive_c/Program Files/Vorlan/x.dll"; any other
-// drive letter X: maps to "<root>/drive_x" (that folder may not exist: then nothing is found there).
+// drive letter X: maps to "<root>/drive_x" (that folder may not exist: then nothing is found
+// there).
 //
 // Rules, applied to the text of the path before the disk is looked at:
 // - Both '\' and '/' separate components; repeated separators count as one.
@@ -11,14 +12,15 @@
 //   no input can name a file outside the machine root. Trailing dots and spaces of a component are
 //   dropped, as Windows does ("a.txt." is "a.txt"); a component of dots only counts as ".".
 // - A component holding a character illegal in Windows file names (< > : " | ? * or a control
-//   character) makes the path invalid (ERROR_INVALID_NAME); the drive colon is the only colon allowed.
+//   character) makes the path invalid (ERROR_INVALID_NAME); the drive colon is the only colon
+//   allowed.
 // - "\\?\C:\..." is taken as "C:\...". UNC and device paths ("\\server\share", "\\?\UNC\...",
 //   "\\.\...") are refused with ERROR_BAD_NETPATH: the simulated machine has no network.
-// Then each component that exists on disk is found case-insensitively (ASCII letters): an exact match
-// wins, otherwise the first name, in byte order, that equals it ignoring case; "c:\PROGRAM FILES"
-// reaches "Program Files". Components that do not exist keep the case they were given. Names are
-// passed as the bytes given (the ANSI code page's bytes); symbolic links inside the root are followed
-// as the host does.
+// Then each component that exists on disk is found case-insensitively (ASCII letters): an exact
+// match wins, otherwise the first name, in byte order, that equals it ignoring case; "c:\PROGRAM
+// FILES" reaches "Program Files". Components that do not exist keep the case they were given. Names
+// are passed as the bytes given (the ANSI code page's bytes); symbolic links inside the root are
+// followed as the host does.
 //
 // Thread-safe. Reads the machine root on every call (see sx/machine.h).
 #pragma once

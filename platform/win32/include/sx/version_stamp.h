@@ -9,11 +9,11 @@
 //   FileVersion=9.0.0.3821\n          then one line per StringFileInfo value: Name=Value
 //   ProductName=...\n
 //
-// Names are 1 to 64 letters, digits or '_'; values hold no line break (a '\r' before '\n' is dropped)
-// and at most 1024 bytes; at most 64 values; the whole text at most 65536 bytes. It ends at the
-// first NUL or at the end of its container. The numeric versions of VS_FIXEDFILEINFO are read from
-// the FileVersion and ProductVersion texts (up to four numbers separated by '.' or ','; missing ones
-// are 0). @Translation defaults to 040904B0 and @FileType to APP.
+// Names are 1 to 64 letters, digits or '_'; values hold no line break (a '\r' before '\n' is
+// dropped) and at most 1024 bytes; at most 64 values; the whole text at most 65536 bytes. It ends
+// at the first NUL or at the end of its container. The numeric versions of VS_FIXEDFILEINFO are
+// read from the FileVersion and ProductVersion texts (up to four numbers separated by '.' or ',';
+// missing ones are 0). @Translation defaults to 040904B0 and @FileType to APP.
 //
 // Containers, looked for in this order:
 // 1. A stamp at the end of any file: the text, then its length as a 32-bit little-endian number,
@@ -46,6 +46,7 @@ std::string block_text(const StampInfo& info);
 
 // Appends (or replaces) the stamp at the end of the host file `path`. False with a reason in `why`
 // when the info breaks the rules or the file cannot be written. Not thread-safe for one file.
-bool stamp_file(const std::filesystem::path& path, const StampInfo& info, std::string* why = nullptr);
+bool stamp_file(const std::filesystem::path& path, const StampInfo& info,
+                std::string* why = nullptr);
 
 }  // namespace sx::version

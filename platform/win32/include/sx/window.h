@@ -3,7 +3,8 @@
 // A module registers its dialog templates once (usually at load time); DialogBoxParamA and
 // CreateDialogParamA find them by (module, id). The window host decides what happens while a dialog
 // or message box is shown:
-// - kScripted (tests): a test queues the user's actions per dialog and the answers of message boxes,
+// - kScripted (tests): a test queues the user's actions per dialog and the answers of message
+// boxes,
 //   and afterwards reads what was shown (shown()).
 // - kConsole (a person in a terminal): dialogs are drawn as text on stdout and answered with keys.
 // - kNone (nobody answers): timers run out; a modal dialog that still needs an answer is closed
@@ -46,12 +47,12 @@ struct ControlTemplate {
 };
 
 struct DialogTemplate {
-  int id = 0;               // found by MAKEINTRESOURCEA(id)
-  std::string name;         // or, when not empty, by this string name
+  int id = 0;        // found by MAKEINTRESOURCEA(id)
+  std::string name;  // or, when not empty, by this string name
   std::string title;
-  int cx = 0, cy = 0;       // dialog units
-  DWORD style = 0;          // DS_MODALFRAME, DS_CENTER, WS_CAPTION...
-  std::string class_name;   // empty for the dialog class "#32770"
+  int cx = 0, cy = 0;      // dialog units
+  DWORD style = 0;         // DS_MODALFRAME, DS_CENTER, WS_CAPTION...
+  std::string class_name;  // empty for the dialog class "#32770"
   std::vector<ControlTemplate> controls;
 };
 
@@ -68,23 +69,24 @@ inline constexpr const char* kHostEnvironmentVariable = "SX_WINDOW_HOST";
 void set_host(Host host);
 Host host();  // the host in effect (set_host, else the environment, else the default)
 
-// --- Scripted host ---------------------------------------------------------------------------------
+// --- Scripted host
+// ---------------------------------------------------------------------------------
 
 // One thing the user does in a dialog; delivered as the real messages after WM_INITDIALOG.
 struct UserAction {
   enum class Kind { kClick, kType, kCheck, kSelect, kWait, kClose };
   Kind kind = Kind::kWait;
   int control = 0;
-  std::string text;          // kType
-  int value = 0;             // kCheck: BST_*; kSelect: item index
-  std::int64_t wait_ms = -1; // kWait: how long; -1 = until the dialog ends or no timer is left
+  std::string text;           // kType
+  int value = 0;              // kCheck: BST_*; kSelect: item index
+  std::int64_t wait_ms = -1;  // kWait: how long; -1 = until the dialog ends or no timer is left
 };
-UserAction click(int control);                      // BM_CLICK (BN_CLICKED to the dialog)
-UserAction type(int control, std::string text);     // replaces the edit's text, then EN_CHANGE
-UserAction check(int control, bool checked = true); // a click when the state differs
-UserAction select(int control, int index);          // LB_/CB_SETCURSEL, then LBN_/CBN_SELCHANGE
-UserAction wait(std::int64_t ms = -1);              // let timers run
-UserAction close();                                 // WM_CLOSE
+UserAction click(int control);                       // BM_CLICK (BN_CLICKED to the dialog)
+UserAction type(int control, std::string text);      // replaces the edit's text, then EN_CHANGE
+UserAction check(int control, bool checked = true);  // a click when the state differs
+UserAction select(int control, int index);           // LB_/CB_SETCURSEL, then LBN_/CBN_SELCHANGE
+UserAction wait(std::int64_t ms = -1);               // let timers run
+UserAction close();                                  // WM_CLOSE
 
 // Which dialog a script is for: by title (exact), by template id, or the next dialog of any kind.
 struct DialogMatch {
@@ -116,14 +118,14 @@ struct ControlState {
 struct ShownWindow {
   enum class Kind { kModalDialog, kModelessDialog, kMessageBox };
   Kind kind = Kind::kModalDialog;
-  int resource_id = 0;            // dialogs
-  std::string title;              // caption of a message box
+  int resource_id = 0;  // dialogs
+  std::string title;    // caption of a message box
   std::vector<ControlState> controls;
-  INT_PTR result = 0;             // EndDialog value / message box answer
-  int clicked = 0;                // id of the last button clicked, 0 when none
-  bool ended_by_host = false;     // closed by the host because nobody answered
-  std::string text;               // message box text
-  UINT type = 0;                  // message box type
+  INT_PTR result = 0;          // EndDialog value / message box answer
+  int clicked = 0;             // id of the last button clicked, 0 when none
+  bool ended_by_host = false;  // closed by the host because nobody answered
+  std::string text;            // message box text
+  UINT type = 0;               // message box type
   const ControlState* control(int id) const;
 };
 
@@ -134,7 +136,8 @@ void clear_script();
 // Scripts not used yet (a test can check that every expected dialog came up).
 std::size_t unused_scripts();
 
-// --- Console host helpers --------------------------------------------------------------------------
+// --- Console host helpers
+// --------------------------------------------------------------------------
 
 // ANSI escape sequences for a 24-bit background colour and for going back to normal.
 std::string console_background(int r, int g, int b);

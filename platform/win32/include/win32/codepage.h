@@ -4,12 +4,12 @@
 // Supported code pages: CP_ACP and CP_THREAD_ACP (the machine's ANSI page), 1252 and CP_UTF8. Every
 // function here may be called from any thread.
 //
-// Windows-1252: every byte has a character (the five bytes 0x81 0x8D 0x8F 0x90 0x9D that 1252 leaves
-// undefined map to U+0081 etc., as Windows does). Going back, a UTF-16 unit that 1252 lacks becomes
-// the default character, one per unit (a surrogate pair gives two); there is no "best fit" mapping,
-// as if WC_NO_BEST_FIT_CHARS were always given.
-// UTF-8: each ill-formed sequence (its maximal valid prefix) becomes U+FFFD, and a lone surrogate
-// becomes U+FFFD, unless MB_ERR_INVALID_CHARS / WC_ERR_INVALID_CHARS ask for failure instead.
+// Windows-1252: every byte has a character (the five bytes 0x81 0x8D 0x8F 0x90 0x9D that 1252
+// leaves undefined map to U+0081 etc., as Windows does). Going back, a UTF-16 unit that 1252 lacks
+// becomes the default character, one per unit (a surrogate pair gives two); there is no "best fit"
+// mapping, as if WC_NO_BEST_FIT_CHARS were always given. UTF-8: each ill-formed sequence (its
+// maximal valid prefix) becomes U+FFFD, and a lone surrogate becomes U+FFFD, unless
+// MB_ERR_INVALID_CHARS / WC_ERR_INVALID_CHARS ask for failure instead.
 #pragma once
 
 #include <string>
@@ -41,8 +41,8 @@ UINT GetACP();
 BOOL IsValidCodePage(UINT CodePage);
 
 // Converts cbMultiByte bytes (-1: up to and including the terminating NUL, which is then converted
-// and counted too) to UTF-16. With cchWideChar 0 only returns the number of WCHARs needed. Returns the
-// number written, or 0 with the last error:
+// and counted too) to UTF-16. With cchWideChar 0 only returns the number of WCHARs needed. Returns
+// the number written, or 0 with the last error:
 //   ERROR_INVALID_PARAMETER   unsupported code page, null input, cbMultiByte 0 or below -1,
 //                             cchWideChar negative, or a null output with a non-zero size;
 //   ERROR_INVALID_FLAGS       flags other than MB_PRECOMPOSED / MB_ERR_INVALID_CHARS (CP_UTF8: only

@@ -1,8 +1,8 @@
 // Files of the simulated machine: the Win32 file API over the files under the machine root.
 //
-// Every path is a Windows path mapped by sx::paths (see sx/paths.h): it never reaches a file outside
-// the machine root. Every function is thread-safe, sets GetLastError to the Windows code on failure
-// (and, where Windows does, on success), and never throws.
+// Every path is a Windows path mapped by sx::paths (see sx/paths.h): it never reaches a file
+// outside the machine root. Every function is thread-safe, sets GetLastError to the Windows code on
+// failure (and, where Windows does, on success), and never throws.
 //
 // Attributes: only FILE_ATTRIBUTE_DIRECTORY and FILE_ATTRIBUTE_READONLY are kept. Read-only is kept
 // as the absence of the owner's write permission bit, and it is enforced here, whatever the host
@@ -11,27 +11,27 @@
 // ERROR_ACCESS_DENIED. A plain file reports FILE_ATTRIBUTE_ARCHIVE (plus READONLY when read-only);
 // other attributes given to SetFileAttributesA are accepted and dropped.
 //
-// Sharing: CreateFileA checks its access (read, write, delete) and share mode against every other open
-// handle of the same file the Windows way, in this process and in every other process of the machine,
-// and fails with ERROR_SHARING_VIOLATION. DeleteFileA and MoveFile(Ex)A need delete access to the
-// files they remove or replace. An open that asks for no read, write or delete access is not checked
-// and does not count. How: each handle owns its own open file description and holds shared OFD
-// byte-range locks (fcntl F_OFD_SETLK) on bytes far past any file's end, one per access it holds and one
-// per access it denies; an open tests the opposite bytes with F_OFD_GETLK, all under a short flock()
-// on the file that makes test-and-take atomic. The kernel drops the locks when the handle's file
-// description closes, even when a process dies. Do not use flock() or byte-range locks at
-// offsets past 0x7FFFFFFFFFFF0000 on these files elsewhere.
+// Sharing: CreateFileA checks its access (read, write, delete) and share mode against every other
+// open handle of the same file the Windows way, in this process and in every other process of the
+// machine, and fails with ERROR_SHARING_VIOLATION. DeleteFileA and MoveFile(Ex)A need delete access
+// to the files they remove or replace. An open that asks for no read, write or delete access is not
+// checked and does not count. How: each handle owns its own open file description and holds shared
+// OFD byte-range locks (fcntl F_OFD_SETLK) on bytes far past any file's end, one per access it
+// holds and one per access it denies; an open tests the opposite bytes with F_OFD_GETLK, all under
+// a short flock() on the file that makes test-and-take atomic. The kernel drops the locks when the
+// handle's file description closes, even when a process dies. Do not use flock() or byte-range
+// locks at offsets past 0x7FFFFFFFFFFF0000 on these files elsewhere.
 //
-// Last-write time: writes through a handle (WriteFile, SetEndOfFile, CREATE_ALWAYS truncation) stamp
-// the file with the machine clock's time of day (sx/clock.h), when GetFileTime asks or the handle
-// closes, so that virtual-time tests see deterministic times. SetFileTime sets it outright.
+// Last-write time: writes through a handle (WriteFile, SetEndOfFile, CREATE_ALWAYS truncation)
+// stamp the file with the machine clock's time of day (sx/clock.h), when GetFileTime asks or the
+// handle closes, so that virtual-time tests see deterministic times. SetFileTime sets it outright.
 #pragma once
 
+#include "sx/handles.h"
 #include "win32/errors.h"
 #include "win32/types.h"
-#include "sx/handles.h"
 
-struct OVERLAPPED;           // overlapped I/O is not supported: pass null
+struct OVERLAPPED;  // overlapped I/O is not supported: pass null
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
@@ -100,8 +100,8 @@ extern "C" {
 // CloseHandle comes from sx/handles.h.
 
 // Opens or creates a file. Access: GENERIC_READ, GENERIC_WRITE, GENERIC_ALL, DELETE (and
-// FILE_READ_DATA / FILE_WRITE_DATA / FILE_APPEND_DATA). Dispositions as on Windows; CREATE_ALWAYS and
-// OPEN_ALWAYS on an existing file succeed with GetLastError ERROR_ALREADY_EXISTS (else
+// FILE_READ_DATA / FILE_WRITE_DATA / FILE_APPEND_DATA). Dispositions as on Windows; CREATE_ALWAYS
+// and OPEN_ALWAYS on an existing file succeed with GetLastError ERROR_ALREADY_EXISTS (else
 // ERROR_SUCCESS). FILE_ATTRIBUTE_READONLY on a new file makes it read-only (this handle may still
 // write). FILE_FLAG_* are ignored. A folder cannot be opened (ERROR_ACCESS_DENIED). Errors:
 // ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND, ERROR_FILE_EXISTS (CREATE_NEW), ERROR_ACCESS_DENIED,
@@ -127,8 +127,9 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveH
                      DWORD dwMoveMethod);
 // Cuts or extends the file at the handle's position. Needs write access.
 BOOL SetEndOfFile(HANDLE hFile);
-// The file's size: low part returned, high part through lpFileSizeHigh when given. INVALID_FILE_SIZE
-// with an error code on failure (ERROR_SUCCESS when the low part really is 0xFFFFFFFF).
+// The file's size: low part returned, high part through lpFileSizeHigh when given.
+// INVALID_FILE_SIZE with an error code on failure (ERROR_SUCCESS when the low part really is
+// 0xFFFFFFFF).
 DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 // Writes the file's data to the disk. Needs write access.
 BOOL FlushFileBuffers(HANDLE hFile);
@@ -167,10 +168,10 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 
 // Lists the names in a folder that match the last component of lpFileName, in which '*' matches any
 // run of characters and '?' one character, ignoring case ("*.VXS" finds "a.vxs"; "*.*" is "*").
-// "." and ".." are listed for folders other than a drive's root, as Windows does. Names are returned
-// in case-insensitive order; the list is taken when the search starts. ERROR_PATH_NOT_FOUND when
-// the folder is missing, ERROR_FILE_NOT_FOUND when nothing matches. Names that do not fit
-// cFileName are skipped. Close the search with FindClose.
+// "." and ".." are listed for folders other than a drive's root, as Windows does. Names are
+// returned in case-insensitive order; the list is taken when the search starts.
+// ERROR_PATH_NOT_FOUND when the folder is missing, ERROR_FILE_NOT_FOUND when nothing matches. Names
+// that do not fit cFileName are skipped. Close the search with FindClose.
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 // FALSE with ERROR_NO_MORE_FILES after the last name.
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
@@ -182,7 +183,6 @@ DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 // Forms "<path>\<first 3 chars of prefix><hex of unique>.TMP" in lpTempFileName (MAX_PATH bytes).
 // uUnique 0: picks a number whose file does not exist, creates the empty file and returns the
 // number; else only forms the name and returns uUnique. 0 on failure.
-UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
-                      LPSTR lpTempFileName);
+UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
 
 }  // extern "C"

@@ -11,10 +11,11 @@
 using FARPROC = INT_PTR (*)();
 using HLOCAL = HANDLE;
 
-// ---- Modules ---------------------------------------------------------------------------------------
+// ---- Modules
+// ---------------------------------------------------------------------------------------
 //
-// A module is a shared library opened with dlopen (RTLD_NOW | RTLD_LOCAL); its HMODULE is the dlopen
-// handle. LoadLibraryA accepts:
+// A module is a shared library opened with dlopen (RTLD_NOW | RTLD_LOCAL); its HMODULE is the
+// dlopen handle. LoadLibraryA accepts:
 // - a host absolute path ("/..."), used as it is;
 // - a Windows path (with a drive, '\' or '/'), mapped into the machine by sx::paths;
 // - a bare name, looked up in this order: (1) a module already loaded whose file name equals it
@@ -24,8 +25,8 @@ using HLOCAL = HANDLE;
 // "no extension". Loading the same file again returns the same HMODULE and counts a reference;
 // FreeLibrary unloads on the last one.
 // Errors: ERROR_MOD_NOT_FOUND (no such file, or the library or one it needs could not be loaded),
-// ERROR_BAD_EXE_FORMAT (not a loadable shared library of this machine). The loader's own text of the
-// last failure on this thread stays available through sx::modules::last_load_error().
+// ERROR_BAD_EXE_FORMAT (not a loadable shared library of this machine). The loader's own text of
+// the last failure on this thread stays available through sx::modules::last_load_error().
 
 // Version information (GetFileVersionInfo*, VerQueryValueA) is read from the file, without loading
 // it; the block's format and where it lives are in sx/version_stamp.h.
@@ -102,24 +103,25 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 // 0x10000) are not supported: ERROR_PROC_NOT_FOUND, as for a missing name. An unknown module:
 // ERROR_MOD_NOT_FOUND.
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
-// Drops one reference; the last one unloads the module. FALSE with ERROR_INVALID_HANDLE for a handle
-// LoadLibraryA did not give. Modules found by GetModuleHandleA only (loaded by the program itself)
-// are never unloaded.
+// Drops one reference; the last one unloads the module. FALSE with ERROR_INVALID_HANDLE for a
+// handle LoadLibraryA did not give. Modules found by GetModuleHandleA only (loaded by the program
+// itself) are never unloaded.
 BOOL FreeLibrary(HMODULE hLibModule);
 // A module already in the process, by name (as for LoadLibraryA's bare names, ignoring case) or by
 // path; null gives the running program. Adds no reference. NULL with ERROR_MOD_NOT_FOUND.
 HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 // The module's file: its Windows path when under the machine root, else its host path. Copies at
 // most nSize - 1 characters and a NUL; returns the length copied, or nSize with
-// ERROR_INSUFFICIENT_BUFFER when the name was cut. 0 with ERROR_MOD_NOT_FOUND for an unknown module.
+// ERROR_INSUFFICIENT_BUFFER when the name was cut. 0 with ERROR_MOD_NOT_FOUND for an unknown
+// module.
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
-// Size of the version information of a file (a Windows path, or a host absolute path), 0 on failure:
-// ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND, ERROR_RESOURCE_TYPE_NOT_FOUND (no block),
+// Size of the version information of a file (a Windows path, or a host absolute path), 0 on
+// failure: ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND, ERROR_RESOURCE_TYPE_NOT_FOUND (no block),
 // ERROR_BAD_EXE_FORMAT (a damaged ELF file), ERROR_INVALID_DATA (a damaged block). *lpdwHandle = 0.
 DWORD GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle);
-// Copies the version information into lpData; dwLen must be at least the size above, else FALSE with
-// ERROR_INSUFFICIENT_BUFFER and lpData untouched. Same errors as above.
+// Copies the version information into lpData; dwLen must be at least the size above, else FALSE
+// with ERROR_INSUFFICIENT_BUFFER and lpData untouched. Same errors as above.
 BOOL GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData);
 // Finds a value in a block from GetFileVersionInfoA: "\" (VS_FIXEDFILEINFO, 52 bytes),
 // "\VarFileInfo\Translation" (WORD language, WORD code page; 4 bytes) or
@@ -135,10 +137,11 @@ BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 // FORMAT_MESSAGE_FROM_SYSTEM only: the Windows system text of a Win32 error code or HRESULT (an
 // HRESULT_FROM_WIN32 code gives the Win32 text), ending in "\r\n" as on Windows; inserts such as
 // "%1" are left as they stand. Any language id is accepted (the texts are English). Returns the
-// length without the NUL. When nSize is too small: 0 with ERROR_INSUFFICIENT_BUFFER, buffer untouched.
-// FORMAT_MESSAGE_ALLOCATE_BUFFER: lpBuffer is really an LPSTR* that receives a LocalAlloc'ed text
-// (free it with LocalFree). A code without a text: 0 with ERROR_MR_MID_NOT_FOUND. Other sources
-// (FROM_STRING, FROM_HMODULE): 0 with ERROR_INVALID_PARAMETER.
+// length without the NUL. When nSize is too small: 0 with ERROR_INSUFFICIENT_BUFFER, buffer
+// untouched. FORMAT_MESSAGE_ALLOCATE_BUFFER: lpBuffer is really an LPSTR* that receives a
+// LocalAlloc'ed text (free it with LocalFree). A code without a text: 0 with
+// ERROR_MR_MID_NOT_FOUND. Other sources (FROM_STRING, FROM_HMODULE): 0 with
+// ERROR_INVALID_PARAMETER.
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                      LPSTR lpBuffer, DWORD nSize, va_list* Arguments);
 

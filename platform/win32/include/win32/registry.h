@@ -1,16 +1,16 @@
 // The Windows registry (ANSI functions of advapi32), as the system code calls it.
 //
-// The four root keys HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_USERS live in
-// the machine root's "registry.reg", a REGEDIT4 export that a person can read and edit (format:
+// The four root keys HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_USERS live
+// in the machine root's "registry.reg", a REGEDIT4 export that a person can read and edit (format:
 // docs in platform/win32/registry/README.md). Every change is written through to that file at once;
 // every call first looks (one stat) whether another process changed the file and reloads it then.
 //
 // Thread-safe: any thread may call any function. A handle from RegOpenKey*/RegCreateKey* belongs to
 // the process and stays valid until RegCloseKey. All functions return a Windows error code
-// (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_KEY_DELETED,
-// ERROR_MORE_DATA, ERROR_NO_MORE_ITEMS, ERROR_CANTWRITE when the file cannot be replaced, ...) and
-// never throw. Key names, value names and texts are Windows-1252 bytes; names compare without
-// regard to case.
+// (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,
+// ERROR_KEY_DELETED, ERROR_MORE_DATA, ERROR_NO_MORE_ITEMS, ERROR_CANTWRITE when the file cannot be
+// replaced, ...) and never throw. Key names, value names and texts are Windows-1252 bytes; names
+// compare without regard to case.
 #pragma once
 
 #include "win32/errors.h"
@@ -69,8 +69,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD reserved, LPSTR klass, DWOR
                      REGSAM desired, _SECURITY_ATTRIBUTES* security, PHKEY result,
                      LPDWORD disposition);
 
-// Reads value `name` (null or "" is the default value). `type` (may be null) receives its type. With
-// `data` null, `*size` receives the size in bytes. When `*size` is too small: ERROR_MORE_DATA,
+// Reads value `name` (null or "" is the default value). `type` (may be null) receives its type.
+// With `data` null, `*size` receives the size in bytes. When `*size` is too small: ERROR_MORE_DATA,
 // `*size` = the size needed and `data` left untouched. REG_SZ sizes include the terminating NUL.
 // ERROR_FILE_NOT_FOUND when the value does not exist.
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -103,9 +103,9 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
 
 // Counts and longest lengths (characters without NUL for names, bytes for data) of a key. Every
 // out pointer may be null. Class empty, security descriptor size 0, last write time zero.
-LONG RegQueryInfoKeyA(HKEY key, LPSTR klass, LPDWORD klass_size, LPDWORD reserved,
-                      LPDWORD sub_keys, LPDWORD max_sub_key_len, LPDWORD max_class_len,
-                      LPDWORD values, LPDWORD max_value_name_len, LPDWORD max_value_len,
+LONG RegQueryInfoKeyA(HKEY key, LPSTR klass, LPDWORD klass_size, LPDWORD reserved, LPDWORD sub_keys,
+                      LPDWORD max_sub_key_len, LPDWORD max_class_len, LPDWORD values,
+                      LPDWORD max_value_name_len, LPDWORD max_value_len,
                       LPDWORD security_descriptor_size, LPFILETIME last_write);
 
 // Reads the default value (REG_SZ) of `sub_key` (null or "": of `key`); a key without a default

@@ -1,8 +1,8 @@
 // Threads, events, waits, critical sections, sleeping and the time of day, as kernel32 offers them.
 //
 // Every call here may be made from any thread. Every blocking call waits through the machine's one
-// clock (sx/clock.h), so on the virtual clock of a test a 60-second wait costs no real time and ends
-// the same way every run.
+// clock (sx/clock.h), so on the virtual clock of a test a 60-second wait costs no real time and
+// ends the same way every run.
 //
 // System code reads the time of day only through GetSystemTime, GetLocalTime and
 // GetSystemTimeAsFileTime (never time(), gettimeofday() or std::chrono::system_clock), and measures
@@ -46,12 +46,13 @@ using LPCRITICAL_SECTION = CRITICAL_SECTION*;
 
 extern "C" {
 
-// ---- Events and waits ------------------------------------------------------------------------------
+// ---- Events and waits
+// ------------------------------------------------------------------------------
 
 // Creates an event. An auto-reset event (bManualReset FALSE) releases exactly one waiter per
 // SetEvent and is reset by that release; a manual-reset event releases every waiter until
-// ResetEvent. Security attributes are ignored. Named events are not supported: a non-null name gives
-// null with ERROR_NOT_SUPPORTED.
+// ResetEvent. Security attributes are ignored. Named events are not supported: a non-null name
+// gives null with ERROR_NOT_SUPPORTED.
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
                     LPCSTR lpName);
 // FALSE with ERROR_INVALID_HANDLE when the handle is not an open event.
@@ -70,14 +71,15 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
                              DWORD dwMilliseconds);
 
-// ---- Threads ---------------------------------------------------------------------------------------
+// ---- Threads
+// ---------------------------------------------------------------------------------------
 
 // Starts lpStartAddress(lpParameter) on a new thread and returns its handle (and its id through
 // lpThreadId when not null). The stack size is ignored. CREATE_SUSPENDED holds the thread until
 // ResumeThread. The handle is signalled when the thread ends; closing it does not stop the thread.
 // An exception thrown out of the entry point ends the thread with exit code SX_EXCEPTION_EXIT_CODE.
-// Null with ERROR_INVALID_PARAMETER for a null entry point or unknown flags, ERROR_NOT_ENOUGH_MEMORY
-// when no thread can be started.
+// Null with ERROR_INVALID_PARAMETER for a null entry point or unknown flags,
+// ERROR_NOT_ENOUGH_MEMORY when no thread can be started.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, std::size_t dwStackSize,
                     LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                     DWORD dwCreationFlags, LPDWORD lpThreadId);
@@ -90,12 +92,14 @@ DWORD GetCurrentThreadId();
 // ERROR_INVALID_HANDLE when the handle is not a thread's; ERROR_INVALID_PARAMETER for a null out.
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 
-// ---- Critical sections -----------------------------------------------------------------------------
+// ---- Critical sections
+// -----------------------------------------------------------------------------
 
 void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalSection, DWORD dwSpinCount);
 // Blocks until the section is free or already owned by the calling thread (entries nest). Blocking
-// goes through the machine's clock, so a holder that sleeps on the virtual clock still sees time move.
+// goes through the machine's clock, so a holder that sleeps on the virtual clock still sees time
+// move.
 void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 // TRUE when entered (free or already owned by the caller), FALSE when another thread owns it.
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
@@ -103,12 +107,13 @@ BOOL TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
-// ---- Sleeping and clocks ---------------------------------------------------------------------------
+// ---- Sleeping and clocks
+// ---------------------------------------------------------------------------
 
 // Sleep(0) gives up the rest of the time slice; Sleep(INFINITE) never returns.
 void Sleep(DWORD dwMilliseconds);
-// Milliseconds on the machine's monotonic clock; the 32-bit value wraps after 49.7 days, so intervals
-// are computed as unsigned differences.
+// Milliseconds on the machine's monotonic clock; the 32-bit value wraps after 49.7 days, so
+// intervals are computed as unsigned differences.
 DWORD GetTickCount();
 ULONGLONG GetTickCount64();
 

@@ -1,7 +1,8 @@
-// Windows, dialogs, messages and message boxes: the Win32 surface and our dialog templates and hosts.
+// Windows, dialogs, messages and message boxes: the Win32 surface and our dialog templates and
+// hosts.
 #pragma once
 
-#include "win32/types.h"
-#include "win32/errors.h"
-#include "win32/winuser.h"
 #include "sx/window.h"
+#include "win32/errors.h"
+#include "win32/types.h"
+#include "win32/winuser.h"

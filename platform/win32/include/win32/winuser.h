@@ -1,9 +1,10 @@
 // Windows, dialogs, messages, timers and message boxes (the user32 part of the Windows stand-in).
 //
 // Semantics follow Win32 for what the system uses:
-// - A window belongs to the thread that created it. SendMessageA from another thread is queued to the
-//   owner thread and the sender waits for the reply (while it waits it still answers messages sent to
-//   its own windows). PostMessageA queues and returns.
+// - A window belongs to the thread that created it. SendMessageA from another thread is queued to
+// the
+//   owner thread and the sender waits for the reply (while it waits it still answers messages sent
+//   to its own windows). PostMessageA queues and returns.
 // - Each thread has one message queue, created on first use. Waiting for messages goes through the
 //   one clock (sx/clock.h), with the next due timer as deadline, so timers run on virtual time.
 // - A handle stays valid until its window is destroyed; afterwards every call that takes it fails
@@ -293,8 +294,8 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
                      LPVOID param);
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Window state. DestroyWindow must be called on the owner thread (else ERROR_ACCESS_DENIED); it sends
-// WM_DESTROY to the window, then destroys its children and the windows it owns.
+// Window state. DestroyWindow must be called on the owner thread (else ERROR_ACCESS_DENIED); it
+// sends WM_DESTROY to the window, then destroys its children and the windows it owns.
 BOOL DestroyWindow(HWND hwnd);
 BOOL ShowWindow(HWND hwnd, int command);  // previous visibility
 BOOL IsWindow(HWND hwnd);

@@ -32,7 +32,8 @@ TEST(FormatMessageTest, SystemTextsEndInCrLfAsOnWindows) {
 
 TEST(FormatMessageTest, Win32HresultsGiveTheWin32Text) {
   EXPECT_EQ(system_text(0x80070057u), "The parameter is incorrect.\r\n");
-  EXPECT_EQ(system_text(0x8007000Eu), "Not enough storage is available to complete this operation.\r\n");
+  EXPECT_EQ(system_text(0x8007000Eu),
+            "Not enough storage is available to complete this operation.\r\n");
   EXPECT_EQ(system_text(0x80070005u), system_text(5));
 }
 
@@ -41,9 +42,9 @@ TEST(FormatMessageTest, UnknownCodesAndOtherSourcesFail) {
   EXPECT_EQ(system_text(0x80074242u), "<317>");
   EXPECT_EQ(system_text(0x80049999u), "<317>");
   char buffer[64];
-  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_STRING, "text", 0, 0, buffer, sizeof(buffer),
-                           nullptr),
-            0u);
+  EXPECT_EQ(
+      FormatMessageA(FORMAT_MESSAGE_FROM_STRING, "text", 0, 0, buffer, sizeof(buffer), nullptr),
+      0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
@@ -61,10 +62,9 @@ TEST(FormatMessageTest, TooSmallABufferIsLeftUntouched) {
 
 TEST(FormatMessageTest, AllocatedTextsAreFreedWithLocalFree) {
   LPSTR text = nullptr;
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, 0x80020009u, 0, reinterpret_cast<LPSTR>(&text), 0,
-                                 nullptr);
+  const DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, 0x80020009u, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
   ASSERT_EQ(n, 21u);
   ASSERT_NE(text, nullptr);
   EXPECT_STREQ(text, "Exception occurred.\r\n");

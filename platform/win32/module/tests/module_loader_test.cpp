@@ -139,7 +139,8 @@ TEST_F(ModuleLoaderTest, ModuleFileNameIsCutTheWindowsWay) {
 
   std::string exact(full.size() + 1, 'x');
   SetLastError(0xdeadbeef);
-  EXPECT_EQ(GetModuleFileNameA(module, exact.data(), static_cast<DWORD>(exact.size())), full.size());
+  EXPECT_EQ(GetModuleFileNameA(module, exact.data(), static_cast<DWORD>(exact.size())),
+            full.size());
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(exact.c_str(), full);
   EXPECT_EQ(GetModuleFileNameA(module, exact.data(), static_cast<DWORD>(full.size())), full.size());

@@ -93,8 +93,8 @@ TEST_F(VersionInfoTest, LibraryBuiltWithTheHelperCarriesItsBlock) {
   EXPECT_EQ(text_value(block, "ProductName"), "Scribbix");
   EXPECT_EQ(text_value(block, "LegalCopyright"), "<none>");
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
-  EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\040704B0\\FileVersion", &value,
-                              &length));
+  EXPECT_FALSE(
+      VerQueryValueA(block.data(), "\\StringFileInfo\\040704B0\\FileVersion", &value, &length));
 }
 
 TEST_F(VersionInfoTest, ProgramBuiltWithTheHelperIsAnApp) {

@@ -43,9 +43,9 @@ TEST_F(RegistryApiTest, ValuesOfEveryTypeReadBackFromTheFile) {
   RegCloseKey(key);
 
   drop_registry_cache();
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Vorlan Software\\Scribbix", 0, KEY_READ,
-                          &key),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Vorlan Software\\Scribbix", 0, KEY_READ, &key),
+      ERROR_SUCCESS);
   DWORD type = 0;
   EXPECT_EQ(query(key, "Path", &type), std::string("C:\\Program Files\\Scribbix\0", 26));
   EXPECT_EQ(type, REG_SZ);
@@ -199,8 +199,9 @@ TEST_F(RegistryApiTest, HandleRightsAreEnforced) {
   DWORD size = sizeof name;
   EXPECT_EQ(RegEnumKeyExA(write, 0, name, &size, nullptr, nullptr, nullptr, nullptr),
             ERROR_ACCESS_DENIED);
-  ASSERT_EQ(RegCreateKeyExA(write, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, &disposition),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExA(write, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, &disposition),
+      ERROR_SUCCESS);
   EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
   RegCloseKey(sub);
   RegCloseKey(write);
@@ -310,7 +311,8 @@ TEST_F(RegistryApiTest, ThreadsUpdatingTheirOwnValuesLoseNothing) {
         HKEY key = nullptr;
         if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "Threads", &key) != ERROR_SUCCESS) return;
         DWORD value = 0, size = 4;
-        RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+        RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                         &size);
         set_dword(key, name.c_str(), value + 1);
         RegCloseKey(key);
       }
@@ -320,7 +322,8 @@ TEST_F(RegistryApiTest, ThreadsUpdatingTheirOwnValuesLoseNothing) {
   drop_registry_cache();
   for (int t = 0; t < kThreads; ++t) {
     std::string name = "Counter" + std::to_string(t);
-    EXPECT_EQ(query_path(HKEY_LOCAL_MACHINE, "Threads", name.c_str()), std::string("\x19\0\0\0", 4));
+    EXPECT_EQ(query_path(HKEY_LOCAL_MACHINE, "Threads", name.c_str()),
+              std::string("\x19\0\0\0", 4));
   }
 }
 

@@ -49,8 +49,10 @@ TEST_F(RegistryFileTest, QuotesBackslashesAndHighBytesRoundTrip) {
 
   std::string text = read_file(file());
   EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Esc\\K\xE9y \"q\"]\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"N\\\"a\\\\me\"=\"say \\\"hi\\\" \\\\\\\\server\\\\ \xE9\xFC\x80\xFF end\\\\\"\n"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find(
+          "\"N\\\"a\\\\me\"=\"say \\\"hi\\\" \\\\\\\\server\\\\ \xE9\xFC\x80\xFF end\\\\\"\n"),
+      std::string::npos)
       << text;
   // A line break cannot stand in a quoted string: the text goes as hex(1).
   EXPECT_NE(text.find("\"Lines\"=hex(1):74,77,6f,0d,0a,6c,69,6e,65,73,00\n"), std::string::npos)
@@ -65,9 +67,9 @@ TEST_F(RegistryFileTest, LongBinaryValueIsWrappedAndReadsBack) {
   std::string blob;
   for (int i = 0; i < 300; ++i) blob.push_back(static_cast<char>(i * 7));
   HKEY key = create_key(HKEY_LOCAL_MACHINE, "Blob");
-  ASSERT_EQ(RegSetValueExA(key, "Data", 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()),
-                           300),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetValueExA(key, "Data", 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()), 300),
+      ERROR_SUCCESS);
   RegCloseKey(key);
   std::string text = read_file(file());
   std::size_t start = 0, longest = 0;
@@ -94,18 +96,20 @@ TEST_F(RegistryFileTest, HandEditIsSeenAtTheNextCall) {
 
 TEST_F(RegistryFileTest, DamagedLinesAreReportedWithTheirLineAndSkipped) {
   write_file(file(),
-             std::string("\"Orphan\"=\"before any key\"\n"          // 1: no header, no key
-                         "[HKEY_LOCAL_MACHINE\\Good]\n"               // 2
-                         "\"A\"=\"kept\"\n"                           // 3
-                         "\"B\"=\"unterminated\n"                     // 4
-                         "\"C\"=dword:123456789\n"                    // 5
-                         "junk \x01\x02") + '\0' + "\xff\n" +          // 6 (with a NUL)
-             "\"D\"=\"" + std::string(kMaxLineLength + 10, 'x') + "\"\n"  // 7
-             "[HKEY_NOWHERE\\X]\n"                                     // 8
-             "\"E\"=\"under a bad key\"\n"                             // 9
-             "[HKEY_LOCAL_MACHINE\\Good]\n"                           // 10
-             "\"F\"=\"bad \\escape\"\n"                               // 11
-             "\"G\"=dword:00000010\n");                               // 12
+             std::string("\"Orphan\"=\"before any key\"\n"  // 1: no header, no key
+                         "[HKEY_LOCAL_MACHINE\\Good]\n"     // 2
+                         "\"A\"=\"kept\"\n"                 // 3
+                         "\"B\"=\"unterminated\n"           // 4
+                         "\"C\"=dword:123456789\n"          // 5
+                         "junk \x01\x02") +
+                 '\0' + "\xff\n" +  // 6 (with a NUL)
+                 "\"D\"=\"" + std::string(kMaxLineLength + 10, 'x') +
+                 "\"\n"                          // 7
+                 "[HKEY_NOWHERE\\X]\n"           // 8
+                 "\"E\"=\"under a bad key\"\n"   // 9
+                 "[HKEY_LOCAL_MACHINE\\Good]\n"  // 10
+                 "\"F\"=\"bad \\escape\"\n"      // 11
+                 "\"G\"=dword:00000010\n");      // 12
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(query_path(HKEY_LOCAL_MACHINE, "Good", "A"), std::string("kept\0", 5));
   EXPECT_EQ(query_path(HKEY_LOCAL_MACHINE, "Good", "G"), std::string("\x10\0\0\0", 4));
@@ -113,10 +117,12 @@ TEST_F(RegistryFileTest, DamagedLinesAreReportedWithTheirLineAndSkipped) {
   std::string err = ::testing::internal::GetCapturedStderr();
   const std::string where = file().string() + ":";
   for (int line : {1, 4, 5, 6, 7, 8, 9, 11}) {
-    EXPECT_NE(err.find(where + std::to_string(line) + ":"), std::string::npos) << line << "\n" << err;
+    EXPECT_NE(err.find(where + std::to_string(line) + ":"), std::string::npos) << line << "\n"
+                                                                               << err;
   }
   for (int line : {2, 3, 10, 12}) {
-    EXPECT_EQ(err.find(where + std::to_string(line) + ":"), std::string::npos) << line << "\n" << err;
+    EXPECT_EQ(err.find(where + std::to_string(line) + ":"), std::string::npos) << line << "\n"
+                                                                               << err;
   }
   EXPECT_NE(err.find("REGEDIT4"), std::string::npos);
   EXPECT_LT(err.size(), 4000u);  // the overlong line is not echoed
@@ -134,8 +140,9 @@ TEST_F(RegistryFileTest, DamagedFileIsKeptAsideBeforeTheNextWrite) {
   const auto copy = machine_.root() / "registry.reg.damaged-1";
   EXPECT_EQ(read_file(copy), damaged);
   EXPECT_NE(err.find("kept it as " + copy.string()), std::string::npos) << err;
-  EXPECT_EQ(read_file(file()), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:00000001\n"
-                               "\"B\"=dword:00000002\n\n");
+  EXPECT_EQ(read_file(file()),
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:00000001\n"
+            "\"B\"=dword:00000002\n\n");
 
   // The clean file is written over without a copy; the next damage gets the next number.
   ::testing::internal::CaptureStderr();

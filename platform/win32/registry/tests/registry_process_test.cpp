@@ -37,7 +37,8 @@ TEST_F(RegistryProcessTest, ValueWrittenHereIsSeenByAnotherProcess) {
   ASSERT_EQ(set_sz(key, "Palm User", "Outlook"), ERROR_SUCCESS);
   ASSERT_EQ(set_dword(key, "ShowProgress", 0xFFFFFFFF), ERROR_SUCCESS);
   RegCloseKey(key);
-  ToolResult result = run_tool({"reg", "query", "HKCU\\Software\\Vorlan Software\\Scribbix\\Profiles"});
+  ToolResult result =
+      run_tool({"reg", "query", "HKCU\\Software\\Vorlan Software\\Scribbix\\Profiles"});
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.output,
             "\n"
@@ -62,7 +63,8 @@ TEST_F(RegistryProcessTest, WritesFromTwoProcessesAtOnceLoseNothing) {
   std::string script;
   for (int i = 0; i < kEach; ++i) {
     script += std::string("'") + SXMACHINE_PATH + "' reg add HKLM\\\\Race /v Child" +
-              std::to_string(i) + " /t REG_DWORD /d " + std::to_string(i) + " /f >/dev/null || exit 1\n";
+              std::to_string(i) + " /t REG_DWORD /d " + std::to_string(i) +
+              " /f >/dev/null || exit 1\n";
   }
   std::atomic<bool> child_done{false};
   std::thread child([&] {

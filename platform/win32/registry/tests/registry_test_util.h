@@ -68,8 +68,8 @@ struct ToolResult {
 
 // Runs the built machine tool on the current machine with the given arguments (each quoted).
 inline ToolResult run_tool(std::initializer_list<std::string> args) {
-  std::string command = std::string("'") + SXMACHINE_PATH + "' --machine '" +
-                        sx::machine::root().string() + "'";
+  std::string command =
+      std::string("'") + SXMACHINE_PATH + "' --machine '" + sx::machine::root().string() + "'";
   for (const std::string& arg : args) {
     std::string quoted;
     for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -35,7 +35,8 @@ TEST_F(EventTest, AutoResetEventWakesExactlyOneWaiterPerSet) {
   const DWORD first = WaitForMultipleObjects(2, waiters, FALSE, INFINITE);
   ASSERT_LT(first, WAIT_OBJECT_0 + 2);
   const HANDLE other = waiters[1 - (first - WAIT_OBJECT_0)];
-  EXPECT_EQ(WaitForSingleObject(other, 1000), WAIT_TIMEOUT);  // still blocked a virtual second later
+  EXPECT_EQ(WaitForSingleObject(other, 1000),
+            WAIT_TIMEOUT);  // still blocked a virtual second later
   EXPECT_EQ(released.load(), 1);
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // the release reset the event
 

@@ -21,7 +21,8 @@ FILETIME filetime(std::uint64_t value) {
   return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }
 
-void expect_time(const SYSTEMTIME& st, int y, int mo, int dow, int d, int h, int mi, int s, int ms) {
+void expect_time(const SYSTEMTIME& st, int y, int mo, int dow, int d, int h, int mi, int s,
+                 int ms) {
   EXPECT_EQ(st.wYear, y);
   EXPECT_EQ(st.wMonth, mo);
   EXPECT_EQ(st.wDayOfWeek, dow);
@@ -41,7 +42,10 @@ class ScopedTimeZone {
     tzset();
   }
   ~ScopedTimeZone() {
-    if (old_) setenv("TZ", old_->c_str(), 1); else unsetenv("TZ");
+    if (old_)
+      setenv("TZ", old_->c_str(), 1);
+    else
+      unsetenv("TZ");
     tzset();
   }
 
@@ -122,8 +126,8 @@ TEST(FileTimeTest, ConvertsBothWaysAcrossTheWholeRange) {
     const FILETIME ft = filetime(c.ticks);
     SYSTEMTIME st{};
     ASSERT_TRUE(FileTimeToSystemTime(&ft, &st));
-    expect_time(st, c.st.wYear, c.st.wMonth, c.st.wDayOfWeek, c.st.wDay, c.st.wHour,
-                c.st.wMinute, c.st.wSecond, c.st.wMilliseconds);
+    expect_time(st, c.st.wYear, c.st.wMonth, c.st.wDayOfWeek, c.st.wDay, c.st.wHour, c.st.wMinute,
+                c.st.wSecond, c.st.wMilliseconds);
     if (c.st.wYear > 30827) continue;  // beyond what a SYSTEMTIME may be converted from
     FILETIME back{0xCCCCCCCC, 0xCCCCCCCC};
     ASSERT_TRUE(SystemTimeToFileTime(&c.st, &back));
@@ -142,9 +146,8 @@ TEST(FileTimeTest, RejectsOutOfRangeValuesAndLeavesOutputAlone) {
   const SYSTEMTIME bad[] = {
       {2001, 2, 0, 29, 0, 0, 0, 0},   // no 29 February in 2001
       {1600, 12, 0, 31, 0, 0, 0, 0},  // before 1601
-      {2001, 13, 0, 1, 0, 0, 0, 0},   {2001, 1, 0, 0, 0, 0, 0, 0},
-      {2001, 1, 0, 1, 24, 0, 0, 0},   {2001, 1, 0, 1, 0, 60, 0, 0},
-      {2001, 1, 0, 1, 0, 0, 60, 0},   {2001, 1, 0, 1, 0, 0, 0, 1000},
+      {2001, 13, 0, 1, 0, 0, 0, 0},  {2001, 1, 0, 0, 0, 0, 0, 0},  {2001, 1, 0, 1, 24, 0, 0, 0},
+      {2001, 1, 0, 1, 0, 60, 0, 0},  {2001, 1, 0, 1, 0, 0, 60, 0}, {2001, 1, 0, 1, 0, 0, 0, 1000},
   };
   for (const SYSTEMTIME& s : bad) {
     FILETIME ft{0xdeadbeef, 0xdeadbeef};

@@ -187,9 +187,9 @@ TEST_F(WindowTest, TemplateIsFoundByStringName) {
   sx::window::expect_dialog(DialogMatch::by_title("About"), {sx::window::click(IDOK)});
   Seen seen;
 
-  EXPECT_EQ(DialogBoxParamA(kModule, "ABOUTBOX", nullptr, logging_proc,
-                            reinterpret_cast<LPARAM>(&seen)),
-            IDOK);
+  EXPECT_EQ(
+      DialogBoxParamA(kModule, "ABOUTBOX", nullptr, logging_proc, reinterpret_cast<LPARAM>(&seen)),
+      IDOK);
 }
 
 INT_PTR CALLBACK throwing_proc(HWND, UINT msg, WPARAM, LPARAM) {

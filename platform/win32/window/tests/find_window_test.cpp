@@ -1,8 +1,8 @@
 // FindWindowA and WM_CLOSE across the stand-in processes of one machine.
-#include <csignal>
-#include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <fstream>
 
 #include "window_fixture.h"
 

@@ -36,8 +36,7 @@ TEST_F(WindowTest, NoneHostAnswersEachKindOfBoxAndPrintsItsText) {
   sx::window::set_host(sx::window::Host::kNone);
   ::testing::internal::CaptureStderr();
 
-  EXPECT_EQ(MessageBoxA(nullptr, "Failed to load the help file: \"x.chm\"", nullptr, MB_OK),
-            IDOK);
+  EXPECT_EQ(MessageBoxA(nullptr, "Failed to load the help file: \"x.chm\"", nullptr, MB_OK), IDOK);
   EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_OKCANCEL), IDCANCEL);
   EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_YESNO), IDNO);
   EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_YESNOCANCEL | MB_ICONSTOP), IDCANCEL);

@@ -171,7 +171,8 @@ TEST_F(WindowTest, WindowOfAnotherThreadCannotBeDestroyedOrTimedFromHereAndDiesW
     alive = CreateDialogA(kModule, MAKEINTRESOURCEA(kProgressDialog), nullptr, nullptr);
     created = true;
     auto guard = sx::kernel::lock();
-    sx::kernel::wait_until(guard, [&] { return release.load(); }, sx::kernel::kNoDeadline);
+    sx::kernel::wait_until(
+        guard, [&] { return release.load(); }, sx::kernel::kNoDeadline);
   });
   while (!created) std::this_thread::yield();
   EXPECT_TRUE(IsWindow(alive));

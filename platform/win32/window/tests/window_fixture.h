@@ -29,14 +29,14 @@ inline void register_test_dialogs() {
   conflict.cy = 147;
   conflict.style = DS_MODALFRAME | WS_POPUP | WS_CAPTION;
   conflict.controls = {
-      {IDC_STATIC, ControlKind::kStatic, "The following change was made on both sides.", 7, 7,
-       257, 20, 0},
+      {IDC_STATIC, ControlKind::kStatic, "The following change was made on both sides.", 7, 7, 257,
+       20, 0},
       {1004, ControlKind::kEdit, "", 7, 30, 257, 60, ES_MULTILINE | ES_READONLY},
       {1000, ControlKind::kButton, "Use &Desktop Value", 7, 100, 80, 14, 0},
       {1001, ControlKind::kButton, "Use &Handheld Value", 95, 100, 80, 14, 0},
       {1002, ControlKind::kButton, "&Skip This Field", 183, 100, 80, 14, 0},
-      {1003, ControlKind::kCheckBox, "&Use my response for ALL future conflicts.", 7, 125, 200,
-       10, 0},
+      {1003, ControlKind::kCheckBox, "&Use my response for ALL future conflicts.", 7, 125, 200, 10,
+       0},
   };
   sx::window::register_dialog(kModule, conflict);
 
@@ -142,7 +142,8 @@ class ClockThread {
 // Sleeps on the one clock (virtual in tests).
 inline void clock_sleep(std::int64_t ms) {
   auto guard = sx::kernel::lock();
-  sx::kernel::wait_until(guard, [] { return false; }, sx::clock::now_ms() + ms);
+  sx::kernel::wait_until(
+      guard, [] { return false; }, sx::clock::now_ms() + ms);
 }
 
 }  // namespace window_test

@@ -9,7 +9,8 @@ namespace sx::outlook {
 inline constexpr char kServerPath[] = "C:\\Program Files\\Microsoft Office\\Office\\OUTLOOK.EXE";
 inline constexpr char kProgId[] = "Outlook.Application";
 inline constexpr char kDefaultStorePath[] =
-    "C:\\Documents and Settings\\User\\Local Settings\\Application Data\\Microsoft\\Outlook\\outlook.pst";
+    "C:\\Documents and Settings\\User\\Local Settings\\Application "
+    "Data\\Microsoft\\Outlook\\outlook.pst";
 
 struct InstallOptions {
   std::string version = "9.0.0.3821";  // file version of OUTLOOK.EXE, what Application.Version says

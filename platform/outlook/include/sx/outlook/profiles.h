@@ -1,8 +1,10 @@
 // Outlook's profiles in the registry of the simulated machine:
-//   HKEY_CURRENT_USER\Software\Microsoft\Windows NT\CurrentVersion\Windows Messaging Subsystem\Profiles
+//   HKEY_CURRENT_USER\Software\Microsoft\Windows NT\CurrentVersion\Windows Messaging
+//   Subsystem\Profiles
 //     "DefaultProfile" = name of the default profile
 //     <profile>\                       one key per profile
-//       Stores\ "Store1", "Store2", ... Windows paths of its store files, in the order they were added
+//       Stores\ "Store1", "Store2", ... Windows paths of its store files, in the order they were
+//       added
 //
 // Thread-safe as the registry calls are; every function reads the registry afresh. Failures give
 // false / nothing and a reason.

@@ -9,7 +9,8 @@
 // Damage: a torn tail (the data ends inside a record) is a clean end and is cut off before the next
 // append; damage in the middle is skipped to the next good record and listed in damage().
 //
-// Not thread-safe: one thread uses a Store at a time (the object model calls it on Outlook's thread).
+// Not thread-safe: one thread uses a Store at a time (the object model calls it on Outlook's
+// thread).
 #pragma once
 
 #include <cstdint>
@@ -33,8 +34,8 @@ struct StoreProblem {
 
 // What a parse of store bytes found (for the fuzz target and its unit test).
 struct ParseReport {
-  bool is_store = false;       // a valid header came first
-  std::uint64_t records = 0;   // records applied
+  bool is_store = false;      // a valid header came first
+  std::uint64_t records = 0;  // records applied
   bool torn_tail = false;
   std::vector<StoreProblem> problems;
 };
@@ -48,8 +49,8 @@ class Store {
     std::string root_name = "Personal Folders";  // root folder of a new store
   };
 
-  // Opens the store file at `host_path`. Null with a reason when the file is missing (and may not be
-  // created), unreadable, or not a store file (its first record is not a good header).
+  // Opens the store file at `host_path`. Null with a reason when the file is missing (and may not
+  // be created), unreadable, or not a store file (its first record is not a good header).
   static std::shared_ptr<Store> open(const std::filesystem::path& host_path, const Options& options,
                                      std::string* why);
   ~Store();
@@ -67,12 +68,15 @@ class Store {
 
   // Makes a change: under the exclusive lock, after catching up, `build` looks at the model and
   // appends the records of the change to `out` (or returns false with a reason to refuse). The
-  // records are written in one append and applied. False with a reason when refused or on I/O error.
-  using Builder = std::function<bool(const StoreModel& model, std::vector<Record>* out, std::string* why)>;
+  // records are written in one append and applied. False with a reason when refused or on I/O
+  // error.
+  using Builder =
+      std::function<bool(const StoreModel& model, std::vector<Record>* out, std::string* why)>;
   [[nodiscard]] bool change(const Builder& build, std::string* why);
 
   // Shorthands. put_item with *id 0 allocates a new id. put_folder with id 0 allocates one.
-  [[nodiscard]] bool put_item(std::uint64_t* id, std::uint32_t folder, const ItemData& data, std::string* why);
+  [[nodiscard]] bool put_item(std::uint64_t* id, std::uint32_t folder, const ItemData& data,
+                              std::string* why);
   [[nodiscard]] bool delete_item(std::uint64_t id, std::string* why);
   [[nodiscard]] bool put_folder(FolderRecord* folder, std::string* why);
   [[nodiscard]] bool delete_folder(std::uint32_t id, std::string* why);

@@ -107,14 +107,15 @@ struct ItemDeleteRecord {
   std::uint64_t id = 0;
 };
 
-using Record =
-    std::variant<FileHeaderRecord, FolderRecord, FolderDeleteRecord, ItemPutRecord, ItemDeleteRecord>;
+using Record = std::variant<FileHeaderRecord, FolderRecord, FolderDeleteRecord, ItemPutRecord,
+                            ItemDeleteRecord>;
 
 // Case-insensitive (ASCII) equality and folding, as Outlook compares property names.
 bool equal_ignoring_case(std::string_view a, std::string_view b);
 std::string fold_case(std::string_view text);
 
-// The entry id text of item `id` in store `store`: 32 hex digits of the store id, 16 of the item id.
+// The entry id text of item `id` in store `store`: 32 hex digits of the store id, 16 of the item
+// id.
 std::string entry_id_text(const StoreId& store, std::uint64_t id);
 // Splits an entry id text; nothing when it is malformed.
 std::optional<std::pair<StoreId, std::uint64_t>> parse_entry_id(std::string_view text);

@@ -33,7 +33,14 @@ inline constexpr std::uint32_t kMaxTextBytes = 8u << 20;
 inline constexpr std::uint32_t kMaxListEntries = 1u << 16;
 
 // Value tags inside payloads.
-enum class ValueTag : std::uint8_t { kEmpty = 0, kText = 1, kNumber = 2, kDate = 3, kBool = 4, kInt = 5 };
+enum class ValueTag : std::uint8_t {
+  kEmpty = 0,
+  kText = 1,
+  kNumber = 2,
+  kDate = 3,
+  kBool = 4,
+  kInt = 5
+};
 
 // The root folder of every store has this id; its parent is kNoFolder.
 inline constexpr std::uint32_t kRootFolderId = 1;
@@ -41,7 +48,9 @@ inline constexpr std::uint32_t kNoFolder = 0;
 
 // CRCs are stored masked, as LevelDB does, so that a CRC over data holding CRCs stays strong.
 inline constexpr std::uint32_t kCrcMaskDelta = 0xa282ead8u;
-inline std::uint32_t mask_crc(std::uint32_t crc) { return ((crc >> 15) | (crc << 17)) + kCrcMaskDelta; }
+inline std::uint32_t mask_crc(std::uint32_t crc) {
+  return ((crc >> 15) | (crc << 17)) + kCrcMaskDelta;
+}
 inline std::uint32_t unmask_crc(std::uint32_t masked) {
   std::uint32_t rot = masked - kCrcMaskDelta;
   return (rot >> 17) | (rot << 15);

@@ -41,10 +41,11 @@ struct IndexKey {
 
 struct FolderState {
   FolderRecord record;
-  std::vector<std::uint32_t> children;                          // in creation order
+  std::vector<std::uint32_t> children;                         // in creation order
   std::vector<std::pair<std::uint64_t, std::uint64_t>> order;  // (seq, item id), ascending seq
   // Lazily built indexes by folded property name: (key, seq, id).
-  mutable std::map<std::string, std::set<std::tuple<IndexKey, std::uint64_t, std::uint64_t>>> indexes;
+  mutable std::map<std::string, std::set<std::tuple<IndexKey, std::uint64_t, std::uint64_t>>>
+      indexes;
 };
 
 class StoreModel {

@@ -1,7 +1,8 @@
 // A fresh simulated machine in a temporary folder, for one test.
 //
-// Construction makes the folder, points the process's machine root at it and, unless told otherwise,
-// switches the clock to virtual time. Destruction goes back to real time and removes the folder.
+// Construction makes the folder, points the process's machine root at it and, unless told
+// otherwise, switches the clock to virtual time. Destruction goes back to real time and removes the
+// folder.
 #pragma once
 
 #include <filesystem>
