@@ -25,4 +25,8 @@ extern const char* const kRegHelp;
 int run_hotsync_command(const Args& args);
 extern const char* const kHotSyncHelp;
 
+// sxmachine conduit install|uninstall (conduit_command.cpp)
+int run_conduit_command(const Args& args);
+extern const char* const kConduitHelp;
+
 }  // namespace sx::machine_tool

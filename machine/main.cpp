@@ -19,6 +19,7 @@ const char* const kUsage =
     "  create [DIR]   make a fresh machine with an empty registry\n"
     "  reg ...        query, add or delete registry keys and values, as Windows's reg.exe\n"
     "  hotsync ...    install HotSync, add Palm users, list handhelds, press HotSync\n"
+    "  conduit ...    install the Scribbix conduit into HotSync and register it\n"
     "\n"
     "\"sxmachine COMMAND --help\" tells more about a command.\n";
 
@@ -37,6 +38,7 @@ int run(int argc, char** argv) {
   if (command == "create") return sx::machine_tool::run_create(args);
   if (command == "reg") return sx::machine_tool::run_reg(args);
   if (command == "hotsync") return sx::machine_tool::run_hotsync_command(args);
+  if (command == "conduit") return sx::machine_tool::run_conduit_command(args);
   std::fprintf(stderr, "sxmachine: unknown command \"%s\"\n\n%s", command.c_str(), kUsage);
   return 1;
 }
