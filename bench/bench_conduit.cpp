@@ -36,8 +36,8 @@ struct Machine {
       NoteRecord note;
       note.setNoteId(1000 + i);
       note.setMod(0x200);
-      note.text(NoteRecord::kText).setDesktop("Note " + std::to_string(i) +
-                                              "\r\nsecond line of a typical note body");
+      note.text(NoteRecord::kText)
+          .setDesktop("Note " + std::to_string(i) + "\r\nsecond line of a typical note body");
       std::vector<BYTE> bytes(kRecordBufferSize);
       bytes.resize(note.pack(bytes.data(), bytes.size()));
       db.records.push_back({0, static_cast<std::uint32_t>(0x100 + i), bytes});

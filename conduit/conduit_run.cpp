@@ -68,7 +68,8 @@ long ConduitRun::run() {
   std::vector<std::string> wrong_type;
   settings() = ConduitSettings::read(settings_key_, &wrong_type);
   log_line("", slSyncStarted);
-  for (const auto& name : wrong_type) log_line(format_string(IDS_BAD_SETTING, name.c_str()), slText);
+  for (const auto& name : wrong_type)
+    log_line(format_string(IDS_BAD_SETTING, name.c_str()), slText);
   long result;
   {
     ProgressReporter reporter(instance_, settings().ShowProgress != 0);
@@ -88,8 +89,8 @@ long ConduitRun::drive() {
   }
   char path[1024] = {};
   DWORD size = sizeof path - 1, type = 0;
-  if (RegQueryValueExA(install.key, "Path", nullptr, &type, reinterpret_cast<BYTE*>(path),
-                       &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExA(install.key, "Path", nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
+          ERROR_SUCCESS ||
       type != REG_SZ) {
     return kNoInstallation;
   }

@@ -35,10 +35,9 @@ INT_PTR CALLBACK ConflictDialog::Proc(HWND dialog, UINT message, WPARAM wparam, 
       case WM_INITDIALOG: {
         self = reinterpret_cast<ConflictDialog*>(lparam);
         SetWindowLongPtrA(dialog, DWLP_USER, lparam);
-        const std::string text =
-            format_string(IDS_CONFLICT, self->handheld_.displayName().c_str(),
-                          self->note_.title().c_str(), self->desktop_.logText().c_str(),
-                          self->handheld_.logText().c_str());
+        const std::string text = format_string(
+            IDS_CONFLICT, self->handheld_.displayName().c_str(), self->note_.title().c_str(),
+            self->desktop_.logText().c_str(), self->handheld_.logText().c_str());
         SetDlgItemTextA(dialog, IDC_CONFLICT_TEXT, text.c_str());
         SetTimer(dialog, kConflictTimerId, kConflictTimeoutMs, nullptr);
         return TRUE;

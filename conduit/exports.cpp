@@ -115,8 +115,7 @@ __attribute__((visibility("default"))) long ConfigureConduit(CSyncPreference* pr
   }
 }
 
-__attribute__((visibility("default"))) long CfgConduit(int kind, void* info_pointer,
-                                                       DWORD* size) {
+__attribute__((visibility("default"))) long CfgConduit(int kind, void* info_pointer, DWORD* size) {
   try {
     initialise_module();
     if (info_pointer == nullptr) return 0x1074;
@@ -130,8 +129,8 @@ __attribute__((visibility("default"))) long CfgConduit(int kind, void* info_poin
     request.dwSize = 80;
     request.dwCreatorId = info->dwCreatorId;
     request.dwUserId = info->dwUserId;
-    copy_text(std::string(info->szUser, strnlen(info->szUser, sizeof info->szUser)),
-              request.szUser, sizeof request.szUser);
+    copy_text(std::string(info->szUser, strnlen(info->szUser, sizeof info->szUser)), request.szUser,
+              sizeof request.szUser);
     char name[256] = {};
     DWORD name_size = sizeof name;
     if (long r = GetConduitInfo(eConduitName, &request, name, &name_size)) return r;

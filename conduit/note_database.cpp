@@ -27,7 +27,8 @@ long first_failure(long so_far, long result) { return so_far != 0 ? so_far : res
 
 }  // namespace
 
-// --- NoteDatabase ---------------------------------------------------------------------------------
+// --- NoteDatabase
+// ---------------------------------------------------------------------------------
 
 NoteDatabase::NoteDatabase(std::string name, SyncProperties* properties, bool handheld,
                            UINT description_id)
@@ -145,7 +146,8 @@ std::unique_ptr<NoteRecord> NoteDatabase::createRecord(const NoteRecord* from) {
   return note;
 }
 
-// --- HandheldNoteDatabase -------------------------------------------------------------------------
+// --- HandheldNoteDatabase
+// -------------------------------------------------------------------------
 
 HandheldNoteDatabase::HandheldNoteDatabase(SyncProperties* properties)
     : NoteDatabase(kScribbixDatabase, properties, true, IDS_HANDHELD_DB) {}
@@ -168,7 +170,8 @@ long HandheldNoteDatabase::open(const std::string& name, bool create) {
     category_block_changed_ = true;
     return 0;
   }
-  accessor_.categories_used = std::min<DWORD>(size, static_cast<DWORD>(accessor_.categories.size()));
+  accessor_.categories_used =
+      std::min<DWORD>(size, static_cast<DWORD>(accessor_.categories.size()));
   std::memcpy(category_block_, accessor_.categories.data(),
               std::min<std::size_t>(accessor_.categories_used, kCategoryBlockSize));
   if (accessor_.categories_used < kCategoryBlockSize) {
@@ -278,7 +281,8 @@ long HandheldNoteDatabase::writeCategoryBlock() {
   return 0;
 }
 
-// --- NoteIdAllocator ------------------------------------------------------------------------------
+// --- NoteIdAllocator
+// ------------------------------------------------------------------------------
 
 DWORD next_note_id() {
   HKEY key = nullptr;
@@ -305,8 +309,8 @@ DWORD next_note_id() {
     SYSTEMTIME now{};
     GetSystemTime(&now);
     const std::int64_t seconds =
-        sx::calendar::days_from_civil(now.wYear, now.wMonth, now.wDay) * 86400 +
-        now.wHour * 3600 + now.wMinute * 60 + now.wSecond;
+        sx::calendar::days_from_civil(now.wYear, now.wMonth, now.wDay) * 86400 + now.wHour * 3600 +
+        now.wMinute * 60 + now.wSecond;
     value = static_cast<DWORD>((seconds & 0x7FF) << 20);
     RegSetValueExA(key, "Base", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
   }

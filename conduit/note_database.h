@@ -15,7 +15,7 @@
 
 namespace sx::conduit {
 
-inline constexpr DWORD kDataType = 0x44415441;  // 'DATA'
+inline constexpr DWORD kDataType = 0x44415441;         // 'DATA'
 inline constexpr DWORD kScribbixCreator = 0x56535871;  // 'VSXq'
 inline constexpr const char* kScribbixDatabase = "ScribbixDB";
 inline constexpr WORD kScribbixVersion = 2;

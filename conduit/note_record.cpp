@@ -22,7 +22,8 @@ std::size_t align_up(std::size_t offset, int alignment) {
 
 std::int32_t next_provisional_id() { return g_next_provisional.fetch_sub(1); }
 
-// --- SyncRecord -----------------------------------------------------------------------------------
+// --- SyncRecord
+// -----------------------------------------------------------------------------------
 
 SyncRecord::SyncRecord() : category_(kCategoryNameId, 4), private_(kPrivateNameId) {
   info_.m_TotalBytes = static_cast<WORD>(kRecordBufferSize);
@@ -86,7 +87,8 @@ bool SyncRecord::unpack(const BYTE* data, std::size_t size, std::string* why) {
   return true;
 }
 
-// --- NoteRecord -----------------------------------------------------------------------------------
+// --- NoteRecord
+// -----------------------------------------------------------------------------------
 
 NoteRecord::NoteRecord() {
   fields_.push_back(std::make_unique<IntField>(IDS_FIELD_MOD, 4, true));
@@ -103,9 +105,7 @@ NoteRecord::NoteRecord() {
   fields_[kModified]->exclude = true;
 }
 
-std::int32_t NoteRecord::noteId() const {
-  return static_cast<const IntField&>(field(kId)).value();
-}
+std::int32_t NoteRecord::noteId() const { return static_cast<const IntField&>(field(kId)).value(); }
 DWORD NoteRecord::modValue() const {
   return static_cast<DWORD>(static_cast<const IntField&>(field(kMod)).value());
 }

@@ -48,8 +48,8 @@ void ProgressReporter::closeWindow() {
 }
 
 void ProgressReporter::clearTexts() {
-  for (int id : {IDC_PROGRESS_STEP, IDC_PROGRESS_DATABASE, IDC_PROGRESS_HANDHELD_DB,
-                 IDC_PROGRESS_NAME}) {
+  for (int id :
+       {IDC_PROGRESS_STEP, IDC_PROGRESS_DATABASE, IDC_PROGRESS_HANDHELD_DB, IDC_PROGRESS_NAME}) {
     SetDlgItemTextA(window_, id, "");
   }
   UpdateWindow(window_);

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "hotsync/archive.h"
 #include "com/hresult.h"
+#include "hotsync/archive.h"
 #include "hotsync/usermgr.h"
 #include "note_database.h"
 #include "windows.h"

@@ -31,8 +31,9 @@ const std::map<UINT, const char*>& string_table() {
       {21, "Scribbix database on the Pilot"},
       {22, "Scribbix Database on the PC"},
       {23, "Synchronizing database \"%s\"."},
-      {24, "The \"%s\" field of the note \"%s\" has been modified on both platforms.  The value on "
-           "the desktop is %s.  The value on the handheld is %s."},
+      {24,
+       "The \"%s\" field of the note \"%s\" has been modified on both platforms.  The value on "
+       "the desktop is %s.  The value on the handheld is %s."},
       {25, "The \"%s\" field of the note \"%s\" has been set to %s on the handheld."},
       {26, "The \"%s\" field of the note \"%s\" has been set to %s on the desktop."},
       {27, "The note \"%s\" has been deleted from the handheld"},
@@ -40,13 +41,15 @@ const std::map<UINT, const char*>& string_table() {
       {29, "The note \"%s\" has been added to the handheld"},
       {30, "The note \"%s\" has been added to the desktop"},
       {33, "The \"%s\" database on the handheld does not belong to Scribbix."},
-      {37, "The Scribbix database does not exist on your Palm device.  Run Scribbix on your Palm "
-           "device before performing your first synchronization."},
+      {37,
+       "The Scribbix database does not exist on your Palm device.  Run Scribbix on your Palm "
+       "device before performing your first synchronization."},
       {38, "Failed to read database from handheld."},
       {39, "Failed to open database on the desktop."},
       {40, "Failed to read database on the desktop."},
-      {44, "The \"%s\" database on the handheld is version %d.  The conduit can only handle "
-           "version %d.  Check the Vorlan web site for the latest version."},
+      {44,
+       "The \"%s\" database on the handheld is version %d.  The conduit can only handle "
+       "version %d.  Check the Vorlan web site for the latest version."},
       {53, "Opening database on the desktop."},
       {54, "Opening database on handheld."},
       {55, "Reading notes from database."},
@@ -60,11 +63,13 @@ const std::map<UINT, const char*>& string_table() {
       {63, "Adding notes to database."},
       {64, "Deleting note from database."},
       {65, "Making backup copy of notes."},
-      {66, "Since there was no response to the Resolve Field Level Conflicts dialog, the conflict "
-           "in the note %s was automatically skipped."},
+      {66,
+       "Since there was no response to the Resolve Field Level Conflicts dialog, the conflict "
+       "in the note %s was automatically skipped."},
       {74, "Desktop and handheld databases have not changed since the last synchronization."},
-      {86, "The Scribbix folder was not found in the configured Outlook profile '%s'. Run the "
-           "Configuration program to install the folder or change to another profile."},
+      {86,
+       "The Scribbix folder was not found in the configured Outlook profile '%s'. Run the "
+       "Configuration program to install the folder or change to another profile."},
       {87, "Logon to Outlook profile '%s' failed."},
       {88, "Outlook logon candelled by user."},
       {90, "The note at index %u on the handheld is damaged (%s)."},
@@ -126,11 +131,10 @@ void register_dialogs(HINSTANCE module) {
   unknown.cx = 186;
   unknown.cy = 106;
   unknown.style = DS_MODALFRAME | WS_CAPTION;
-  const char* lines[] = {"The current Palm user is not configured. Continuing will",
-                         "use the current Outlook session or start a new session",
-                         "if one does not already exist.",
-                         "Use the Scribbix Configuration program to assign this ",
-                         "Palm user to an Outlook profile."};
+  const char* lines[] = {
+      "The current Palm user is not configured. Continuing will",
+      "use the current Outlook session or start a new session", "if one does not already exist.",
+      "Use the Scribbix Configuration program to assign this ", "Palm user to an Outlook profile."};
   int y = 7;
   for (const char* line : lines) {
     unknown.controls.push_back({IDC_STATIC, ControlKind::kStatic, line, 7, y, 172, 10, 0});

@@ -10,8 +10,10 @@ ConduitSettings ConduitSettings::read(HKEY key, std::vector<std::string>* wrong_
   const struct {
     const char* name;
     DWORD* value;
-  } order[] = {{"DiagnosticMode", &s.DiagnosticMode},       {"ShowProgress", &s.ShowProgress},
-               {"LogConflicts", &s.LogConflicts},           {"LogChanges", &s.LogChanges},
+  } order[] = {{"DiagnosticMode", &s.DiagnosticMode},
+               {"ShowProgress", &s.ShowProgress},
+               {"LogConflicts", &s.LogConflicts},
+               {"LogChanges", &s.LogChanges},
                {"ConflictResolution", &s.ConflictResolution},
                {"BackupFileBeforeSync", &s.BackupFileBeforeSync}};
   if (key == nullptr) return s;
@@ -23,8 +25,8 @@ ConduitSettings ConduitSettings::read(HKEY key, std::vector<std::string>* wrong_
     DWORD value = 0;
     size = sizeof value;
     if (type != REG_DWORD ||
-        RegQueryValueExA(key, entry.name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                         &size) != ERROR_SUCCESS ||
+        RegQueryValueExA(key, entry.name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+            ERROR_SUCCESS ||
         size != sizeof value) {
       if (wrong_type != nullptr) wrong_type->push_back(entry.name);
       continue;
@@ -58,8 +60,6 @@ int sync_type_for_action_index(int index) {
   return index >= 0 && index < 4 ? kTypes[index] : 6;
 }
 
-void log_line(const std::string& text, int activity) {
-  LogAddEntry(text.c_str(), activity, FALSE);
-}
+void log_line(const std::string& text, int activity) { LogAddEntry(text.c_str(), activity, FALSE); }
 
 }  // namespace sx::conduit

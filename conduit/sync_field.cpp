@@ -19,13 +19,14 @@ std::string SyncField::displayName() const {
   return semicolon == std::string::npos ? std::string() : text->substr(semicolon + 1);
 }
 
-// --- IntField -------------------------------------------------------------------------------------
+// --- IntField
+// -------------------------------------------------------------------------------------
 
 std::string IntField::logText() const {
   char text[32];
   if (hex_) {
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(
-                                                    static_cast<std::uint32_t>(value_)));
+    std::snprintf(text, sizeof text, "0x%08lX",
+                  static_cast<unsigned long>(static_cast<std::uint32_t>(value_)));
   } else {
     std::snprintf(text, sizeof text, "%ld", static_cast<long>(value_));
   }
@@ -71,7 +72,8 @@ void IntField::assign(const SyncField& other) {
 std::string BoolField::logText() const { return value_ != 0 ? "TRUE" : "FALSE"; }
 void BoolField::print(std::string* out) const { out->append(logText()); }
 
-// --- DateField ------------------------------------------------------------------------------------
+// --- DateField
+// ------------------------------------------------------------------------------------
 
 void DateField::packed(BYTE out[4]) const {
   std::memset(out, 0, 4);
@@ -137,7 +139,8 @@ void DateField::assign(const SyncField& other) {
   if (const auto* o = dynamic_cast<const DateField*>(&other)) set(o->value_);
 }
 
-// --- TextField ------------------------------------------------------------------------------------
+// --- TextField
+// ------------------------------------------------------------------------------------
 
 std::string TextField::logText() const { return "\"" + desktop_ + "\""; }
 void TextField::print(std::string* out) const { out->append(desktop_); }

@@ -16,7 +16,8 @@ const char* const kConduitHelp =
     "       sxmachine conduit uninstall\n"
     "\n"
     "install    copies the conduit (SXOUT, default: this build's) into HotSync's directory as\n"
-    "           SXOut.dll, writes HKLM\\SOFTWARE\\Vorlan Software\\Scribbix \"Path\" (DIR, default\n"
+    "           SXOut.dll, writes HKLM\\SOFTWARE\\Vorlan Software\\Scribbix \"Path\" (DIR, "
+    "default\n"
     "           \"C:\\Program Files\\Vorlan\\Scribbix\") when it is missing, and calls the\n"
     "           conduit's DllRegisterServer\n"
     "uninstall  calls the conduit's DllUnregisterServer and removes SXOut.dll\n";
@@ -37,8 +38,8 @@ bool call_export(const std::string& file, const char* export_name, long* result)
 
 void ensure_install_path(const std::string& path) {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
     return;
   }
   DWORD size = 0;
@@ -68,8 +69,10 @@ int run_conduit_command(const Args& args) {
     std::string path = "C:\\Program Files\\Vorlan\\Scribbix";
     std::string file = SX_CONDUIT_LIBRARY;
     for (std::size_t i = 1; i + 1 < args.size(); i += 2) {
-      if (args[i] == "--path") path = args[i + 1];
-      else if (args[i] == "--file") file = args[i + 1];
+      if (args[i] == "--path")
+        path = args[i + 1];
+      else if (args[i] == "--file")
+        file = args[i + 1];
     }
     std::error_code ec;
     std::filesystem::copy_file(file, sx::paths::to_host(target),
@@ -82,8 +85,10 @@ int run_conduit_command(const Args& args) {
     ensure_install_path(path);
     long result = -1;
     if (!call_export(target, "DllRegisterServer", &result) || result != 0) {
-      std::fprintf(stderr, "sxmachine conduit: registration failed (0x%08lX); is there a HotSync "
-                   "user?\n", static_cast<unsigned long>(result) & 0xFFFFFFFFul);
+      std::fprintf(stderr,
+                   "sxmachine conduit: registration failed (0x%08lX); is there a HotSync "
+                   "user?\n",
+                   static_cast<unsigned long>(result) & 0xFFFFFFFFul);
       return 1;
     }
     std::printf("installed %s and registered it with HotSync\n", target.c_str());

@@ -86,9 +86,9 @@ TEST(ExportsTest, CfgConduitChecksItsArgumentsBeforeShowingTheDialog) {
   info.dwVersion = 1;
   info.syncCurrent = 1;
   info.syncNew = info.syncPermanent = 0x55;
-  sx::window::expect_dialog(sx::window::DialogMatch::by_id(CHotSyncActionDlg::kDialogId),
-                            {sx::window::check(CHotSyncActionDlg::kMakeDefault),
-                             sx::window::click(IDOK)});
+  sx::window::expect_dialog(
+      sx::window::DialogMatch::by_id(CHotSyncActionDlg::kDialogId),
+      {sx::window::check(CHotSyncActionDlg::kMakeDefault), sx::window::click(IDOK)});
   EXPECT_EQ(CfgConduit(0, &info, &size), 0);
   EXPECT_EQ(info.syncNew, 0);
   EXPECT_EQ(info.syncPermanent, 1);
@@ -153,8 +153,9 @@ TEST(ConflictDialogTest, ThreeUnansweredDialogsSkipAndTheThirdTicksUseForAll) {
             "is \"Shopping\".");
   EXPECT_EQ(shown[2].control(IDC_USE_FOR_ALL)->check, static_cast<UINT>(BST_CHECKED));
 
-  sx::window::expect_dialog(sx::window::DialogMatch::by_id(IDD_CONFLICT),
-                            {sx::window::check(IDC_USE_FOR_ALL), sx::window::click(IDC_USE_HANDHELD)});
+  sx::window::expect_dialog(
+      sx::window::DialogMatch::by_id(IDD_CONFLICT),
+      {sx::window::check(IDC_USE_FOR_ALL), sx::window::click(IDC_USE_HANDHELD)});
   ConflictDialog answered(handheld, handheld.field(NoteRecord::kText),
                           desktop.field(NoteRecord::kText));
   EXPECT_EQ(answered.show(), 1);
@@ -275,7 +276,8 @@ TEST_F(HandheldDatabaseTest, ShortCategoryBlockIsLoggedAndCopiedWithoutOverrun) 
   db.close();
   const auto log = sx::hotsync::end_session(false);
   ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log.back(), "The category block of \"ScribbixDB\" on the handheld is only 20 bytes long.");
+  EXPECT_EQ(log.back(),
+            "The category block of \"ScribbixDB\" on the handheld is only 20 bytes long.");
 }
 
 TEST(NoteIdAllocatorTest, LastFollowsBaseAndWrapsToOne) {

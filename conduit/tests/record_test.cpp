@@ -36,17 +36,49 @@ TEST(NoteRecordTest, PacksFieldsAtTheirOffsetsWithResv2AtTwentyFourAndTextsFromT
   fill(note);
   std::vector<BYTE> buffer(64, 0xCC);
   const std::size_t size = note.pack(buffer.data(), buffer.size());
-  const std::vector<BYTE> expected = {
-      0x11, 0x22, 0x33, 0x44,                          // Mod
-      0x01, 0x02, 0x03, 0x04,                          // ID
-      (99 << 1) | 0, (5 << 5) | 17, 13, 45,            // Created: 2003-05-17 13:45
-      0, 0, 0, 0,                                      // Modified: none
-      0, 0, 0, 0,                                      // Date: none
-      0xFF, 0xFF, 0xFF, 0xFF,                          // Resv1
-      0xAB, 0xCD,                                      // Resv2 at 24
-      0,                                               // text 7 at 26
-      'B', 0,                                          // text 8
-      'l', 'i', 'n', 'e', ' ', '1', '\n', 'l', 'i', 'n', 'e', ' ', '2', 0};
+  const std::vector<BYTE> expected = {0x11,
+                                      0x22,
+                                      0x33,
+                                      0x44,  // Mod
+                                      0x01,
+                                      0x02,
+                                      0x03,
+                                      0x04,  // ID
+                                      (99 << 1) | 0,
+                                      (5 << 5) | 17,
+                                      13,
+                                      45,  // Created: 2003-05-17 13:45
+                                      0,
+                                      0,
+                                      0,
+                                      0,  // Modified: none
+                                      0,
+                                      0,
+                                      0,
+                                      0,  // Date: none
+                                      0xFF,
+                                      0xFF,
+                                      0xFF,
+                                      0xFF,  // Resv1
+                                      0xAB,
+                                      0xCD,  // Resv2 at 24
+                                      0,     // text 7 at 26
+                                      'B',
+                                      0,  // text 8
+                                      'l',
+                                      'i',
+                                      'n',
+                                      'e',
+                                      ' ',
+                                      '1',
+                                      '\n',
+                                      'l',
+                                      'i',
+                                      'n',
+                                      'e',
+                                      ' ',
+                                      '2',
+                                      0};
   ASSERT_EQ(size, expected.size());
   EXPECT_EQ(std::vector<BYTE>(buffer.begin(), buffer.begin() + size), expected);
   EXPECT_EQ(buffer[size], 0xCC);
@@ -160,8 +192,8 @@ TEST(NoteRecordTest, ShortRecordsAndTextsWithoutNulAreRefused) {
   fill(full);
   std::vector<BYTE> buffer(64);
   const std::size_t size = full.pack(buffer.data(), buffer.size());
-  for (std::size_t cut : {std::size_t{0}, std::size_t{3}, std::size_t{25}, std::size_t{26},
-                          size - 1}) {
+  for (std::size_t cut :
+       {std::size_t{0}, std::size_t{3}, std::size_t{25}, std::size_t{26}, size - 1}) {
     NoteRecord note;
     std::string why;
     EXPECT_FALSE(note.unpack(buffer.data(), cut, &why)) << cut;

@@ -62,8 +62,8 @@ class SyncRunTest : public hotsync_test::HotSyncTest {
   }
   void set_path(const char* path) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorlan Software\\Scribbix", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorlan Software\\Scribbix", 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               0);
     if (path != nullptr) {
       RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
@@ -88,8 +88,8 @@ class SyncRunTest : public hotsync_test::HotSyncTest {
     RegCloseKey(key);
   }
   void put_sync_type(int type) {
-    ASSERT_TRUE(sx::hotsync::write_action(hotsync_test::kUserDir, "ApplicationVorScrib",
-                                          {type, true}));
+    ASSERT_TRUE(
+        sx::hotsync::write_action(hotsync_test::kUserDir, "ApplicationVorScrib", {type, true}));
   }
   // A "ScribbixDB" with the given creator and version and `n` notes; unchanged since the last sync
   // when `unchanged` (modification before last sync and backup).
@@ -257,8 +257,9 @@ TEST_F(SyncRunTest, DamagedHandheldNoteStopsTheRunWithAClearLineAndNothingIsWrit
   long result = -1;
   const auto log = conduit_log(&result);
   ASSERT_EQ(log.size(), 5u);
-  EXPECT_EQ(log[2], "[error] The note at index 1 on the handheld is damaged (field 7 ends after "
-                    "the record's 27 bytes).");
+  EXPECT_EQ(log[2],
+            "[error] The note at index 1 on the handheld is damaged (field 7 ends after "
+            "the record's 27 bytes).");
   EXPECT_EQ(log[3], "[error] Failed to read database from handheld.");
   EXPECT_EQ(result, 0x4015);
   EXPECT_EQ(read_back(kScribbixDatabase).records.size(), 2u);
