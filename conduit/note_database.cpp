@@ -164,10 +164,16 @@ long HandheldNoteDatabase::open(const std::string& name, bool create) {
   DWORD size = static_cast<DWORD>(accessor_.categories.size());
   const long r = SyncReadDBAppInfoBlock(accessor_.handle, accessor_.categories.data(), &size);
   std::memset(category_block_, 0, sizeof category_block_);
-  if (r != 0) {
-    // No block (or none readable): start from an empty one, written back at close.
+  if (r == SYNCERR_NOT_FOUND) {
+    // No block: start from an empty one, written back at close.
     accessor_.categories_used = 0;
     category_block_changed_ = true;
+    return 0;
+  }
+  if (r != 0) {
+    // A block that cannot be read (too large for the buffer...) is never replaced.
+    accessor_.categories_used = 0;
+    categories_unreadable_ = true;
     return 0;
   }
   accessor_.categories_used =
@@ -273,7 +279,7 @@ std::unique_ptr<NoteRecord> HandheldNoteDatabase::createRecord(const NoteRecord*
 }
 
 long HandheldNoteDatabase::writeCategoryBlock() {
-  if (!category_block_changed_) return 0;
+  if (!category_block_changed_ || categories_unreadable_) return 0;
   std::memcpy(accessor_.categories.data(), category_block_, kCategoryBlockSize);
   accessor_.categories_used = std::max<DWORD>(accessor_.categories_used, kCategoryBlockSize);
   accessor_.categories_changed = true;

@@ -123,6 +123,7 @@ class HandheldNoteDatabase : public NoteDatabase {
 
   BYTE category_block_[kCategoryBlockSize] = {};
   bool category_block_changed_ = false;
+  bool categories_unreadable_ = false;  // the handheld's block is kept as it is
   bool info_loaded_ = false;
 };
 
