@@ -280,6 +280,24 @@ TEST_F(HandheldDatabaseTest, ShortCategoryBlockIsLoggedAndCopiedWithoutOverrun) 
             "The category block of \"ScribbixDB\" on the handheld is only 20 bytes long.");
 }
 
+TEST_F(HandheldDatabaseTest, CategoryBlockTooLargeForTheBufferIsKeptAsItIs) {
+  put({{0x10, 7}}, 0xD900);
+  begin();
+  SyncProperties props{};
+  {
+    HandheldNoteDatabase db(&props);
+    ASSERT_EQ(db.open(kScribbixDatabase, false), 0);
+    ASSERT_EQ(db.readAll(), 0);
+    db.setCategoryBlockChanged();
+    ASSERT_EQ(db.writeAll(), 0);
+  }
+  (void)sx::hotsync::end_session(true);
+  const auto back = read_back(kScribbixDatabase);
+  ASSERT_TRUE(back.app_info.has_value());
+  EXPECT_EQ(back.app_info->size(), 0xD900u);
+  EXPECT_EQ(back.app_info->front(), 0x41);
+}
+
 TEST(NoteIdAllocatorTest, LastFollowsBaseAndWrapsToOne) {
   sx::testing::TempMachine machine;
   const DWORD first = next_note_id();
