@@ -28,4 +28,8 @@ extern const char* const kHotSyncHelp;
 int run_outlook(const Args& args);
 extern const char* const kOutlookHelp;
 
+// sxmachine conduit install|uninstall (conduit_command.cpp)
+int run_conduit_command(const Args& args);
+extern const char* const kConduitHelp;
+
 }  // namespace sx::machine_tool

@@ -20,6 +20,7 @@ const char* const kUsage =
     "  reg ...        query, add or delete registry keys and values, as Windows's reg.exe\n"
     "  hotsync ...    install HotSync, add Palm users, list handhelds, press HotSync\n"
     "  outlook install  install Outlook: its class, a profile and a default store\n"
+    "  conduit ...    install the Scribbix conduit into HotSync and register it\n"
     "\n"
     "\"sxmachine COMMAND --help\" tells more about a command.\n";
 
@@ -39,6 +40,7 @@ int run(int argc, char** argv) {
   if (command == "reg") return sx::machine_tool::run_reg(args);
   if (command == "hotsync") return sx::machine_tool::run_hotsync_command(args);
   if (command == "outlook") return sx::machine_tool::run_outlook(args);
+  if (command == "conduit") return sx::machine_tool::run_conduit_command(args);
   std::fprintf(stderr, "sxmachine: unknown command \"%s\"\n\n%s", command.c_str(), kUsage);
   return 1;
 }

@@ -1,0 +1,180 @@
+#include "conduit_run.h"
+
+#include <cstring>
+
+#include "analysis.h"
+#include "diagnostics.h"
+#include "hotsync/hslog.h"
+#include "progress.h"
+#include "resources.h"
+#include "settings.h"
+#include "windows.h"
+
+namespace sx::conduit {
+namespace {
+
+DesktopDatabaseFactory g_desktop_factory = nullptr;
+
+std::string bounded(const char* text, std::size_t size) {
+  return std::string(text, strnlen(text, size));
+}
+
+// Closes the registry key of the installation when the driver returns.
+struct KeyCloser {
+  HKEY key = nullptr;
+  ~KeyCloser() {
+    if (key != nullptr) RegCloseKey(key);
+  }
+};
+
+}  // namespace
+
+void set_desktop_database_factory(DesktopDatabaseFactory factory) { g_desktop_factory = factory; }
+
+std::string desktop_file_name(const std::string& user_name) {
+  std::string name = user_name;
+  for (char& c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) c = '_';
+  }
+  return name + "-Scribbix.sxz";
+}
+
+ConduitRun::ConduitRun(PROGRESSFN callback, SyncProperties* properties, HINSTANCE instance)
+    : callback_(callback), properties_(properties), instance_(instance) {
+  const std::string path = bounded(properties_->m_Registry, sizeof properties_->m_Registry);
+  if (RegOpenKeyExA(properties_->m_hKey, path.c_str(), 0, KEY_READ, &settings_key_) !=
+      ERROR_SUCCESS) {
+    settings_key_ = nullptr;
+  }
+}
+
+ConduitRun::~ConduitRun() {
+  if (registration_ != 0) SyncUnRegisterConduit(registration_);
+  if (settings_key_ != nullptr) RegCloseKey(settings_key_);
+}
+
+std::string ConduitRun::user_name() const {
+  return bounded(properties_->m_UserName, sizeof properties_->m_UserName);
+}
+
+long ConduitRun::run() {
+  const std::string conduit_name = load_string(IDS_CONDUIT_NAME).value_or("");
+  if (properties_->m_SyncType == eDoNothing) return 0;
+  if (long r = SyncRegisterConduit(&registration_)) {
+    registration_ = 0;
+    return r;
+  }
+  std::vector<std::string> wrong_type;
+  settings() = ConduitSettings::read(settings_key_, &wrong_type);
+  log_line("", slSyncStarted);
+  for (const auto& name : wrong_type)
+    log_line(format_string(IDS_BAD_SETTING, name.c_str()), slText);
+  long result;
+  {
+    ProgressReporter reporter(instance_, settings().ShowProgress != 0);
+    result = drive();
+    log_line(conduit_name, result != 0 ? slSyncAborted : slSyncFinished);
+  }
+  return result;
+}
+
+long ConduitRun::drive() {
+  // 1. The installation's "Path".
+  KeyCloser install;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorlan Software\\Scribbix", 0, 0x20019,
+                    &install.key) != ERROR_SUCCESS) {
+    install.key = nullptr;
+    return kNoInstallation;
+  }
+  char path[1024] = {};
+  DWORD size = sizeof path - 1, type = 0;
+  if (RegQueryValueExA(install.key, "Path", nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return kNoInstallation;
+  }
+  path[sizeof path - 1] = '\0';
+  // 2. The desktop file.
+  const std::string desktop_file = std::string(path) + "\\" + desktop_file_name(user_name());
+  // 3-5.
+  progress().beginDatabase(kScribbixDatabase);
+  log_line(format_string(IDS_SYNC_DATABASE, kScribbixDatabase), slText);
+  HandheldNoteDatabase handheld(properties_);
+  std::unique_ptr<NoteDatabase> desktop =
+      g_desktop_factory != nullptr ? g_desktop_factory(properties_) : nullptr;
+  // 6.
+  diagnostic_checkpoint("Before loading", nullptr, nullptr);
+  // 7-9. The handheld database: there, ours, our version.
+  if (long r = handheld.open(kScribbixDatabase, false)) {
+    log_line(load_string(IDS_NO_DATABASE).value_or(""), slWarning);
+    return r;
+  }
+  const DatabaseInfoBlock& info = handheld.infoBlock();
+  if (info.m_Creator != kScribbixCreator) {
+    log_line(format_string(IDS_WRONG_CREATOR, kScribbixDatabase), slText);
+    return kForeignDatabase;
+  }
+  if (info.m_Version != kScribbixVersion) {
+    log_line(format_string(IDS_WRONG_VERSION, kScribbixDatabase, static_cast<int>(info.m_Version),
+                           static_cast<int>(kScribbixVersion)),
+             slText);
+    return kForeignDatabase;
+  }
+  // 10. The desktop side.
+  const long opened = desktop != nullptr ? desktop->open(desktop_file, true) : kDesktopFailure;
+  if (opened != 0) {
+    log_line(load_string(IDS_DESKTOP_OPEN_FAILED).value_or(""), slWarning);
+    return opened;
+  }
+  // 11. Nothing changed since the last sync (fast sync only).
+  const bool handheld_changed = handheld.hasChanged();
+  const bool desktop_changed = desktop->hasChanged();
+  if (!handheld_changed && !desktop_changed && properties_->m_SyncType == eFast) {
+    log_line(load_string(IDS_NOT_CHANGED).value_or(""), slText);
+    return 0;
+  }
+  // 12-14. Both sides into memory.
+  if (long r = handheld.readAll()) {
+    log_line(load_string(IDS_HANDHELD_READ_FAILED).value_or(""), slWarning);
+    return r;
+  }
+  desktop->setCategoriesFrom(handheld.categoryBlock());
+  if (long r = desktop->readAll()) {
+    log_line(load_string(IDS_DESKTOP_READ_FAILED).value_or(""), slWarning);
+    return r;
+  }
+  diagnostic_checkpoint("After loading", &handheld, desktop.get());
+  // 15. The analysis chosen by the sync type, then the writes.
+  long analysed;
+  long result = 0;
+  if (properties_->m_SyncType == eHHtoPC) {
+    analysed = desktop->mirrorFrom(handheld);
+  } else if (properties_->m_SyncType == ePCtoHH) {
+    analysed = handheld.mirrorFrom(*desktop);
+  } else {
+    analysed = handheld.synchronizeWith(*desktop);
+  }
+  if (analysed != kAnalysisNotBuilt) {
+    diagnostic_checkpoint("After Synchronization Analysis", desktop.get(), &handheld);
+    result = desktop->transferCategoriesTo(handheld);
+    // Both sides are written even when one fails; the first failure is the result, so that a
+    // failed write is never reported as success.
+    long first, second;
+    if (properties_->m_SyncType == eHHtoPC || properties_->m_SyncType == ePCtoHH) {
+      first = handheld.writeAll();
+      second = desktop->writeAll();
+    } else {
+      first = desktop->writeAll();
+      second = handheld.writeAll();
+    }
+    if (result == 0) result = first != 0 ? first : second;
+  }
+  // 16.
+  progress().endDatabase(kScribbixDatabase);
+  desktop->close();
+  handheld.close();
+  return result;
+}
+
+}  // namespace sx::conduit

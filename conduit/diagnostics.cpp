@@ -1,0 +1,5 @@
+#include "diagnostics.h"
+
+namespace sx::conduit {
+void diagnostic_checkpoint(const char*, const NoteDatabase*, const NoteDatabase*) {}
+}  // namespace sx::conduit

@@ -1,0 +1,190 @@
+#include "sync_field.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "com/vardate.h"
+#include "resources.h"
+
+namespace sx::conduit {
+
+std::string SyncField::displayName() const {
+  if (name_id_ == kCategoryNameId) return "Category";
+  if (name_id_ == kPrivateNameId) return "Private";
+  auto text = load_string(name_id_);
+  if (!text) return {};
+  const auto semicolon = text->find(';');
+  return semicolon == std::string::npos ? std::string() : text->substr(semicolon + 1);
+}
+
+// --- IntField
+// -------------------------------------------------------------------------------------
+
+std::string IntField::logText() const {
+  char text[32];
+  if (hex_) {
+    std::snprintf(text, sizeof text, "0x%08lX",
+                  static_cast<unsigned long>(static_cast<std::uint32_t>(value_)));
+  } else {
+    std::snprintf(text, sizeof text, "%ld", static_cast<long>(value_));
+  }
+  return text;
+}
+
+void IntField::print(std::string* out) const {
+  out->append(std::to_string(static_cast<std::uint32_t>(value_)));
+}
+
+std::size_t IntField::pack(BYTE* buffer, std::size_t room) const {
+  const auto width = static_cast<std::size_t>(width_);
+  if (room < width) return 0;
+  const auto v = static_cast<std::uint32_t>(value_);
+  for (std::size_t i = 0; i < width; ++i) {
+    buffer[i] = static_cast<BYTE>(v >> (8 * (width - 1 - i)));
+  }
+  return width;
+}
+
+bool IntField::equals(const SyncField& other) const {
+  const auto* o = dynamic_cast<const IntField*>(&other);
+  return o != nullptr && o->value_ == value_;
+}
+
+std::size_t IntField::unpack(const BYTE* data, std::size_t available) {
+  const auto width = static_cast<std::size_t>(width_);
+  if (available < width) return 0;
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < width; ++i) v = (v << 8) | data[i];
+  value_ = static_cast<std::int32_t>(v);
+  return width;
+}
+
+void IntField::setWidth(int width) {
+  if (width == 1 || width == 2 || width == 4) width_ = width;
+}
+
+void IntField::assign(const SyncField& other) {
+  if (const auto* o = dynamic_cast<const IntField*>(&other)) set(o->value_);
+}
+
+std::string BoolField::logText() const { return value_ != 0 ? "TRUE" : "FALSE"; }
+void BoolField::print(std::string* out) const { out->append(logText()); }
+
+// --- DateField
+// ------------------------------------------------------------------------------------
+
+void DateField::packed(BYTE out[4]) const {
+  std::memset(out, 0, 4);
+  if (value_ == 0) return;
+  const auto t = sx::com::minutes_from_date(value_);
+  if (!t) return;
+  const auto word = sx::com::pack_date_word(t->year, t->month, t->day);
+  if (!word) return;
+  out[0] = static_cast<BYTE>(*word >> 8);
+  out[1] = static_cast<BYTE>(*word);
+  out[2] = static_cast<BYTE>(t->hour);
+  out[3] = static_cast<BYTE>(t->minute);
+}
+
+std::string DateField::logText() const {
+  if (value_ == 0) return "na";
+  const auto t = sx::com::minutes_from_date(value_);
+  if (!t) return "na";
+  std::tm tm{};
+  tm.tm_year = t->year - 1900;
+  tm.tm_mon = t->month - 1;
+  tm.tm_mday = t->day;
+  tm.tm_hour = t->hour;
+  tm.tm_min = t->minute;
+  tm.tm_isdst = -1;
+  std::time_t probe = std::mktime(&tm);  // fills the day of the week
+  (void)probe;
+  char text[64];
+  if (std::strftime(text, sizeof text, "%c", &tm) == 0) return "na";
+  return text;
+}
+
+void DateField::print(std::string* out) const { out->append(logText()); }
+
+std::size_t DateField::pack(BYTE* buffer, std::size_t room) const {
+  if (room < 4) return 0;
+  packed(buffer);
+  return 4;
+}
+
+bool DateField::equals(const SyncField& other) const {
+  const auto* o = dynamic_cast<const DateField*>(&other);
+  if (o == nullptr) return false;
+  BYTE a[4], b[4];
+  packed(a);
+  o->packed(b);
+  return std::memcmp(a, b, 4) == 0;
+}
+
+std::size_t DateField::unpack(const BYTE* data, std::size_t available) {
+  if (available < 4) return 0;
+  const auto word = static_cast<std::uint16_t>((data[0] << 8) | data[1]);
+  value_ = 0;
+  if ((word >> 9) != 0) {
+    if (auto t = sx::com::unpack_date_word(word, data[2], data[3])) {
+      if (auto date = sx::com::date_from_minutes(*t)) value_ = *date;
+    }
+  }
+  return 4;
+}
+
+void DateField::assign(const SyncField& other) {
+  if (const auto* o = dynamic_cast<const DateField*>(&other)) set(o->value_);
+}
+
+// --- TextField
+// ------------------------------------------------------------------------------------
+
+std::string TextField::logText() const { return "\"" + desktop_ + "\""; }
+void TextField::print(std::string* out) const { out->append(desktop_); }
+
+std::size_t TextField::pack(BYTE* buffer, std::size_t room) const {
+  const std::size_t size = handheld_.size() + 1;
+  if (room < size) return 0;
+  std::memcpy(buffer, handheld_.data(), handheld_.size());
+  buffer[handheld_.size()] = 0;
+  return size;
+}
+
+bool TextField::equals(const SyncField& other) const {
+  const auto* o = dynamic_cast<const TextField*>(&other);
+  return o != nullptr && o->desktop_ == desktop_;
+}
+
+std::size_t TextField::unpack(const BYTE* data, std::size_t available) {
+  const void* nul = std::memchr(data, 0, available);
+  if (nul == nullptr) return 0;
+  const auto length = static_cast<std::size_t>(static_cast<const BYTE*>(nul) - data);
+  handheld_.assign(reinterpret_cast<const char*>(data), length);
+  desktop_.clear();
+  desktop_.reserve(length + length / 16);
+  for (char c : handheld_) {
+    if (c == '\n') desktop_.push_back('\r');
+    desktop_.push_back(c);
+  }
+  return length + 1;
+}
+
+void TextField::setDesktop(std::string text) {
+  if (text.size() > kMaxTextChars) text.resize(kMaxTextChars);
+  desktop_ = std::move(text);
+  handheld_.clear();
+  handheld_.reserve(desktop_.size());
+  for (char c : desktop_) {
+    if (c != '\r') handheld_.push_back(c);
+  }
+  changed_in_memory = true;
+}
+
+void TextField::assign(const SyncField& other) {
+  if (const auto* o = dynamic_cast<const TextField*>(&other)) setDesktop(o->desktop_);
+}
+
+}  // namespace sx::conduit
