@@ -9,3 +9,4 @@
 #include "win32/sync.h"
 #include "win32/types.h"
 #include "win32/window.h"
+#include "win32/process.h"

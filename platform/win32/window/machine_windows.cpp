@@ -337,3 +337,19 @@ void deliver_foreign_mail() {
 }
 
 }  // namespace sx::window::detail
+
+namespace sx::window {
+
+bool process_has_top_level_window(std::uint32_t pid) {
+  std::error_code ec;
+  for (fs::directory_iterator it(detail::windows_dir(), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::uint64_t value = 0;
+    if (it->path().extension() != ".win") continue;
+    if (!detail::parse_handle(it->path().stem().string(), &value)) continue;
+    if ((value >> 32) == pid) return true;
+  }
+  return false;
+}
+
+}  // namespace sx::window

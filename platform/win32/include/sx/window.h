@@ -143,4 +143,7 @@ std::size_t unused_scripts();
 std::string console_background(int r, int g, int b);
 inline constexpr const char* kConsoleReset = "\x1b[0m";
 
+// Whether process `pid` of this machine has a top-level window listed (its user interface is up).
+bool process_has_top_level_window(std::uint32_t pid);
+
 }  // namespace sx::window
