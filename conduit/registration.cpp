@@ -93,6 +93,24 @@ bool plain_folder_name(const std::string& name) {
          name.find_first_of("\\/:") == std::string::npos;
 }
 
+// Starts HotSync Manager from "HotSyncPath" and waits (at most 10 s) until it is up. Best effort:
+// registration has succeeded whether or not HotSync comes back.
+void start_hotsync_again() {
+  std::string program = read_string(HKEY_CURRENT_USER, kCore, "HotSyncPath");
+  if (program.empty()) return;
+  std::string command_line = "\"" + program + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                      nullptr, nullptr, &startup, &started)) {
+    return;
+  }
+  WaitForInputIdle(started.hProcess, 10000);
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+}
+
 }  // namespace
 
 long register_conduit() {
@@ -124,8 +142,7 @@ long register_conduit() {
   if (hotsync == nullptr) return 0;
   if (SendMessageA(hotsync, 0xBEC5, 1, 0) == 0) return 0;
   Sleep(2000);
-  // Starting HotSync again needs a process stand-in (CreateProcessA), which the machine does not
-  // have yet: HotSync Manager stays closed until it is started again.
+  start_hotsync_again();
   return 0;
 }
 

@@ -2,8 +2,10 @@
 // database's writes, and registration with HotSync on a simulated machine.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "dialogs.h"
 #include "hotsync/actiondlg.h"
@@ -385,6 +387,38 @@ TEST_F(RegistrationTest, UnregisterDeletesNothingOutsideTheHotSyncDirectory) {
   ASSERT_EQ(DllUnregisterServer(), 0);
   EXPECT_TRUE(fs::exists(outside / "keep.VXS"));
   EXPECT_EQ(app_dword("Creator"), 0xdeadbeefu);
+}
+
+// Polls the machine's window list for a "KittyHawk" window other than `old`, up to 20 s of real
+// time: the window belongs to another process, which runs on the host's clock.
+HWND wait_for_hotsync_window(HWND old) {
+  for (int i = 0; i < 2000; ++i) {
+    HWND found = FindWindowA(sx::hotsync::kWindowClass, nullptr);
+    if (found != nullptr && found != old) return found;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return nullptr;
+}
+
+TEST_F(RegistrationTest, RegisterRestartsARunningHotSyncManager) {
+  std::string starter = sx::hotsync::hotsync_dir() + "\\HotSync.exe";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION first{};
+  ASSERT_TRUE(CreateProcessA(starter.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &first));
+  HWND running = wait_for_hotsync_window(nullptr);
+  ASSERT_NE(running, nullptr);
+
+  ASSERT_EQ(DllRegisterServer(), 0);
+  // The first HotSync Manager was asked to close and did; the second one was started from
+  // "HotSyncPath".
+  EXPECT_EQ(WaitForSingleObject(first.hProcess, INFINITE), WAIT_OBJECT_0);
+  CloseHandle(first.hThread);
+  CloseHandle(first.hProcess);
+  HWND restarted = wait_for_hotsync_window(running);
+  ASSERT_NE(restarted, nullptr);
+  EXPECT_NE(SendMessageA(restarted, sx::hotsync::kRestartMessage, 1, 0), 0);  // close it again
 }
 
 }  // namespace
