@@ -18,7 +18,7 @@ std::string g_path;  // run thread only; set at the first write of the process
 constexpr std::uint64_t kTicksPerSecond = 10000000ull;
 constexpr std::uint64_t kSeconds1601To1970 = 11644473600ull;
 constexpr std::uint64_t kSeconds1601To1904 =
-    kSeconds1601To1970 + static_cast<std::uint64_t>(-sx::calendar::days_from_civil(1904, 1, 1)) *
+    kSeconds1601To1970 - static_cast<std::uint64_t>(-sx::calendar::days_from_civil(1904, 1, 1)) *
                              86400ull;
 
 FILETIME file_time(std::uint64_t seconds_since_1601) {

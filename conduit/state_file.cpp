@@ -66,7 +66,7 @@ std::unique_ptr<NoteRecord> make_state_note() {
   return note;
 }
 
-std::vector<BYTE> state_record_bytes(NoteRecord& note) {
+std::vector<BYTE> state_record_bytes(SyncRecord& note) {
   const std::size_t packed = note.packedSize();
   if (packed > kMaxStatePacked) return {};
   const bool encipher = note.protect_in_state_file;
@@ -108,57 +108,90 @@ std::vector<BYTE> state_file_bytes(NoteDatabase& database,
   return out;
 }
 
+long decode_state_record(const BYTE* p, std::size_t size, SyncRecord& into, std::size_t* used,
+                         std::string* why) {
+  auto fail = [&](const std::string& what) {
+    if (why != nullptr) *why = what;
+    return kStateFileDamaged;
+  };
+  if (size < kStateHeaderSize) return fail("the file ends inside its header");
+  RecordInfoBlock& info = into.info();
+  info.m_FileHandle = p[0];
+  info.m_RecId = get(p + 1, 4);
+  info.m_RecIndex = static_cast<WORD>(get(p + 5, 2));
+  info.m_Attribs = p[7];
+  info.m_CatId = static_cast<SHORT>(get(p + 8, 2));
+  info.m_ConduitId = get(p + 10, 4);
+  info.m_RecSize = get(p + 14, 4);
+  info.m_TotalBytes = static_cast<WORD>(get(p + 18, 2));
+  info.m_pBytes = nullptr;
+  info.m_dwReserved = get(p + 24, 4);
+  const std::size_t length = get(p + 28, 4);
+  if (length > kMaxStateData) return fail("length " + std::to_string(length) + " too large");
+  if (length > size - kStateHeaderSize) return fail("the file ends inside its note");
+  std::vector<BYTE> plain(p + kStateHeaderSize, p + kStateHeaderSize + length);
+  std::size_t true_length = length;
+  if ((info.m_dwReserved & kEncipheredBit) != 0) {
+    true_length = info.m_dwReserved & 0xFFFF;
+    if (length % 8 != 0 || true_length > length || length - true_length >= 8) {
+      return fail("enciphered length " + std::to_string(length) + " does not hold " +
+                  std::to_string(true_length) + " bytes");
+    }
+    des_ecb_decrypt(state_key(), plain.data(), plain.size());
+  }
+  if (!into.unpack(plain.data(), true_length, why)) return kStateFileDamaged;
+  *used = kStateHeaderSize + length;
+  return 0;
+}
+
 long parse_state_bytes(const BYTE* data, std::size_t size, NoteDatabase& into, std::string* why,
                        const NoteMaker& make, const std::function<void(NoteRecord&)>& each) {
   std::size_t offset = 0;
-  std::vector<BYTE> plain;
   for (std::size_t number = 1; offset < size; ++number) {
-    auto fail = [&](const std::string& what) {
-      if (why != nullptr) *why = record_fault(number, what);
-      return kStateFileDamaged;
-    };
-    if (size - offset < kStateHeaderSize) return fail("the file ends inside its header");
-    const BYTE* p = data + offset;
     auto note = make();
-    RecordInfoBlock& info = note->info();
-    info.m_FileHandle = p[0];
-    info.m_RecId = get(p + 1, 4);
-    info.m_RecIndex = static_cast<WORD>(get(p + 5, 2));
-    info.m_Attribs = p[7];
-    info.m_CatId = static_cast<SHORT>(get(p + 8, 2));
-    info.m_ConduitId = get(p + 10, 4);
-    info.m_RecSize = get(p + 14, 4);
-    info.m_TotalBytes = static_cast<WORD>(get(p + 18, 2));
-    info.m_pBytes = nullptr;
-    info.m_dwReserved = get(p + 24, 4);
-    const std::size_t length = get(p + 28, 4);
-    if (length > kMaxStateData) return fail("length " + std::to_string(length) + " too large");
-    if (length > size - offset - kStateHeaderSize) return fail("the file ends inside its note");
-    plain.assign(p + kStateHeaderSize, p + kStateHeaderSize + length);
-    std::size_t true_length = length;
-    if ((info.m_dwReserved & kEncipheredBit) != 0) {
-      true_length = info.m_dwReserved & 0xFFFF;
-      if (length % 8 != 0 || true_length > length || length - true_length >= 8) {
-        return fail("enciphered length " + std::to_string(length) + " does not hold " +
-                    std::to_string(true_length) + " bytes");
-      }
-      des_ecb_decrypt(state_key(), plain.data(), plain.size());
+    std::size_t used = 0;
+    std::string what;
+    long r = decode_state_record(data + offset, size - offset, *note, &used, &what);
+    if (r == 0 && into.find(note->noteId()) != nullptr) {
+      what = "note ID " + std::to_string(note->noteId()) + " twice";
+      r = kStateFileDamaged;
     }
-    std::string unpack_why;
-    if (!note->unpack(plain.data(), true_length, &unpack_why)) return fail(unpack_why);
-    note->category().set(info.m_CatId);
-    note->privateFlag().setBool((info.m_Attribs & kAttrPrivate) != 0);
+    if (r != 0) {
+      if (why != nullptr) *why = record_fault(number, what);
+      return r;
+    }
+    note->category().set(note->info().m_CatId);
+    note->privateFlag().setBool((note->info().m_Attribs & kAttrPrivate) != 0);
     note->clearChangedMarks();
     note->applyMod();
-    if (into.find(note->noteId()) != nullptr) {
-      return fail("note ID " + std::to_string(note->noteId()) + " twice");
-    }
     NoteRecord& kept = *note;
     into.insert(std::move(note));
     if (each) each(kept);
-    offset += kStateHeaderSize + length;
+    offset += used;
   }
   return 0;
+}
+
+bool check_state_file_bytes(const BYTE* data, std::size_t size) {
+  NoteDatabase first("check", nullptr, false, IDS_DESKTOP_DB);
+  std::string why;
+  if (parse_state_bytes(data, size, first, &why) != 0) return !why.empty();
+  const auto again_bytes = state_file_bytes(first);
+  NoteDatabase again("check", nullptr, false, IDS_DESKTOP_DB);
+  if (parse_state_bytes(again_bytes.data(), again_bytes.size(), again, &why) != 0) return false;
+  for (const auto& [id, note] : first.notes()) {
+    if (note->isDeletedOrArchived()) continue;
+    const NoteRecord* other = again.find(id);
+    if (other == nullptr) return false;
+    for (std::size_t i = 0; i < note->fields().size(); ++i) {
+      if (!note->field(i).equals(other->field(i))) return false;
+    }
+    if (!note->category().equals(other->category()) ||
+        !note->privateFlag().equals(other->privateFlag())) {
+      return false;
+    }
+  }
+  return true;
 }
 
 long write_state_file(const std::string& path, NoteDatabase& database) {

@@ -42,7 +42,12 @@ std::unique_ptr<NoteRecord> make_state_note();
 
 // The bytes of one record for `note` (packs it: record size, category id, private bit; sets the
 // reserved word when enciphered). Empty when the packed note is longer than kMaxStatePacked.
-std::vector<BYTE> state_record_bytes(NoteRecord& note);
+std::vector<BYTE> state_record_bytes(SyncRecord& note);
+
+// Reads the record at the start of `data` into `into` (info block, deciphered when flagged,
+// unpacked); *used := its bytes. 0, or kStateFileDamaged with *why.
+long decode_state_record(const BYTE* data, std::size_t size, SyncRecord& into, std::size_t* used,
+                         std::string* why);
 
 // The file's bytes for `database`: its notes in ascending ID order, without those marked for
 // deletion, deleted or archived. `each` (may be empty) runs once per note written.
@@ -56,6 +61,11 @@ std::vector<BYTE> state_file_bytes(NoteDatabase& database,
 long parse_state_bytes(const BYTE* data, std::size_t size, NoteDatabase& into, std::string* why,
                        const NoteMaker& make = make_state_note,
                        const std::function<void(NoteRecord&)>& each = {});
+
+// The state file reader's self-check (the fuzz target and its unit test): reads `data` as a state
+// file; a refusal must name its reason, and what is read must write back to bytes that read again
+// to the same notes. False when that does not hold. Never crashes on any input.
+bool check_state_file_bytes(const BYTE* data, std::size_t size);
 
 // Writes the state file of `database` at `path` (Windows path): the bytes go to "<path>.tmp",
 // which then replaces `path`, so the old file stays whole when anything fails. Progress step 5, then
