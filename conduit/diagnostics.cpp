@@ -90,12 +90,16 @@ std::string diagnostic_header(const char* label) {
 std::string diagnostic_note(const NoteRecord& note) {
   const RecordInfoBlock& info = note.info();
   const BYTE a = info.m_Attribs;
-  std::string out = "[" + std::to_string(info.m_RecId) + ", " + std::to_string(info.m_RecIndex) +
-                    ", (" + ((a & kAttrDirty) != 0 ? "u" : "-") +
-                    (note.isDeletedOrArchived() ? "d" : "-") +
-                    ((a & kAttrArchived) != 0 ? "a" : "-") + "), " +
-                    std::to_string(info.m_RecSize) + "] (" + (note.isNew() ? "ad" : "--") + "," +
-                    (note.isMarkedForDeletion() ? "dd" : "--") + ") " + note.title() + "\n";
+  std::string out = "[";
+  out.append(std::to_string(info.m_RecId)).append(", ").append(std::to_string(info.m_RecIndex));
+  out.append(", (");
+  out.push_back((a & kAttrDirty) != 0 ? 'u' : '-');
+  out.push_back(note.isDeletedOrArchived() ? 'd' : '-');
+  out.push_back((a & kAttrArchived) != 0 ? 'a' : '-');
+  out.append("), ").append(std::to_string(info.m_RecSize)).append("] (");
+  out.append(note.isNew() ? "ad" : "--").append(",");
+  out.append(note.isMarkedForDeletion() ? "dd" : "--").append(") ");
+  out.append(note.title()).append("\n");
   for (const auto& f : note.fields()) {
     out += "  (";
     out += f->modified_here ? "b" : "-";
