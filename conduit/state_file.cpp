@@ -21,10 +21,6 @@ const DesKeySchedule& state_key() {
   return schedule;
 }
 
-void put(std::vector<BYTE>& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<BYTE>(value >> (8 * i)));
-}
-
 std::uint32_t get(const BYTE* p, int bytes) {
   std::uint32_t value = 0;
   for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
@@ -66,44 +62,58 @@ std::unique_ptr<NoteRecord> make_state_note() {
   return note;
 }
 
-std::vector<BYTE> state_record_bytes(SyncRecord& note) {
+namespace {
+
+// Appends the record of `note` to `out`; false (nothing appended) when it is too long.
+bool append_state_record(SyncRecord& note, std::vector<BYTE>& out) {
   const std::size_t packed = note.packedSize();
-  if (packed > kMaxStatePacked) return {};
+  if (packed > kMaxStatePacked) return false;
   const bool encipher = note.protect_in_state_file;
   const std::size_t length = encipher ? (packed + 7) / 8 * 8 : packed;
-  std::vector<BYTE> out;
-  out.reserve(kStateHeaderSize + length);
-  std::vector<BYTE> data(length, 0);
-  note.pack(data.data(), packed);
+  const std::size_t start = out.size();
+  out.resize(start + kStateHeaderSize + length, 0);
+  BYTE* data = out.data() + start + kStateHeaderSize;
+  note.pack(data, packed);
   RecordInfoBlock& info = note.info();
   if (encipher) {
     info.m_dwReserved = kEncipheredBit + static_cast<DWORD>(packed);
-    des_ecb_encrypt(state_key(), data.data(), data.size());
+    des_ecb_encrypt(state_key(), data, length);
   }
-  put(out, info.m_FileHandle, 1);
-  put(out, info.m_RecId, 4);
-  put(out, info.m_RecIndex, 2);
-  put(out, info.m_Attribs, 1);
-  put(out, static_cast<WORD>(info.m_CatId), 2);
-  put(out, info.m_ConduitId, 4);
-  put(out, info.m_RecSize, 4);
-  put(out, info.m_TotalBytes, 2);
-  put(out, 0, 4);  // the buffer pointer means nothing in a file
-  put(out, encipher ? info.m_dwReserved : 0, 4);
-  put(out, static_cast<std::uint32_t>(length), 4);
-  out.insert(out.end(), data.begin(), data.end());
+  BYTE* p = out.data() + start;
+  auto put = [&p](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) *p++ = static_cast<BYTE>(value >> (8 * i));
+  };
+  put(info.m_FileHandle, 1);
+  put(info.m_RecId, 4);
+  put(info.m_RecIndex, 2);
+  put(info.m_Attribs, 1);
+  put(static_cast<WORD>(info.m_CatId), 2);
+  put(info.m_ConduitId, 4);
+  put(info.m_RecSize, 4);
+  put(info.m_TotalBytes, 2);
+  put(0, 4);  // the buffer pointer means nothing in a file
+  put(encipher ? info.m_dwReserved : 0, 4);
+  put(static_cast<std::uint32_t>(length), 4);
+  return true;
+}
+
+}  // namespace
+
+std::vector<BYTE> state_record_bytes(SyncRecord& note) {
+  std::vector<BYTE> out;
+  append_state_record(note, out);
   return out;
 }
 
 std::vector<BYTE> state_file_bytes(NoteDatabase& database,
                                    const std::function<void(NoteRecord&)>& each) {
   std::vector<BYTE> out;
+  out.reserve(database.notes().size() * 96);
   for (auto& [id, note] : database.notes()) {
     if (note->isMarkedForDeletion() || note->isDeletedOrArchived()) continue;
     if (each) each(*note);
     // A note longer than a record can say is left out: next time it reads as new on the desktop.
-    const auto record = state_record_bytes(*note);
-    out.insert(out.end(), record.begin(), record.end());
+    append_state_record(*note, out);
   }
   return out;
 }
@@ -129,7 +139,8 @@ long decode_state_record(const BYTE* p, std::size_t size, SyncRecord& into, std:
   const std::size_t length = get(p + 28, 4);
   if (length > kMaxStateData) return fail("length " + std::to_string(length) + " too large");
   if (length > size - kStateHeaderSize) return fail("the file ends inside its note");
-  std::vector<BYTE> plain(p + kStateHeaderSize, p + kStateHeaderSize + length);
+  thread_local std::vector<BYTE> plain;  // reused: one allocation for the whole file
+  plain.assign(p + kStateHeaderSize, p + kStateHeaderSize + length);
   std::size_t true_length = length;
   if ((info.m_dwReserved & kEncipheredBit) != 0) {
     true_length = info.m_dwReserved & 0xFFFF;
