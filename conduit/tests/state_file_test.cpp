@@ -67,14 +67,14 @@ TEST(StateFileTest, ThirteenPackedBytesAreStoredAsSixteenWithReservedWord8000000
   ASSERT_EQ(bytes.size(), kStateHeaderSize + 16);
   EXPECT_EQ(std::vector<BYTE>(bytes.begin() + 24, bytes.begin() + 32),
             (std::vector<BYTE>{0x0D, 0, 0, 0x80, 16, 0, 0, 0}));
-  EXPECT_EQ(record.info().m_dwReserved, 0x8000000Du);
+  EXPECT_EQ(DWORD{record.info().m_dwReserved}, 0x8000000Du);
 
   SmallRecord back;
   std::size_t used = 0;
   std::string why;
   ASSERT_EQ(decode_state_record(bytes.data(), bytes.size(), back, &used, &why), 0) << why;
   EXPECT_EQ(used, bytes.size());
-  EXPECT_EQ(back.info().m_RecSize, 13u);
+  EXPECT_EQ(DWORD{back.info().m_RecSize}, 13u);
   EXPECT_TRUE(back.field(0).equals(record.field(0)));
   EXPECT_TRUE(back.field(1).equals(record.field(1)));
   EXPECT_EQ(static_cast<TextField&>(back.field(2)).desktop(), "abcd");
@@ -113,8 +113,8 @@ TEST(StateFileTest, NotesRoundTripWithMarksCategoryPrivateAndTheSkippedBits) {
   EXPECT_TRUE(a2.field(NoteRecord::kText).modified_here);  // the Mod bit came back as a mark
   EXPECT_EQ(a2.modValue(), 0u);
   EXPECT_TRUE(a2.protect_in_state_file);
-  EXPECT_EQ(a2.info().m_dwReserved, 0x80000000u + 28 + 15);  // "first\nline two" and its NUL
-  EXPECT_EQ(back.find(-3)->info().m_dwReserved, 0u);
+  EXPECT_EQ(DWORD{a2.info().m_dwReserved}, 0x80000000u + 28 + 15);  // "first\nline two" and its NUL
+  EXPECT_EQ(DWORD{back.find(-3)->info().m_dwReserved}, 0u);
 }
 
 TEST(StateFileTest, EveryCutOfAFileIsRefusedOrReadsWholeRecordsOnly) {
