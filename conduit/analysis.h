@@ -1,8 +1,28 @@
-// The merge of the two note databases (synchronize, mirror, add-missing, conflict resolution) is
-// built in analysis.cpp. Until it is, these operations change nothing and report
-// kAnalysisNotBuilt, and the sync run then writes nothing to either side.
+// The merge of the two note databases: NoteDatabase::synchronizeWith, mirrorFrom and
+// addMissingFrom and NoteRecord::resolveConflict are built in analysis.cpp, with the helpers
+// below. They change memory only (field values and marks, Mod values, exclude flags, deletion
+// marks, archive bits, IDs, map keys); the writes come afterwards. The HotSync log gets the change
+// lines the settings ask for.
+//
+// Run thread only (settings, progress sink, conflict dialog).
 #pragma once
 
+#include "win32/types.h"
+
 namespace sx::conduit {
-inline constexpr long kAnalysisNotBuilt = 0x7A000001;
+
+class NoteDatabase;
+class NoteRecord;
+class SyncField;
+
+// Merges a handheld note with the desktop note of the same ID: archive bit to both, a deletion on
+// one side deletes the other, otherwise field by field.
+void merge_notes(NoteRecord& handheld, NoteRecord& desktop);
+// One field pair; `bit` is the field's Mod bit.
+void merge_field(NoteRecord& handheld, NoteRecord& desktop, SyncField& handheld_field,
+                 SyncField& desktop_field, DWORD bit);
+// Moves every note whose old ID is in the database's remap map to the key of its current ID. A
+// note whose new key is taken stays under its old key (never dropped).
+void rekey(NoteDatabase& database);
+
 }  // namespace sx::conduit

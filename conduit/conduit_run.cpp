@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "analysis.h"
 #include "diagnostics.h"
 #include "hotsync/hslog.h"
 #include "progress.h"
@@ -146,30 +145,22 @@ long ConduitRun::drive() {
   }
   diagnostic_checkpoint("After loading", &handheld, desktop.get());
   // 15. The analysis chosen by the sync type, then the writes.
-  long analysed;
-  long result = 0;
-  if (properties_->m_SyncType == eHHtoPC) {
-    analysed = desktop->mirrorFrom(handheld);
-  } else if (properties_->m_SyncType == ePCtoHH) {
-    analysed = handheld.mirrorFrom(*desktop);
+  const int sync_type = properties_->m_SyncType;
+  const bool mirror = sync_type == eHHtoPC || sync_type == ePCtoHH;
+  if (sync_type == eHHtoPC) {
+    desktop->mirrorFrom(handheld);
+  } else if (sync_type == ePCtoHH) {
+    handheld.mirrorFrom(*desktop);
   } else {
-    analysed = handheld.synchronizeWith(*desktop);
+    handheld.synchronizeWith(*desktop);
   }
-  if (analysed != kAnalysisNotBuilt) {
-    diagnostic_checkpoint("After Synchronization Analysis", desktop.get(), &handheld);
-    result = desktop->transferCategoriesTo(handheld);
-    // Both sides are written even when one fails; the first failure is the result, so that a
-    // failed write is never reported as success.
-    long first, second;
-    if (properties_->m_SyncType == eHHtoPC || properties_->m_SyncType == ePCtoHH) {
-      first = handheld.writeAll();
-      second = desktop->writeAll();
-    } else {
-      first = desktop->writeAll();
-      second = handheld.writeAll();
-    }
-    if (result == 0) result = first != 0 ? first : second;
-  }
+  diagnostic_checkpoint("After Synchronization Analysis", desktop.get(), &handheld);
+  long result = desktop->transferCategoriesTo(handheld);
+  // Both sides are written even when one fails; the first failure is the result, so that a failed
+  // write is never reported as success.
+  const long first = mirror ? handheld.writeAll() : desktop->writeAll();
+  const long second = mirror ? desktop->writeAll() : handheld.writeAll();
+  if (result == 0) result = first != 0 ? first : second;
   // 16.
   progress().endDatabase(kScribbixDatabase);
   desktop->close();

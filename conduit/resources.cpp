@@ -76,6 +76,10 @@ const std::map<UINT, const char*>& string_table() {
       {91, "The note \"%s\" is too long for the handheld (%lu bytes) and was not written to it."},
       {92, "The category block of \"%s\" on the handheld is only %lu bytes long."},
       {93, "The setting \"%s\" is not a 32-bit value; its default is used."},
+      {94,
+       "The desktop state file \"%s\" is damaged (%s).  Nothing was synchronized; remove or "
+       "rename the file to synchronize again."},
+      {95, "The desktop state file \"%s\" could not be written (%s); the previous one was kept."},
   };
   return table;
 }

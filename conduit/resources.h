@@ -51,6 +51,8 @@ enum StringId : UINT {
   IDS_NOTE_TOO_LONG = 91,
   IDS_SHORT_CATEGORIES = 92,
   IDS_BAD_SETTING = 93,
+  IDS_STATE_DAMAGED = 94,
+  IDS_STATE_NOT_WRITTEN = 95,
 };
 
 // Dialog resource ids and their controls.

@@ -7,6 +7,8 @@
 #include "note_database.h"
 #include "registration.h"
 #include "resources.h"
+#include "settings.h"
+#include "state_file.h"
 #include "windows.h"
 
 namespace sx::conduit {
@@ -45,6 +47,84 @@ class MemoryDesktop : public NoteDatabase {
 
 std::unique_ptr<NoteDatabase> make_desktop(SyncProperties* p) {
   return std::make_unique<MemoryDesktop>(p);
+}
+
+// A desktop side shaped like the Outlook one: posts by key, the state file beside them. Reading
+// marks what changed since the state file; a note made from another side is posted at once (with a
+// new key when its ID is provisional); the writes update and delete posts, then save the state.
+std::map<std::int32_t, std::string> g_posts;
+int g_next_key = 7000;
+
+class PostsDesktop : public NoteDatabase {
+ public:
+  explicit PostsDesktop(SyncProperties* p) : NoteDatabase("desktop", p, false, IDS_DESKTOP_DB) {}
+  bool isOpen() const override { return true; }
+  long open(const std::string& path, bool) override {
+    state_path_ = state_file_path(properties_->m_PathName, path);
+    const long r = read_state_file(state_path_, *this, [] {
+      auto note = make_state_note();
+      return note;
+    });
+    last_sync_time = modification_time;
+    modification_time = last_sync_time + 1;
+    return r;
+  }
+  long readAll() override {
+    for (auto& [id, note] : notes_) note->setDeleted(true);
+    for (const auto& [key, text] : g_posts) {
+      NoteRecord* note = find(key);
+      if (note == nullptr) {
+        auto made = make_state_note();
+        made->setNoteId(key);
+        for (int i = NoteRecord::kDate; i < NoteRecord::kFieldCount; ++i) {
+          made->field(static_cast<std::size_t>(i)).modified_here = true;
+        }
+        note = made.get();
+        insert(std::move(made));
+      }
+      note->setDeleted(false);
+      note->info().m_RecId = static_cast<DWORD>(key);
+      if (note->text(NoteRecord::kText).desktop() != text) {
+        note->text(NoteRecord::kText).setDesktop(text);
+        note->text(NoteRecord::kText).modified_here = true;
+      }
+      note->clearChangedMarks();
+    }
+    return 0;
+  }
+  std::unique_ptr<NoteRecord> createRecord(const NoteRecord* from) override {
+    auto note = NoteDatabase::createRecord(from);
+    note->protect_in_state_file = true;
+    if (from != nullptr && (from->needsRewrite() || from->noteId() == 0)) {
+      while (find(g_next_key) != nullptr) ++g_next_key;
+      note->setNoteId(g_next_key++);
+    }
+    note->info().m_RecId = static_cast<DWORD>(note->noteId());
+    g_posts[note->noteId()] = note->text(NoteRecord::kText).desktop();
+    note->clearChangedMarks();
+    return note;
+  }
+  long writeChangedRecord(NoteRecord& note) override {
+    g_posts[note.noteId()] = note.text(NoteRecord::kText).desktop();
+    return 0;
+  }
+  long deleteRecord(NoteRecord& note) override {
+    note.markForDeletion();
+    g_posts.erase(note.noteId());
+    return 0;
+  }
+  long writeAll() override {
+    const long r = NoteDatabase::writeAll();
+    const long saved = write_state_file(state_path_, *this);
+    return r != 0 ? r : saved;
+  }
+
+ private:
+  std::string state_path_;
+};
+
+std::unique_ptr<NoteDatabase> make_posts_desktop(SyncProperties* p) {
+  return std::make_unique<PostsDesktop>(p);
 }
 
 class SyncRunTest : public hotsync_test::HotSyncTest {
@@ -150,7 +230,7 @@ TEST_F(SyncRunTest, NormalRunReadsBothSidesAndLogsStartDatabaseAndFinish) {
                                            "[finished] ScribbixOutlook"}));
   EXPECT_EQ(g_desktop.read, 1);
   EXPECT_EQ(g_desktop.opened_path, "C:\\Program Files\\Scribbix\\Test User-Scribbix.sxz");
-  // Until the merge is built nothing is written: the records keep their bytes and IDs.
+  // The in-memory desktop keeps nothing: the notes stay as they are on the handheld.
   const auto back = read_back(kScribbixDatabase);
   ASSERT_EQ(back.records.size(), 3u);
   EXPECT_EQ(back.records[0].unique_id, 0x200u);
@@ -278,6 +358,130 @@ TEST_F(SyncRunTest, WithoutADesktopSideTheProductLogs39) {
   ASSERT_EQ(log.size(), 4u);
   EXPECT_EQ(log[2], "[error] Failed to open database on the desktop.");
   EXPECT_EQ(result, 4101);
+}
+
+// Whole runs with a desktop of posts and its state file.
+class PostsRunTest : public SyncRunTest {
+ protected:
+  void SetUp() override {
+    SyncRunTest::SetUp();
+    g_posts.clear();
+    set_desktop_database_factory(&make_posts_desktop);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kApplicationKey, 0, KEY_ALL_ACCESS, &key), 0);
+    const DWORD on = 1;
+    RegSetValueExA(key, "LogChanges", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), 4);
+    RegCloseKey(key);
+  }
+  // The handheld's notes after the run: note ID -> text.
+  std::map<std::int32_t, std::string> handheld_notes() {
+    std::map<std::int32_t, std::string> out;
+    for (const auto& record : read_back(kScribbixDatabase).records) {
+      if ((record.attributes & 0x80) != 0) continue;
+      NoteRecord note;
+      EXPECT_TRUE(note.unpack(record.data.data(), record.data.size(), nullptr));
+      out[note.noteId()] = note.text(NoteRecord::kText).desktop();
+    }
+    return out;
+  }
+  std::string state_file() const {
+    return sx::paths::to_host(sx::hotsync::hotsync_dir() + "\\" + hotsync_test::kUserDir +
+                              "\\VorlanScrib\\Test User-Scribbix.VXS");
+  }
+};
+
+TEST_F(PostsRunTest, TwoWayRunCopiesBothWaysRenumbersAProvisionalNoteAndSavesTheState) {
+  put_notes(2);
+  auto db = read_back(kScribbixDatabase);
+  db.records[1].data[4] = db.records[1].data[5] = db.records[1].data[6] = db.records[1].data[7] = 0;
+  put_database(db);  // the second note has no ID yet
+  g_posts[9] = "from the desktop";
+  long result = -1;
+  const auto log = conduit_log(&result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(log, (std::vector<std::string>{"[start] ", "Synchronizing database \"ScribbixDB\".",
+                                           "The note \"note 1\" has been added to the desktop",
+                                           "The note \"note 0\" has been added to the desktop",
+                                           "The note \"from the desktop\" has been added to the "
+                                           "handheld",
+                                           "[finished] ScribbixOutlook"}));
+  const std::map<std::int32_t, std::string> expected{
+      {9, "from the desktop"}, {100, "note 0"}, {7000, "note 1"}};
+  EXPECT_EQ(g_posts, expected);
+  EXPECT_EQ(handheld_notes(), expected);  // the provisional ID was written back as 7000
+  EXPECT_TRUE(std::filesystem::exists(state_file()));
+
+  // A second run changes nothing and logs no change.
+  g_desktop = DesktopScript{};
+  const auto again = conduit_log(&result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(again.size(), 3u);
+  EXPECT_EQ(g_posts, expected);
+  EXPECT_EQ(handheld_notes(), expected);
+
+  // A post deleted in Outlook is deleted from the handheld at the next run.
+  g_posts.erase(100);
+  conduit_log(&result);
+  EXPECT_EQ(handheld_notes().count(100), 0u);
+  EXPECT_EQ(handheld_notes().size(), 2u);
+}
+
+TEST_F(PostsRunTest, HandheldOverwritesDesktopDeletesTheDesktopsExtras) {
+  put_notes(1);
+  g_posts[100] = "edited on the desktop";
+  g_posts[55] = "only on the desktop";
+  put_sync_type(2);
+  long result = -1;
+  const auto log = conduit_log(&result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(g_posts, (std::map<std::int32_t, std::string>{{100, "note 0"}}));
+  EXPECT_EQ(handheld_notes(), (std::map<std::int32_t, std::string>{{100, "note 0"}}));
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "The note \"only on the desktop\" has been deleted from the desktop"),
+            log.end());
+}
+
+TEST_F(PostsRunTest, DesktopOverwritesHandheldDeletesTheHandheldsExtras) {
+  put_notes(2);
+  g_posts[101] = "desktop's version";
+  put_sync_type(3);
+  long result = -1;
+  conduit_log(&result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(handheld_notes(), (std::map<std::int32_t, std::string>{{101, "desktop's version"}}));
+  EXPECT_EQ(g_posts.size(), 1u);
+}
+
+TEST_F(PostsRunTest, ADamagedStateFileStopsTheRunAndNothingIsOverwritten) {
+  put_notes(2);
+  g_posts[100] = "note 0";
+  long result = -1;
+  conduit_log(&result);
+  ASSERT_EQ(result, 0);
+  const auto host = state_file();
+  std::filesystem::resize_file(host, std::filesystem::file_size(host) - 3);
+  g_posts[100] = "changed in Outlook";
+  const auto handheld_before = read_back(kScribbixDatabase);
+  const auto log = conduit_log(&result);
+  EXPECT_EQ(result, 0x4005);
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[2].rfind("[error] The desktop state file \"C:\\", 0), 0u) << log[2];
+  EXPECT_NE(log[2].find("Test User-Scribbix.VXS\" is damaged (record 2: the file ends inside its "
+                        "note).  Nothing was synchronized; remove or rename the file to "
+                        "synchronize again."),
+            std::string::npos)
+      << log[2];
+  EXPECT_EQ(log[3], "[error] Failed to open database on the desktop.");
+  EXPECT_EQ(read_back(kScribbixDatabase).records.size(), handheld_before.records.size());
+  EXPECT_EQ(handheld_notes().at(100), "note 0");
+  EXPECT_EQ(g_posts.at(100), "changed in Outlook");
+
+  // Recovery: the file removed, the next run carries the Outlook change and loses nothing.
+  std::filesystem::remove(host);
+  conduit_log(&result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(handheld_notes(),
+            (std::map<std::int32_t, std::string>{{100, "changed in Outlook"}, {101, "note 1"}}));
 }
 
 }  // namespace

@@ -1,0 +1,287 @@
+#include "state_file.h"
+
+#include <cstring>
+
+#include "des.h"
+#include "hotsync/hslog.h"
+#include "hotsync/syncmgr.h"
+#include "note_database.h"
+#include "progress.h"
+#include "resources.h"
+#include "settings.h"
+#include "windows.h"
+
+namespace sx::conduit {
+namespace {
+
+constexpr DWORD kEncipheredBit = 0x80000000u;
+
+const DesKeySchedule& state_key() {
+  static const DesKeySchedule schedule = des_key_schedule(kStateFileKey);
+  return schedule;
+}
+
+std::uint32_t get(const BYTE* p, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
+  return value;
+}
+
+// Seconds since 1970 of a file time (100 ns since 1601).
+DWORD unix_seconds(const FILETIME& time) {
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                              time.dwLowDateTime;
+  constexpr std::uint64_t kEpoch = 116444736000000000ull;
+  return ticks <= kEpoch ? 0 : static_cast<DWORD>((ticks - kEpoch) / 10000000ull);
+}
+
+struct HandleCloser {
+  HANDLE handle;
+  ~HandleCloser() {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+};
+
+std::string record_fault(std::size_t number, const std::string& what) {
+  return "record " + std::to_string(number) + ": " + what;
+}
+
+}  // namespace
+
+std::string state_file_path(const std::string& conduit_dir, const std::string& desktop_file) {
+  const auto slash = desktop_file.find_last_of('\\');
+  std::string name = slash == std::string::npos ? desktop_file : desktop_file.substr(slash + 1);
+  const auto dot = name.find_last_of('.');
+  if (dot != std::string::npos) name.resize(dot);
+  return conduit_dir + name + ".VXS";
+}
+
+std::unique_ptr<NoteRecord> make_state_note() {
+  auto note = std::make_unique<NoteRecord>();
+  note->protect_in_state_file = true;
+  return note;
+}
+
+namespace {
+
+// Appends the record of `note` to `out`; false (nothing appended) when it is too long.
+bool append_state_record(SyncRecord& note, std::vector<BYTE>& out) {
+  const std::size_t packed = note.packedSize();
+  if (packed > kMaxStatePacked) return false;
+  const bool encipher = note.protect_in_state_file;
+  const std::size_t length = encipher ? (packed + 7) / 8 * 8 : packed;
+  const std::size_t start = out.size();
+  out.resize(start + kStateHeaderSize + length, 0);
+  BYTE* data = out.data() + start + kStateHeaderSize;
+  note.pack(data, packed);
+  RecordInfoBlock& info = note.info();
+  if (encipher) {
+    info.m_dwReserved = kEncipheredBit + static_cast<DWORD>(packed);
+    des_ecb_encrypt(state_key(), data, length);
+  }
+  BYTE* p = out.data() + start;
+  auto put = [&p](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) *p++ = static_cast<BYTE>(value >> (8 * i));
+  };
+  put(info.m_FileHandle, 1);
+  put(info.m_RecId, 4);
+  put(info.m_RecIndex, 2);
+  put(info.m_Attribs, 1);
+  put(static_cast<WORD>(info.m_CatId), 2);
+  put(info.m_ConduitId, 4);
+  put(info.m_RecSize, 4);
+  put(info.m_TotalBytes, 2);
+  put(0, 4);  // the buffer pointer means nothing in a file
+  put(encipher ? info.m_dwReserved : 0, 4);
+  put(static_cast<std::uint32_t>(length), 4);
+  return true;
+}
+
+}  // namespace
+
+std::vector<BYTE> state_record_bytes(SyncRecord& note) {
+  std::vector<BYTE> out;
+  append_state_record(note, out);
+  return out;
+}
+
+std::vector<BYTE> state_file_bytes(NoteDatabase& database,
+                                   const std::function<void(NoteRecord&)>& each) {
+  std::vector<BYTE> out;
+  out.reserve(database.notes().size() * 96);
+  for (auto& [id, note] : database.notes()) {
+    if (note->isMarkedForDeletion() || note->isDeletedOrArchived()) continue;
+    if (each) each(*note);
+    // A note longer than a record can say is left out: next time it reads as new on the desktop.
+    append_state_record(*note, out);
+  }
+  return out;
+}
+
+long decode_state_record(const BYTE* p, std::size_t size, SyncRecord& into, std::size_t* used,
+                         std::string* why) {
+  auto fail = [&](const std::string& what) {
+    if (why != nullptr) *why = what;
+    return kStateFileDamaged;
+  };
+  if (size < kStateHeaderSize) return fail("the file ends inside its header");
+  RecordInfoBlock& info = into.info();
+  info.m_FileHandle = p[0];
+  info.m_RecId = get(p + 1, 4);
+  info.m_RecIndex = static_cast<WORD>(get(p + 5, 2));
+  info.m_Attribs = p[7];
+  info.m_CatId = static_cast<SHORT>(get(p + 8, 2));
+  info.m_ConduitId = get(p + 10, 4);
+  info.m_RecSize = get(p + 14, 4);
+  info.m_TotalBytes = static_cast<WORD>(get(p + 18, 2));
+  info.m_pBytes = nullptr;
+  info.m_dwReserved = get(p + 24, 4);
+  const std::size_t length = get(p + 28, 4);
+  if (length > kMaxStateData) return fail("length " + std::to_string(length) + " too large");
+  if (length > size - kStateHeaderSize) return fail("the file ends inside its note");
+  thread_local std::vector<BYTE> plain;  // reused: one allocation for the whole file
+  plain.assign(p + kStateHeaderSize, p + kStateHeaderSize + length);
+  std::size_t true_length = length;
+  if ((info.m_dwReserved & kEncipheredBit) != 0) {
+    true_length = info.m_dwReserved & 0xFFFF;
+    if (length % 8 != 0 || true_length > length || length - true_length >= 8) {
+      return fail("enciphered length " + std::to_string(length) + " does not hold " +
+                  std::to_string(true_length) + " bytes");
+    }
+    des_ecb_decrypt(state_key(), plain.data(), plain.size());
+  }
+  if (!into.unpack(plain.data(), true_length, why)) return kStateFileDamaged;
+  *used = kStateHeaderSize + length;
+  return 0;
+}
+
+long parse_state_bytes(const BYTE* data, std::size_t size, NoteDatabase& into, std::string* why,
+                       const NoteMaker& make, const std::function<void(NoteRecord&)>& each) {
+  std::size_t offset = 0;
+  for (std::size_t number = 1; offset < size; ++number) {
+    auto note = make();
+    std::size_t used = 0;
+    std::string what;
+    long r = decode_state_record(data + offset, size - offset, *note, &used, &what);
+    if (r == 0 && into.find(note->noteId()) != nullptr) {
+      what = "note ID " + std::to_string(note->noteId()) + " twice";
+      r = kStateFileDamaged;
+    }
+    if (r != 0) {
+      if (why != nullptr) *why = record_fault(number, what);
+      return r;
+    }
+    note->category().set(note->info().m_CatId);
+    note->privateFlag().setBool((note->info().m_Attribs & kAttrPrivate) != 0);
+    note->clearChangedMarks();
+    note->applyMod();
+    NoteRecord& kept = *note;
+    into.insert(std::move(note));
+    if (each) each(kept);
+    offset += used;
+  }
+  return 0;
+}
+
+bool check_state_file_bytes(const BYTE* data, std::size_t size) {
+  NoteDatabase first("check", nullptr, false, IDS_DESKTOP_DB);
+  std::string why;
+  if (parse_state_bytes(data, size, first, &why) != 0) return !why.empty();
+  const auto again_bytes = state_file_bytes(first);
+  NoteDatabase again("check", nullptr, false, IDS_DESKTOP_DB);
+  if (parse_state_bytes(again_bytes.data(), again_bytes.size(), again, &why) != 0) return false;
+  for (const auto& [id, note] : first.notes()) {
+    if (note->isDeletedOrArchived()) continue;
+    const NoteRecord* other = again.find(id);
+    if (other == nullptr) return false;
+    for (std::size_t i = 0; i < note->fields().size(); ++i) {
+      if (!note->field(i).equals(other->field(i))) return false;
+    }
+    if (!note->category().equals(other->category()) ||
+        !note->privateFlag().equals(other->privateFlag())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+long write_state_file(const std::string& path, NoteDatabase& database) {
+  try {
+    progress().step(5, database);
+    const auto bytes = state_file_bytes(database, [](NoteRecord& note) {
+      progress().item(3, note);
+      SyncYieldCycles(1);
+    });
+    const std::string aside = path + ".tmp";
+    auto failed = [&](const char* what) {
+      const DWORD error = GetLastError();
+      DeleteFileA(aside.c_str());
+      log_line(format_string(IDS_STATE_NOT_WRITTEN, path.c_str(),
+                             (std::string(what) + ", error " + std::to_string(error)).c_str()),
+               slWarning);
+      return kStateFileNotWritten;
+    };
+    {
+      HandleCloser file{CreateFileA(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr)};
+      if (file.handle == INVALID_HANDLE_VALUE) return failed("cannot create");
+      DWORD written = 0;
+      if (!bytes.empty() &&
+          (WriteFile(file.handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) == FALSE ||
+           written != bytes.size())) {
+        return failed("cannot write");
+      }
+      if (FlushFileBuffers(file.handle) == FALSE) return failed("cannot write");
+    }
+    if (MoveFileExA(aside.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+      return failed("cannot replace");
+    }
+    return 0;
+  } catch (...) {
+    return kStateFileNotWritten;
+  }
+}
+
+long read_state_file(const std::string& path, NoteDatabase& into, const NoteMaker& make) {
+  try {
+    std::vector<BYTE> bytes;
+    {
+      HandleCloser file{CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+      if (file.handle == INVALID_HANDLE_VALUE) return 0;  // no previous notes
+      FILETIME written{};
+      if (GetFileTime(file.handle, nullptr, nullptr, &written)) {
+        into.modification_time = unix_seconds(written);
+      }
+      DWORD high = 0;
+      const DWORD low = GetFileSize(file.handle, &high);
+      if (high != 0 || low == INVALID_FILE_SIZE) {
+        log_line(format_string(IDS_STATE_DAMAGED, path.c_str(), "too large to read"), slWarning);
+        return kStateFileDamaged;
+      }
+      bytes.resize(low);
+      DWORD read = 0;
+      if (low != 0 && (ReadFile(file.handle, bytes.data(), low, &read, nullptr) == FALSE)) {
+        read = 0;
+      }
+      bytes.resize(read);  // a short read is seen as a cut file below
+    }
+    progress().step(1, into);
+    std::string why;
+    const long result =
+        parse_state_bytes(bytes.data(), bytes.size(), into, &why, make, [](NoteRecord& note) {
+          SyncYieldCycles(1);
+          progress().item(1, note);
+        });
+    if (result != 0) {
+      log_line(format_string(IDS_STATE_DAMAGED, path.c_str(), why.c_str()), slWarning);
+    }
+    return result;
+  } catch (...) {
+    return kStateFileDamaged;
+  }
+}
+
+}  // namespace sx::conduit
