@@ -64,13 +64,9 @@ const Members<FolderImpl>& FolderImpl::members() {
     m.get(u"EntryID", &FolderImpl::get_EntryID);
     m.get(u"StoreID", &FolderImpl::get_StoreID);
     m.add(u"CopyTo", [](FolderImpl& self, WORD, const sx::com::DispatchArgs& a, VARIANT* r) {
-      sx::com::Variant d;
-      HRESULT hr = a.get(0, VT_DISPATCH, &d);
-      if (FAILED(hr)) return hr;
       sx::com::ComPtr<MAPIFolder> dest;
-      if (d.get().pdispVal == nullptr ||
-          FAILED(d.get().pdispVal->QueryInterface(IID_PPV_ARGS(dest.ReleaseAndGetAddressOf()))))
-        return DISP_E_TYPEMISMATCH;
+      HRESULT hr = folder_argument(a, 0, &dest);
+      if (FAILED(hr)) return hr;
       MAPIFolder* copy = nullptr;
       hr = self.CopyTo(dest.Get(), &copy);
       if (SUCCEEDED(hr)) M::to_variant(copy, r);

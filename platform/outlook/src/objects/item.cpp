@@ -127,13 +127,9 @@ const Members<ItemImpl>& ItemImpl::members() {
       return hr;
     });
     m.add(u"Move", [](I& self, WORD, const sx::com::DispatchArgs& a, VARIANT* r) {
-      sx::com::Variant d;
-      HRESULT hr = a.get(0, VT_DISPATCH, &d);
-      if (FAILED(hr)) return hr;
       sx::com::ComPtr<MAPIFolder> dest;
-      if (d.get().pdispVal == nullptr ||
-          FAILED(d.get().pdispVal->QueryInterface(IID_PPV_ARGS(dest.ReleaseAndGetAddressOf()))))
-        return DISP_E_TYPEMISMATCH;
+      HRESULT hr = folder_argument(a, 0, &dest);
+      if (FAILED(hr)) return hr;
       IDispatch* moved = nullptr;
       hr = self.Move(dest.Get(), &moved);
       if (SUCCEEDED(hr)) M::to_variant(moved, r);

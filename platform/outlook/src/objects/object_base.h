@@ -218,4 +218,19 @@ void hand_out(const sx::com::ComPtr<T>& object, I** out) {
   if (*out) (*out)->AddRef();
 }
 
+// The folder passed as argument `index` of a late-bound call: S_OK with *folder set, the argument's
+// own failure, or DISP_E_TYPEMISMATCH when it is not a folder.
+inline HRESULT folder_argument(const sx::com::DispatchArgs& args, UINT index,
+                               sx::com::ComPtr<MAPIFolder>* folder) {
+  sx::com::Variant value;
+  HRESULT hr = args.get(index, VT_DISPATCH, &value);
+  if (FAILED(hr)) return hr;
+  IDispatch* object = value.get().pdispVal;
+  if (object == nullptr ||
+      FAILED(object->QueryInterface(IID_PPV_ARGS(folder->ReleaseAndGetAddressOf())))) {
+    return DISP_E_TYPEMISMATCH;
+  }
+  return S_OK;
+}
+
 }  // namespace sx::outlook
