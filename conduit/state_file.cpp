@@ -29,8 +29,8 @@ std::uint32_t get(const BYTE* p, int bytes) {
 
 // Seconds since 1970 of a file time (100 ns since 1601).
 DWORD unix_seconds(const FILETIME& time) {
-  const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                              time.dwLowDateTime;
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
   constexpr std::uint64_t kEpoch = 116444736000000000ull;
   return ticks <= kEpoch ? 0 : static_cast<DWORD>((ticks - kEpoch) / 10000000ull);
 }
@@ -226,10 +226,9 @@ long write_state_file(const std::string& path, NoteDatabase& database) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr)};
       if (file.handle == INVALID_HANDLE_VALUE) return failed("cannot create");
       DWORD written = 0;
-      if (!bytes.empty() &&
-          (WriteFile(file.handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) == FALSE ||
-           written != bytes.size())) {
+      if (!bytes.empty() && (WriteFile(file.handle, bytes.data(), static_cast<DWORD>(bytes.size()),
+                                       &written, nullptr) == FALSE ||
+                             written != bytes.size())) {
         return failed("cannot write");
       }
       if (FlushFileBuffers(file.handle) == FALSE) return failed("cannot write");
@@ -250,7 +249,15 @@ long read_state_file(const std::string& path, NoteDatabase& into, const NoteMake
     {
       HandleCloser file{CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
-      if (file.handle == INVALID_HANDLE_VALUE) return 0;  // no previous notes
+      if (file.handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;  // first sync
+        // A state file that is there but cannot be read is not the same as none: without it every
+        // desktop note would look changed.
+        const std::string why = "it cannot be opened, error " + std::to_string(error);
+        log_line(format_string(IDS_STATE_DAMAGED, path.c_str(), why.c_str()), slWarning);
+        return kStateFileDamaged;
+      }
       FILETIME written{};
       if (GetFileTime(file.handle, nullptr, nullptr, &written)) {
         into.modification_time = unix_seconds(written);

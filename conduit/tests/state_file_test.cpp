@@ -145,7 +145,8 @@ TEST(StateFileTest, EveryCutOfAFileIsRefusedOrReadsWholeRecordsOnly) {
 
 TEST(StateFileTest, HostileInputNeverCrashes) {
   MemoryDesktop db;
-  for (int i = 0; i < 4; ++i) add(db, make_note(i + 1, std::string(static_cast<std::size_t>(i * 9), 'x')));
+  for (int i = 0; i < 4; ++i)
+    add(db, make_note(i + 1, std::string(static_cast<std::size_t>(i * 9), 'x')));
   auto good = state_file_bytes(db);
   std::mt19937 random(7);
   for (int round = 0; round < 2000; ++round) {
@@ -216,6 +217,23 @@ TEST_F(StateFileIoTest, AMissingFileIsNoErrorAndLeavesTheTimes) {
   EXPECT_TRUE(back.notes().empty());
 }
 
+TEST_F(StateFileIoTest, AFileThatIsThereButCannotBeOpenedStopsTheRun) {
+  add(desktop_, make_note(1, "one"));
+  ASSERT_EQ(write_state_file(path_, desktop_), 0);
+  HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  MemoryDesktop back;
+  EXPECT_EQ(read_state_file(path_, back), kStateFileDamaged);
+  CloseHandle(held);
+  EXPECT_TRUE(back.notes().empty());
+  EXPECT_EQ(log(),
+            std::vector<std::string>{
+                "[error] The desktop state file \"C:\\Palm\\state.VXS\" is damaged (it cannot "
+                "be opened, error 32).  Nothing was synchronized; remove or rename the file "
+                "to synchronize again."});
+}
+
 TEST_F(StateFileIoTest, ACutFileIsRefusedWithALineNamingItAndTheRecord) {
   add(desktop_, make_note(1, "one"));
   add(desktop_, make_note(2, "two"));
@@ -225,9 +243,10 @@ TEST_F(StateFileIoTest, ACutFileIsRefusedWithALineNamingItAndTheRecord) {
   MemoryDesktop back;
   EXPECT_EQ(read_state_file(path_, back), kStateFileDamaged);
   EXPECT_EQ(back.notes().size(), 1u);
-  EXPECT_EQ(log(), std::vector<std::string>{"[error] The desktop state file \"C:\\Palm\\state.VXS\" is damaged "
-                         "(record 2: the file ends inside its note).  Nothing was synchronized; "
-                         "remove or rename the file to synchronize again."});
+  EXPECT_EQ(log(), std::vector<std::string>{
+                       "[error] The desktop state file \"C:\\Palm\\state.VXS\" is damaged "
+                       "(record 2: the file ends inside its note).  Nothing was synchronized; "
+                       "remove or rename the file to synchronize again."});
 }
 
 TEST_F(StateFileIoTest, AFailedWriteKeepsTheOldFileWholeAndIsReported) {
