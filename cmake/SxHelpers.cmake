@@ -5,6 +5,12 @@ include(SxVersion)
 # Compiler warnings for every target of the project.
 function(sx_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
+  # GCC 12's optimiser reports -Wmaybe-uninitialized inside std::variant moves and -Wrestrict inside
+  # std::string (known false positives of that release); debug builds keep both warnings.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE
+      $<$<NOT:$<CONFIG:Debug>>:-Wno-maybe-uninitialized -Wno-restrict>)
+  endif()
   if(SX_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
