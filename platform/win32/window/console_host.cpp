@@ -11,33 +11,17 @@
 
 #include "core.h"
 #include "sx/clock.h"
+#include "win32/codepage.h"
 
 namespace sx::window::detail {
 namespace {
 
 constexpr std::int64_t kSliceMs = 50;
 
-// Windows-1252 to UTF-8 for the terminal (the machine's ANSI code page unless it says otherwise).
+// The machine's ANSI text as UTF-8 for the terminal, without carriage returns.
 std::string to_terminal(const std::string& ansi) {
-  static const char16_t k80to9F[32] = {
-      0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-  std::string out;
-  for (unsigned char c : ansi) {
-    if (c == '\r') continue;
-    const unsigned cp = c >= 0x80 && c <= 0x9F ? k80to9F[c - 0x80] : c;
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
+  std::string out = sx::codepage::ansi_to_utf8(ansi);
+  std::erase(out, '\r');
   return out;
 }
 
