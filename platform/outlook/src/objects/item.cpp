@@ -155,6 +155,15 @@ HRESULT ItemImpl::put_text(const char* op, const char* name, BSTR value) {
   });
 }
 
+HRESULT ItemImpl::put_choice(const char* op, const char* name, LONG value, LONG low, LONG high,
+                             const char* invalid) {
+  return call(op, [&] {
+    if (value < low || value > high) raise(E_INVALIDARG, invalid);
+    edit().set(name, Value::int_of(value));
+    return S_OK;
+  });
+}
+
 HRESULT ItemImpl::get_long(const char* op, const char* name, LONG fallback, LONG* value) {
   return call(op, [&] {
     need(value);
@@ -238,12 +247,8 @@ STDMETHODIMP ItemImpl::get_BodyFormat(LONG* v) {
   return get_long("get_BodyFormat", "BodyFormat", olFormatPlain, v);
 }
 STDMETHODIMP ItemImpl::put_BodyFormat(LONG v) {
-  return call("put_BodyFormat", [&] {
-    if (v < olFormatPlain || v > olFormatRichText)
-      raise(E_INVALIDARG, "The body format is not valid.");
-    edit().set("BodyFormat", Value::int_of(v));
-    return S_OK;
-  });
+  return put_choice("put_BodyFormat", "BodyFormat", v, olFormatPlain, olFormatRichText,
+                    "The body format is not valid.");
 }
 STDMETHODIMP ItemImpl::get_Categories(BSTR* v) {
   return get_text("get_Categories", "Categories", v);
@@ -255,22 +260,15 @@ STDMETHODIMP ItemImpl::get_Sensitivity(LONG* v) {
   return get_long("get_Sensitivity", "Sensitivity", olNormal, v);
 }
 STDMETHODIMP ItemImpl::put_Sensitivity(LONG v) {
-  return call("put_Sensitivity", [&] {
-    if (v < olNormal || v > olConfidential) raise(E_INVALIDARG, "The sensitivity is not valid.");
-    edit().set("Sensitivity", Value::int_of(v));
-    return S_OK;
-  });
+  return put_choice("put_Sensitivity", "Sensitivity", v, olNormal, olConfidential,
+                    "The sensitivity is not valid.");
 }
 STDMETHODIMP ItemImpl::get_Importance(LONG* v) {
   return get_long("get_Importance", "Importance", olImportanceNormal, v);
 }
 STDMETHODIMP ItemImpl::put_Importance(LONG v) {
-  return call("put_Importance", [&] {
-    if (v < olImportanceLow || v > olImportanceHigh)
-      raise(E_INVALIDARG, "The importance is not valid.");
-    edit().set("Importance", Value::int_of(v));
-    return S_OK;
-  });
+  return put_choice("put_Importance", "Importance", v, olImportanceLow, olImportanceHigh,
+                    "The importance is not valid.");
 }
 STDMETHODIMP ItemImpl::get_BillingInformation(BSTR* v) {
   return get_text("get_BillingInformation", "BillingInformation", v);

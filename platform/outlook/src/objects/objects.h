@@ -213,6 +213,9 @@ class ItemImpl : public OutlookObject<ItemImpl, _ContactItem, _PostItem, _MailIt
   HRESULT get_text(const char* op, const char* name, BSTR* value);
   HRESULT put_text(const char* op, const char* name, BSTR value);
   HRESULT get_long(const char* op, const char* name, LONG fallback, LONG* value);
+  // Sets a numbered choice; E_INVALIDARG with `invalid` as description outside [low, high].
+  HRESULT put_choice(const char* op, const char* name, LONG value, LONG low, LONG high,
+                     const char* invalid);
   HRESULT put_long(const char* op, const char* name, LONG value);
   HRESULT get_date(const char* op, const char* name, DATE* value);
   void save_now();
