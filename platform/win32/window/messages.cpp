@@ -40,6 +40,14 @@ bool get_or_peek(LPMSG msg, HWND hwnd, UINT min, UINT max, bool remove, bool wai
 
 }  // namespace
 
+namespace sx::window {
+
+bool pump_until(const std::function<bool()>& done) {
+  return pump(done, sx::kernel::kNoDeadline, false) == PumpResult::kDone;
+}
+
+}  // namespace sx::window
+
 extern "C" {
 
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -135,6 +136,15 @@ std::vector<ShownWindow> shown();
 void clear_script();
 // Scripts not used yet (a test can check that every expected dialog came up).
 std::size_t unused_scripts();
+
+// --- Waiting with the message loop running ----------------------------------------------------
+
+// Dispatches the calling thread's messages (sent, posted and timers, to any of its windows) until
+// `done()` holds, as a thread does that waits for a call to another apartment. `done` is evaluated
+// with sx::kernel::lock() held and must not lock; whoever changes what it looks at calls
+// sx::kernel::notify_all() under that lock. True when done() held; false when a WM_QUIT is pending
+// (it stays queued for the thread's own loop) and done() did not hold yet.
+bool pump_until(const std::function<bool()>& done);
 
 // --- Console host helpers
 // --------------------------------------------------------------------------
