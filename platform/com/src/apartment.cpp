@@ -1,25 +1,199 @@
-// CoInitialize(Ex) / CoUninitialize: which kind of apartment each thread is in, and how often it
-// entered it.
-#include "com/runtime.h"
-#include "runtime_internal.h"
+// CoInitialize(Ex) / CoUninitialize: which apartment each thread is in; the queue of calls into an
+// apartment and how its thread runs them; waiting for a call to another apartment.
+#include <mutex>
 
+#include "apartment_internal.h"
+#include "com/runtime.h"
+#include "sx/clock.h"
+#include "sx/window.h"
+#include "win32/window.h"
+
+namespace sx::com::detail {
 namespace {
 
+// Posted to an apartment's window when calls wait for it.
+constexpr UINT kIncomingCalls = WM_APP + 0x3C0;
+constexpr char kWindowClass[] = "SxComApartment";
+
 struct ThreadApartment {
-  sx::com::ApartmentKind kind = sx::com::ApartmentKind::kNone;
+  ApartmentKind kind = ApartmentKind::kNone;
   int count = 0;
+  std::shared_ptr<Apartment> state;
+
+  // A thread that ends inside its apartment: calls still queued for it are given up.
+  ~ThreadApartment() {
+    if (state && state->kind == ApartmentKind::kSingleThreaded) {
+      auto guard = sx::kernel::lock();
+      state->alive = false;
+      for (auto& call : state->incoming) call->done = call->dropped = true;
+      state->incoming.clear();
+      sx::kernel::notify_all();
+    }
+  }
 };
 
 thread_local ThreadApartment t_apartment;
+
+std::shared_ptr<Apartment> multithreaded_apartment() {
+  static auto* mta = new std::shared_ptr<Apartment>(
+      std::make_shared<Apartment>(ApartmentKind::kMultiThreaded));  // lives as long as the process
+  return *mta;
+}
+
+LRESULT CALLBACK apartment_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == kIncomingCalls) {
+    if (Apartment* apartment = current_apartment_raw()) serve_incoming(*apartment);
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+// Ends a single-threaded apartment on its thread (the last CoUninitialize): calls still queued
+// are given up, proxies it holds let go of their objects, proxies others hold to its objects are
+// cut, and its window goes.
+void end_apartment(Apartment& apartment) {
+  {
+    auto guard = sx::kernel::lock();
+    apartment.alive = false;
+    for (auto& call : apartment.incoming) call->done = call->dropped = true;
+    apartment.incoming.clear();
+    sx::kernel::notify_all();
+  }
+  release_proxies_held_by(apartment);
+  disconnect_exports(apartment);
+  apartment.on_last_release = nullptr;
+  HWND window = nullptr;
+  {
+    auto guard = sx::kernel::lock();
+    window = std::exchange(apartment.window, nullptr);
+  }
+  if (window != nullptr) DestroyWindow(window);
+}
+
+// Waits until `call` was answered; a single-threaded apartment keeps dispatching its messages and
+// running the calls that come into it meanwhile.
+void wait_for(Apartment* me, const IncomingCall& call) {
+  const bool single = me != nullptr && me->kind == ApartmentKind::kSingleThreaded;
+  auto ready = [&] { return call.done || (single && me->hold == 0 && !me->incoming.empty()); };
+  bool pumping = single;
+  for (;;) {
+    if (pumping && !sx::window::pump_until(ready)) pumping = false;  // a WM_QUIT is pending
+    if (!pumping) {
+      auto guard = sx::kernel::lock();
+      sx::kernel::wait_until(guard, ready, sx::kernel::kNoDeadline);
+    }
+    {
+      auto guard = sx::kernel::lock();
+      if (call.done) return;
+    }
+    serve_incoming(*me);
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<Apartment> current_apartment_state() { return t_apartment.state; }
+Apartment* current_apartment_raw() { return t_apartment.state.get(); }
+
+HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work) {
+  Apartment* me = current_apartment_raw();
+  if (target.get() == me) {
+    work();
+    return S_OK;
+  }
+  auto call = std::make_shared<IncomingCall>();
+  call->work = &work;
+  HWND wake = nullptr;
+  {
+    auto guard = sx::kernel::lock();
+    if (!target->alive) return RPC_E_DISCONNECTED;
+    target->incoming.push_back(call);
+    if (!target->wake_posted && target->window != nullptr) {
+      target->wake_posted = true;
+      wake = target->window;
+    }
+    sx::kernel::notify_all();
+  }
+  if (wake != nullptr) PostMessageA(wake, kIncomingCalls, 0, 0);
+  wait_for(me, *call);
+  return call->dropped ? RPC_E_DISCONNECTED : S_OK;
+}
+
+void serve_incoming(Apartment& apartment) {
+  for (;;) {
+    std::shared_ptr<IncomingCall> call;
+    {
+      auto guard = sx::kernel::lock();
+      if (apartment.hold > 0 || apartment.incoming.empty()) {
+        apartment.wake_posted = false;
+        return;
+      }
+      call = std::move(apartment.incoming.front());
+      apartment.incoming.pop_front();
+    }
+    try {
+      (*call->work)();
+    } catch (...) {
+      // The work of a proxied call catches its own failures; nothing may pass a thread boundary.
+    }
+    auto guard = sx::kernel::lock();
+    call->done = true;
+    sx::kernel::notify_all();
+  }
+}
+
+void ensure_window(Apartment& apartment) {
+  {
+    auto guard = sx::kernel::lock();
+    if (apartment.window != nullptr) return;
+  }
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = apartment_window_proc;
+    wc.lpszClassName = kWindowClass;
+    RegisterClassA(&wc);
+  });
+  HWND window =
+      CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  auto guard = sx::kernel::lock();
+  apartment.window = window;
+}
+
+}  // namespace sx::com::detail
+
+namespace sx::com {
+
+ApartmentKind current_apartment() { return detail::t_apartment.kind; }
+
+void hold_incoming_calls() {
+  if (detail::Apartment* me = detail::current_apartment_raw()) ++me->hold;
+}
+
+void release_incoming_calls() {
+  detail::Apartment* me = detail::current_apartment_raw();
+  if (me == nullptr || me->hold == 0) return;
+  if (--me->hold == 0) detail::serve_incoming(*me);
+}
+
+void on_last_external_release(std::function<void()> handler) {
+  if (detail::Apartment* me = detail::current_apartment_raw()) {
+    me->on_last_release = std::move(handler);
+  }
+}
+
+void disconnect_objects() {
+  if (detail::Apartment* me = detail::current_apartment_raw()) detail::disconnect_exports(*me);
+}
+
+}  // namespace sx::com
+
+namespace {
 
 constexpr DWORD kKnownFlags =
     COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY;
 
 }  // namespace
-
-namespace sx::com {
-ApartmentKind current_apartment() { return t_apartment.kind; }
-}  // namespace sx::com
 
 extern "C" {
 
@@ -31,11 +205,18 @@ HRESULT CoInitializeEx(LPVOID, DWORD coinit) {
   const ApartmentKind wanted = (coinit & COINIT_APARTMENTTHREADED) != 0
                                    ? ApartmentKind::kSingleThreaded
                                    : ApartmentKind::kMultiThreaded;
-  ThreadApartment& a = t_apartment;
+  auto& a = sx::com::detail::t_apartment;
   if (a.count > 0) {
     if (a.kind != wanted) return RPC_E_CHANGED_MODE;
     ++a.count;
     return S_FALSE;
+  }
+  try {
+    a.state = wanted == ApartmentKind::kSingleThreaded
+                  ? std::make_shared<sx::com::detail::Apartment>(wanted)
+                  : sx::com::detail::multithreaded_apartment();
+  } catch (...) {
+    return E_OUTOFMEMORY;
   }
   a.kind = wanted;
   a.count = 1;
@@ -43,11 +224,19 @@ HRESULT CoInitializeEx(LPVOID, DWORD coinit) {
 }
 
 void CoUninitialize() {
-  ThreadApartment& a = t_apartment;
+  auto& a = sx::com::detail::t_apartment;
   if (a.count == 0) return;
   if (--a.count == 0) {
+    if (a.kind == sx::com::ApartmentKind::kSingleThreaded) {
+      try {
+        sx::com::detail::end_apartment(*a.state);
+      } catch (...) {
+        // Leaving COM never fails.
+      }
+    }
+    a.state = nullptr;
     a.kind = sx::com::ApartmentKind::kNone;
-    sx::com::drop_thread_error_info();
+    sx::com::detail::drop_thread_error_info();
   }
 }
 
