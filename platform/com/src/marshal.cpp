@@ -371,7 +371,7 @@ HRESULT unmarshal_interface(MarshaledInterface&& in, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   std::unique_ptr<MarshaledInterface::State> state = std::move(in.state_);
-  if (!state) return E_INVALIDARG;
+  if (!state) return S_OK;  // nothing was packed: null
   using Kind = MarshaledInterface::State::Kind;
   try {
     switch (state->kind) {

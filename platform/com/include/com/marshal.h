@@ -70,7 +70,8 @@ class MarshaledInterface;
 
 // Packs `object` (as its interface `iid`) on a thread that may call it. Null packs as null.
 HRESULT marshal_interface(IUnknown* object, REFIID iid, MarshaledInterface* out);
-// Unpacks on the receiving thread into *out (AddRef'd interface `iid`, or null).
+// Unpacks on the receiving thread into *out (AddRef'd interface `iid`, or null; an empty
+// MarshaledInterface unpacks as null).
 HRESULT unmarshal_interface(MarshaledInterface&& in, REFIID iid, void** out);
 
 // An interface reference on its way between apartments. Move-only; dropping it unused gives the

@@ -7,8 +7,8 @@
 // IThing on a proxy of another apartment's object succeeds. The list must hold every member of the
 // interface and of its bases except IUnknown's and IDispatch's (those are forwarded here), in slot
 // order. Parameters cross apartments by type:
-// - numbers, enums, BSTR, GUIDs and pointers to them (out-values such as LONG*, BSTR*) as they are:
-//   the caller waits, so its memory is there for the call;
+// - numbers, enums, BSTR, GUIDs and pointers to them (out-values such as LONG*, BSTR*, GUID*) as
+//   they are: the caller waits, so its memory is there for the call;
 // - interface pointers (I*) are marshaled in; I** and void** are [out] and marshaled back;
 // - VARIANT is marshaled in by value (a VT_BYREF argument as the value it points to); VARIANT* is
 //   [out]; objects inside a VARIANT are marshaled like interface pointers;
@@ -104,6 +104,7 @@ struct Arg {
   static_assert((std::is_trivially_copyable_v<std::remove_cvref_t<T>> &&
                  !std::is_class_v<std::remove_pointer_t<std::remove_cvref_t<T>>>) ||
                     std::is_same_v<std::remove_cvref_t<T>, GUID> ||
+                    std::is_same_v<std::remove_cvref_t<T>, GUID*> ||
                     std::is_same_v<std::remove_cvref_t<T>, EXCEPINFO*>,
                 "no rule to marshal this parameter type");
   using Wire = std::remove_cvref_t<T>;
