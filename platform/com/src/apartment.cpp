@@ -1,11 +1,14 @@
 // CoInitialize(Ex) / CoUninitialize: which apartment each thread is in; the queue of calls into an
 // apartment and how its thread runs them; waiting for a call to another apartment.
 #include <mutex>
+#include <vector>
 
 #include "apartment_internal.h"
 #include "com/runtime.h"
 #include "sx/clock.h"
+#include "sx/waitable.h"
 #include "sx/window.h"
+#include "win32/sync.h"
 #include "win32/window.h"
 
 namespace sx::com::detail {
@@ -74,10 +77,10 @@ void end_apartment(Apartment& apartment) {
 // running the calls that come into it meanwhile.
 void wait_for(Apartment* me, const IncomingCall& call) {
   const bool single = me != nullptr && me->kind == ApartmentKind::kSingleThreaded;
-  auto ready = [&] { return call.done || (single && me->hold == 0 && !me->incoming.empty()); };
+  auto ready = [&] { return call.done || (single && has_runnable_incoming(*me)); };
   bool pumping = single;
   for (;;) {
-    if (pumping && !sx::window::pump_until(ready)) pumping = false;  // a WM_QUIT is pending
+    if (pumping && sx::window::pump_until(ready) == sx::window::PumpEnd::kQuit) pumping = false;
     if (!pumping) {
       auto guard = sx::kernel::lock();
       sx::kernel::wait_until(guard, ready, sx::kernel::kNoDeadline);
@@ -95,7 +98,16 @@ void wait_for(Apartment* me, const IncomingCall& call) {
 std::shared_ptr<Apartment> current_apartment_state() { return t_apartment.state; }
 Apartment* current_apartment_raw() { return t_apartment.state.get(); }
 
-HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work) {
+bool has_runnable_incoming(const Apartment& apartment) {
+  if (apartment.hold == 0) return !apartment.incoming.empty();
+  for (const auto& call : apartment.incoming) {
+    if (call->references) return true;
+  }
+  return false;
+}
+
+HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
+                bool references) {
   Apartment* me = current_apartment_raw();
   if (target.get() == me) {
     work();
@@ -103,6 +115,7 @@ HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<vo
   }
   auto call = std::make_shared<IncomingCall>();
   call->work = &work;
+  call->references = references;
   HWND wake = nullptr;
   {
     auto guard = sx::kernel::lock();
@@ -124,12 +137,16 @@ void serve_incoming(Apartment& apartment) {
     std::shared_ptr<IncomingCall> call;
     {
       auto guard = sx::kernel::lock();
-      if (apartment.hold > 0 || apartment.incoming.empty()) {
+      auto next = apartment.incoming.begin();
+      if (apartment.hold > 0) {  // held: only reference counting runs
+        while (next != apartment.incoming.end() && !(*next)->references) ++next;
+      }
+      if (next == apartment.incoming.end()) {
         apartment.wake_posted = false;
         return;
       }
-      call = std::move(apartment.incoming.front());
-      apartment.incoming.pop_front();
+      call = std::move(*next);
+      apartment.incoming.erase(next);
     }
     try {
       (*call->work)();
@@ -187,6 +204,61 @@ void disconnect_objects() {
 }
 
 }  // namespace sx::com
+
+extern "C" HRESULT CoWaitForMultipleHandles(DWORD flags, DWORD timeout, ULONG count,
+                                            LPHANDLE handles, LPDWORD index) {
+  using sx::sync::Waitable;
+  if (index == nullptr || (count > 0 && handles == nullptr) || (flags & ~0x2u) != 0 ||
+      count > MAXIMUM_WAIT_OBJECTS)
+    return E_INVALIDARG;
+  *index = 0;
+  try {
+    std::vector<std::shared_ptr<Waitable>> objects;
+    for (ULONG i = 0; i < count; ++i) {
+      auto object = sx::handles::get<Waitable>(handles[i]);
+      if (!object) return E_HANDLE;
+      objects.push_back(std::move(object));
+    }
+    sx::com::detail::Apartment* me = sx::com::detail::current_apartment_raw();
+    const bool single = me != nullptr && me->kind == sx::com::ApartmentKind::kSingleThreaded;
+    const std::int64_t deadline =
+        timeout == INFINITE ? sx::kernel::kNoDeadline : sx::clock::now_ms() + timeout;
+    DWORD signalled = 0;
+    auto any_signalled = [&] {
+      for (DWORD i = 0; i < objects.size(); ++i) {
+        if (objects[i]->signalled_locked()) {
+          signalled = i;
+          return true;
+        }
+      }
+      return false;
+    };
+    auto ready = [&] { return any_signalled() || (single && has_runnable_incoming(*me)); };
+    bool pumping = single;
+    for (;;) {
+      {
+        auto guard = sx::kernel::lock();
+        if (any_signalled()) {
+          objects[signalled]->consume_locked();
+          *index = signalled;
+          return S_OK;
+        }
+        if (deadline != sx::kernel::kNoDeadline && sx::clock::now_ms() >= deadline) {
+          return RPC_S_CALLPENDING;
+        }
+      }
+      if (pumping) {
+        if (sx::window::pump_until(ready, deadline) == sx::window::PumpEnd::kQuit) pumping = false;
+      } else {
+        auto guard = sx::kernel::lock();
+        sx::kernel::wait_until(guard, ready, deadline);
+      }
+      if (single) sx::com::detail::serve_incoming(*me);
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
 
 namespace {
 

@@ -29,8 +29,9 @@ namespace sx::com::detail {
 // `done`, so `work` stays valid.
 struct IncomingCall {
   const std::function<void()>* work = nullptr;
-  bool done = false;     // kernel lock
-  bool dropped = false;  // kernel lock: the apartment ended before the call ran
+  bool references = false;  // only counts references: runs even while the apartment holds calls
+  bool done = false;        // kernel lock
+  bool dropped = false;     // kernel lock: the apartment ended before the call ran
 };
 
 // An object of this apartment that proxies elsewhere use. Holds the references.
@@ -71,8 +72,13 @@ Apartment* current_apartment_raw();
 
 // Runs `work` on the thread of `target` and waits for it (see com/marshal.h for how the waiting
 // thread keeps serving its own apartment). Runs it at once when `target` is the caller's own
-// apartment. RPC_E_DISCONNECTED when `target` has ended, or ends before the call ran.
-HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work);
+// apartment. RPC_E_DISCONNECTED when `target` has ended, or ends before the call ran. Work that
+// only takes or gives back references (`references`) runs even while `target` holds its calls.
+HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
+                bool references = false);
+
+// Whether an incoming call may run now (kernel lock held).
+bool has_runnable_incoming(const Apartment& apartment);
 
 // On the apartment's thread: runs the waiting incoming calls (not while held).
 void serve_incoming(Apartment& apartment);

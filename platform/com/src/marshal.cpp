@@ -127,9 +127,12 @@ void release_proxies_held_by(Apartment& apartment) {
   }
   for (auto& [manager, connections] : held) {
     if (connections == 0) continue;
-    (void)call_in(manager->home(), [&] {
-      release_export(*manager->home(), manager->identity(), manager->serial(), connections);
-    });
+    (void)call_in(
+        manager->home(),
+        [&] {
+          release_export(*manager->home(), manager->identity(), manager->serial(), connections);
+        },
+        true);
   }
 }
 
@@ -178,24 +181,30 @@ HRESULT ProxyManager::QueryInterface(REFIID iid, void** out) {
     }
   }
   if (find_proxy(iid) == nullptr) return E_NOINTERFACE;
+  // Asking for an interface only counts references (as COM's remote QueryInterface does): it is
+  // answered even while the object's apartment holds its calls.
   IUnknown* target = nullptr;
-  HRESULT found = E_NOINTERFACE;
-  const HRESULT delivered = call_home([&] {
-    detail::ExportEntry* entry = detail::find_export(*home_, identity_, serial_);
-    if (auto it = entry->interfaces.find(iid); it != entry->interfaces.end()) {
-      target = it->second.Get();
-      found = S_OK;
-      return;
-    }
-    ComPtr<IUnknown> p;
-    found = identity_->QueryInterface(iid, p.PutVoid());
-    if (SUCCEEDED(found) && p) {
-      target = p.Get();
-      entry->interfaces.emplace(iid, std::move(p));
-    } else if (SUCCEEDED(found)) {
-      found = E_NOINTERFACE;
-    }
-  });
+  HRESULT found = RPC_E_DISCONNECTED;
+  const HRESULT delivered = detail::call_in(
+      home_,
+      [&] {
+        detail::ExportEntry* entry = detail::find_export(*home_, identity_, serial_);
+        if (entry == nullptr) return;
+        if (auto it = entry->interfaces.find(iid); it != entry->interfaces.end()) {
+          target = it->second.Get();
+          found = S_OK;
+          return;
+        }
+        ComPtr<IUnknown> p;
+        found = identity_->QueryInterface(iid, p.PutVoid());
+        if (SUCCEEDED(found) && p) {
+          target = p.Get();
+          entry->interfaces.emplace(iid, std::move(p));
+        } else if (SUCCEEDED(found)) {
+          found = E_NOINTERFACE;
+        }
+      },
+      true);
   if (FAILED(delivered)) return delivered;
   if (FAILED(found)) return found;
   return add_interface(iid, target, out);
@@ -236,7 +245,7 @@ ULONG ProxyManager::Release() {
   }
   if (connections_left > 0) {
     (void)detail::call_in(
-        home_, [&] { detail::release_export(*home_, identity_, serial_, connections_left); });
+        home_, [&] { detail::release_export(*home_, identity_, serial_, connections_left); }, true);
   }
   delete this;
   return 0;
@@ -301,7 +310,8 @@ struct MarshaledInterface::State {
     if (kind != Kind::kExport || consumed) return;
     // Never unpacked: the connection goes back to the object's apartment.
     auto h = home;
-    (void)detail::call_in(h, [&] { detail::release_export(*h, identity, serial, 1); });
+    (void)detail::call_in(
+        h, [&] { detail::release_export(*h, identity, serial, 1); }, true);
   }
 };
 
@@ -409,14 +419,17 @@ HRESULT unmarshal_interface(MarshaledInterface&& in, REFIID iid, void** out) {
         }
         // A third apartment: it needs a reference of its own at the object's home.
         bool counted = false;
-        const HRESULT delivered = detail::call_in(proxy->home(), [&] {
-          detail::Apartment& home = *proxy->home();
-          if (auto* entry = detail::find_export(home, proxy->identity(), proxy->serial())) {
-            ++entry->connections;
-            ++home.connections;
-            counted = true;
-          }
-        });
+        const HRESULT delivered = detail::call_in(
+            proxy->home(),
+            [&] {
+              detail::Apartment& home = *proxy->home();
+              if (auto* entry = detail::find_export(home, proxy->identity(), proxy->serial())) {
+                ++entry->connections;
+                ++home.connections;
+                counted = true;
+              }
+            },
+            true);
         if (FAILED(delivered)) return delivered;
         if (!counted) return RPC_E_DISCONNECTED;
         ComPtr<ProxyManager> manager =

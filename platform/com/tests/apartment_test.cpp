@@ -233,6 +233,16 @@ TEST_F(ApartmentTest, HeldCallsWaitUntilTheServerReleasesThem) {
   });
   ComPtr<ICounter> far = unpack(stream_);
   const std::int64_t asked = sx::clock::now_ms();
+  // Taking and giving back references is not held: a third apartment gets a proxy and lets it go
+  // while the server is busy.
+  IStream* handed = pack(far.Get());
+  ClientThread([&] {
+    CoInitialize(nullptr);
+    ComPtr<ICounter> second = unpack(handed);
+    second = nullptr;
+    CoUninitialize();
+  }).join();
+  EXPECT_EQ(sx::clock::now_ms(), asked);
   LONG total = 0;
   EXPECT_EQ(far->Add(1, &total), S_OK);
   EXPECT_GE(sx::clock::now_ms() - asked, 500);
@@ -319,6 +329,33 @@ TEST_F(ApartmentTest, LocalServerOnItsOwnThreadIsReachedThroughAProxyAndStartsAg
   first = nullptr;
   running->join();
   sx::com::unregister_local_server(kCounterServer);
+}
+
+TEST_F(ApartmentTest, ThreadWaitingInCoWaitForMultipleHandlesKeepsServingItsApartment) {
+  ComPtr<Counter> mine = sx::com::make_object<Counter>(nullptr, "mine");
+  IStream* stream = pack(static_cast<ICounter*>(mine.Get()));
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  LONG total = 0;
+  ClientThread caller([&] {
+    CoInitialize(nullptr);
+    ComPtr<ICounter> there = unpack(stream);
+    if (there) there->Add(4, &total);  // runs on the test's thread, which waits in CoWait
+    there = nullptr;
+    CoUninitialize();
+    SetEvent(done);
+  });
+  DWORD index = 7;
+  EXPECT_EQ(CoWaitForMultipleHandles(0, INFINITE, 1, &done, &index), S_OK);
+  EXPECT_EQ(index, 0u);
+  EXPECT_EQ(total, 4);
+  ASSERT_EQ(mine->threads.size(), 1u);
+  EXPECT_EQ(mine->threads[0], std::this_thread::get_id());
+  const std::int64_t start = sx::clock::now_ms();
+  ResetEvent(done);
+  EXPECT_EQ(CoWaitForMultipleHandles(0, 100, 1, &done, &index), RPC_S_CALLPENDING);
+  EXPECT_EQ(sx::clock::now_ms() - start, 100);
+  caller.join();
+  CloseHandle(done);
 }
 
 TEST(SafeArray, VectorOfVariantsKeepsCopiesAndChecksItsBounds) {

@@ -42,8 +42,17 @@ bool get_or_peek(LPMSG msg, HWND hwnd, UINT min, UINT max, bool remove, bool wai
 
 namespace sx::window {
 
-bool pump_until(const std::function<bool()>& done) {
-  return pump(done, sx::kernel::kNoDeadline, false) == PumpResult::kDone;
+PumpEnd pump_until(const std::function<bool()>& done, std::int64_t deadline_ms) {
+  switch (pump(done, deadline_ms, false)) {
+    case PumpResult::kDone:
+      return PumpEnd::kDone;
+    case PumpResult::kQuit:
+      return PumpEnd::kQuit;
+    case PumpResult::kDeadline:
+    case PumpResult::kIdle:
+      break;
+  }
+  return PumpEnd::kDeadline;
 }
 
 }  // namespace sx::window

@@ -97,7 +97,8 @@ class MarshaledInterface {
 
 // While held (calls nest), calls from other apartments into the calling thread's apartment wait in
 // its queue instead of running, as a server busy with a modal dialog holds them; they run in order
-// once the last hold is released. The calling thread's own calls out are not affected.
+// once the last hold is released. Proxies made or released meanwhile still take and give back their
+// references at once. The calling thread's own calls out are not affected.
 void hold_incoming_calls();
 void release_incoming_calls();
 

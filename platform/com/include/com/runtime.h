@@ -75,6 +75,17 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD clsctx, REFIID i
 // Puts an object in the running state: our objects always run, so S_OK (E_INVALIDARG for null).
 HRESULT OleRun(LPUNKNOWN object);
 
+#define COWAIT_WAITALL 0x1
+#define COWAIT_ALERTABLE 0x2
+
+// Waits until one of `handles` is signalled (its index in *index; an auto-reset event is reset)
+// while the calling single-threaded apartment goes on dispatching its window messages and running
+// the calls that come into it, as a thread must that waits in an apartment others call into.
+// RPC_S_CALLPENDING when `timeout` (ms, INFINITE for none) runs out; E_HANDLE for a handle that is
+// not open; COWAIT_WAITALL is not supported (E_INVALIDARG).
+HRESULT CoWaitForMultipleHandles(DWORD flags, DWORD timeout, ULONG count, LPHANDLE handles,
+                                 LPDWORD index);
+
 #define REGCLS_SINGLEUSE 0
 #define REGCLS_MULTIPLEUSE 1
 

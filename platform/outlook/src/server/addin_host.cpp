@@ -35,12 +35,19 @@ AddInHost::~AddInHost() = default;
 
 void AddInHost::read_registry() {
   addins_.clear();
-  for (addins::Registration& r : addins::list()) addins_.push_back(AddIn{std::move(r)});
+  for (addins::Registration& r : addins::list()) {
+    AddIn addin;
+    addin.registration = std::move(r);
+    addins_.push_back(std::move(addin));
+  }
 }
 
 void AddInHost::update() {
   for (addins::Registration& r : addins::list()) {
-    if (!find(r.progid)) addins_.push_back(AddIn{std::move(r)});
+    if (find(r.progid)) continue;
+    AddIn addin;
+    addin.registration = std::move(r);
+    addins_.push_back(std::move(addin));
   }
 }
 

@@ -45,7 +45,9 @@ class OutlookFactory : public sx::com::ComObject<IClassFactory> {
     } catch (const OutlookError& e) {
       return sx::com::report_error(e.hr, e.source, e.description);
     }
-    return process_.app().QueryInterface(iid, object);
+    const HRESULT hr = process_.app().QueryInterface(iid, object);
+    if (SUCCEEDED(hr)) process_.created();
+    return hr;
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
@@ -174,11 +176,17 @@ HRESULT OutlookProcess::start_on_thread() {
   }
   sx::com::on_last_external_release([this] { quit(); });
   if (prompts_for_profile()) {
-    PostMessageA(main_window_, kShowPromptAtStart, 0, 0);  // after the creation returned
+    prompt_at_start_ = true;  // once the creation has returned
   } else {
     complete_startup();
   }
   return S_OK;
+}
+
+void OutlookProcess::created() {
+  // Posted now, it comes up after the creation's answer is on its way: the creator is not kept
+  // waiting by the chooser, but every later call is, until it is answered.
+  if (std::exchange(prompt_at_start_, false)) PostMessageA(main_window_, kShowPromptAtStart, 0, 0);
 }
 
 void OutlookProcess::complete_startup() {

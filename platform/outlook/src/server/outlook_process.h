@@ -36,6 +36,9 @@ class OutlookProcess {
   bool choose_profile();
   // The session logged on: the first logon ends a start-up that waited for a profile.
   void logged_on();
+  // A creation of the Application succeeded: on a machine that asks for a profile, the first one
+  // brings up "Choose Profile".
+  void created();
   // Ends Outlook: add-ins disconnected, session logged off, class object revoked, every proxy cut
   // off, windows destroyed, the thread's loop ended. Calling it again does nothing.
   void quit();
@@ -58,6 +61,7 @@ class OutlookProcess {
   HWND main_window_ = nullptr;
   DWORD class_cookie_ = 0;
   bool startup_done_ = false;
+  bool prompt_at_start_ = false;
   bool ending_ = false;
   HWND prompt_ = nullptr;       // "Choose Profile" while it is shown
   std::string chosen_profile_;  // what its OK chose

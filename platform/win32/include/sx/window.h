@@ -139,12 +139,15 @@ std::size_t unused_scripts();
 
 // --- Waiting with the message loop running ----------------------------------------------------
 
+enum class PumpEnd { kDone, kQuit, kDeadline };
+
 // Dispatches the calling thread's messages (sent, posted and timers, to any of its windows) until
 // `done()` holds, as a thread does that waits for a call to another apartment. `done` is evaluated
 // with sx::kernel::lock() held and must not lock; whoever changes what it looks at calls
-// sx::kernel::notify_all() under that lock. True when done() held; false when a WM_QUIT is pending
-// (it stays queued for the thread's own loop) and done() did not hold yet.
-bool pump_until(const std::function<bool()>& done);
+// sx::kernel::notify_all() under that lock. kDone when done() held; kQuit when a WM_QUIT is pending
+// (it stays queued for the thread's own loop); kDeadline when the clock reached `deadline_ms`
+// (sx::clock::now_ms() basis; -1 waits without limit).
+PumpEnd pump_until(const std::function<bool()>& done, std::int64_t deadline_ms = -1);
 
 // --- Console host helpers
 // --------------------------------------------------------------------------

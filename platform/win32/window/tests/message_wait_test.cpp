@@ -62,7 +62,7 @@ TEST_F(MessageWaitTest, PumpUntilDispatchesPostedAndSentMessagesUntilTheConditio
     finished = true;
     sx::kernel::notify_all();
   });
-  EXPECT_TRUE(sx::window::pump_until([&] { return finished; }));
+  EXPECT_EQ(sx::window::pump_until([&] { return finished; }), sx::window::PumpEnd::kDone);
   other.join();
   EXPECT_EQ(g_pokes.load(), 11);
   DestroyWindow(hidden);
@@ -70,10 +70,17 @@ TEST_F(MessageWaitTest, PumpUntilDispatchesPostedAndSentMessagesUntilTheConditio
 
 TEST_F(MessageWaitTest, PumpUntilStopsAtAPendingQuitAndLeavesItQueued) {
   PostQuitMessage(4);
-  EXPECT_FALSE(sx::window::pump_until([] { return false; }));
+  EXPECT_EQ(sx::window::pump_until([] { return false; }), sx::window::PumpEnd::kQuit);
   MSG msg;
   EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
   EXPECT_EQ(msg.wParam, 4u);
+}
+
+TEST_F(MessageWaitTest, PumpUntilGivesUpAtItsDeadlineOnTheClock) {
+  const std::int64_t start = sx::clock::now_ms();
+  EXPECT_EQ(sx::window::pump_until([] { return false; }, start + 250),
+            sx::window::PumpEnd::kDeadline);
+  EXPECT_EQ(sx::clock::now_ms(), start + 250);
 }
 
 }  // namespace
