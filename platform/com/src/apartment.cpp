@@ -73,6 +73,58 @@ void end_apartment(Apartment& apartment) {
   if (window != nullptr) DestroyWindow(window);
 }
 
+// While it lives, the apartment's thread waits in a loop that runs incoming calls by itself:
+// callers need not post it a wake-up message, a notification will do. On leaving, calls that came
+// in meanwhile and are still waiting get their message.
+class Serving {
+ public:
+  explicit Serving(Apartment* apartment) : apartment_(apartment) {
+    if (apartment_ == nullptr) return;
+    auto guard = sx::kernel::lock();
+    previous_ = std::exchange(apartment_->serving, true);
+  }
+  ~Serving() {
+    if (apartment_ == nullptr) return;
+    HWND wake = nullptr;
+    {
+      auto guard = sx::kernel::lock();
+      apartment_->serving = previous_;
+      if (!previous_ && !apartment_->wake_posted && apartment_->window != nullptr &&
+          has_runnable_incoming(*apartment_)) {
+        apartment_->wake_posted = true;
+        wake = apartment_->window;
+      }
+    }
+    if (wake != nullptr) PostMessageA(wake, kIncomingCalls, 0, 0);
+  }
+  Serving(const Serving&) = delete;
+  Serving& operator=(const Serving&) = delete;
+
+ private:
+  Apartment* apartment_;
+  bool previous_ = false;
+};
+
+// Dispatches the thread's messages until `ready()` holds, as pump_until does, but counts as
+// serving its apartment only while it waits, not while a message is dispatched (which may run a
+// modal loop that knows nothing of calls).
+sx::window::PumpEnd pump_serving(Apartment* me, const std::function<bool()>& ready,
+                                 std::int64_t deadline = sx::kernel::kNoDeadline) {
+  for (;;) {
+    sx::window::WaitEnd waited;
+    {
+      Serving serving(me);
+      waited = sx::window::wait_for_input(ready, deadline);
+    }
+    if (waited == sx::window::WaitEnd::kDone) return sx::window::PumpEnd::kDone;
+    if (waited == sx::window::WaitEnd::kDeadline) return sx::window::PumpEnd::kDeadline;
+    MSG msg;
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) continue;  // a sent message, answered
+    if (msg.message == WM_QUIT) return sx::window::PumpEnd::kQuit;  // left for the thread's loop
+    if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  }
+}
+
 // Waits until `call` was answered; a single-threaded apartment keeps dispatching its messages and
 // running the calls that come into it meanwhile.
 void wait_for(Apartment* me, const IncomingCall& call) {
@@ -80,7 +132,7 @@ void wait_for(Apartment* me, const IncomingCall& call) {
   auto ready = [&] { return call.done || (single && has_runnable_incoming(*me)); };
   bool pumping = single;
   for (;;) {
-    if (pumping && sx::window::pump_until(ready) == sx::window::PumpEnd::kQuit) pumping = false;
+    if (pumping && pump_serving(me, ready) == sx::window::PumpEnd::kQuit) pumping = false;
     if (!pumping) {
       auto guard = sx::kernel::lock();
       sx::kernel::wait_until(guard, ready, sx::kernel::kNoDeadline);
@@ -121,7 +173,7 @@ HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<vo
     auto guard = sx::kernel::lock();
     if (!target->alive) return RPC_E_DISCONNECTED;
     target->incoming.push_back(call);
-    if (!target->wake_posted && target->window != nullptr) {
+    if (!target->serving && !target->wake_posted && target->window != nullptr) {
       target->wake_posted = true;
       wake = target->window;
     }
@@ -199,6 +251,19 @@ void on_last_external_release(std::function<void()> handler) {
   }
 }
 
+int run_message_loop() {
+  detail::Apartment* me = detail::current_apartment_raw();
+  if (me != nullptr && me->kind == ApartmentKind::kSingleThreaded) {
+    auto ready = [me] { return detail::has_runnable_incoming(*me); };
+    while (detail::pump_serving(me, ready) != sx::window::PumpEnd::kQuit) {
+      detail::serve_incoming(*me);
+    }
+  }
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+  return static_cast<int>(msg.wParam);
+}
+
 void disconnect_objects() {
   if (detail::Apartment* me = detail::current_apartment_raw()) detail::disconnect_exports(*me);
 }
@@ -248,7 +313,8 @@ extern "C" HRESULT CoWaitForMultipleHandles(DWORD flags, DWORD timeout, ULONG co
         }
       }
       if (pumping) {
-        if (sx::window::pump_until(ready, deadline) == sx::window::PumpEnd::kQuit) pumping = false;
+        if (sx::com::detail::pump_serving(me, ready, deadline) == sx::window::PumpEnd::kQuit)
+          pumping = false;
       } else {
         auto guard = sx::kernel::lock();
         sx::kernel::wait_until(guard, ready, deadline);

@@ -37,6 +37,8 @@ struct IncomingCall {
 // An object of this apartment that proxies elsewhere use. Holds the references.
 struct ExportEntry {
   ComPtr<IUnknown> identity;
+  // Every interface with a registered proxy that the object has, asked for once when the object
+  // is first lent out, so that its proxies need not ask across apartments.
   std::map<IID, ComPtr<IUnknown>, GuidLess> interfaces;
   std::size_t connections = 0;  // how many references proxy managers elsewhere own
   std::uint64_t serial = 0;     // tells a new object at a reused address from an old one
@@ -53,6 +55,7 @@ class Apartment {
   bool alive = true;
   std::deque<std::shared_ptr<IncomingCall>> incoming;
   bool wake_posted = false;  // a wake-up message is on its way to `window`
+  bool serving = false;      // its thread waits in a loop that notices incoming calls itself
   HWND window = nullptr;     // message-only window that wakes the thread's message loop
 
   // Used on the apartment's own thread only.

@@ -31,6 +31,16 @@ ProxyRegistry& proxy_registry() {
   return *registry;
 }
 
+// The interfaces that have proxies.
+std::vector<IID> proxied_interfaces() {
+  ProxyRegistry& r = proxy_registry();
+  std::lock_guard lock(r.mutex);
+  std::vector<IID> out;
+  out.reserve(r.factories.size());
+  for (const auto& [iid, factory] : r.factories) out.push_back(iid);
+  return out;
+}
+
 detail::ProxyFactory find_proxy(REFIID iid) {
   ProxyRegistry& r = proxy_registry();
   std::lock_guard lock(r.mutex);
@@ -58,6 +68,8 @@ class ProxyManager final : public IUnknown {
   HRESULT call_home(const std::function<void()>& work) const;
   // Adds the interface proxy for `iid` over `target` (a pointer valid at home) unless there is one.
   HRESULT add_interface(REFIID iid, IUnknown* target, void** out);
+  // Interfaces of the object known without asking: (IID, pointer valid at home).
+  void learn(const std::vector<std::pair<IID, IUnknown*>>& known);
 
   const std::shared_ptr<detail::Apartment>& owner() const { return owner_; }
   const std::shared_ptr<detail::Apartment>& home() const { return home_; }
@@ -77,6 +89,7 @@ class ProxyManager final : public IUnknown {
   std::atomic<ULONG> refs_{0};
   std::mutex mutex_;
   std::map<IID, std::unique_ptr<detail::InterfaceProxyBase>, GuidLess> interfaces_;
+  std::map<IID, IUnknown*, GuidLess> known_;
 };
 
 namespace detail {
@@ -171,6 +184,7 @@ HRESULT ProxyManager::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IUnknown*>(this);
     return S_OK;
   }
+  IUnknown* known = nullptr;
   {
     std::lock_guard lock(mutex_);
     if (auto it = interfaces_.find(iid); it != interfaces_.end()) {
@@ -179,8 +193,10 @@ HRESULT ProxyManager::QueryInterface(REFIID iid, void** out) {
       *out = proxy;
       return S_OK;
     }
+    if (auto it = known_.find(iid); it != known_.end()) known = it->second;
   }
   if (find_proxy(iid) == nullptr) return E_NOINTERFACE;
+  if (known != nullptr) return add_interface(iid, known, out);
   // Asking for an interface only counts references (as COM's remote QueryInterface does): it is
   // answered even while the object's apartment holds its calls.
   IUnknown* target = nullptr;
@@ -230,6 +246,11 @@ HRESULT ProxyManager::add_interface(REFIID iid, IUnknown* target, void** out) {
     *out = proxy;
   }
   return S_OK;
+}
+
+void ProxyManager::learn(const std::vector<std::pair<IID, IUnknown*>>& known) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [iid, target] : known) known_.emplace(iid, target);
 }
 
 ULONG ProxyManager::Release() {
@@ -303,6 +324,7 @@ struct MarshaledInterface::State {
   IUnknown* identity = nullptr;
   std::uint64_t serial = 0;
   IUnknown* iface = nullptr;
+  std::vector<std::pair<IID, IUnknown*>> known;  // every proxied interface the object has
   bool consumed = false;
   ComPtr<ProxyManager> borrowed;  // kBorrowed: a proxy of ours, kept alive on the way
 
@@ -360,9 +382,18 @@ HRESULT marshal_interface(IUnknown* object, REFIID iid, MarshaledInterface* out)
     if (!entry.identity) {
       entry.identity = identity;
       entry.serial = ++g_export_serial;
+      for (const IID& proxied : proxied_interfaces()) {
+        ComPtr<IUnknown> p;
+        if (SUCCEEDED(identity->QueryInterface(proxied, p.PutVoid())) && p) {
+          entry.interfaces.emplace(proxied, std::move(p));
+        }
+      }
     }
     auto it = entry.interfaces.find(iid);
     if (it == entry.interfaces.end()) it = entry.interfaces.emplace(iid, iface).first;
+    for (const auto& [known_iid, known_iface] : entry.interfaces) {
+      state->known.emplace_back(known_iid, known_iface.Get());
+    }
     ++entry.connections;
     ++me->connections;
     state->kind = Kind::kExport;
@@ -404,6 +435,7 @@ HRESULT unmarshal_interface(MarshaledInterface&& in, REFIID iid, void** out) {
         ComPtr<ProxyManager> manager =
             attach_manager(me, state->home, state->identity, state->serial, 1);
         state->consumed = true;
+        manager->learn(state->known);
         (void)manager->add_interface(state->iid, state->iface, nullptr);
         return manager->QueryInterface(iid, out);
       }

@@ -95,6 +95,11 @@ class MarshaledInterface {
 
 // --- Services for the thread that serves an apartment (a local server's thread) ---------------
 
+// The message loop of a thread that serves its apartment: dispatches its window messages and runs
+// the calls that come into it, until WM_QUIT; returns the quit message's exit code. (A plain
+// GetMessage loop serves calls as well, through a message each; this one answers them sooner.)
+int run_message_loop();
+
 // While held (calls nest), calls from other apartments into the calling thread's apartment wait in
 // its queue instead of running, as a server busy with a modal dialog holds them; they run in order
 // once the last hold is released. Proxies made or released meanwhile still take and give back their

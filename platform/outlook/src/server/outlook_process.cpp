@@ -146,10 +146,7 @@ void OutlookProcess::run() {
     start_result_ = CO_E_SERVER_EXEC_FAILURE;
   }
   SetEvent(started_);
-  if (SUCCEEDED(start_result_)) {
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
-  }
+  if (SUCCEEDED(start_result_)) sx::com::run_message_loop();
   quit();
   addins_.reset();
   app_ = nullptr;

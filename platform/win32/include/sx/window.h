@@ -149,6 +149,13 @@ enum class PumpEnd { kDone, kQuit, kDeadline };
 // (sx::clock::now_ms() basis; -1 waits without limit).
 PumpEnd pump_until(const std::function<bool()>& done, std::int64_t deadline_ms = -1);
 
+enum class WaitEnd { kDone, kInput, kDeadline };
+
+// Waits, without dispatching anything, until `done()` holds (kDone), the calling thread has a
+// message to take (posted, sent, WM_QUIT or a due timer: kInput), or the clock reaches
+// `deadline_ms` (kDeadline), as MsgWaitForMultipleObjects does. `done` as for pump_until.
+WaitEnd wait_for_input(const std::function<bool()>& done, std::int64_t deadline_ms = -1);
+
 // --- Console host helpers
 // --------------------------------------------------------------------------
 
