@@ -62,6 +62,10 @@ void register_menu(HINSTANCE module, const MenuTemplate& menu) {
   menu_templates().add(module, menu.id, menu.name, menu);
 }
 
+MenuItemTemplate menu_item(int id, std::string text, UINT flags) {
+  return {id, std::move(text), flags, {}};
+}
+
 MenuItemTemplate popup(std::string text, std::vector<MenuItemTemplate> items) {
   return {0, std::move(text), MF_POPUP, std::move(items)};
 }

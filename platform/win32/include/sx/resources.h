@@ -32,7 +32,8 @@ struct MenuTemplate {
   std::vector<MenuItemTemplate> items;
 };
 void register_menu(HINSTANCE module, const MenuTemplate& menu);
-// A popup item and a separator, for building templates.
+// A command item, a popup item and a separator, for building templates.
+MenuItemTemplate menu_item(int id, std::string text, UINT flags = MF_STRING);
 MenuItemTemplate popup(std::string text, std::vector<MenuItemTemplate> items);
 MenuItemTemplate separator();
 
