@@ -195,7 +195,7 @@ void click(const std::shared_ptr<Window>& w) {
   int id = 0;
   {
     Guard guard = sx::kernel::lock();
-    if (!w->enabled || w->destroyed) return;
+    if (!w->enabled || !w->visible || w->destroyed) return;  // nobody can press it
     parent = w->parent;
     id = w->id;
     if (w->control == ControlKind::kCheckBox) {
