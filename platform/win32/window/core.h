@@ -97,6 +97,7 @@ struct Window {
   std::deque<UserAction> script;
   std::int64_t script_due_ms = -1;  // when the current kWait started counting: its deadline
   bool script_posted = false;       // the next action is queued as a message
+  bool script_checked = false;      // looked for its script (when first shown)
 
   // Class windows.
   WNDPROC wndproc = nullptr;
@@ -244,7 +245,7 @@ std::vector<UserAction> take_dialog_script(const std::string& title, int resourc
 // --- Scripted modeless dialogs (scripted_modeless.cpp) ---
 // The private message that carries a modeless dialog's next scripted action through its queue.
 inline constexpr UINT kScriptedActionMessage = 0x03F7;
-// Gives a new modeless dialog the script queued for it, if any.
+// Gives a modeless dialog shown for the first time the script queued for it, if any.
 void attach_modeless_script(const std::shared_ptr<Window>& dialog);
 // Posts the next action of every scripted modeless dialog of `queue` whose action is due. Lock
 // held.

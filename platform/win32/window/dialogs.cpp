@@ -138,7 +138,6 @@ HWND create_dialog(const DialogTemplate& dialog, HWND owner, DLGPROC proc, LPARA
     if (w->disabled_owner != nullptr) EnableWindow(w->disabled_owner, TRUE);
     return nullptr;
   }
-  if (!modal && !w->child && host() == Host::kScripted) attach_modeless_script(w);
   if (!modal && (dialog.style & WS_VISIBLE)) ShowWindow(w->hwnd, SW_SHOW);
   if (dialog.style & DS_SETFOREGROUND) SetForegroundWindow(w->hwnd);
   return w->hwnd;

@@ -39,6 +39,8 @@ void attach_modeless_script(const std::shared_ptr<Window>& w) {
   int resource_id = 0;
   {
     Guard guard = sx::kernel::lock();
+    if (w->script_checked) return;
+    w->script_checked = true;
     title = w->text;
     resource_id = w->resource_id;
   }

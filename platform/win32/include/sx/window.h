@@ -122,7 +122,7 @@ struct DialogMatch {
 
 // Queues the actions for the next shown dialog that matches (each script is used once, in order).
 // A modal dialog whose actions are used up behaves as under the none host.
-// A modeless dialog takes its script when it is created; its actions are delivered as posted
+// A modeless dialog takes its script when it is first shown; its actions are delivered as posted
 // messages whenever its thread looks at its queue (GetMessageA, PeekMessageA, a modal loop) and the
 // action is due: at once, after a kWait's time on the clock, or when a kWaitForProgress is met. So
 // a script can press Cancel while the program works and only pumps its messages between steps. A
