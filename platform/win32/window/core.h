@@ -239,6 +239,8 @@ void run_modal_console(const std::shared_ptr<Window>& dialog);
 void record(ShownWindow shown);  // scripted host: remember what was shown
 // The scripted host's actions: one action done to a dialog (or its current property page).
 void perform_user_action(const std::shared_ptr<Window>& dialog, const UserAction& action);
+// A click, typing, a check or a selection done to one control; its parent hears the notification.
+void act_on_control(HWND control, const UserAction& action);
 bool progress_reached_locked(HWND dialog, int id, int position);
 std::vector<UserAction> take_dialog_script(const std::string& title, int resource_id);
 

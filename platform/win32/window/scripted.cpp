@@ -63,11 +63,15 @@ void perform_user_action(const std::shared_ptr<Window>& w, const UserAction& act
     report("script for dialog \"%s\": no control %d", w->text.c_str(), action.control);
     return;
   }
+  act_on_control(control, action);
+}
+
+void act_on_control(HWND control, const UserAction& action) {
   // Notifications go to the control's own dialog (a page's controls tell the page).
   HWND parent = GetParent(control);
+  const int id = GetDlgCtrlID(control);
   auto notify = [&](WORD code) {
-    SendMessageA(parent, WM_COMMAND, MAKELONG(action.control, code),
-                 reinterpret_cast<LPARAM>(control));
+    SendMessageA(parent, WM_COMMAND, MAKELONG(id, code), reinterpret_cast<LPARAM>(control));
   };
   switch (action.kind) {
     case UserAction::Kind::kClick:
