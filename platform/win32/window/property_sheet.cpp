@@ -8,7 +8,7 @@
 
 #include "boundary.h"
 #include "core.h"
-#include "win32/prsht.h"
+#include "win32/commctrl.h"
 
 // The page behind an HPROPSHEETPAGE: the caller's PROPSHEETPAGEA, copied.
 struct _PSP {
@@ -421,6 +421,12 @@ INT_PTR run_sheet(LPCPROPSHEETHEADERA header) {
 using namespace sx::window::detail;
 
 extern "C" {
+
+void InitCommonControls() {}
+
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
+  return init != nullptr && init->dwSize == sizeof(INITCOMMONCONTROLSEX) ? TRUE : FALSE;
+}
 
 INT_PTR PropertySheetA(LPCPROPSHEETHEADERA header) {
   return guarded<INT_PTR>("PropertySheetA", -1, [&] { return run_sheet(header); });

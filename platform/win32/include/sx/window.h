@@ -1,12 +1,14 @@
 // Dialog templates declared in code, and the window host that answers dialogs and message boxes.
 //
 // A module registers its dialog templates once (usually at load time); DialogBoxParamA and
-// CreateDialogParamA find them by (module, id). The window host decides what happens while a dialog
-// or message box is shown:
-// - kScripted (tests): a test queues the user's actions per dialog and the answers of message
-// boxes,
-//   and afterwards reads what was shown (shown()).
-// - kConsole (a person in a terminal): dialogs are drawn as text on stdout and answered with keys.
+// CreateDialogParamA find them by (module, id). Other resources (strings, menus, bitmaps, icons)
+// are in sx/resources.h. The window host decides what happens while a dialog or message box is
+// shown:
+// - kScripted (tests): a test queues the user's actions per dialog (modal, modeless, a property
+//   sheet) and the answers of message boxes, and afterwards reads what was shown (shown()) and
+//   drawn (drawn()).
+// - kConsole (a person in a terminal): dialogs are drawn as text on stdout, with their menus and
+//   the colours they chose for their controls, and answered with keys.
 // - kNone (nobody answers): timers run out; a modal dialog that still needs an answer is closed
 //   (WM_CLOSE, then IDCANCEL); a message box takes its default answer and its text goes to stderr.
 // The host is chosen by set_host(), else by SX_WINDOW_HOST=scripted|console|none, else console when

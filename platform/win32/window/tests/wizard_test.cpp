@@ -181,6 +181,8 @@ class WizardTest : public WindowTest {
 };
 
 TEST_F(WizardTest, FourPagesWalkedForwardAndBackEndWithFinishAndTheChoicesKept) {
+  INITCOMMONCONTROLSEX init{sizeof init, ICC_WIN95_CLASSES};
+  EXPECT_TRUE(InitCommonControlsEx(&init));
   sx::window::expect_dialog(
       DialogMatch::by_title(kCaption),
       {click(ID_WIZBACK),  // disabled on the first page: nothing happens
