@@ -141,6 +141,19 @@ std::vector<std::shared_ptr<Window>> all_windows_locked();
 // Looks up a window, setting ERROR_INVALID_WINDOW_HANDLE on a miss. Takes the lock.
 std::shared_ptr<Window> find(HWND hwnd);
 
+// Runs `body(window)` with the lock held on the window `hwnd`; `failure` with
+// ERROR_INVALID_WINDOW_HANDLE when there is none. Takes the lock.
+template <class R, class F>
+R with_window(HWND hwnd, R failure, F&& body) {
+  Guard guard = sx::kernel::lock();
+  auto w = find_locked(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return failure;
+  }
+  return body(*w);
+}
+
 // Destroys a window on its owner thread (WM_DESTROY, children, owned windows, timers, registry).
 bool destroy(HWND hwnd);
 

@@ -127,47 +127,34 @@ int GetSystemMetrics(int index) {
 }
 
 BOOL GetWindowRect(HWND hwnd, RECT* rect) {
-  return guarded<BOOL>("GetWindowRect", FALSE, [&]() -> BOOL {
-    Guard guard = sx::kernel::lock();
-    auto w = find_locked(hwnd);
-    if (!w || rect == nullptr) {
-      SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
-    *rect = w->rect;
-    if (w->child) {
-      if (auto parent = find_locked(w->parent)) {
+  return guarded<BOOL>("GetWindowRect", FALSE, [&] {
+    return with_window<BOOL>(hwnd, FALSE, [&](Window& w) {
+      if (rect == nullptr) return FALSE;
+      *rect = w.rect;
+      if (auto parent = w.child ? find_locked(w.parent) : nullptr) {
         const POINT origin = client_origin_locked(*parent);
         *rect = {rect->left + origin.x, rect->top + origin.y, rect->right + origin.x,
                  rect->bottom + origin.y};
       }
-    }
-    return TRUE;
+      return TRUE;
+    });
   });
 }
 
 BOOL GetClientRect(HWND hwnd, RECT* rect) {
-  return guarded<BOOL>("GetClientRect", FALSE, [&]() -> BOOL {
-    Guard guard = sx::kernel::lock();
-    auto w = find_locked(hwnd);
-    if (!w || rect == nullptr) {
-      SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
-    *rect = client_rect_locked(*w);
-    return TRUE;
+  return guarded<BOOL>("GetClientRect", FALSE, [&] {
+    return with_window<BOOL>(hwnd, FALSE, [&](Window& w) {
+      if (rect == nullptr) return FALSE;
+      *rect = client_rect_locked(w);
+      return TRUE;
+    });
   });
 }
 
 BOOL SetWindowPos(HWND hwnd, HWND insert_after, int x, int y, int cx, int cy, UINT flags) {
   return guarded<BOOL>("SetWindowPos", FALSE, [&]() -> BOOL {
-    {
-      Guard guard = sx::kernel::lock();
-      auto w = find_locked(hwnd);
-      if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-      }
+    const BOOL found = with_window<BOOL>(hwnd, FALSE, [&](Window& window) {
+      Window* w = &window;
       RECT& r = w->rect;
       const bool sized =
           !(flags & SWP_NOSIZE) && (cx != r.right - r.left || cy != r.bottom - r.top);
@@ -184,7 +171,9 @@ BOOL SetWindowPos(HWND hwnd, HWND insert_after, int x, int y, int cx, int cy, UI
       }
       if (sized && !(flags & SWP_NOREDRAW)) invalidate_tree_locked(*w);
       w->dirty = true;
-    }
+      return TRUE;
+    });
+    if (!found) return FALSE;
     if (flags & SWP_SHOWWINDOW) ShowWindow(hwnd, SW_SHOWNA);
     if (flags & SWP_HIDEWINDOW) ShowWindow(hwnd, SW_HIDE);
     return TRUE;

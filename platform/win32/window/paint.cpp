@@ -323,49 +323,37 @@ BOOL EndPaint(HWND, const PAINTSTRUCT* paint) {
 }
 
 BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
-  return guarded<BOOL>("InvalidateRect", FALSE, [&]() -> BOOL {
-    Guard guard = sx::kernel::lock();
-    auto w = find_locked(hwnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
-    invalidate_locked(*w, rect, erase != FALSE);
-    return TRUE;
+  return guarded<BOOL>("InvalidateRect", FALSE, [&] {
+    return with_window<BOOL>(hwnd, FALSE, [&](Window& w) {
+      invalidate_locked(w, rect, erase != FALSE);
+      return TRUE;
+    });
   });
 }
 
 BOOL ValidateRect(HWND hwnd, const RECT* rect) {
-  return guarded<BOOL>("ValidateRect", FALSE, [&]() -> BOOL {
-    Guard guard = sx::kernel::lock();
-    auto w = find_locked(hwnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
-    w->validated_in_paint = true;
-    // A rectangle that covers the whole update region empties it; a smaller one leaves it (the
-    // region is kept as one rectangle).
-    if (rect == nullptr ||
-        (w->needs_paint && rect->left <= w->update.left && rect->top <= w->update.top &&
-         rect->right >= w->update.right && rect->bottom >= w->update.bottom)) {
-      w->needs_paint = false;
-      w->needs_erase = false;
-    }
-    return TRUE;
+  return guarded<BOOL>("ValidateRect", FALSE, [&] {
+    return with_window<BOOL>(hwnd, FALSE, [&](Window& w) {
+      w.validated_in_paint = true;
+      // A rectangle that covers the whole update region empties it; a smaller one leaves it (the
+      // region is kept as one rectangle).
+      if (rect == nullptr ||
+          (w.needs_paint && rect->left <= w.update.left && rect->top <= w.update.top &&
+           rect->right >= w.update.right && rect->bottom >= w.update.bottom)) {
+        w.needs_paint = false;
+        w.needs_erase = false;
+      }
+      return TRUE;
+    });
   });
 }
 
 BOOL GetUpdateRect(HWND hwnd, RECT* rect, BOOL) {
-  return guarded<BOOL>("GetUpdateRect", FALSE, [&]() -> BOOL {
-    Guard guard = sx::kernel::lock();
-    auto w = find_locked(hwnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
-    if (rect != nullptr) *rect = w->needs_paint ? w->update : RECT{};
-    return w->needs_paint ? TRUE : FALSE;
+  return guarded<BOOL>("GetUpdateRect", FALSE, [&] {
+    return with_window<BOOL>(hwnd, FALSE, [&](Window& w) {
+      if (rect != nullptr) *rect = w.needs_paint ? w.update : RECT{};
+      return w.needs_paint ? TRUE : FALSE;
+    });
   });
 }
 
