@@ -317,5 +317,43 @@ TEST_F(StatusDialogTest, MinimisedDialogDrawsItsIconCentredInAnIconSizedClientAr
   EXPECT_EQ(icon->window_title, "Status");
 }
 
+TEST_F(StatusDialogTest, DisabledControlIsRepaintedGreyAndAHiddenOneUncoversItsDialog) {
+  struct Probe {
+    RECT control_on_screen{}, dialog_client_on_screen{};
+  } probe;
+  auto proc = [](HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) -> INT_PTR {
+    if (msg == WM_INITDIALOG) SetWindowLongPtrA(hwnd, DWLP_USER, lparam);
+    if (msg != WM_COMMAND) return FALSE;
+    auto* p = reinterpret_cast<Probe*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (LOWORD(wparam) == kMinimise) {
+      EnableWindow(GetDlgItem(hwnd, kName), FALSE);
+      ShowWindow(GetDlgItem(hwnd, kGreenRow), SW_HIDE);
+      GetWindowRect(GetDlgItem(hwnd, kRedRow), &p->control_on_screen);
+      GetWindowRect(hwnd, &p->dialog_client_on_screen);
+    }
+    if (LOWORD(wparam) == IDOK) EndDialog(hwnd, IDOK);
+    return TRUE;
+  };
+  sx::window::expect_dialog(DialogMatch::by_id(kStatusDialog),
+                            {sx::window::click(kMinimise), sx::window::click(IDOK)});
+  DialogBoxParamA(kModule, MAKEINTRESOURCEA(kStatusDialog), nullptr, proc,
+                  reinterpret_cast<LPARAM>(&probe));
+
+  const auto shown = sx::window::shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_FALSE(shown[0].control(kName)->enabled);
+  EXPECT_EQ(shown[0].control(kName)->text_colour, GetSysColor(COLOR_GRAYTEXT));
+  EXPECT_FALSE(shown[0].control(kGreenRow)->visible);
+  // The dialog erased again where the hidden row was, after its first paint.
+  int dialog_erases = 0;
+  for (const Drawing& d : sx::window::drawn()) {
+    if (d.kind == Drawing::Kind::kErase && d.control_id == 0) ++dialog_erases;
+  }
+  EXPECT_EQ(dialog_erases, 2);
+  // A control's window rectangle is on the screen: the dialog's client origin plus its place.
+  EXPECT_EQ(probe.control_on_screen.left, probe.dialog_client_on_screen.left + 3 + 105);
+  EXPECT_EQ(probe.control_on_screen.top, probe.dialog_client_on_screen.top + 3 + 19 + 11);
+}
+
 }  // namespace
 }  // namespace window_test

@@ -123,6 +123,34 @@ TEST_F(ScriptedHostTest, TimedScriptActionWaitsOnTheClockWhileTheThreadWaitsForM
   EXPECT_FALSE(IsWindow(wait));
 }
 
+TEST_F(ScriptedHostTest, ProgressSetFromAWorkerThreadIsRecordedInOrderAndPainted) {
+  int flag = 1;
+  HWND wait = CreateDialogParamA(kModule, MAKEINTRESOURCEA(kWaitDialog), nullptr, wait_proc,
+                                 reinterpret_cast<LPARAM>(&flag));
+  ShowWindow(wait, SW_SHOW);
+  ClockThread worker([wait] {
+    for (int position = 0; position <= 100; position += 10) {
+      SendDlgItemMessageA(wait, kWaitBar, PBM_SETPOS, position, 0);  // answered by the UI thread
+    }
+    PostMessageA(wait, WM_APP, 0, 0);
+  });
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0 && msg.message != WM_APP) DispatchMessageA(&msg);
+  worker.join();
+  pump_messages();
+  DestroyWindow(wait);
+
+  const auto shown = sx::window::shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].control(kWaitBar)->progress_history,
+            (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
+  bool bar_painted = false;
+  for (const sx::window::Drawing& d : sx::window::drawn()) {
+    bar_painted |= d.kind == sx::window::Drawing::Kind::kControl && d.control_id == kWaitBar;
+  }
+  EXPECT_TRUE(bar_painted);
+}
+
 TEST_F(ScriptedHostTest, MessageBoxAnswerCanComeAfterTheUserDidSomethingElse) {
   bool outlook_holds_the_file = true;
   bool box_was_up = false;
