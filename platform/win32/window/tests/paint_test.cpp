@@ -1,4 +1,6 @@
 // The paint cycle, colours chosen by a dialog for its controls, icons, geometry and cursors.
+#include <optional>
+
 #include "window_fixture.h"
 
 namespace window_test {
@@ -306,11 +308,11 @@ TEST_F(StatusDialogTest, MinimisedDialogDrawsItsIconCentredInAnIconSizedClientAr
                   reinterpret_cast<LPARAM>(&state));
 
   EXPECT_TRUE(state.drew_icon);
-  const Drawing* icon = nullptr;
+  std::optional<Drawing> icon;
   for (const Drawing& d : sx::window::drawn()) {
-    if (d.kind == Drawing::Kind::kIcon) icon = &d;
+    if (d.kind == Drawing::Kind::kIcon) icon = d;
   }
-  ASSERT_NE(icon, nullptr);
+  ASSERT_TRUE(icon.has_value());
   EXPECT_EQ(icon->text, "icon 128");
   EXPECT_EQ(icon->rect.left, 0);
   EXPECT_EQ(icon->rect.right, 32);
