@@ -377,21 +377,33 @@ INT_PTR run_sheet(LPCPROPSHEETHEADERA header) {
   Sheet sheet;
   sheet.always_finish = (header->dwFlags & PSH_WIZARDHASFINISH) != 0;
   if (header->dwFlags & PSH_USECALLBACK) sheet.callback = header->pfnCallback;
-  std::vector<_PSP*> sources;  // owned by the sheet from here on
+  // The sheet owns its pages from here on: pages given as handles are all released at its end,
+  // whether or not it could run; pages given as structures are copied one after the other.
+  std::vector<_PSP*> sources;
   bool ok = header->nPages > 0;
-  const auto* next = reinterpret_cast<const unsigned char*>(header->ppsp);
-  for (UINT i = 0; ok && i < header->nPages; ++i) {
-    _PSP* source = nullptr;
-    if (header->dwFlags & PSH_PROPSHEETPAGE) {
-      const auto* page = reinterpret_cast<const PROPSHEETPAGEA*>(next);
-      source = copy_page(page);
-      if (source != nullptr) next += page->dwSize;  // each page is as long as it says
-    } else if (header->phpage != nullptr && is_live(header->phpage[i])) {
-      source = header->phpage[i];
+  if (!(header->dwFlags & PSH_PROPSHEETPAGE)) {
+    for (UINT i = 0; header->phpage != nullptr && i < header->nPages; ++i) {
+      if (is_live(header->phpage[i])) {
+        sources.push_back(header->phpage[i]);
+      } else {
+        ok = false;
+      }
     }
+  } else {
+    const auto* next = reinterpret_cast<const unsigned char*>(header->ppsp);
+    for (UINT i = 0; ok && i < header->nPages; ++i) {
+      const auto* page = reinterpret_cast<const PROPSHEETPAGEA*>(next);
+      _PSP* source = copy_page(page);
+      ok = source != nullptr;
+      if (!ok) break;
+      sources.push_back(source);
+      next += page->dwSize;  // each page is as long as it says
+    }
+  }
+  ok = ok && sources.size() == header->nPages;
+  for (std::size_t i = 0; ok && i < sources.size(); ++i) {
     Page page;
-    ok = source != nullptr && describe_page(source, &page);
-    if (source != nullptr) sources.push_back(source);
+    ok = describe_page(sources[i], &page);
     if (ok) sheet.pages.push_back(std::move(page));
   }
   if (ok) {

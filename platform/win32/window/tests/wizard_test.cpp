@@ -331,6 +331,22 @@ TEST_F(WizardTest, PagesMadeAheadAreOwnedByTheSheetAndHearTheirCallbacks) {
   EXPECT_EQ(callbacks, (std::vector<std::string>{"addref 503", "addref 504", "create 503",
                                                  "create 504", "release 503", "release 504"}));
   EXPECT_FALSE(DestroyPropertySheetPage(pages[0]));  // gone with the sheet
+
+  // A sheet given a stale handle does not run, and still releases the good pages it was given.
+  callbacks.clear();
+  PROPSHEETPAGEA page{};
+  page.dwSize = sizeof page;
+  page.dwFlags = PSP_USECALLBACK;
+  page.hInstance = kModule;
+  page.pszTemplate = MAKEINTRESOURCEA(kFinalPage);
+  page.pfnDlgProc = page_proc;
+  page.pfnCallback = page_callback;
+  HPROPSHEETPAGE mixed[2] = {pages[0], CreatePropertySheetPageA(&page)};
+  EXPECT_EQ(PropertySheetA(&header), -1);
+  header.phpage = mixed;
+  EXPECT_EQ(PropertySheetA(&header), -1);
+  EXPECT_EQ(callbacks, (std::vector<std::string>{"addref 504", "release 504"}));
+  EXPECT_FALSE(DestroyPropertySheetPage(mixed[1]));
   g_callbacks = nullptr;
 }
 
