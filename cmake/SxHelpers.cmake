@@ -41,3 +41,16 @@ function(sx_add_test name)
   sx_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
+
+# sx_windows_crt(TARGET): the target's calls of the C runtime's rename and remove take Windows paths
+# of the machine, as on Windows (platform/win32/include/win32/crt.h). Given to a program or to the
+# library a program is made of (which hands it on to the programs that link it).
+function(sx_windows_crt target)
+  set(wrap -Wl,--wrap=rename -Wl,--wrap=remove)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "INTERFACE_LIBRARY")
+    target_link_options(${target} INTERFACE ${wrap})
+  else()
+    target_link_options(${target} PRIVATE ${wrap})
+  endif()
+endfunction()

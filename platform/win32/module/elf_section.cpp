@@ -1,5 +1,6 @@
 #include "elf_section.h"
 
+#include <link.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -136,6 +137,22 @@ SectionResult read_elf_section(int fd, std::uint64_t file_size, std::string_view
   }
   result.status = SectionStatus::kNoSection;
   return result;
+}
+
+std::vector<std::string> needed_libraries(std::string_view dynamic, std::string_view strings) {
+  std::vector<std::string> needed;
+  if (dynamic.size() % sizeof(ElfW(Dyn)) != 0) return needed;
+  for (std::size_t at = 0; at < dynamic.size(); at += sizeof(ElfW(Dyn))) {
+    ElfW(Dyn) entry;
+    std::memcpy(&entry, dynamic.data() + at, sizeof entry);  // the section need not be aligned
+    if (entry.d_tag == DT_NULL) break;
+    if (entry.d_tag != DT_NEEDED || entry.d_un.d_val >= strings.size()) continue;
+    const std::string_view rest = strings.substr(entry.d_un.d_val);
+    const std::size_t end = rest.find('\0');
+    if (end == std::string_view::npos || end == 0) continue;
+    needed.emplace_back(rest.substr(0, end));
+  }
+  return needed;
 }
 
 }  // namespace sx::modules

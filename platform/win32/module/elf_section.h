@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sx::modules {
 
@@ -25,5 +26,11 @@ struct SectionResult {
 // than `max_size` counts as damaged. Both ELF classes and byte orders are read.
 SectionResult read_elf_section(int fd, std::uint64_t file_size, std::string_view name,
                                std::size_t max_size);
+
+// The libraries a shared library of this machine's ELF class and byte order needs (its DT_NEEDED
+// entries), from the contents of its ".dynamic" and ".dynstr" sections. Entries past the table's
+// end (DT_NULL) are not read; a name that does not lie wholly within `strings` is skipped, as is a
+// table whose size is not a whole number of entries (nothing is read from it).
+std::vector<std::string> needed_libraries(std::string_view dynamic, std::string_view strings);
 
 }  // namespace sx::modules

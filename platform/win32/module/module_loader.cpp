@@ -10,9 +10,12 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "../files/boundary.h"
+#include "elf_section.h"
 #include "sx/ascii.h"
 #include "sx/paths.h"
 #include "win32/module.h"
@@ -134,7 +137,41 @@ HMODULE fail(DWORD error, std::string text) {
   return nullptr;
 }
 
-HMODULE load(const char* name) {
+constexpr std::size_t kMaxDynamicSection = 1u << 20;
+
+// Loads the libraries `library` needs that lie in its own folder (and, first, what they need from
+// there), so that the host's loader takes them from there instead of searching. Libraries already
+// in the process are left to it, as Windows uses a module already loaded. Returns the dlopen
+// handles to close once `library` is loaded (which then holds them itself).
+void preload_from_own_folder(const fs::path& library, std::set<fs::path>* visited,
+                             std::vector<void*>* handles) {
+  if (visited->size() > 64 || !visited->insert(library).second) return;
+  const int fd = ::open(library.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st;
+  std::vector<std::string> needed;
+  if (::fstat(fd, &st) == 0) {
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    const SectionResult dynamic = read_elf_section(fd, size, ".dynamic", kMaxDynamicSection);
+    const SectionResult strings = read_elf_section(fd, size, ".dynstr", kMaxDynamicSection);
+    if (dynamic.status == SectionStatus::kFound && strings.status == SectionStatus::kFound) {
+      needed = needed_libraries(dynamic.content, strings.content);
+    }
+  }
+  ::close(fd);
+  for (const std::string& name : needed) {
+    if (void* loaded = ::dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+      ::dlclose(loaded);
+      continue;
+    }
+    const std::optional<fs::path> found = find_in_folder(library.parent_path(), name);
+    if (!found || !looks_loadable(*found)) continue;
+    preload_from_own_folder(*found, visited, handles);
+    if (void* handle = ::dlopen(found->c_str(), RTLD_NOW | RTLD_LOCAL)) handles->push_back(handle);
+  }
+}
+
+HMODULE load(const char* name, bool search_own_folder = false) {
   if (name == nullptr) return fail(ERROR_INVALID_PARAMETER, "no module name");
   std::string text(name);
   if (text.empty()) return fail(ERROR_MOD_NOT_FOUND, "empty module name");
@@ -182,7 +219,13 @@ HMODULE load(const char* name) {
     return fail(ERROR_BAD_EXE_FORMAT, host.string() + ": not a shared library of this machine");
   }
   // Without the registry lock: the library's constructors may load modules themselves.
+  std::vector<void*> preloaded;
+  if (search_own_folder) {
+    std::set<fs::path> visited;
+    preload_from_own_folder(host, &visited, &preloaded);
+  }
   void* handle = ::dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+  for (void* p : preloaded) ::dlclose(p);
   if (handle == nullptr) {
     const char* why = ::dlerror();
     std::string message = why ? why : "dlopen failed";
@@ -260,6 +303,20 @@ extern "C" {
 
 HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
   return guarded<HMODULE>(nullptr, [&] { return sx::modules::load(lpLibFileName); });
+}
+
+HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+  return guarded<HMODULE>(nullptr, [&]() -> HMODULE {
+    if (hFile != nullptr || (dwFlags & ~LOAD_WITH_ALTERED_SEARCH_PATH) != 0) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
+    // The altered search applies to a module named by its path; a bare name searches as usual.
+    const bool own_folder =
+        (dwFlags & LOAD_WITH_ALTERED_SEARCH_PATH) && lpLibFileName != nullptr &&
+        std::string_view(lpLibFileName).find_first_of("\\/:") != std::string_view::npos;
+    return sx::modules::load(lpLibFileName, own_folder);
+  });
 }
 
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {

@@ -4,20 +4,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "inheritance.h"
 #include "sx/clock.h"
+#include "sx/machine.h"
 #include "sx/paths.h"
 #include "sx/waitable.h"
 #include "sx/window.h"
 #include "win32/process.h"
-
-extern char** environ;
 
 namespace sx::process {
 namespace {
@@ -26,10 +29,12 @@ namespace {
 // lingers as a zombie, whether or not anybody holds its handle.
 class Process final : public sx::sync::Waitable {
  public:
-  explicit Process(pid_t pid) : pid_(pid) {}
+  Process(pid_t pid, std::filesystem::path exit_code_file)
+      : pid_(pid), exit_code_file_(std::move(exit_code_file)) {}
   bool signalled_locked() const override { return ended_; }
 
   pid_t pid() const { return pid_; }
+  const std::filesystem::path& exit_code_file() const { return exit_code_file_; }
   // Guarded by sx::kernel::lock().
   bool ended_ = false;
   DWORD exit_code_ = STILL_ACTIVE;
@@ -38,17 +43,40 @@ class Process final : public sx::sync::Waitable {
 
  private:
   const pid_t pid_;
+  const std::filesystem::path exit_code_file_;
 };
+
+// The full exit code the child left in its file, when it matches the 8-bit status the host saw
+// (the file is then trusted to be the child's own); the file is removed either way.
+DWORD full_exit_code(const std::filesystem::path& file, int status_byte) {
+  DWORD code = static_cast<DWORD>(status_byte);
+  std::ifstream in(file);
+  long long value = 0;
+  if (in >> value && value >= INT32_MIN && value <= UINT32_MAX &&
+      (static_cast<unsigned long long>(value) & 0xFF) == static_cast<unsigned>(status_byte)) {
+    code = static_cast<DWORD>(value);
+  }
+  in.close();
+  std::error_code ec;
+  std::filesystem::remove(file, ec);
+  return code;
+}
 
 void reap(std::shared_ptr<Process> process) {
   int status = 0;
   while (::waitpid(process->pid(), &status, 0) < 0 && errno == EINTR) {
   }
+  const DWORD exited_with =
+      WIFEXITED(status) ? full_exit_code(process->exit_code_file(), WEXITSTATUS(status)) : 0;
+  if (!WIFEXITED(status)) {
+    std::error_code ec;
+    std::filesystem::remove(process->exit_code_file(), ec);
+  }
   auto guard = sx::kernel::lock();
   if (process->terminated_) {
     process->exit_code_ = process->terminate_code_;
   } else if (WIFEXITED(status)) {
-    process->exit_code_ = static_cast<DWORD>(WEXITSTATUS(status));
+    process->exit_code_ = exited_with;
   } else if (WIFSIGNALED(status)) {
     process->exit_code_ = 128u + static_cast<DWORD>(WTERMSIG(status));
   } else {
@@ -138,13 +166,27 @@ BOOL create_process(LPCSTR application, LPSTR command_line, DWORD flags, LPCSTR 
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
 
+  // The child gets its Windows command line as given (GetCommandLineA) and a file for its full exit
+  // code.
+  static std::atomic<unsigned> counter{0};
+  const std::filesystem::path exit_code_file =
+      sx::machine::root() / "processes" /
+      (std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".exit");
+  std::filesystem::create_directories(exit_code_file.parent_path(), ec);
+  std::vector<std::string> environment = child_environment(
+      command_line != nullptr ? std::string(command_line) : std::string(application),
+      exit_code_file.string());
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
   pid_t pid = 0;
-  const int rc = ::posix_spawn(&pid, argv0.c_str(), &actions, nullptr, argv.data(), environ);
+  const int rc = ::posix_spawn(&pid, argv0.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0)
     return fail(rc == ENOEXEC || rc == EACCES ? ERROR_BAD_EXE_FORMAT : ERROR_FILE_NOT_FOUND);
 
-  auto process = std::make_shared<Process>(pid);
+  auto process = std::make_shared<Process>(pid, exit_code_file);
   std::thread(reap, process).detach();
   info->hProcess = sx::handles::insert(process);
   info->hThread = sx::handles::insert(process);
@@ -205,6 +247,8 @@ BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode) {
 }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
+void ExitProcess(UINT uExitCode) { std::exit(static_cast<int>(uExitCode)); }
 
 DWORD WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds) {
   auto process = sx::handles::get<Process>(hProcess);

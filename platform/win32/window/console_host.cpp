@@ -1,7 +1,9 @@
-// The console host: a person in a terminal. Dialogs are drawn as text on stdout and answered with a
-// line on stdin: a control's number presses it (or, followed by text, types into an edit or picks a
-// list item), Enter alone presses the default button, "q" closes the dialog. stdin is read with
-// poll() in short slices so that timers and messages of other threads go on while nobody types.
+// The console host: a person in a terminal. Dialogs are drawn as text on stdout
+// (console_render.cpp) and answered with a line on stdin: a control's number presses it (or,
+// followed by text, types into an edit or picks a list item), "mN" chooses a menu item and "sN" an
+// item of the window menu, Enter alone presses the default button, "q" closes the dialog. stdin is
+// read with poll() in short slices so that timers and messages of other threads go on while nobody
+// types.
 #include <poll.h>
 #include <unistd.h>
 #include <algorithm>
@@ -9,138 +11,19 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "console_render.h"
 #include "core.h"
 #include "sx/clock.h"
-#include "win32/codepage.h"
 
 namespace sx::window::detail {
 namespace {
 
 constexpr std::int64_t kSliceMs = 50;
 
-// The machine's ANSI text as UTF-8 for the terminal, without carriage returns.
-std::string to_terminal(const std::string& ansi) {
-  std::string out = sx::codepage::ansi_to_utf8(ansi);
-  std::erase(out, '\r');
-  return out;
-}
-
-// "&Skip This Field" reads "Skip This Field"; "&&" is a literal ampersand.
-std::string without_mnemonic(const std::string& text) {
-  std::string r;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '&' && i + 1 < text.size()) ++i;
-    r += text[i];
-  }
-  return to_terminal(r);
-}
-
-bool answers_keys(const Window& c) {
-  switch (c.control) {
-    case ControlKind::kButton:
-    case ControlKind::kDefaultButton:
-    case ControlKind::kCheckBox:
-    case ControlKind::kRadioButton:
-    case ControlKind::kListBox:
-    case ControlKind::kComboBox:
-      return true;
-    case ControlKind::kEdit:
-      return (c.style & ES_READONLY) == 0;
-    default:
-      return false;
-  }
-}
-
-std::string indent_lines(const std::string& text, const std::string& prefix) {
-  std::string r = prefix;
-  for (char ch : to_terminal(text)) {
-    r += ch;
-    if (ch == '\n') r += prefix;
-  }
-  return r + "\n";
-}
-
-// Draws the dialog; lock held. Controls that answer keys are numbered from 1 in tab order.
-std::string render_locked(Window& w) {
-  std::string out = "\n+-- " + to_terminal(w.text) + " " + std::string(20, '-') + "\n";
-  int number = 0;
-  for (const auto& c : children_locked(w)) {
-    c->dirty = false;
-    if (!c->visible) continue;
-    std::string key = "    ";
-    if (answers_keys(*c)) {
-      ++number;
-      char label[16];
-      std::snprintf(label, sizeof label, c->enabled ? "[%d] " : "(%d) ", number);
-      key = label;
-    }
-    const std::string text = without_mnemonic(c->text);
-    switch (c->control) {
-      case ControlKind::kStatic:
-        out += indent_lines(c->text, "|   ");
-        break;
-      case ControlKind::kEdit:
-        out += indent_lines(c->text, "| " + key + "|");
-        break;
-      case ControlKind::kButton:
-        out += "| " + key + "< " + text + " >\n";
-        break;
-      case ControlKind::kDefaultButton:
-        out += "| " + key + "<< " + text + " >>  (Enter)\n";
-        break;
-      case ControlKind::kCheckBox:
-        out += "| " + key + (c->check == BST_CHECKED ? "[x] " : "[ ] ") + text + "\n";
-        break;
-      case ControlKind::kRadioButton:
-        out += "| " + key + (c->check == BST_CHECKED ? "(*) " : "( ) ") + text + "\n";
-        break;
-      case ControlKind::kGroupBox:
-        out += "|   -- " + text + " --\n";
-        break;
-      case ControlKind::kListBox:
-      case ControlKind::kComboBox:
-        out += "| " + key + (c->control == ControlKind::kListBox ? "list" : "choice") + ":\n";
-        for (std::size_t i = 0; i < c->items.size(); ++i) {
-          out += "|       " + std::string(static_cast<int>(i) == c->selection ? "> " : "  ") +
-                 std::to_string(i + 1) + ". " + to_terminal(c->items[i]) + "\n";
-        }
-        break;
-      case ControlKind::kProgressBar: {
-        const int span = std::max(1, c->range_max - c->range_min);
-        const int filled = std::clamp((c->pos - c->range_min) * 30 / span, 0, 30);
-        out += "|   [" + std::string(filled, '#') + std::string(30 - filled, '.') + "] " +
-               std::to_string((c->pos - c->range_min) * 100 / span) + "%\n";
-        break;
-      }
-    }
-  }
-  w.dirty = false;
-  if (w.modal) {
-    out +=
-        "+-- number = press/toggle, \"number text\" = type or pick, Enter = default, q = close\n> ";
-  } else {
-    out += "+" + std::string(24, '-') + "\n";
-  }
-  return out;
-}
-
 void draw(const std::shared_ptr<Window>& w) {
-  std::string text;
-  {
-    Guard guard = sx::kernel::lock();
-    if (w->destroyed) return;
-    text = render_locked(*w);
-  }
+  const std::string text = render_for_console(w, true).text;
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
-}
-
-bool changed_locked(const Window& w) {
-  if (w.dirty) return true;
-  for (const auto& c : children_locked(w)) {
-    if (c->dirty) return true;
-  }
-  return false;
 }
 
 // One line from stdin when one is complete; sets *eof at the end of input.
@@ -170,6 +53,20 @@ bool read_line(std::string* line, bool* eof) {
   }
 }
 
+// "m3" chooses the third menu item, "s1" the first item of the window menu.
+bool answer_menu(const std::shared_ptr<Window>& w, const ConsoleView& view,
+                 const std::string& input) {
+  if (input.size() < 2 || (input[0] != 'm' && input[0] != 's')) return false;
+  const bool system = input[0] == 's';
+  const std::vector<UINT>& ids = system ? view.system_ids : view.menu_ids;
+  const long n = std::strtol(input.c_str() + 1, nullptr, 10);
+  if (n < 1 || n > static_cast<long>(ids.size())) return true;
+  UserAction action = system ? choose_system_menu_item(static_cast<int>(ids[n - 1]))
+                             : choose_menu_item(static_cast<int>(ids[n - 1]));
+  perform_user_action(w, action);
+  return true;
+}
+
 void answer(const std::shared_ptr<Window>& w, const std::string& line) {
   std::string input = line;
   while (!input.empty() && input.front() == ' ') input.erase(0, 1);
@@ -177,53 +74,39 @@ void answer(const std::shared_ptr<Window>& w, const std::string& line) {
     SendMessageA(w->hwnd, WM_CLOSE, 0, 0);
     return;
   }
+  const ConsoleView view = render_for_console(w, false);
+  if (answer_menu(w, view, input)) return;
   std::shared_ptr<Window> target;
   std::string rest;
+  if (input.empty()) {
+    // Enter: the default button that can be pressed (Finish once it has taken Next's place).
+    Guard guard = sx::kernel::lock();
+    for (const auto& c : view.inputs) {
+      if (c->control == ControlKind::kDefaultButton && c->enabled && c->visible) target = c;
+    }
+  } else {
+    char* end = nullptr;
+    const long n = std::strtol(input.c_str(), &end, 10);
+    if (end == input.c_str() || n < 1 || n > static_cast<long>(view.inputs.size())) return;
+    rest = end;
+    if (!rest.empty() && rest.front() == ' ') rest.erase(0, 1);
+    target = view.inputs[static_cast<std::size_t>(n - 1)];
+  }
+  if (!target) return;
   {
     Guard guard = sx::kernel::lock();
-    auto children = children_locked(*w);
-    if (input.empty()) {
-      for (auto& c : children) {
-        if (c->control == ControlKind::kDefaultButton) target = c;
-      }
-      if (!target) return;
-    } else {
-      char* end = nullptr;
-      const long n = std::strtol(input.c_str(), &end, 10);
-      if (end == input.c_str()) return;
-      rest = end;
-      if (!rest.empty() && rest.front() == ' ') rest.erase(0, 1);
-      long number = 0;
-      for (auto& c : children) {
-        if (c->visible && answers_keys(*c) && ++number == n) target = c;
-      }
-      if (!target) return;
-    }
     if (!target->enabled) return;
   }
   switch (target->control) {
-    case ControlKind::kEdit: {
-      std::string text = rest;
-      {
-        Guard guard = sx::kernel::lock();
-        if (text.size() > target->limit) text.resize(target->limit);
-      }
-      SetWindowTextA(target->hwnd, text.c_str());
-      SendMessageA(w->hwnd, WM_COMMAND, MAKELONG(target->id, EN_CHANGE),
-                   reinterpret_cast<LPARAM>(target->hwnd));
+    case ControlKind::kEdit:
+      act_on_control(target->hwnd, type(target->id, rest));
       break;
-    }
     case ControlKind::kListBox:
-    case ControlKind::kComboBox: {
-      const bool combo = target->control == ControlKind::kComboBox;
-      const int item = std::atoi(rest.c_str()) - 1;
-      SendMessageA(target->hwnd, combo ? CB_SETCURSEL : LB_SETCURSEL, item, 0);
-      SendMessageA(w->hwnd, WM_COMMAND, MAKELONG(target->id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
-                   reinterpret_cast<LPARAM>(target->hwnd));
+    case ControlKind::kComboBox:
+      act_on_control(target->hwnd, select(target->id, std::atoi(rest.c_str()) - 1));
       break;
-    }
     default:
-      SendMessageA(target->hwnd, BM_CLICK, 0, 0);
+      act_on_control(target->hwnd, click(target->id));
       break;
   }
 }
@@ -232,6 +115,8 @@ void answer(const std::shared_ptr<Window>& w, const std::string& line) {
 
 void run_modal_console(const std::shared_ptr<Window>& w) {
   auto done = [&] { return w->ended || w->destroyed; };
+  // Paint first, so that the first drawing already has the colours the dialog chooses.
+  if (pump(done, sx::clock::now_ms(), false) == PumpResult::kDone) return;
   draw(w);
   for (;;) {
     const PumpResult r = pump(done, sx::clock::now_ms() + kSliceMs, false);
@@ -240,7 +125,7 @@ void run_modal_console(const std::shared_ptr<Window>& w) {
     bool redraw = false;
     {
       Guard guard = sx::kernel::lock();
-      redraw = changed_locked(*w);
+      redraw = changed_since_drawn_locked(*w);
     }
     if (redraw) draw(w);
     std::string line;
@@ -266,8 +151,8 @@ void console_refresh(const ThreadQueue& queue) {
   {
     Guard guard = sx::kernel::lock();
     for (auto& w : all_windows_locked()) {
-      if (w->owner.get() == &queue && w->kind == WindowKind::kDialog && !w->modal && w->visible &&
-          changed_locked(*w)) {
+      if (w->owner.get() == &queue && w->kind == WindowKind::kDialog && !w->modal && !w->child &&
+          w->visible && changed_since_drawn_locked(*w)) {
         due.push_back(w);
       }
     }

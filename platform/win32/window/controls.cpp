@@ -31,7 +31,6 @@ LRESULT insert_item_locked(Window& w, LPARAM text_param, int index) {
   }
   w.items.insert(w.items.begin() + index, std::move(item));
   if (w.selection >= index) ++w.selection;
-  w.dirty = true;
   return index;
 }
 
@@ -103,6 +102,7 @@ bool list_message_locked(Window& w, UINT msg, WPARAM wparam, LPARAM lparam, LRES
     sync_combo_text();
   } else if (msg == m.getsel) {
     *result = w.selection;
+    return true;
   } else if (msg == m.gettext) {
     // As on Windows the buffer has no size: the caller sizes it with *_GETTEXTLEN + 1.
     char* buffer = reinterpret_cast<char*>(lparam);
@@ -114,21 +114,27 @@ bool list_message_locked(Window& w, UINT msg, WPARAM wparam, LPARAM lparam, LRES
       buffer[item.size()] = '\0';
       *result = static_cast<LRESULT>(item.size());
     }
+    return true;
   } else if (msg == m.gettextlen) {
     *result = index < 0 || index >= count ? LB_ERR : static_cast<LRESULT>(w.items[index].size());
+    return true;
   } else if (msg == m.count) {
     *result = count;
+    return true;
   } else if (msg == m.findexact) {
     *result = find_exact_locked(w, wparam, lparam);
+    return true;
   } else {
     return false;
   }
-  w.dirty = true;
+  invalidate_locked(w, nullptr, true);
   return true;
 }
 
 bool progress_message_locked(Window& w, UINT msg, WPARAM wparam, LPARAM lparam, LRESULT* result) {
   auto clamp = [&] { w.pos = std::clamp(w.pos, w.range_min, std::max(w.range_min, w.range_max)); };
+  const bool moves = msg == PBM_SETPOS || msg == PBM_DELTAPOS || msg == PBM_STEPIT;
+  const int before = w.pos;
   switch (msg) {
     case PBM_SETRANGE:
       *result = MAKELONG(w.range_min, w.range_max);
@@ -168,11 +174,17 @@ bool progress_message_locked(Window& w, UINT msg, WPARAM wparam, LPARAM lparam, 
       break;
     case PBM_GETPOS:
       *result = w.pos;
-      break;
+      return true;
     default:
       return false;
   }
-  w.dirty = true;
+  if (msg == PBM_GETRANGE) return true;
+  // The history keeps each position the bar was set to (a range that moved it counts too).
+  if ((moves || w.pos != before) &&
+      (w.progress_history.empty() || w.progress_history.back() != w.pos)) {
+    w.progress_history.push_back(w.pos);
+  }
+  invalidate_locked(w, nullptr, true);
   return true;
 }
 
@@ -183,12 +195,12 @@ void click(const std::shared_ptr<Window>& w) {
   int id = 0;
   {
     Guard guard = sx::kernel::lock();
-    if (!w->enabled || w->destroyed) return;
+    if (!w->enabled || !w->visible || w->destroyed) return;  // nobody can press it
     parent = w->parent;
     id = w->id;
     if (w->control == ControlKind::kCheckBox) {
       w->check = w->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
-      w->dirty = true;
+      invalidate_locked(*w, nullptr, true);
     } else if (w->control == ControlKind::kRadioButton) {
       if (auto p = find_locked(parent)) {
         auto siblings = children_locked(*p);
@@ -204,7 +216,7 @@ void click(const std::shared_ptr<Window>& w) {
           if (s->control != ControlKind::kRadioButton || (k > first && (s->style & WS_GROUP)))
             break;
           s->check = s == w ? BST_CHECKED : BST_UNCHECKED;
-          s->dirty = true;
+          invalidate_locked(*s, nullptr, true);
         }
       }
     }
@@ -216,6 +228,10 @@ void click(const std::shared_ptr<Window>& w) {
 
 LRESULT control_proc(const std::shared_ptr<Window>& w, UINT msg, WPARAM wparam, LPARAM lparam) {
   const ControlKind kind = w->control;
+  if (msg == WM_PAINT) {
+    paint_control(w);
+    return 0;
+  }
   if (msg == BM_CLICK) {
     if (kind == ControlKind::kButton || kind == ControlKind::kDefaultButton ||
         kind == ControlKind::kCheckBox || kind == ControlKind::kRadioButton) {
@@ -237,7 +253,7 @@ LRESULT control_proc(const std::shared_ptr<Window>& w, UINT msg, WPARAM wparam, 
       if (kind == ControlKind::kCheckBox || kind == ControlKind::kRadioButton) {
         w->check = static_cast<UINT>(wparam) <= BST_INDETERMINATE ? static_cast<UINT>(wparam)
                                                                   : BST_UNCHECKED;
-        w->dirty = true;
+        invalidate_locked(*w, nullptr, true);
       }
       return 0;
     case EM_LIMITTEXT:
@@ -252,6 +268,7 @@ LRESULT control_proc(const std::shared_ptr<Window>& w, UINT msg, WPARAM wparam, 
       } else {
         w->style &= ~static_cast<DWORD>(ES_READONLY);
       }
+      invalidate_locked(*w, nullptr, true);  // read-only edits are coloured as statics
       return TRUE;
   }
   guard.unlock();

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <unordered_map>
+#include <utility>
 
 #include "sx/clock.h"
 
@@ -83,14 +84,6 @@ bool answer_one_sent_locked(Guard& guard, ThreadQueue& queue) {
   return true;
 }
 
-std::int64_t next_timer_due_locked(const ThreadQueue& queue) {
-  std::int64_t due = sx::kernel::kNoDeadline;
-  for (const Timer& timer : queue.timers) {
-    if (due == sx::kernel::kNoDeadline || timer.due_ms < due) due = timer.due_ms;
-  }
-  return due;
-}
-
 std::int64_t earlier(std::int64_t a, std::int64_t b) {
   if (a == sx::kernel::kNoDeadline) return b;
   if (b == sx::kernel::kNoDeadline) return a;
@@ -107,6 +100,12 @@ std::int64_t with_mail_slice(std::int64_t deadline) {
 }
 
 }  // namespace
+
+std::int64_t next_deadline_locked(const ThreadQueue& queue) {
+  std::int64_t due = next_script_deadline_locked(queue);
+  for (const Timer& timer : queue.timers) due = earlier(due, timer.due_ms);
+  return due;
+}
 
 std::shared_ptr<ThreadQueue> current_queue() {
   if (!t_queue.queue) t_queue.queue = std::make_shared<ThreadQueue>();
@@ -184,7 +183,7 @@ bool destroy(HWND hwnd) {
   }
   for (HWND o : owned) destroy(o);
 
-  if (w->kind == WindowKind::kDialog && !w->modal && host() == Host::kScripted) {
+  if (w->kind == WindowKind::kDialog && !w->modal && !w->child && host() == Host::kScripted) {
     Guard guard = sx::kernel::lock();
     if (!w->destroyed) {
       ShownWindow shown = snapshot_locked(*w);
@@ -200,6 +199,7 @@ bool destroy(HWND hwnd) {
 
   std::vector<HWND> children;
   std::filesystem::path entry;
+  HMENU menu = nullptr, system_menu = nullptr;
   {
     Guard guard = sx::kernel::lock();
     if (w->destroyed) return true;
@@ -207,6 +207,8 @@ bool destroy(HWND hwnd) {
     w->ended = true;
     children = w->children;
     entry = std::move(w->published);
+    menu = std::exchange(w->menu, nullptr);
+    system_menu = std::exchange(w->system_menu, nullptr);
     auto& timers = w->owner->timers;
     timers.erase(std::remove_if(timers.begin(), timers.end(),
                                 [&](const Timer& t) { return t.hwnd == hwnd; }),
@@ -222,7 +224,13 @@ bool destroy(HWND hwnd) {
   }
   for (HWND child : children) destroy(child);
   if (!entry.empty()) withdraw(entry);
+  destroy_window_menus(menu, system_menu);
   return true;
+}
+
+bool has_messages_locked(ThreadQueue& queue) {
+  return !queue.sent.empty() || !queue.posted.empty() || queue.quit ||
+         next_to_paint_locked(queue, nullptr) != nullptr;
 }
 
 LRESULT dispatch(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -232,6 +240,8 @@ LRESULT dispatch(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     w = find_locked(hwnd);
   }
   if (!w) return 0;
+  if (msg == WM_PAINT) return dispatch_paint(w, wparam, lparam);
+  if (msg == kScriptedActionMessage) return perform_scripted_action(w);
   switch (w->kind) {
     case WindowKind::kDialog:
       return dialog_proc(w, msg, wparam, lparam);
@@ -316,6 +326,7 @@ bool take_message_locked(Guard& guard, ThreadQueue& queue, MSG* out, HWND filter
                          UINT max, bool remove) {
   while (answer_one_sent_locked(guard, queue)) {
   }
+  queue_due_script_actions_locked(queue);
   for (auto it = queue.posted.begin(); it != queue.posted.end();) {
     if (it->hwnd != nullptr && !find_locked(it->hwnd)) {  // its window is gone
       it = queue.posted.erase(it);
@@ -336,6 +347,17 @@ bool take_message_locked(Guard& guard, ThreadQueue& queue, MSG* out, HWND filter
     return true;
   }
   const std::int64_t now = sx::clock::now_ms();
+  // WM_PAINT stays "in the queue" until the window's update region is empty.
+  if (HWND unpainted = next_to_paint_locked(queue, filter)) {
+    MSG m{};
+    m.hwnd = unpainted;
+    m.message = WM_PAINT;
+    m.time = static_cast<DWORD>(now);
+    if (matches(m, filter, min, max)) {
+      *out = m;
+      return true;
+    }
+  }
   for (Timer& timer : queue.timers) {
     if (timer.due_ms > now) continue;
     MSG m{};
@@ -373,12 +395,13 @@ PumpResult pump(const std::function<bool()>& done, std::int64_t deadline_ms, boo
         if (deadline_ms != sx::kernel::kNoDeadline && now >= deadline_ms) {
           return PumpResult::kDeadline;
         }
-        if (stop_when_idle && me->timers.empty()) return PumpResult::kIdle;
-        const std::int64_t until =
-            with_mail_slice(earlier(deadline_ms, next_timer_due_locked(*me)));
+        if (stop_when_idle && me->timers.empty() &&
+            next_script_deadline_locked(*me) == sx::kernel::kNoDeadline) {
+          return PumpResult::kIdle;
+        }
+        const std::int64_t until = with_mail_slice(earlier(deadline_ms, next_deadline_locked(*me)));
         sx::kernel::wait_until(
-            guard, [&] { return done() || !me->sent.empty() || !me->posted.empty() || me->quit; },
-            until);
+            guard, [&] { return done() || has_messages_locked(*me); }, until);
         continue;
       }
     }

@@ -3,62 +3,24 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 
 #include "boundary.h"
 #include "core.h"
+#include "resource_table.h"
 #include "sx/clock.h"
 
 using namespace sx::window::detail;
 
 namespace sx::window {
-namespace {
-
-struct TemplateKey {
-  HINSTANCE module;
-  int id;
-  std::string name;
-  bool operator<(const TemplateKey& o) const {
-    if (module != o.module) return module < o.module;
-    if (id != o.id) return id < o.id;
-    return name < o.name;
-  }
-};
-
-std::mutex g_templates_mutex;
-std::map<TemplateKey, DialogTemplate>& templates() {
-  static auto* t = new std::map<TemplateKey, DialogTemplate>();
-  return *t;
-}
-
-TemplateKey key_for(HINSTANCE module, LPCSTR name) {
-  if (IS_INTRESOURCE(name)) {
-    return {module, static_cast<int>(reinterpret_cast<std::uintptr_t>(name)), {}};
-  }
-  return {module, 0, name};
-}
-
-}  // namespace
 
 void register_dialog(HINSTANCE module, const DialogTemplate& dialog) {
-  std::lock_guard lock(g_templates_mutex);
-  TemplateKey key{module, dialog.name.empty() ? dialog.id : 0, dialog.name};
-  templates()[key] = dialog;
+  detail::dialog_templates().add(module, dialog.id, dialog.name, dialog);
 }
 
-void unregister_dialogs(HINSTANCE module) {
-  std::lock_guard lock(g_templates_mutex);
-  for (auto it = templates().begin(); it != templates().end();) {
-    it = it->first.module == module ? templates().erase(it) : std::next(it);
-  }
-}
+void unregister_dialogs(HINSTANCE module) { detail::dialog_templates().remove_module(module); }
 
 std::optional<DialogTemplate> find_dialog(HINSTANCE module, LPCSTR name) {
-  if (name == nullptr) return std::nullopt;
-  std::lock_guard lock(g_templates_mutex);
-  auto it = templates().find(key_for(module, name));
-  if (it == templates().end()) return std::nullopt;
-  return it->second;
+  return detail::dialog_templates().find(module, name);
 }
 
 const ControlState* ShownWindow::control(int id) const {
@@ -113,25 +75,38 @@ bool is_button(ControlKind kind) {
 }  // namespace
 
 HWND create_dialog(const DialogTemplate& dialog, HWND owner, DLGPROC proc, LPARAM param, bool modal,
-                   int resource_id) {
+                   int resource_id, HINSTANCE module) {
   auto me = current_queue();
   auto w = std::make_shared<Window>();
+  // The menu bar comes from the same module (it changes the dialog's frame).
+  HMENU menu = dialog.menu != 0 ? LoadMenuA(module, MAKEINTRESOURCEA(dialog.menu)) : nullptr;
+  if (dialog.menu != 0 && menu == nullptr) {
+    report("dialog \"%s\": menu %d not found", dialog.title.c_str(), dialog.menu);
+  }
   {
     Guard guard = sx::kernel::lock();
-    if (owner != nullptr && !find_locked(owner)) {
+    auto owner_window = find_locked(owner);
+    if (owner != nullptr && !owner_window) {
+      guard.unlock();
+      if (menu != nullptr) DestroyMenu(menu);
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return nullptr;
     }
     w->kind = WindowKind::kDialog;
     w->owner = me;
     w->parent = owner;
+    // A template with WS_CHILD makes a child dialog of its owner (a property page).
+    w->child = (dialog.style & WS_CHILD) != 0 && owner_window != nullptr;
     w->class_name = dialog.class_name.empty() ? "#32770" : dialog.class_name;
     w->text = dialog.title;
     w->style = dialog.style;
     w->dlgproc = proc;
     w->modal = modal;
     w->resource_id = resource_id;
+    w->menu = w->child ? nullptr : menu;
+    place_dialog_locked(*w, dialog, owner_window.get());
     insert_locked(w);
+    if (w->child) owner_window->children.push_back(w->hwnd);
     for (const ControlTemplate& c : dialog.controls) {
       auto control = std::make_shared<Window>();
       control->kind = WindowKind::kControl;
@@ -145,11 +120,13 @@ HWND create_dialog(const DialogTemplate& dialog, HWND owner, DLGPROC proc, LPARA
       control->control = c.kind;
       control->enabled = (c.style & WS_DISABLED) == 0;
       control->visible = true;
+      const int x = dialog_x_to_pixels(c.x), y = dialog_y_to_pixels(c.y);
+      control->rect = {x, y, x + dialog_x_to_pixels(c.cx), y + dialog_y_to_pixels(c.cy)};
       insert_locked(control);
       w->children.push_back(control->hwnd);
     }
   }
-  publish(*w);
+  if (!w->child) publish(*w);
   // A modal dialog disables its owner before WM_INITDIALOG, as DialogBox does.
   if (modal && owner != nullptr && IsWindowEnabled(owner)) {
     EnableWindow(owner, FALSE);
@@ -180,6 +157,7 @@ LRESULT dialog_proc(const std::shared_ptr<Window>& w, UINT msg, WPARAM wparam, L
   {
     Guard guard = sx::kernel::lock();
     proc = w->dlgproc;
+    w->msg_result = 0;  // as DefDlgProc: a procedure that handles a message answers 0 by default
   }
   if (proc != nullptr) {
     try {
@@ -193,7 +171,10 @@ LRESULT dialog_proc(const std::shared_ptr<Window>& w, UINT msg, WPARAM wparam, L
       handled = FALSE;
     }
   }
-  if (msg == WM_INITDIALOG) return handled;
+  // These messages take the procedure's return value itself as their answer.
+  const bool direct_answer =
+      msg == WM_INITDIALOG || (msg >= WM_CTLCOLORMSGBOX && msg <= WM_CTLCOLORSTATIC);
+  if (direct_answer && (handled || msg == WM_INITDIALOG)) return handled;
   if (handled) {
     Guard guard = sx::kernel::lock();
     return w->msg_result;
@@ -226,6 +207,7 @@ ShownWindow snapshot_locked(const Window& dialog) {
   shown.ended_by_host = dialog.ended_by_host;
   shown.type = dialog.message_box_type;
   for (const auto& c : children_locked(dialog)) {
+    if (c->kind != WindowKind::kControl) continue;  // a child dialog is recorded on its own
     ControlState state;
     state.id = c->id;
     state.kind = c->control;
@@ -236,6 +218,12 @@ ShownWindow snapshot_locked(const Window& dialog) {
     state.progress_pos = c->pos;
     state.progress_min = c->range_min;
     state.progress_max = c->range_max;
+    state.progress_history = c->progress_history;
+    state.enabled = c->enabled;
+    state.visible = c->visible;
+    state.text_colour = c->text_colour;
+    state.background_colour = c->background_colour;
+    state.brush_colour = c->brush_colour;
     if (dialog.is_message_box && c->control == ControlKind::kStatic) shown.text = c->text;
     shown.controls.push_back(std::move(state));
   }
@@ -257,7 +245,7 @@ HWND create_from_resource(HINSTANCE module, LPCSTR name, HWND owner, DLGPROC pro
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
     return nullptr;
   }
-  return create_dialog(*dialog, owner, proc, param, modal, resource_id_of(name));
+  return create_dialog(*dialog, owner, proc, param, modal, resource_id_of(name), module);
 }
 
 }  // namespace
@@ -271,7 +259,7 @@ INT_PTR run_dialog_box(HWND hwnd) {
   {
     Guard guard = sx::kernel::lock();
     w->visible = true;
-    w->dirty = true;
+    invalidate_tree_locked(*w);
   }
   run_modal(w);
   INT_PTR result = 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core.h"
+#include "drawing_record.h"
 #include "sx/clock.h"
 
 namespace sx::window {
@@ -34,6 +35,7 @@ struct Script {
 struct Answer {
   int button;
   std::string text_part;
+  std::function<void()> before_answer;
 };
 struct ScriptState {
   std::mutex mutex;
@@ -72,6 +74,13 @@ UserAction select(int control, int index) {
 }
 UserAction wait(std::int64_t ms) { return {UserAction::Kind::kWait, 0, {}, 0, ms}; }
 UserAction close() { return {UserAction::Kind::kClose, 0, {}, 0, -1}; }
+UserAction choose_menu_item(int id) { return {UserAction::Kind::kMenu, id, {}, 0, -1}; }
+UserAction choose_system_menu_item(int id) {
+  return {UserAction::Kind::kSystemMenu, id, {}, 0, -1};
+}
+UserAction wait_for_progress(int control, int position) {
+  return {UserAction::Kind::kWaitForProgress, control, {}, position, -1};
+}
 
 void expect_dialog(const DialogMatch& match, std::vector<UserAction> actions) {
   ScriptState& s = script_state();
@@ -79,10 +88,10 @@ void expect_dialog(const DialogMatch& match, std::vector<UserAction> actions) {
   s.dialogs.push_back({match, std::move(actions)});
 }
 
-void expect_message_box(int answer, std::string text_part) {
+void expect_message_box(int answer, std::string text_part, std::function<void()> before_answer) {
   ScriptState& s = script_state();
   std::lock_guard lock(s.mutex);
-  s.answers.push_back({answer, std::move(text_part)});
+  s.answers.push_back({answer, std::move(text_part), std::move(before_answer)});
 }
 
 std::vector<ShownWindow> shown() {
@@ -92,11 +101,14 @@ std::vector<ShownWindow> shown() {
 }
 
 void clear_script() {
-  ScriptState& s = script_state();
-  std::lock_guard lock(s.mutex);
-  s.dialogs.clear();
-  s.answers.clear();
-  s.shown.clear();
+  {
+    ScriptState& s = script_state();
+    std::lock_guard lock(s.mutex);
+    s.dialogs.clear();
+    s.answers.clear();
+    s.shown.clear();
+  }
+  detail::clear_drawings();
 }
 
 std::size_t unused_scripts() {
@@ -109,6 +121,10 @@ std::string console_background(int r, int g, int b) {
   return "\x1b[48;2;" + std::to_string(r) + ";" + std::to_string(g) + ";" + std::to_string(b) + "m";
 }
 
+std::string console_foreground(int r, int g, int b) {
+  return "\x1b[38;2;" + std::to_string(r) + ";" + std::to_string(g) + ";" + std::to_string(b) + "m";
+}
+
 }  // namespace sx::window
 
 namespace sx::window::detail {
@@ -119,12 +135,14 @@ void record(ShownWindow shown) {
   s.shown.push_back(std::move(shown));
 }
 
-bool take_message_box_answer(const std::string& text, int* answer) {
+bool take_message_box_answer(const std::string& text, int* answer,
+                             std::function<void()>* before_answer) {
   ScriptState& s = script_state();
   std::lock_guard lock(s.mutex);
   for (auto it = s.answers.begin(); it != s.answers.end(); ++it) {
     if (text.find(it->text_part) != std::string::npos) {
       *answer = it->button;
+      *before_answer = std::move(it->before_answer);
       s.answers.erase(it);
       return true;
     }

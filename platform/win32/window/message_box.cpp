@@ -1,5 +1,6 @@
 // MessageBoxA: a small modal dialog of class "#32770" titled by the caption, answered by the host.
 #include <cstdio>
+#include <functional>
 
 #include "boundary.h"
 #include "core.h"
@@ -143,7 +144,20 @@ extern "C" int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     // Who answers: a script, nobody, or the person at the console (in the host's modal loop).
     const sx::window::Host host = sx::window::host();
     int answer = 0;
-    if (host == sx::window::Host::kScripted && take_message_box_answer(message, &answer)) {
+    std::function<void()> before_answer;
+    if (host == sx::window::Host::kScripted &&
+        take_message_box_answer(message, &answer, &before_answer)) {
+      if (before_answer) {
+        ShowWindow(hwnd, SW_SHOWNA);  // the user sees the box while doing it
+        try {
+          before_answer();
+        } catch (const std::exception& e) {
+          report("the action before answering message box \"%s\" threw: %s", dialog.title.c_str(),
+                 e.what());
+        } catch (...) {
+          report("the action before answering message box \"%s\" threw", dialog.title.c_str());
+        }
+      }
       PostMessageA(hwnd, WM_COMMAND, MAKELONG(answer, BN_CLICKED), 0);
     } else if (host != sx::window::Host::kConsole) {
       if (host == sx::window::Host::kNone) {

@@ -21,16 +21,13 @@ bool get_or_peek(LPMSG msg, HWND hwnd, UINT min, UINT max, bool remove, bool wai
       Guard guard = sx::kernel::lock();
       if (take_message_locked(guard, *me, msg, hwnd, min, max, remove)) return true;
       if (!wait) break;
-      std::int64_t deadline = sx::kernel::kNoDeadline;
-      for (const Timer& t : me->timers) {
-        if (deadline == sx::kernel::kNoDeadline || t.due_ms < deadline) deadline = t.due_ms;
-      }
+      std::int64_t deadline = next_deadline_locked(*me);
       if (!sx::clock::is_virtual()) {
         const std::int64_t slice = sx::clock::now_ms() + 100;  // mail from other processes
         deadline = deadline == sx::kernel::kNoDeadline ? slice : std::min(deadline, slice);
       }
       sx::kernel::wait_until(
-          guard, [&] { return !me->sent.empty() || !me->posted.empty() || me->quit; }, deadline);
+          guard, [&] { return has_messages_locked(*me); }, deadline);
     }
     console_refresh(*me);
   }

@@ -1,5 +1,6 @@
 // Window state functions, window classes and FindWindowA.
 #include <strings.h>
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -13,6 +14,8 @@ namespace sx::window::detail {
 
 LRESULT default_proc(const std::shared_ptr<Window>& window, UINT msg, WPARAM wparam,
                      LPARAM lparam) {
+  LRESULT result = 0;
+  if (default_paint_message(window, msg, wparam, lparam, &result)) return result;
   switch (msg) {
     case WM_SETTEXT: {
       const char* text = reinterpret_cast<const char*>(lparam);
@@ -20,7 +23,11 @@ LRESULT default_proc(const std::shared_ptr<Window>& window, UINT msg, WPARAM wpa
       {
         Guard guard = sx::kernel::lock();
         window->text = text != nullptr ? text : "";
-        window->dirty = true;
+        if (window->child) {
+          invalidate_locked(*window, nullptr, true);
+        } else {
+          window->dirty = true;  // the caption is not part of the client area
+        }
         top_level = !window->child && !window->published.empty();
       }
       if (top_level) publish(*window);
@@ -49,6 +56,8 @@ namespace {
 struct WindowClass {
   WNDPROC proc = nullptr;
   HINSTANCE module = nullptr;
+  HBRUSH background = nullptr;
+  HCURSOR cursor = nullptr;
 };
 
 // Registered classes by lower-case name. Guarded by the kernel lock.
@@ -100,12 +109,31 @@ BOOL ShowWindow(HWND hwnd, int command) {
     {
       Guard guard = sx::kernel::lock();
       was_visible = w->visible;
+      const bool was_iconic = w->iconic;
       w->visible = command != SW_HIDE;
+      if (command == SW_MINIMIZE || command == SW_SHOWMINIMIZED || command == SW_SHOWMINNOACTIVE) {
+        w->iconic = !w->child;
+      } else if (command == SW_SHOWNORMAL || command == SW_RESTORE || command == SW_SHOWMAXIMIZED) {
+        w->iconic = false;
+      }
       w->dirty = true;
-      show_modeless = w->visible && !was_visible && w->kind == WindowKind::kDialog && !w->modal;
+      if (w->visible && (!was_visible || w->iconic != was_iconic)) invalidate_tree_locked(*w);
+      if (!w->visible && was_visible && w->child) {
+        // What the child covered shows its parent again.
+        if (auto parent = find_locked(w->parent)) {
+          const RECT& r = w->rect;
+          invalidate_locked(*parent, &r, true);
+        }
+      }
+      show_modeless =
+          w->visible && !was_visible && w->kind == WindowKind::kDialog && !w->modal && !w->child;
     }
     if (show_modeless && sx::window::host() == sx::window::Host::kConsole) {
       console_show_modeless(w);
+    }
+    // A script for a modeless dialog is matched when it is first shown, with the title it has then.
+    if (show_modeless && sx::window::host() == sx::window::Host::kScripted) {
+      attach_modeless_script(w);
     }
     return was_visible ? TRUE : FALSE;
   });
@@ -125,14 +153,12 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
       } else {
         w->style |= WS_DISABLED;
       }
-      w->dirty = true;
+      if (was_disabled == w->enabled) invalidate_locked(*w, nullptr, true);
     }
     if (was_disabled == (enable != FALSE)) SendMessageA(hwnd, WM_ENABLE, enable, 0);
     return was_disabled ? TRUE : FALSE;
   });
 }
-
-BOOL UpdateWindow(HWND hwnd) { return IsWindow(hwnd); }
 
 HWND GetParent(HWND hwnd) {
   Guard guard = sx::kernel::lock();
@@ -268,8 +294,9 @@ ATOM RegisterClassA(const WNDCLASSA* wc) {
       return 0;
     }
     Guard guard = sx::kernel::lock();
-    auto [it, inserted] =
-        classes().emplace(lower(wc->lpszClassName), WindowClass{wc->lpfnWndProc, wc->hInstance});
+    auto [it, inserted] = classes().emplace(
+        lower(wc->lpszClassName),
+        WindowClass{wc->lpfnWndProc, wc->hInstance, wc->hbrBackground, wc->hCursor});
     if (!inserted) {
       SetLastError(1410);  // ERROR_CLASS_ALREADY_EXISTS
       return 0;
@@ -318,6 +345,14 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
       guard.lock();
       w->kind = WindowKind::kClassWindow;
       w->wndproc = it->second.proc;
+      w->class_background = it->second.background;
+      w->class_cursor = it->second.cursor;
+      // CW_USEDEFAULT: position 0 and, for the size, 640 x 480.
+      const int left = x == CW_USEDEFAULT ? 0 : x;
+      const int top = x == CW_USEDEFAULT ? 0 : y;
+      const int right = left + (width == CW_USEDEFAULT ? 640 : std::max(0, width));
+      const int bottom = top + (width == CW_USEDEFAULT ? 480 : std::max(0, height));
+      w->rect = {left, top, right, bottom};
       w->class_name = class_name;
       w->text = title != nullptr ? title : "";
       w->style = style;
@@ -342,6 +377,7 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
     if (style & WS_VISIBLE) {
       Guard guard = sx::kernel::lock();
       w->visible = true;
+      invalidate_tree_locked(*w);
     }
     return w->hwnd;
   });

@@ -92,6 +92,8 @@ static_assert(sizeof(OSVERSIONINFOEXA) == 156);
 #define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000u
 #define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FFu
 
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
+
 #define LMEM_FIXED 0x0000u
 #define LMEM_ZEROINIT 0x0040u
 #define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
@@ -99,6 +101,11 @@ static_assert(sizeof(OSVERSIONINFOEXA) == 156);
 extern "C" {
 
 HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+// As LoadLibraryA. With LOAD_WITH_ALTERED_SEARCH_PATH and a path (not a bare name), the libraries
+// the module needs are looked for in the module's own folder first: each one found there (by its
+// name, or ignoring case) is loaded from there, and the rest as the host's loader finds them.
+// hFile must be null; other flags are not supported (ERROR_INVALID_PARAMETER).
+HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 // The exported symbol `lpProcName` of a module (null: the running program). Ordinals (values below
 // 0x10000) are not supported: ERROR_PROC_NOT_FOUND, as for a missing name. An unknown module:
 // ERROR_MOD_NOT_FOUND.

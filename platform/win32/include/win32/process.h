@@ -61,8 +61,23 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
                     LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
 
-// STILL_ACTIVE while the process runs, then its exit code (128 + the signal when it was killed).
+// STILL_ACTIVE while the process runs, then its exit code. Exit codes are 32 bits, as on Windows:
+// a stand-in program that ends with exit(-1), return -1 from main or ExitProcess(0xFFFFFFFF) is
+// read here as 0xFFFFFFFF, although the host (a shell) sees only the low 8 bits, 255. The child
+// leaves its full code in a file under "<machine root>/processes/" as it exits; a program that ends
+// without exit() (_exit, a crash) gives its 8-bit status, and one killed by a signal 128 + the
+// signal.
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+
+// Ends the calling process with this exit code (see GetExitCodeProcess).
+[[noreturn]] void ExitProcess(UINT uExitCode);
+
+// The command line of this process in the Windows form: for a process started by CreateProcessA
+// the command line its creator gave (lpCommandLine, else lpApplicationName), otherwise the
+// program's path in double quotes (its Windows path when it lies on the machine, else its host
+// path) followed by its arguments, each quoted the Windows way where needed. The text lives as long
+// as the process.
+LPSTR GetCommandLineA();
 
 // Ends the process (SIGKILL); its exit code becomes uExitCode.
 BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);

@@ -33,6 +33,7 @@ using PLONG = LONG*;
 using LPLONG = LONG*;
 using LPBOOL = BOOL*;
 using UINT_PTR = std::uintptr_t;
+using ULONG_PTR = std::uintptr_t;
 using INT_PTR = std::intptr_t;
 using LONG_PTR = std::intptr_t;
 using WPARAM = UINT_PTR;

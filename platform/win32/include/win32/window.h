@@ -2,6 +2,7 @@
 // hosts.
 #pragma once
 
+#include "sx/resources.h"
 #include "sx/window.h"
 #include "win32/errors.h"
 #include "win32/types.h"

@@ -15,12 +15,11 @@
 
 #include "win32/errors.h"
 #include "win32/types.h"
+#include "win32/wingdi.h"
 
 struct HICON__;
 using HICON = HICON__*;
 using HCURSOR = HICON;
-struct HBRUSH__;
-using HBRUSH = HBRUSH__*;
 
 struct POINT {
   LONG x;
@@ -90,12 +89,26 @@ struct CREATESTRUCTA {
 #define WM_SETTEXT 0x000C
 #define WM_GETTEXT 0x000D
 #define WM_GETTEXTLENGTH 0x000E
+#define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
+#define WM_ERASEBKGND 0x0014
 #define WM_SHOWWINDOW 0x0018
+#define WM_ICONERASEBKGND 0x0027
+#define WM_NOTIFY 0x004E
+#define WM_GETICON 0x007F
+#define WM_SETICON 0x0080
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
+#define WM_SYSCOMMAND 0x0112
 #define WM_TIMER 0x0113
+#define WM_CTLCOLORMSGBOX 0x0132
+#define WM_CTLCOLOREDIT 0x0133
+#define WM_CTLCOLORLISTBOX 0x0134
+#define WM_CTLCOLORBTN 0x0135
+#define WM_CTLCOLORDLG 0x0136
+#define WM_CTLCOLORSCROLLBAR 0x0137
+#define WM_CTLCOLORSTATIC 0x0138
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
@@ -204,6 +217,7 @@ struct CREATESTRUCTA {
 #define SW_SHOWNOACTIVATE 4
 #define SW_SHOW 5
 #define SW_MINIMIZE 6
+#define SW_SHOWMINNOACTIVE 7
 #define SW_SHOWNA 8
 #define SW_RESTORE 9
 
@@ -275,6 +289,133 @@ struct CREATESTRUCTA {
 // Parent of a message-only window (CreateWindowExA): it receives messages but is never shown, is
 // not a top-level window and FindWindowA does not see it.
 #define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<INT_PTR>(-3)))
+// WM_NOTIFY's parameter: which control tells what.
+struct NMHDR {
+  HWND hwndFrom;
+  UINT_PTR idFrom;
+  UINT code;
+};
+using LPNMHDR = NMHDR*;
+
+// WM_SETICON / WM_GETICON.
+#define ICON_SMALL 0
+#define ICON_BIG 1
+
+// System commands (WM_SYSCOMMAND's wParam; the low four bits are the system's own).
+#define SC_SIZE 0xF000
+#define SC_MOVE 0xF010
+#define SC_MINIMIZE 0xF020
+#define SC_MAXIMIZE 0xF030
+#define SC_CLOSE 0xF060
+#define SC_RESTORE 0xF120
+
+// Menus.
+#define MF_STRING 0x0000u
+#define MF_ENABLED 0x0000u
+#define MF_UNCHECKED 0x0000u
+#define MF_BYCOMMAND 0x0000u
+#define MF_GRAYED 0x0001u
+#define MF_DISABLED 0x0002u
+#define MF_CHECKED 0x0008u
+#define MF_POPUP 0x0010u
+#define MF_BYPOSITION 0x0400u
+#define MF_SEPARATOR 0x0800u
+
+// Painting.
+struct PAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;  // the background still needs erasing (WM_ERASEBKGND returned 0)
+  RECT rcPaint;
+  BOOL fRestore;
+  BOOL fIncUpdate;
+  BYTE rgbReserved[32];
+};
+using LPPAINTSTRUCT = PAINTSTRUCT*;
+
+// Stock icons and cursors (LoadIconA / LoadCursorA with a null module).
+#define IDI_APPLICATION MAKEINTRESOURCEA(32512)
+#define IDI_HAND MAKEINTRESOURCEA(32513)
+#define IDI_QUESTION MAKEINTRESOURCEA(32514)
+#define IDI_EXCLAMATION MAKEINTRESOURCEA(32515)
+#define IDI_ASTERISK MAKEINTRESOURCEA(32516)
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define IDC_IBEAM MAKEINTRESOURCEA(32513)
+#define IDC_WAIT MAKEINTRESOURCEA(32514)
+#define IDC_CROSS MAKEINTRESOURCEA(32515)
+#define IDC_HAND MAKEINTRESOURCEA(32649)
+#define IDC_APPSTARTING MAKEINTRESOURCEA(32650)
+
+// LoadImageA.
+#define IMAGE_BITMAP 0u
+#define IMAGE_ICON 1u
+#define IMAGE_CURSOR 2u
+#define LR_DEFAULTCOLOR 0x00000000u
+#define LR_LOADFROMFILE 0x00000010u
+#define LR_DEFAULTSIZE 0x00000040u
+#define LR_SHARED 0x00008000u
+#define LR_CREATEDIBSECTION 0x00002000u
+
+// GetSystemMetrics (the simulated screen: 1024 x 768, the classic Windows XP frame sizes).
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define SM_CYCAPTION 4
+#define SM_CXBORDER 5
+#define SM_CYBORDER 6
+#define SM_CXDLGFRAME 7
+#define SM_CYDLGFRAME 8
+#define SM_CXFIXEDFRAME SM_CXDLGFRAME
+#define SM_CYFIXEDFRAME SM_CYDLGFRAME
+#define SM_CXICON 11
+#define SM_CYICON 12
+#define SM_CXCURSOR 13
+#define SM_CYCURSOR 14
+#define SM_CYMENU 15
+#define SM_CXFRAME 32
+#define SM_CYFRAME 33
+#define SM_CXSMICON 49
+#define SM_CYSMICON 50
+
+// SetWindowPos.
+#define SWP_NOSIZE 0x0001u
+#define SWP_NOMOVE 0x0002u
+#define SWP_NOZORDER 0x0004u
+#define SWP_NOREDRAW 0x0008u
+#define SWP_NOACTIVATE 0x0010u
+#define SWP_FRAMECHANGED 0x0020u
+#define SWP_SHOWWINDOW 0x0040u
+#define SWP_HIDEWINDOW 0x0080u
+#define HWND_TOP (reinterpret_cast<HWND>(0))
+#define HWND_BOTTOM (reinterpret_cast<HWND>(1))
+#define HWND_TOPMOST (reinterpret_cast<HWND>(-1))
+#define HWND_NOTOPMOST (reinterpret_cast<HWND>(-2))
+
+// System colours (GetSysColor): the colours of Windows XP's default theme.
+#define COLOR_SCROLLBAR 0
+#define COLOR_BACKGROUND 1
+#define COLOR_ACTIVECAPTION 2
+#define COLOR_INACTIVECAPTION 3
+#define COLOR_MENU 4
+#define COLOR_WINDOW 5
+#define COLOR_WINDOWFRAME 6
+#define COLOR_MENUTEXT 7
+#define COLOR_WINDOWTEXT 8
+#define COLOR_CAPTIONTEXT 9
+#define COLOR_ACTIVEBORDER 10
+#define COLOR_INACTIVEBORDER 11
+#define COLOR_APPWORKSPACE 12
+#define COLOR_HIGHLIGHT 13
+#define COLOR_HIGHLIGHTTEXT 14
+#define COLOR_BTNFACE 15
+#define COLOR_BTNSHADOW 16
+#define COLOR_GRAYTEXT 17
+#define COLOR_BTNTEXT 18
+#define COLOR_INACTIVECAPTIONTEXT 19
+#define COLOR_BTNHIGHLIGHT 20
+#define COLOR_3DDKSHADOW 21
+#define COLOR_3DLIGHT 22
+#define COLOR_INFOTEXT 23
+#define COLOR_INFOBK 24
+#define COLOR_3DFACE COLOR_BTNFACE
 
 extern "C" {
 
@@ -306,6 +447,7 @@ BOOL IsWindow(HWND hwnd);
 BOOL IsWindowVisible(HWND hwnd);
 BOOL IsWindowEnabled(HWND hwnd);
 BOOL EnableWindow(HWND hwnd, BOOL enable);  // nonzero when the window was disabled before
+// Sends WM_PAINT at once when the shown window's update region is not empty.
 BOOL UpdateWindow(HWND hwnd);
 HWND GetParent(HWND hwnd);
 BOOL SetForegroundWindow(HWND hwnd);
@@ -352,5 +494,89 @@ HWND FindWindowA(LPCSTR class_name, LPCSTR title);
 // A modal message box on the calling thread, answered by the window host. Returns IDOK, IDCANCEL,
 // IDYES, IDNO, ...; 0 on a bad type.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// --- Resources of a module (declared in code: sx/resources.h) ---
+// Copies string `id` of `hInstance` (null: the program) into `buffer`: at most max_count - 1
+// characters and a NUL. Returns the characters copied; 0 when the string does not exist (buffer
+// set to "" when it has room). max_count 0 returns nothing.
+int LoadStringA(HINSTANCE hInstance, UINT id, LPSTR buffer, int max_count);
+// Icons: a module's icon resource, or with a null module a stock icon (IDI_*). Shared: never
+// destroyed. Null with ERROR_RESOURCE_NAME_NOT_FOUND (1814) when missing.
+HICON LoadIconA(HINSTANCE hInstance, LPCSTR name);
+// Stock cursors only (IDC_* with a null module).
+HCURSOR LoadCursorA(HINSTANCE hInstance, LPCSTR name);
+// IMAGE_BITMAP from a module's bitmap resources: a DIB section with LR_CREATEDIBSECTION, else a
+// device-dependent bitmap; cx/cy 0 keep the bitmap's own size, others stretch it. IMAGE_ICON as
+// LoadIconA at the size asked. LR_LOADFROMFILE is not supported (ERROR_NOT_SUPPORTED). Delete a
+// bitmap with DeleteObject.
+HANDLE LoadImageA(HINSTANCE hInstance, LPCSTR name, UINT type, int cx, int cy, UINT flags);
+BOOL DestroyIcon(HICON icon);  // shared icons stay; TRUE
+
+// --- Menus (sx/resources.h declares menu resources) ---
+// A menu made from `hInstance`'s menu resource; destroy it with DestroyMenu unless a window owns it
+// (a window destroys its menu bar with itself).
+HMENU LoadMenuA(HINSTANCE hInstance, LPCSTR name);
+HMENU CreateMenu();
+HMENU CreatePopupMenu();
+BOOL DestroyMenu(HMENU menu);  // and its submenus
+BOOL IsMenu(HMENU menu);
+// MF_STRING (text), MF_SEPARATOR, MF_POPUP (id is the submenu's HMENU), with MF_GRAYED/MF_DISABLED
+// and MF_CHECKED.
+BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text);
+BOOL DeleteMenu(HMENU menu, UINT item, UINT flags);  // MF_BYCOMMAND (searches submenus) / POSITION
+int GetMenuItemCount(HMENU menu);                    // -1 for a bad menu
+UINT GetMenuItemID(HMENU menu, int position);        // 0xFFFFFFFF for a popup or a bad position
+HMENU GetSubMenu(HMENU menu, int position);
+int GetMenuStringA(HMENU menu, UINT item, LPSTR buffer, int max_count, UINT flags);
+// Previous state (MF_ENABLED/MF_GRAYED/MF_DISABLED), 0xFFFFFFFF when the item does not exist.
+UINT EnableMenuItem(HMENU menu, UINT item, UINT flags);
+DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags);  // previous MF_CHECKED state, or -1
+UINT GetMenuState(HMENU menu, UINT item, UINT flags);    // MF_* flags, 0xFFFFFFFF when missing
+// The menu bar of a top-level window; the previous bar is not destroyed.
+BOOL SetMenu(HWND hwnd, HMENU menu);
+HMENU GetMenu(HWND hwnd);
+BOOL DrawMenuBar(HWND hwnd);
+// The window menu of a top-level window: a copy of the standard one, made on first use, that the
+// program may change; revert TRUE drops the copy and returns null. Choosing one of its items sends
+// WM_SYSCOMMAND with the item's id.
+HMENU GetSystemMenu(HWND hwnd, BOOL revert);
+
+// --- Painting ---
+// A visible window whose update region is not empty gets WM_PAINT when its thread's queue has no
+// sent or posted message left (before timers). Showing a window, sizing it and InvalidateRect make
+// it (and its children) need painting; BeginPaint empties the region. A window procedure that
+// leaves WM_PAINT without BeginPaint/EndPaint (or DefWindowProc) has its region emptied for it,
+// with a line on stderr, where Windows would send WM_PAINT forever.
+HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT paint);  // sends WM_ERASEBKGND when the erase flag is set
+BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* paint);
+BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);  // null rect: the whole client area
+BOOL ValidateRect(HWND hwnd, const RECT* rect);                // null rect: the whole update region
+BOOL GetUpdateRect(HWND hwnd, RECT* rect, BOOL erase);
+HDC GetDC(HWND hwnd);  // null: the screen
+int ReleaseDC(HWND hwnd, HDC dc);
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush);  // recorded
+BOOL DrawIcon(HDC dc, int x, int y, HICON icon);       // recorded
+BOOL IsIconic(HWND hwnd);
+
+// --- Cursors ---
+// The current cursor, process-wide; every change is recorded. Returns the previous cursor.
+HCURSOR SetCursor(HCURSOR cursor);
+HCURSOR GetCursor();
+
+// --- Colours ---
+DWORD GetSysColor(int index);        // 0 for an unknown index
+HBRUSH GetSysColorBrush(int index);  // a stock brush of that colour; null for an unknown index
+
+// --- Geometry ---
+// Window rectangles are in screen coordinates; a child's position is relative to its parent's
+// client area. Dialog units become pixels with base units 6 x 13 (MS Sans Serif 8 at 96 dpi). A
+// window's frame: 3 pixels for a dialog frame or a caption, 4 for a sizing frame, 1 for a plain
+// border; a caption is 19 pixels high and a menu bar 19. Moving or sizing sends no WM_MOVE/WM_SIZE.
+int GetSystemMetrics(int index);  // 0 for an unknown index
+BOOL GetWindowRect(HWND hwnd, RECT* rect);
+BOOL GetClientRect(HWND hwnd, RECT* rect);  // (0, 0, width, height); an icon's size when iconic
+BOOL SetWindowPos(HWND hwnd, HWND insert_after, int x, int y, int cx, int cy, UINT flags);
+BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
+BOOL MapDialogRect(HWND dialog, RECT* rect);
 
 }  // extern "C"

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <string>
 
+#include "../inheritance.h"
+#include "io.h"
 #include "sx/testing/temp_machine.h"
 #include "windows.h"
 
@@ -54,6 +56,45 @@ TEST_F(ProcessTest, ExitCodeComesBackThroughTheProcessHandle) {
   EXPECT_EQ(finish(info), 7u);
 }
 
+TEST_F(ProcessTest, ExitCodeMinusOneIsReadAsAll32BitsSet) {
+  EXPECT_EQ(finish(start("exit -1")), 0xFFFFFFFFu);
+  EXPECT_EQ(finish(start("exit 255")), 255u);  // the same 8 bits for the host, told apart here
+  EXPECT_EQ(finish(start("exit 256")), 256u);
+  EXPECT_EQ(finish(start("exitprocess 4294967295")), 0xFFFFFFFFu);
+  EXPECT_EQ(finish(start("exitprocess 3")), 3u);
+  EXPECT_TRUE(fs::is_empty(machine_.root() / "processes"));  // the exit code files are gone
+}
+
+TEST_F(ProcessTest, ChildReadsTheCommandLineItWasStartedWithInTheWindowsForm) {
+  const std::string arguments = R"(cmdline C:\cmd.txt "two words" /Install)";
+  EXPECT_EQ(finish(start(arguments)), 0u);
+  std::ifstream in(machine_.c("cmd.txt"));
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), std::string("\"") + kChild + "\" " + arguments);
+}
+
+TEST(CommandLine, ProgramNotStartedByCreateProcessHasItsPathQuotedFirst) {
+  const std::string line = GetCommandLineA();
+  ASSERT_GE(line.size(), 2u);
+  EXPECT_EQ(line[0], '"');
+  const std::size_t close = line.find('"', 1);
+  ASSERT_NE(close, std::string::npos);
+  EXPECT_NE(line.substr(1, close - 1).find("process_tests"), std::string::npos) << line;
+  EXPECT_EQ(GetCommandLineA(), GetCommandLineA());  // one text for the life of the process
+}
+
+TEST(CommandLine, ArgumentsAreQuotedSoThatWindowsReadsThemBack) {
+  using sx::process::quote_argument;
+  EXPECT_EQ(quote_argument("plain"), "plain");
+  EXPECT_EQ(quote_argument(R"(c:\dir\)"), R"(c:\dir\)");  // no quotes: backslashes stay
+  EXPECT_EQ(quote_argument(""), R"("")");
+  EXPECT_EQ(quote_argument("two words"), R"("two words")");
+  EXPECT_EQ(quote_argument(R"(a"b)"), R"("a\"b")");
+  EXPECT_EQ(quote_argument(R"(c:\my dir\)"), R"("c:\my dir\\")");
+  EXPECT_EQ(quote_argument(R"(x\"y z)"), R"("x\\\"y z")");
+}
+
 TEST_F(ProcessTest, CommandLineIsSplitTheWindowsWay) {
   EXPECT_EQ(finish(start(R"(args C:\out.txt "two words" a\"b c:\dir\ "e\\")")), 0u);
   std::ifstream in(machine_.c("out.txt"));
@@ -95,6 +136,21 @@ TEST_F(WindowedProcessTest, WaitForInputIdleReturnsOnceTheChildShowsAWindow) {
   ASSERT_NE(child, nullptr);
   EXPECT_TRUE(PostMessageA(child, WM_CLOSE, 0, 0));
   EXPECT_EQ(finish(info), 0u);
+}
+
+TEST_F(WindowedProcessTest, RenameOfAFileHeldOpenByAnotherProgramFailsWithEaccesUntilItEnds) {
+  fs::create_directories(machine_.c("Vorlan"));
+  std::ofstream(machine_.c("Vorlan\\Anne Vorlan.pst")) << "notes";
+  PROCESS_INFORMATION info = start(R"(hold "C:\Vorlan\Anne Vorlan.pst" SxTestOutlook)");
+  ASSERT_EQ(WaitForInputIdle(info.hProcess, 10000), 0u);
+
+  errno = 0;
+  EXPECT_EQ(rename("C:\\Vorlan\\Anne Vorlan.pst", "C:\\Vorlan\\Anne Vorlan.pst.1"), -1);
+  EXPECT_EQ(errno, EACCES);
+
+  EXPECT_TRUE(PostMessageA(FindWindowA("SxTestOutlook", nullptr), WM_CLOSE, 0, 0));
+  EXPECT_EQ(finish(info), 0u);
+  EXPECT_EQ(rename("C:\\Vorlan\\Anne Vorlan.pst", "C:\\Vorlan\\Anne Vorlan.pst.1"), 0);
 }
 
 TEST_F(WindowedProcessTest, TerminateProcessEndsItWithTheGivenCode) {

@@ -83,7 +83,13 @@ inline void register_test_dialogs() {
   sx::window::register_dialog(kModule, choose);
 }
 
-// What a dialog procedure saw, in order.
+// The messages of the paint cycle, which every shown dialog gets (paint_test.cpp follows them).
+inline bool is_paint_message(UINT msg) {
+  return msg == WM_PAINT || msg == WM_ERASEBKGND || msg == WM_ICONERASEBKGND ||
+         (msg >= WM_CTLCOLORMSGBOX && msg <= WM_CTLCOLORSTATIC);
+}
+
+// What a dialog procedure saw, in order, paint-cycle messages left out.
 struct Seen {
   std::vector<UINT> messages;
   std::vector<WPARAM> commands;  // LOWORD(wParam) of each WM_COMMAND
@@ -95,7 +101,7 @@ struct Seen {
 inline INT_PTR CALLBACK logging_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (msg == WM_INITDIALOG) SetWindowLongPtrA(hwnd, DWLP_USER, lparam);
   auto* seen = reinterpret_cast<Seen*>(GetWindowLongPtrA(hwnd, DWLP_USER));
-  if (seen == nullptr) return FALSE;
+  if (seen == nullptr || is_paint_message(msg)) return FALSE;
   seen->messages.push_back(msg);
   seen->threads.push_back(std::this_thread::get_id());
   if (msg == WM_COMMAND) {

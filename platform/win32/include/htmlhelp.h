@@ -1,0 +1,4 @@
+// HTML Help, as system code includes it on Windows.
+#pragma once
+
+#include "win32/htmlhelp.h"
