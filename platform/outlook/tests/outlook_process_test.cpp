@@ -2,6 +2,8 @@
 // Quit, WM_CLOSE), its add-in host, "Choose Profile", held store files and the installation.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 
@@ -16,6 +18,7 @@
 #include "sx/testing/temp_machine.h"
 #include "sx/window.h"
 #include "test_addins.h"
+#include "win32/crt.h"
 #include "win32/files.h"
 #include "win32/module.h"
 #include "win32/registry.h"
@@ -252,6 +255,9 @@ TEST_F(OutlookProcessTest,
   // Outlook holds the file: it can be neither renamed nor opened exclusively.
   EXPECT_FALSE(MoveFileA("C:\\Notes\\held.pst", "C:\\Notes\\held.pst.1"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  errno = 0;
+  EXPECT_EQ(rename("C:\\Notes\\held.pst", "C:\\Notes\\held.pst.1"), -1);  // the C runtime's
+  EXPECT_EQ(errno, EACCES);
   EXPECT_EQ(CreateFileA("C:\\Notes\\held.pst", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                         OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
@@ -264,7 +270,7 @@ TEST_F(OutlookProcessTest,
   EXPECT_EQ(addin_log(),
             "A:OnBeginShutdown\nB:OnBeginShutdown\nA:OnDisconnection(0)\nB:OnDisconnection(0)\n");
   EXPECT_FALSE(outlook_window());
-  EXPECT_TRUE(MoveFileA("C:\\Notes\\held.pst", "C:\\Notes\\held.pst.1"));
+  EXPECT_EQ(rename("C:\\Notes\\held.pst", "C:\\Notes\\held.pst.1"), 0);
 }
 
 TEST_F(OutlookProcessTest, QuitAndWindowCloseEndOutlookForEveryClient) {
