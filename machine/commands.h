@@ -24,9 +24,14 @@ extern const char* const kRegHelp;
 // sxmachine hotsync install|add-user|users|list|put|sync ... (hotsync_command.cpp)
 int run_hotsync_command(const Args& args);
 extern const char* const kHotSyncHelp;
-// sxmachine outlook install ... (Outlook's class, profile and default store)
+// sxmachine outlook install|addins|prompt|close (Outlook's installation, its add-ins, its
+// "ask for a profile" setting, closing it)
 int run_outlook(const Args& args);
 extern const char* const kOutlookHelp;
+
+// sxmachine com register|unregister PATH (what regsvr32 does)
+int run_com_command(const Args& args);
+extern const char* const kComHelp;
 
 // sxmachine conduit install|uninstall (conduit_command.cpp)
 int run_conduit_command(const Args& args);

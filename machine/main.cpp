@@ -19,7 +19,8 @@ const char* const kUsage =
     "  create [DIR]   make a fresh machine with an empty registry\n"
     "  reg ...        query, add or delete registry keys and values, as Windows's reg.exe\n"
     "  hotsync ...    install HotSync, add Palm users, list handhelds, press HotSync\n"
-    "  outlook install  install Outlook: its class, a profile and a default store\n"
+    "  outlook ...    install Outlook, list its add-ins, make it ask for a profile, close it\n"
+    "  com ...        register or unregister a COM server, as regsvr32 does\n"
     "  conduit ...    install the Scribbix conduit into HotSync and register it\n"
     "\n"
     "\"sxmachine COMMAND --help\" tells more about a command.\n";
@@ -41,6 +42,7 @@ int run(int argc, char** argv) {
   if (command == "hotsync") return sx::machine_tool::run_hotsync_command(args);
   if (command == "outlook") return sx::machine_tool::run_outlook(args);
   if (command == "conduit") return sx::machine_tool::run_conduit_command(args);
+  if (command == "com") return sx::machine_tool::run_com_command(args);
   std::fprintf(stderr, "sxmachine: unknown command \"%s\"\n\n%s", command.c_str(), kUsage);
   return 1;
 }

@@ -1,8 +1,12 @@
 // Sample COM add-ins for the add-in host's tests, in one in-process server: "SxTest.AddInA",
-// "SxTest.AddInB" and "SxTest.Failing" (whose OnConnection fails). Each writes what Outlook calls
+// "SxTest.AddInB" and "SxTest.Failing" (whose OnConnection fails). DllRegisterServer registers
+// their classes (this file's host path as InprocServer32) and their add-in entries, as the
+// add-ins' own registration does. Each writes what Outlook calls
 // into the registry of the machine (HKCU\Software\SxTest "AddInLog", one line per call), so that a
 // test reads the order of the calls whatever thread they came on; "AddInThreads" counts the calls
 // that did not come on the thread that owns the Application (0 is right).
+#include <dlfcn.h>
+
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -112,6 +116,52 @@ class TestAddIn : public sx::com::ComObject<IDTExtensibility2> {
 };
 
 }  // namespace
+
+namespace {
+
+bool set_value(HKEY root, const std::string& path, const char* name, DWORD type, const void* data,
+               DWORD size) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  const bool ok =
+      RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return ok;
+}
+bool set_text(HKEY root, const std::string& path, const char* name, const std::string& text) {
+  return set_value(root, path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&DllRegisterServer), &info) == 0 || info.dli_fname == nullptr)
+    return E_UNEXPECTED;
+  const struct {
+    const char* progid;
+    CLSID clsid;
+    DWORD load_behavior;
+  } addins[] = {{"SxTest.AddInA", kTestAddInA, 3},
+                {"SxTest.AddInB", kTestAddInB, 3},
+                {"SxTest.Failing", kTestAddInFailing, 2}};
+  for (const auto& a : addins) {
+    const std::string clsid = sx::com::format_guid(a.clsid);
+    const std::string entry =
+        std::string("Software\\Microsoft\\Office\\Outlook\\Addins\\") + a.progid;
+    if (!set_text(HKEY_CLASSES_ROOT, std::string(a.progid) + "\\CLSID", nullptr, clsid) ||
+        !set_text(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", nullptr,
+                  info.dli_fname) ||
+        !set_text(HKEY_CURRENT_USER, entry, "FriendlyName", a.progid) ||
+        !set_text(HKEY_CURRENT_USER, entry, "Description", std::string("Sample ") + a.progid) ||
+        !set_value(HKEY_CURRENT_USER, entry, "LoadBehavior", REG_DWORD, &a.load_behavior,
+                   sizeof a.load_behavior))
+      return SELFREG_E_CLASS;
+  }
+  return S_OK;
+}
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
   return g_objects == 0 ? S_OK : S_FALSE;
