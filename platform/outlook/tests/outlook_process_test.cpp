@@ -167,6 +167,10 @@ class OutlookProcessTest : public ::testing::Test {
 // Counts the ItemAdd events it hears and on which thread they come.
 class AddCounter : public sx::com::ComObject<ItemsEvents> {
  public:
+  explicit AddCounter(bool* destroyed = nullptr) : destroyed_(destroyed) {}
+  ~AddCounter() override {
+    if (destroyed_ != nullptr) *destroyed_ = true;
+  }
   STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -186,6 +190,9 @@ class AddCounter : public sx::com::ComObject<ItemsEvents> {
   STDMETHODIMP ItemRemove() override { return S_OK; }
   int adds = 0;
   int bad_items = 0;
+
+ private:
+  bool* destroyed_;
 };
 
 TEST_F(OutlookProcessTest, TwoApartmentsUseOneOutlookAtOnceAndTheirCallsAreSerialised) {
@@ -241,6 +248,31 @@ TEST_F(OutlookProcessTest, TwoApartmentsUseOneOutlookAtOnceAndTheirCallsAreSeria
 }
 
 // --- Lifetime ----------------------------------------------------------------------------------
+
+TEST_F(OutlookProcessTest, SinkLeftAdvisedIsLetGoWhenOutlookEndsAndOutlookStartsAgain) {
+  bool destroyed = false;
+  {
+    app_ = create();
+    auto ns = mapi(app_.Get());
+    ASSERT_EQ(logon(ns.Get(), "Outlook"), S_OK);
+    ComPtr<MAPIFolder> inbox;
+    ASSERT_EQ(ns->GetDefaultFolder(olFolderInbox, inbox.ReleaseAndGetAddressOf()), S_OK);
+    ComPtr<_Items> items;
+    ASSERT_EQ(inbox->get_Items(items.ReleaseAndGetAddressOf()), S_OK);
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(items.As<IConnectionPointContainer>()->FindConnectionPoint(
+                  ItemsEvents::kIid, point.ReleaseAndGetAddressOf()),
+              S_OK);
+    DWORD cookie = 0;
+    auto sink = sx::com::make_object<AddCounter>(&destroyed);
+    ASSERT_EQ(point->Advise(static_cast<ItemsEvents*>(sink.Get()), &cookie), S_OK);
+  }                // everything released, the sink never unadvised
+  app_ = nullptr;  // the last reference: Outlook ends and gives the sink back here
+  EXPECT_TRUE(destroyed);
+  EXPECT_FALSE(outlook_window());
+  app_ = create();
+  EXPECT_TRUE(outlook_window());
+}
 
 TEST_F(OutlookProcessTest,
        LastReferenceEndsOutlookDisconnectingItsAddInsInOrderAndLettingGoOfFiles) {

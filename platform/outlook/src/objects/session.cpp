@@ -140,6 +140,11 @@ DWORD Session::advise(const FolderRef& folder, ItemsEvents* sink) {
   return cookie;
 }
 
+void Session::drop_sinks() {
+  auto gone = std::move(sinks_);
+  sinks_.clear();
+}
+
 bool Session::unadvise(const FolderRef& folder, DWORD cookie) {
   auto it = sinks_.find(folder);
   if (it == sinks_.end()) return false;

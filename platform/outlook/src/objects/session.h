@@ -58,6 +58,8 @@ class Session {
 
   // Event sinks per folder.
   DWORD advise(const FolderRef& folder, ItemsEvents* sink);
+  // Lets go of every sink (Outlook ends): a client's sink is released in its apartment.
+  void drop_sinks();
   bool unadvise(const FolderRef& folder, DWORD cookie);
   void raise_add(const FolderRef& folder, IDispatch* item);
   void raise_change(const FolderRef& folder, IDispatch* item);

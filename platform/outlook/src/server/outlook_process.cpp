@@ -90,8 +90,15 @@ HRESULT OutlookProcess::start() {
     std::lock_guard lock(g_mutex);
     old = g_current;
   }
-  // Asked to start only when no class object is registered: an Outlook still here is ending.
-  if (old) WaitForSingleObject(old->thread_, INFINITE);
+  // Asked to start only when no class object is registered: an Outlook still here is ending. Its
+  // thread may still give references back to this apartment, which therefore keeps serving.
+  if (old) {
+    HANDLE thread = old->thread_;
+    DWORD index = 0;
+    if (FAILED(CoWaitForMultipleHandles(0, INFINITE, 1, &thread, &index))) {
+      WaitForSingleObject(thread, INFINITE);
+    }
+  }
   std::shared_ptr<OutlookProcess> process(new OutlookProcess());
   process->started_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (process->started_ == nullptr) return E_OUTOFMEMORY;
@@ -226,7 +233,11 @@ void OutlookProcess::quit() {
   if (ending_) return;
   ending_ = true;
   if (addins_) addins_->shut_down();
-  if (app_) app_->session().logoff();
+  if (app_) {
+    app_->session().logoff();
+    // Now, while the client whose call ends Outlook is still waiting (and serving its apartment).
+    app_->session().drop_sinks();
+  }
   if (class_cookie_ != 0) CoRevokeClassObject(std::exchange(class_cookie_, 0));
   sx::com::on_last_external_release(nullptr);
   sx::com::disconnect_objects();
