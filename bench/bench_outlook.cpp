@@ -44,35 +44,39 @@ ItemData post(int key) {
   return d;
 }
 
+// A store file whose root is `root_name` and whose folder "Scribbix" holds `posts` posts.
+void make_notes_store(const std::filesystem::path& path, const char* root_name, int posts) {
+  std::string why;
+  Store::Options o;
+  o.create_if_missing = true;
+  o.root_name = root_name;
+  auto store = Store::open(path, o, &why);
+  FolderRecord f{0,
+                 format::kRootFolderId,
+                 "Scribbix",
+                 kPostItemType,
+                 "IPM.Post.ScribbixPost2",
+                 FolderRole::kNone};
+  (void)store->put_folder(&f, &why);
+  (void)store->change(
+      [&](const StoreModel& m, std::vector<Record>* out, std::string*) {
+        std::uint64_t id = m.next_item_id();
+        for (int i = 1; i <= posts; ++i) out->push_back(ItemPutRecord{id++, f.id, post(i)});
+        return true;
+      },
+      &why);
+}
+
 // One machine with Outlook and a store "C:\Big.pst" whose folder "Vorlan\Scribbix" holds 100,000
 // posts, made once for all benchmarks.
 struct BigMachine {
   sx::testing::TempMachine machine{sx::testing::TempMachine::Clock::kReal};
   std::filesystem::path store_path = machine.c("Big.pst");
-  std::uint32_t folder = 0;
   BigMachine() {
     std::string why;
     sx::registry::create_empty_file(&why);
     install({}, &why);
-    Store::Options o;
-    o.create_if_missing = true;
-    o.root_name = "Vorlan";
-    auto store = Store::open(store_path, o, &why);
-    FolderRecord f{0,
-                   format::kRootFolderId,
-                   "Scribbix",
-                   kPostItemType,
-                   "IPM.Post.ScribbixPost2",
-                   FolderRole::kNone};
-    (void)store->put_folder(&f, &why);
-    folder = f.id;
-    (void)store->change(
-        [&](const StoreModel& m, std::vector<Record>* out, std::string*) {
-          std::uint64_t id = m.next_item_id();
-          for (int i = 1; i <= kPosts; ++i) out->push_back(ItemPutRecord{id++, folder, post(i)});
-          return true;
-        },
-        &why);
+    make_notes_store(store_path, "Vorlan", kPosts);
   }
 };
 
@@ -220,29 +224,8 @@ BENCHMARK(BM_ForwardedCall)
 // What a HotSync does with the notes folder: walk 10,000 posts and read five properties of each,
 // every call through proxies (an item's proxy is made and released per post).
 void BM_Walk10kPostsReadingFivePropertiesThroughProxies(benchmark::State& state) {
-  static bool made = false;
-  if (!made) {
-    std::string why;
-    Store::Options o;
-    o.create_if_missing = true;
-    o.root_name = "Walk";
-    auto store = Store::open(big().machine.c("Walk.pst"), o, &why);
-    FolderRecord f{0,
-                   format::kRootFolderId,
-                   "Scribbix",
-                   kPostItemType,
-                   "IPM.Post.ScribbixPost2",
-                   FolderRole::kNone};
-    (void)store->put_folder(&f, &why);
-    (void)store->change(
-        [&](const StoreModel& m, std::vector<Record>* out, std::string*) {
-          std::uint64_t id = m.next_item_id();
-          for (int i = 1; i <= 10000; ++i) out->push_back(ItemPutRecord{id++, f.id, post(i)});
-          return true;
-        },
-        &why);
-    made = true;
-  }
+  static const bool made = (make_notes_store(big().machine.c("Walk.pst"), "Walk", 10000), true);
+  (void)made;
   Session s("C:\\Walk.pst");
   auto items = s.items("Walk", "Scribbix");
   for (auto _ : state) {

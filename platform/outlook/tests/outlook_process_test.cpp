@@ -157,6 +157,23 @@ class OutlookProcessTest : public ::testing::Test {
     return on != VARIANT_FALSE;
   }
   static bool outlook_window() { return FindWindowA(kMainWindowClass, nullptr) != nullptr; }
+  static ComPtr<_Items> inbox_items(_NameSpace* ns) {
+    ComPtr<MAPIFolder> inbox;
+    EXPECT_EQ(ns->GetDefaultFolder(olFolderInbox, inbox.ReleaseAndGetAddressOf()), S_OK);
+    ComPtr<_Items> items;
+    if (inbox) {
+      EXPECT_EQ(inbox->get_Items(items.ReleaseAndGetAddressOf()), S_OK);
+    }
+    return items;
+  }
+  // The ItemsEvents connection point of a folder's items.
+  static ComPtr<IConnectionPoint> items_events(_Items* items) {
+    ComPtr<IConnectionPoint> point;
+    EXPECT_EQ(sx::com::ComPtr<_Items>(items).As<IConnectionPointContainer>()->FindConnectionPoint(
+                  ItemsEvents::kIid, point.ReleaseAndGetAddressOf()),
+              S_OK);
+    return point;
+  }
 
   sx::testing::TempMachine machine_;
   ComPtr<_Application> app_;
@@ -228,11 +245,7 @@ TEST_F(OutlookProcessTest, TwoApartmentsUseOneOutlookAtOnceAndTheirCallsAreSeria
     ComPtr<_Application> app = create();  // attaches to the running Outlook
     auto other_ns = mapi(app.Get());
     other_logon = logon(other_ns.Get(), nullptr);  // already logged on: the session is Outlook's
-    ComPtr<MAPIFolder> folder;
-    ASSERT_EQ(other_ns->GetDefaultFolder(olFolderInbox, folder.ReleaseAndGetAddressOf()), S_OK);
-    ComPtr<_Items> there;
-    ASSERT_EQ(folder->get_Items(there.ReleaseAndGetAddressOf()), S_OK);
-    add_posts(there.Get(), "there ");
+    add_posts(inbox_items(other_ns.Get()).Get(), "there ");
   };
   HANDLE other = start_apartment(&other_body);
   add_posts(items.Get(), "here ");
@@ -255,14 +268,7 @@ TEST_F(OutlookProcessTest, SinkLeftAdvisedIsLetGoWhenOutlookEndsAndOutlookStarts
     app_ = create();
     auto ns = mapi(app_.Get());
     ASSERT_EQ(logon(ns.Get(), "Outlook"), S_OK);
-    ComPtr<MAPIFolder> inbox;
-    ASSERT_EQ(ns->GetDefaultFolder(olFolderInbox, inbox.ReleaseAndGetAddressOf()), S_OK);
-    ComPtr<_Items> items;
-    ASSERT_EQ(inbox->get_Items(items.ReleaseAndGetAddressOf()), S_OK);
-    ComPtr<IConnectionPoint> point;
-    ASSERT_EQ(items.As<IConnectionPointContainer>()->FindConnectionPoint(
-                  ItemsEvents::kIid, point.ReleaseAndGetAddressOf()),
-              S_OK);
+    ComPtr<IConnectionPoint> point = items_events(inbox_items(ns.Get()).Get());
     DWORD cookie = 0;
     auto sink = sx::com::make_object<AddCounter>(&destroyed);
     ASSERT_EQ(point->Advise(static_cast<ItemsEvents*>(sink.Get()), &cookie), S_OK);
