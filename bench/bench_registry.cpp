@@ -1,7 +1,9 @@
-// Registry read and write costs on a key of 1,000 values (the file then holds all of them).
+// Registry read and write costs on a key of 1,000 values (the file then holds all of them), and
+// deleting whole trees: a chain as deep as keys may go (512 levels) and 2,000 keys side by side.
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <vector>
 
 #include "sx/testing/temp_machine.h"
 #include "win32/registry.h"
@@ -75,5 +77,72 @@ void BM_SetValueWriteThrough(benchmark::State& state) {
   RegCloseKey(key);
 }
 BENCHMARK(BM_SetValueWriteThrough);
+
+// "Tree\k\k\...": `depth` levels below HKEY_CURRENT_USER, made in one change.
+std::string make_chain(int depth) {
+  std::string path = "Tree";
+  for (int i = 1; i < depth; ++i) path += "\\k";
+  HKEY key = nullptr;
+  RegCreateKeyA(HKEY_CURRENT_USER, path.c_str(), &key);
+  RegCloseKey(key);
+  return path;
+}
+
+// "Tree\<i>\<j>": `keys` keys, 20 under each of keys / 20 keys.
+void make_wide(int keys) {
+  for (int i = 0; i < keys / 20; ++i) {
+    for (int j = 0; j < 20; ++j) {
+      HKEY key = nullptr;
+      RegCreateKeyA(HKEY_CURRENT_USER,
+                    ("Tree\\" + std::to_string(i) + "\\" + std::to_string(j)).c_str(), &key);
+      RegCloseKey(key);
+    }
+  }
+}
+
+// RegDeleteTreeA: the whole tree in one change (one write of the file), whatever its depth.
+void BM_DeleteTreeDeepChain(benchmark::State& state) {
+  sx::testing::TempMachine machine{sx::testing::TempMachine::Clock::kReal};
+  for (auto _ : state) {
+    state.PauseTiming();
+    make_chain(static_cast<int>(state.range(0)));
+    state.ResumeTiming();
+    if (RegDeleteTreeA(HKEY_CURRENT_USER, "Tree") != ERROR_SUCCESS)
+      state.SkipWithError("delete failed");
+  }
+}
+BENCHMARK(BM_DeleteTreeDeepChain)->Arg(512)->Unit(benchmark::kMillisecond);
+
+// What `reg delete` did before RegDeleteTreeA: open every key down the chain and delete from the
+// leaf up, one change (one write of the whole file) per key. For comparison.
+void BM_DeleteKeyByKeyDeepChain(benchmark::State& state) {
+  sx::testing::TempMachine machine{sx::testing::TempMachine::Clock::kReal};
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string path = make_chain(static_cast<int>(state.range(0)));
+    state.ResumeTiming();
+    while (!path.empty()) {
+      if (RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str()) != ERROR_SUCCESS) {
+        state.SkipWithError("delete failed");
+        break;
+      }
+      const auto cut = path.rfind('\\');
+      path = cut == std::string::npos ? "" : path.substr(0, cut);
+    }
+  }
+}
+BENCHMARK(BM_DeleteKeyByKeyDeepChain)->Arg(512)->Unit(benchmark::kMillisecond);
+
+void BM_DeleteTreeWide(benchmark::State& state) {
+  sx::testing::TempMachine machine{sx::testing::TempMachine::Clock::kReal};
+  for (auto _ : state) {
+    state.PauseTiming();
+    make_wide(static_cast<int>(state.range(0)));
+    state.ResumeTiming();
+    if (RegDeleteTreeA(HKEY_CURRENT_USER, "Tree") != ERROR_SUCCESS)
+      state.SkipWithError("delete failed");
+  }
+}
+BENCHMARK(BM_DeleteTreeWide)->Arg(2000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
