@@ -43,7 +43,7 @@ class ProgramTest : public ::testing::Test {
         Machine::kAny);
     CLI::App* group = program_.app().add_subcommand("group", "a group of commands");
     CLI::App* inner = group->add_subcommand("inner", "the inner command");
-    program_.action(inner, [this]() -> int { throw Failure("The inner command failed."); });
+    program_.action(inner, []() -> int { throw Failure("The inner command failed."); });
   }
 
   Outcome run(std::vector<std::string> args) {
