@@ -91,17 +91,15 @@ bool store_users(const std::vector<CUser>& users, const std::string& dir, std::s
 }
 
 // Moves a damaged users.dat aside as "users.dat.damaged-<N>" (never over an earlier one) and
-// returns that name; empty when it cannot be moved.
+// returns that name; empty when it cannot be moved. Call with the users lock held.
 std::string keep_aside(const std::string& dir) {
   const fs::path file = sx::paths::to_host(users_file(dir));
   for (int n = 1; n <= 9999; ++n) {
     const fs::path copy = file.string() + ".damaged-" + std::to_string(n);
-    if (::link(file.c_str(), copy.c_str()) == 0) {
-      std::error_code ec;
-      fs::remove(file, ec);
-      return copy.filename().string();
-    }
-    if (errno != EEXIST) return {};
+    std::error_code ec;
+    if (fs::exists(copy, ec)) continue;
+    fs::rename(file, copy, ec);
+    return ec ? std::string() : copy.filename().string();
   }
   return {};
 }
