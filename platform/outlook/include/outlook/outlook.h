@@ -332,3 +332,4 @@ struct ItemsEvents : IDispatch {
 #define MAPI_E_NOT_FOUND static_cast<HRESULT>(0x8004010Fu)
 #define MAPI_E_LOGON_FAILED static_cast<HRESULT>(0x80040111u)
 #define MAPI_E_OBJECT_DELETED static_cast<HRESULT>(0x8004010Au)
+#define MAPI_E_CORRUPT_DATA static_cast<HRESULT>(0x8004011Bu)

@@ -7,7 +7,10 @@
 // replaced by another process's compaction is read again from the start.
 //
 // Damage: a torn tail (the data ends inside a record) is a clean end and is cut off before the next
-// append; damage in the middle is skipped to the next good record and listed in damage().
+// append; damage in the middle is skipped to the next good record and listed in problems(), as is a
+// whole record that cannot be applied (an item in an unknown folder). The object model refuses a
+// store with problems (MAPI_E_CORRUPT_DATA) until compact() has rewritten it, which keeps the old
+// file aside first.
 //
 // Not thread-safe: one thread uses a Store at a time (the object model calls it on Outlook's
 // thread).
@@ -28,9 +31,13 @@ struct Damage;  // record_log.h
 
 struct StoreProblem {
   std::uint64_t offset = 0;
-  std::uint64_t length = 0;
+  std::uint64_t length = 0;  // bytes skipped; 0 for a whole record that could not be applied
   std::string reason;
 };
+
+// The problems for a person: "56 bytes at offset 1234 cannot be read (checksum mismatch); the
+// record at offset 999 cannot be used (item in an unknown folder)".
+std::string describe_problems(const std::vector<StoreProblem>& problems);
 
 // What a parse of store bytes found (for the fuzz target and its unit test).
 struct ParseReport {
@@ -81,8 +88,11 @@ class Store {
   [[nodiscard]] bool put_folder(FolderRecord* folder, std::string* why);
   [[nodiscard]] bool delete_folder(std::uint32_t id, std::string* why);
 
-  // Rewrites the file with only the live records (through a temporary file and a rename).
-  [[nodiscard]] bool compact(std::string* why);
+  // Rewrites the file with only the live records (through a temporary file and a rename). When the
+  // store has problems, the old file is kept first as "<file>.damaged-<N>" (a hard link, else a
+  // copy; *kept_aside, when given, names it), so that no damaged byte is ever dropped; when it
+  // cannot be kept, nothing is compacted.
+  [[nodiscard]] bool compact(std::string* why, std::filesystem::path* kept_aside = nullptr);
 
  private:
   Store() = default;
