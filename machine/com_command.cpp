@@ -1,43 +1,51 @@
 // sxmachine com register|unregister PATH: what regsvr32 does.
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "comdef.h"
 #include "commands.h"
+#include "sx/cli/values.h"
 
 namespace sx::machine_tool {
+namespace {
 
-const char* const kComHelp =
-    "Usage: sxmachine com register PATH\n"
-    "       sxmachine com unregister PATH\n"
-    "\n"
-    "Registers (or unregisters) the in-process COM server PATH on the machine, as regsvr32 does:\n"
-    "loads it and calls its DllRegisterServer (DllUnregisterServer). PATH is a Windows path of "
-    "the\n"
-    "machine (\"C:\\Program Files\\...\\X.dll\") or a host path.\n";
-
-int run_com_command(const Args& args) {
-  if (args.empty() || is_help(args[0])) {
-    std::fputs(kComHelp, args.empty() ? stderr : stdout);
-    return args.empty() ? 1 : 0;
-  }
-  if ((args[0] != "register" && args[0] != "unregister") || args.size() != 2) {
-    std::fprintf(stderr, "sxmachine com: expected \"register PATH\" or \"unregister PATH\"\n\n%s",
-                 kComHelp);
-    return 1;
-  }
-  const bool unregister = args[0] == "unregister";
+// Loads the server and calls its (un)registration entry point, as regsvr32 does.
+int call_registration(const std::string& path, bool unregister) {
+  const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
   CoInitialize(nullptr);
-  const HRESULT hr = sx::com::register_server_module(args[1], unregister);
+  const HRESULT hr = sx::com::register_server_module(path, unregister);
   CoUninitialize();
   if (FAILED(hr)) {
-    std::fprintf(stderr, "ERROR: %s of %s failed: 0x%08lX %s\n",
-                 unregister ? "DllUnregisterServer" : "DllRegisterServer", args[1].c_str(),
-                 static_cast<unsigned long>(hr), sx::com::error_message(hr).c_str());
-    return 1;
+    char code[24];
+    std::snprintf(code, sizeof code, "0x%08lX",
+                  static_cast<unsigned long>(static_cast<std::uint32_t>(hr)));
+    throw sx::cli::Failure(std::string(entry) + " of " + path + " failed: " + code + " " +
+                           sx::com::error_message(hr));
   }
-  std::printf("%s in %s succeeded.\n", unregister ? "DllUnregisterServer" : "DllRegisterServer",
-              args[1].c_str());
-  return 0;
+  std::printf("%s in %s succeeded.\n", entry, path.c_str());
+  return sx::cli::kExitSuccess;
+}
+
+}  // namespace
+
+void add_com_command(sx::cli::Program& program) {
+  CLI::App* com =
+      program.app().add_subcommand("com", "register or unregister a COM server, as regsvr32 does");
+  for (const bool unregister : {false, true}) {
+    CLI::App* command = com->add_subcommand(
+        unregister ? "unregister" : "register",
+        unregister ? "call the in-process server's DllUnregisterServer"
+                   : "call the in-process server's DllRegisterServer (it writes its classes and, "
+                     "for an Outlook add-in, its add-in entry)");
+    auto path = std::make_shared<std::string>();
+    command
+        ->add_option("path", *path,
+                     "the server: a Windows path of the machine (C:\\...\\X.dll) or a host path")
+        ->required()
+        ->type_name("PATH");
+    program.action(command, [path, unregister] { return call_registration(*path, unregister); });
+  }
 }
 
 }  // namespace sx::machine_tool

@@ -1,40 +1,29 @@
-// Subcommands of the machine tool. Each gets its own arguments (after the subcommand's name, with
-// --machine already taken out and applied), prints what it did, and returns the process exit code:
-// 0 on success, 1 on failure. They may throw; main() reports what they throw.
+// Commands of the machine tool. Each adds its subcommand (with its options and actions) to the
+// program; the actions print what they did and return the exit code, or throw sx::cli::Failure
+// with a message for the person.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "sx/cli/program.h"
 
 namespace sx::machine_tool {
 
-using Args = std::vector<std::string>;
-
-// True for --help, -h and /? (the Windows way).
-bool is_help(const std::string& arg);
-
-// sxmachine create [DIR]
-int run_create(const Args& args);
-extern const char* const kCreateHelp;
+// sxmachine create [DIR] [--replace]
+void add_create_command(sx::cli::Program& program);
 
 // sxmachine reg query|add|delete ... (reg.exe syntax and output)
-int run_reg(const Args& args);
-extern const char* const kRegHelp;
+void add_reg_command(sx::cli::Program& program);
 
 // sxmachine hotsync install|add-user|users|list|put|sync ... (hotsync_command.cpp)
-int run_hotsync_command(const Args& args);
-extern const char* const kHotSyncHelp;
-// sxmachine outlook install|addins|prompt|close (Outlook's installation, its add-ins, its
-// "ask for a profile" setting, closing it)
-int run_outlook(const Args& args);
-extern const char* const kOutlookHelp;
+void add_hotsync_command(sx::cli::Program& program);
+
+// sxmachine outlook install|addins|prompt|close (Outlook's installation, its add-ins, its "ask for
+// a profile" setting, closing it)
+void add_outlook_command(sx::cli::Program& program);
 
 // sxmachine com register|unregister PATH (what regsvr32 does)
-int run_com_command(const Args& args);
-extern const char* const kComHelp;
+void add_com_command(sx::cli::Program& program);
 
 // sxmachine conduit install|uninstall (conduit_command.cpp)
-int run_conduit_command(const Args& args);
-extern const char* const kConduitHelp;
+void add_conduit_command(sx::cli::Program& program);
 
 }  // namespace sx::machine_tool

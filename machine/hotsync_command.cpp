@@ -1,44 +1,22 @@
 // sxmachine hotsync ...: what a person needs to play the handheld side of HotSync on the machine.
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "commands.h"
+#include "sx/cli/terminal_text.h"
+#include "sx/cli/values.h"
 #include "sx/hotsync.h"
-#include "terminal_text.h"
 
 namespace sx::machine_tool {
-
-const char* const kHotSyncHelp =
-    "Usage: sxmachine hotsync install [--program FILE] [--instaide FILE]\n"
-    "       sxmachine hotsync add-user NAME [--id N] [--dir DIRECTORY]\n"
-    "       sxmachine hotsync users\n"
-    "       sxmachine hotsync list USER [DATABASE]\n"
-    "       sxmachine hotsync put USER FILE.pdb\n"
-    "       sxmachine hotsync sync USER\n"
-    "\n"
-    "install   installs HotSync Manager: the keys under HKCU\\Software\\U.S. Robotics\\Pilot\n"
-    "          Desktop\\Core (Path, HotSyncPath, PCID), \"C:\\Program Files\\Palm\" with "
-    "users.dat,\n"
-    "          HotSync.exe (starts FILE, default: the hotsync program of this build) and\n"
-    "          instaide.dll (FILE, default: this build's install aide)\n"
-    "add-user  adds a HotSync user to users.dat with an empty handheld (handhelds/DIRECTORY;\n"
-    "          DIRECTORY defaults to the name's letters and digits)\n"
-    "users     lists HotSync's users\n"
-    "list      lists the databases on USER's handheld, or the records of DATABASE\n"
-    "put       copies a Palm database file onto USER's handheld (it is checked first)\n"
-    "sync      presses HotSync for USER: runs the registered conduits, prints the log\n";
-
 namespace {
 
-bool has_help(const Args& args) {
-  for (const auto& a : args) {
-    if (is_help(a)) return true;
-  }
-  return false;
-}
+using sx::cli::ansi_to_terminal;
+using sx::cli::terminal_to_ansi;
+
+using sx::cli::Failure;
 
 std::string four_chars(DWORD v) {
   std::string s;
@@ -59,65 +37,53 @@ std::string palm_date(DWORD t) {
   return text;
 }
 
-const sx::hotsync::UserEntry* find_user(const std::vector<sx::hotsync::UserEntry>& users,
-                                        const std::string& name) {
-  for (const auto& u : users) {
-    if (u.name == name) return &u;
-  }
-  return nullptr;
+// A library's reason ("cannot read ...") as a sentence for the person, in the terminal's encoding.
+[[noreturn]] void fail(const std::string& why) {
+  throw Failure(sx::cli::sentence(ansi_to_terminal(why)));
 }
 
-int fail(const std::string& why) {
-  std::fprintf(stderr, "ERROR: %s\n", ansi_to_terminal(why).c_str());
-  return 1;
+std::string ansi_name(const std::string& utf8, const char* what) {
+  auto ansi = terminal_to_ansi(utf8);
+  if (!ansi)
+    throw Failure(std::string(what) + " has characters the machine's code page cannot hold.");
+  return *ansi;
 }
 
-int install(const Args& args) {
-  sx::hotsync::InstallOptions options;
-  options.program = SX_HOTSYNC_PROGRAM;
-  options.instaide = SX_INSTAIDE_LIBRARY;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--program" && i + 1 < args.size()) {
-      options.program = args[++i];
-    } else if (args[i] == "--instaide" && i + 1 < args.size()) {
-      options.instaide = args[++i];
-    } else {
-      return fail("unknown argument " + args[i]);
-    }
-  }
+sx::hotsync::UserEntry find_user(const std::string& utf8_name) {
+  const std::string name = ansi_name(utf8_name, "The user name");
+  std::vector<sx::hotsync::UserEntry> users;
   std::string why;
-  if (!sx::hotsync::install_hotsync(options, &why)) return fail(why);
-  std::printf("HotSync Manager is installed in %s\n", sx::hotsync::hotsync_dir().c_str());
+  if (!sx::hotsync::read_users(&users, &why)) fail(why);
+  for (const auto& u : users) {
+    if (u.name == name) return u;
+  }
+  throw Failure("There is no HotSync user \"" + utf8_name + "\".");
+}
+
+int install(const sx::hotsync::InstallOptions& options) {
+  std::string why, note;
+  if (!sx::hotsync::install_hotsync(options, &why, &note)) fail(why);
+  if (!note.empty()) std::printf("%s\n", sx::cli::sentence(ansi_to_terminal(note)).c_str());
+  std::printf("HotSync Manager is installed in %s.\n", sx::hotsync::hotsync_dir().c_str());
   return 0;
 }
 
-int add_user(const Args& args) {
-  if (args.size() < 2) return fail("add-user needs a NAME");
-  auto name = terminal_to_ansi(args[1]);
-  if (!name) return fail("the name has characters the machine's code page cannot hold");
-  DWORD id = 0;
-  std::string directory;
-  for (std::size_t i = 2; i < args.size(); ++i) {
-    if (args[i] == "--id" && i + 1 < args.size()) {
-      id = static_cast<DWORD>(std::strtoul(args[++i].c_str(), nullptr, 0));
-    } else if (args[i] == "--dir" && i + 1 < args.size()) {
-      directory = args[++i];
-    } else {
-      return fail("unknown argument " + args[i]);
-    }
-  }
+int add_user(const std::string& utf8_name, DWORD id, const std::string& directory) {
+  const std::string name = ansi_name(utf8_name, "The name");
   std::string why;
-  if (!sx::hotsync::add_user(*name, id, directory, &why)) return fail(why);
-  std::printf("Added the HotSync user \"%s\" with an empty handheld.\n", args[1].c_str());
+  if (!sx::hotsync::add_user(name, id, directory, &why)) fail(why);
+  std::printf("Added the HotSync user \"%s\" with an empty handheld.\n", utf8_name.c_str());
   return 0;
 }
 
 int users() {
   std::vector<sx::hotsync::UserEntry> list;
   std::string why;
-  if (!sx::hotsync::read_users(&list, &why)) return fail(why);
+  if (!sx::hotsync::read_users(&list, &why)) fail(why);
+  if (list.empty()) std::printf("There are no HotSync users.\n");
   for (const auto& u : list) {
-    std::printf("%-24s id %-10lu directory %s\n", ansi_to_terminal(u.name).c_str(),
+    std::printf("%s id %-10lu directory %s\n",
+                sx::cli::pad_right(ansi_to_terminal(u.name), 24).c_str(),
                 static_cast<unsigned long>(u.user_id), ansi_to_terminal(u.directory).c_str());
   }
   return 0;
@@ -126,7 +92,7 @@ int users() {
 int list_databases(const std::filesystem::path& handheld) {
   sx::hotsync::DeviceInfo device;
   std::string why;
-  if (!sx::hotsync::read_device(handheld, &device, &why)) return fail(why);
+  if (!sx::hotsync::read_device(handheld, &device, &why)) fail(why);
   std::printf("Handheld of \"%s\" (user ID %lu), last HotSync %s with PC 0x%08lX\n",
               ansi_to_terminal(device.user_name).c_str(),
               static_cast<unsigned long>(device.user_id), palm_date(device.last_sync_time).c_str(),
@@ -134,27 +100,30 @@ int list_databases(const std::filesystem::path& handheld) {
   for (const auto& file : sx::hotsync::database_files(handheld)) {
     sx::hotsync::PdbDatabase db;
     if (!sx::hotsync::load_database(file, &db, &why)) {
-      std::printf("  %-32s DAMAGED: %s\n", file.filename().c_str(), why.c_str());
+      std::printf("  %s DAMAGED: %s\n",
+                  sx::cli::pad_right(ansi_to_terminal(file.filename().string()), 32).c_str(),
+                  ansi_to_terminal(why).c_str());
       continue;
     }
-    std::printf(
-        "  %-32s creator '%s' type '%s' version %u, %zu records, modified %s, backed up %s\n",
-        ansi_to_terminal(db.name).c_str(), four_chars(db.creator).c_str(),
-        four_chars(db.type).c_str(), db.version, db.records.size(), palm_date(db.modified).c_str(),
-        palm_date(db.backed_up).c_str());
+    std::printf("  %s creator '%s' type '%s' version %u, %s, modified %s, backed up %s\n",
+                sx::cli::pad_right(ansi_to_terminal(db.name), 32).c_str(),
+                four_chars(db.creator).c_str(), four_chars(db.type).c_str(), db.version,
+                sx::cli::count_of(db.records.size(), "record", "records").c_str(),
+                palm_date(db.modified).c_str(), palm_date(db.backed_up).c_str());
   }
   return 0;
 }
 
-int list_records(const std::filesystem::path& handheld, const std::string& name) {
+int list_records(const std::filesystem::path& handheld, const std::string& utf8_name) {
+  const std::string name = ansi_name(utf8_name, "The database name");
   sx::hotsync::PdbDatabase db;
   std::string why;
-  if (!sx::hotsync::load_database(sx::hotsync::database_file(handheld, name), &db, &why)) {
-    return fail(why);
-  }
-  std::printf(
-      "%s: %zu records%s\n", ansi_to_terminal(db.name).c_str(), db.records.size(),
-      db.app_info ? (", AppInfo " + std::to_string(db.app_info->size()) + " bytes").c_str() : "");
+  if (!sx::hotsync::load_database(sx::hotsync::database_file(handheld, name), &db, &why)) fail(why);
+  std::printf("%s: %s%s\n", ansi_to_terminal(db.name).c_str(),
+              sx::cli::count_of(db.records.size(), "record", "records").c_str(),
+              db.app_info
+                  ? (", AppInfo " + sx::cli::count_of(db.app_info->size(), "byte", "bytes")).c_str()
+                  : "");
   std::printf("  index  unique ID  attr  flags  cat  size  data\n");
   for (std::size_t i = 0; i < db.records.size(); ++i) {
     const auto& r = db.records[i];
@@ -180,63 +149,110 @@ int list_records(const std::filesystem::path& handheld, const std::string& name)
 int put(const std::filesystem::path& handheld, const std::string& file) {
   sx::hotsync::PdbDatabase db;
   std::string why;
-  if (!sx::hotsync::load_database(file, &db, &why)) return fail(why);
-  if (!sx::hotsync::save_database(sx::hotsync::database_file(handheld, db.name), db, &why)) {
-    return fail(why);
-  }
-  std::printf("Put \"%s\" (%zu records) on the handheld.\n", ansi_to_terminal(db.name).c_str(),
-              db.records.size());
+  if (!sx::hotsync::load_database(file, &db, &why)) fail(why);
+  if (!sx::hotsync::save_database(sx::hotsync::database_file(handheld, db.name), db, &why))
+    fail(why);
+  std::printf("Put \"%s\" (%s) on the handheld.\n", ansi_to_terminal(db.name).c_str(),
+              sx::cli::count_of(db.records.size(), "record", "records").c_str());
   return 0;
 }
 
 void print_progress(const char* text) { std::printf("  ... %s\n", ansi_to_terminal(text).c_str()); }
 
-int sync(const std::string& user) {
+int sync(const std::string& utf8_user) {
+  const std::string user = ansi_name(utf8_user, "The user name");
   sx::hotsync::HotSyncReport report;
   const long result = sx::hotsync::run_hotsync(user, &report, print_progress);
-  for (const auto& c : report.conduits) {
-    if (c.ran) {
-      std::printf("%s: sync type %d, result %ld\n", c.key_name.c_str(), c.sync_type, c.result);
-    } else {
-      std::printf("%s: not run (%s)\n", c.key_name.c_str(), c.skipped.c_str());
-    }
-  }
-  std::printf("HotSync log:\n");
-  for (const auto& line : report.log) std::printf("  %s\n", ansi_to_terminal(line).c_str());
+  for (const std::string& line : sx::hotsync::report_lines(report))
+    std::printf("%s\n", ansi_to_terminal(line).c_str());
   return result == 0 ? 0 : 1;
 }
 
 }  // namespace
 
-int run_hotsync_command(const Args& args) {
-  if (args.empty() || has_help(args)) {
-    std::fputs(kHotSyncHelp, args.empty() ? stderr : stdout);
-    return args.empty() ? 1 : 0;
-  }
-  const std::string& what = args[0];
-  if (what == "install") return install(args);
-  if (what == "add-user") return add_user(args);
-  if (what == "users" && args.size() == 1) return users();
-  if ((what == "list" || what == "put" || what == "sync") && args.size() >= 2) {
-    auto name = terminal_to_ansi(args[1]);
-    if (!name) return fail("the user name has characters the machine's code page cannot hold");
-    if (what == "sync" && args.size() == 2) return sync(*name);
-    std::vector<sx::hotsync::UserEntry> list;
-    std::string why;
-    if (!sx::hotsync::read_users(&list, &why)) return fail(why);
-    const auto* user = find_user(list, *name);
-    if (user == nullptr) return fail("no HotSync user \"" + *name + "\"");
-    const auto handheld = sx::hotsync::handheld_dir(user->directory);
-    if (what == "list" && args.size() == 2) return list_databases(handheld);
-    if (what == "list" && args.size() == 3) {
-      auto db = terminal_to_ansi(args[2]);
-      if (!db) return fail("bad database name");
-      return list_records(handheld, *db);
-    }
-    if (what == "put" && args.size() == 3) return put(handheld, args[2]);
-  }
-  std::fputs(kHotSyncHelp, stderr);
-  return 1;
+void add_hotsync_command(sx::cli::Program& program) {
+  CLI::App* hotsync = program.app().add_subcommand(
+      "hotsync", "install HotSync Manager, add Palm users, look at handhelds, press HotSync");
+
+  auto install_options = std::make_shared<sx::hotsync::InstallOptions>();
+  install_options->program = SX_HOTSYNC_PROGRAM;
+  install_options->instaide = SX_INSTAIDE_LIBRARY;
+  CLI::App* install_command = hotsync->add_subcommand(
+      "install",
+      "install HotSync Manager: the keys under HKCU\\Software\\U.S. Robotics\\Pilot "
+      "Desktop\\Core (Path, HotSyncPath, PCID), \"C:\\Program Files\\Palm\" with users.dat, "
+      "HotSync.exe and instaide.dll");
+  install_command
+      ->add_option("--program", install_options->program,
+                   "the program HotSync.exe starts (default: this build's hotsync)")
+      ->type_name("FILE");
+  install_command
+      ->add_option("--instaide", install_options->instaide,
+                   "the file copied as instaide.dll (default: this build's)")
+      ->type_name("FILE");
+  install_command->footer(
+      "Installing again keeps the users. A damaged users.dat is kept aside as "
+      "users.dat.damaged-N and replaced by an empty user list.");
+  program.action(install_command, [install_options] { return install(*install_options); });
+
+  struct AddUser {
+    std::string name;
+    std::uint32_t id = 0;
+    std::string directory;
+  };
+  auto add = std::make_shared<AddUser>();
+  CLI::App* add_command =
+      hotsync->add_subcommand("add-user", "add a HotSync user with an empty handheld");
+  add_command->add_option("NAME", add->name, "the user's name")->required();
+  add_command
+      ->add_option("--id", add->id,
+                   "the user's ID on the handheld, " + sx::cli::number_range_text(0, 4294967295))
+      ->transform(sx::cli::number(0, 4294967295))
+      ->type_name("N");
+  add_command
+      ->add_option("--dir", add->directory,
+                   "the user's folder name in HotSync's directory and handhelds/ (one plain "
+                   "folder name; default: the name's letters and digits)")
+      ->type_name("DIRECTORY");
+  program.action(add_command, [add] { return add_user(add->name, add->id, add->directory); });
+
+  CLI::App* users_command = hotsync->add_subcommand("users", "list HotSync's users");
+  program.action(users_command, [] { return users(); });
+
+  struct ListArgs {
+    std::string user, database;
+  };
+  auto list = std::make_shared<ListArgs>();
+  CLI::App* list_command = hotsync->add_subcommand(
+      "list", "list the databases on USER's handheld, or the records of DATABASE");
+  list_command->add_option("USER", list->user, "the HotSync user")->required();
+  list_command->add_option("DATABASE", list->database, "a database on the handheld");
+  program.action(list_command, [list, list_command] {
+    const auto user = find_user(list->user);
+    const auto handheld = sx::hotsync::handheld_dir(user.directory);
+    if (list_command->count("DATABASE") == 0) return list_databases(handheld);
+    return list_records(handheld, list->database);
+  });
+
+  struct PutArgs {
+    std::string user, file;
+  };
+  auto put_args = std::make_shared<PutArgs>();
+  CLI::App* put_command = hotsync->add_subcommand(
+      "put", "copy a Palm database file onto USER's handheld (it is checked first)");
+  put_command->add_option("USER", put_args->user, "the HotSync user")->required();
+  put_command->add_option("FILE", put_args->file, "a .pdb file")->required();
+  program.action(put_command, [put_args] {
+    const auto user = find_user(put_args->user);
+    return put(sx::hotsync::handheld_dir(user.directory), put_args->file);
+  });
+
+  auto sync_user = std::make_shared<std::string>();
+  CLI::App* sync_command = hotsync->add_subcommand(
+      "sync", "press HotSync for USER: run the registered conduits, print the log");
+  sync_command->add_option("USER", *sync_user, "the HotSync user")->required();
+  sync_command->footer("Exit code: 0 when the HotSync completed, 1 when anything failed.");
+  program.action(sync_command, [sync_user] { return sync(*sync_user); });
 }
 
 }  // namespace sx::machine_tool

@@ -1,144 +1,194 @@
-// sxmachine outlook install|addins|prompt|close
+// sxmachine outlook install|addins|prompt|close: Outlook's installation, its COM add-ins, its "ask
+// for a profile" setting, and closing the Outlooks that run on the machine.
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 
 #include "commands.h"
+#include "sx/cli/values.h"
 #include "sx/outlook/addins.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/outlook_process.h"
 
 namespace sx::machine_tool {
-
-const char* const kOutlookHelp =
-    "Usage: sxmachine outlook install [--version V] [--outlrpc-version V] [--outllibr-version V]\n"
-    "                                 [--editor-preferences N] [--profile NAME] [--store PATH]\n"
-    "       sxmachine outlook addins\n"
-    "       sxmachine outlook prompt on|off\n"
-    "       sxmachine outlook close\n"
-    "\n"
-    "install  Installs Outlook on the machine as its setup would: the class\n"
-    "         \"Outlook.Application\" (LocalServer32 C:\\Program Files\\Microsoft "
-    "Office\\Office\\OUTLOOK.EXE,\n"
-    "         a stand-in file whose file version is V, default 9.0.0.3821) with \"outlrpc.dll\" "
-    "and\n"
-    "         \"1033\\outllibr.dll\" beside it (default 9.0.3821 each; \"\" leaves one out), "
-    "Outlook 10's\n"
-    "         \"EditorPreferences\" when N is given, and the profile NAME (default \"Outlook\", "
-    "made\n"
-    "         the default profile) with its default store PATH (a Windows path; created when\n"
-    "         missing) holding the folders Contacts and Inbox. Installing again changes the\n"
-    "         versions and keeps the stores.\n"
-    "addins   Lists the COM add-ins registered with Outlook and their \"LoadBehavior\".\n"
-    "prompt   Makes Outlook ask for a profile when it starts (\"Choose Profile\"), or not.\n"
-    "close    Asks every running Outlook of the machine to close (WM_CLOSE to its main window).\n";
-
 namespace {
 
-int fail(const char* text) {
-  std::fprintf(stderr, "sxmachine outlook: %s\n\n%s", text, kOutlookHelp);
-  return 1;
+// A file version: four numbers from 0 to 65535 with dots between.
+CLI::Validator file_version() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        std::size_t start = 0;
+        for (int part = 0; part < 4; ++part) {
+          const std::size_t dot = part < 3 ? text.find('.', start) : text.size();
+          if (dot == std::string::npos ||
+              !sx::cli::parse_number(std::string_view(text).substr(start, dot - start), 0, 65535)) {
+            return "\"" + text +
+                   "\" is not a file version: four numbers from 0 to 65535 with dots between, "
+                   "like 9.0.0.3821";
+          }
+          start = dot + 1;
+        }
+        return {};
+      },
+      "", "file version");
 }
 
-int run_install(const Args& args) {
-  sx::outlook::InstallOptions options;
-  for (std::size_t i = 1; i < args.size(); i += 2) {
-    if (i + 1 >= args.size()) {
-      std::fprintf(stderr, "sxmachine outlook: %s needs a value\n", args[i].c_str());
-      return 1;
-    }
-    const std::string& value = args[i + 1];
-    if (args[i] == "--version") {
-      options.version = value;
-    } else if (args[i] == "--outlrpc-version") {
-      options.outlrpc_version = value;
-    } else if (args[i] == "--outllibr-version") {
-      options.outllibr_version = value;
-    } else if (args[i] == "--editor-preferences") {
-      char* end = nullptr;
-      const unsigned long n = std::strtoul(value.c_str(), &end, 0);
-      if (value.empty() || *end != '\0' || n > 0xFFFFFFFFul)
-        return fail(("--editor-preferences takes a 32-bit number, not \"" + value + "\"").c_str());
-      options.editor_preferences = static_cast<DWORD>(n);
-    } else if (args[i] == "--profile") {
-      options.profile = value;
-    } else if (args[i] == "--store") {
-      options.store_path = value;
-    } else {
-      return fail(("unknown option " + args[i]).c_str());
-    }
-  }
-  std::string why;
-  if (!sx::outlook::install(options, &why)) {
-    std::fprintf(stderr, "ERROR: %s\n", why.c_str());
-    return 1;
-  }
-  std::printf("Installed Outlook %s with the profile \"%s\" (store %s)\n", options.version.c_str(),
-              options.profile.c_str(), options.store_path.c_str());
-  return 0;
+// A library file's version: "" (the file is left out) or a file version of three or four numbers.
+CLI::Validator library_version() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (text.empty()) return {};
+        std::size_t start = 0;
+        int parts = 0;
+        while (parts < 4) {
+          const std::size_t dot = text.find('.', start);
+          const std::size_t end = dot == std::string::npos ? text.size() : dot;
+          if (!sx::cli::parse_number(std::string_view(text).substr(start, end - start), 0, 65535))
+            break;
+          ++parts;
+          if (dot == std::string::npos) {
+            if (parts >= 3) return {};
+            break;
+          }
+          start = dot + 1;
+        }
+        return "\"" + text +
+               "\" is not a library file's version: three or four numbers from 0 to 65535 with "
+               "dots "
+               "between, like 9.0.3821, or \"\" to leave the file out";
+      },
+      "", "file version");
 }
 
+// What an add-in's "LoadBehavior" makes Outlook do at its next start.
 const char* meaning_of(std::optional<DWORD> value) {
-  if (!value) return "never loaded (no value)";
-  if (sx::outlook::addins::loads_at_startup(value)) return "loads when Outlook starts";
-  if ((*value & sx::outlook::addins::kLoadOnDemand) != 0) return "held back (on demand)";
-  if ((*value & sx::outlook::addins::kLoadAtStartup) != 0) return "switched off";
+  using namespace sx::outlook::addins;
+  if (!value) return "no value: never loaded";
+  if (loads_at_startup(value)) return "loads when Outlook starts";
+  if ((*value & kLoadOnDemand) != 0) return "held back: loads on demand only";
+  if ((*value & kLoadAtStartup) != 0) return "switched off";
   return "not loaded";
 }
 
-int run_addins(const Args& args) {
-  if (args.size() > 1) return fail("addins takes no arguments");
-  const auto all = sx::outlook::addins::list();
-  if (all.empty()) {
-    std::printf("No COM add-ins are registered with Outlook.\n");
-    return 0;
-  }
-  for (const auto& addin : all) {
-    char value[16] = "-";
-    if (addin.load_behavior)
-      std::snprintf(value, sizeof value, "%lu", static_cast<unsigned long>(*addin.load_behavior));
-    std::printf("%s\n    LoadBehavior  %s (%s)\n    FriendlyName  %s\n    Description   %s\n",
-                addin.progid.c_str(), value, meaning_of(addin.load_behavior),
-                addin.friendly_name.c_str(), addin.description.c_str());
-  }
-  return 0;
+void add_addins(sx::cli::Program& program, CLI::App* outlook) {
+  CLI::App* addins = outlook->add_subcommand(
+      "addins", "list the COM add-ins registered with Outlook and their \"LoadBehavior\"");
+  addins->footer(
+      "Outlook reads each add-in's \"LoadBehavior\" once, when it starts: 3 loads it, 2 is "
+      "switched "
+      "off, 8 is held back.");
+  program.action(addins, [] {
+    const auto all = sx::outlook::addins::list();
+    if (all.empty()) {
+      std::printf("No COM add-ins are registered with Outlook.\n");
+      return sx::cli::kExitSuccess;
+    }
+    for (const auto& addin : all) {
+      const std::string value =
+          addin.load_behavior ? std::to_string(*addin.load_behavior) : std::string("-");
+      std::printf("%s\n    LoadBehavior  %s (%s)\n    FriendlyName  %s\n    Description   %s\n",
+                  addin.progid.c_str(), value.c_str(), meaning_of(addin.load_behavior),
+                  addin.friendly_name.c_str(), addin.description.c_str());
+    }
+    return sx::cli::kExitSuccess;
+  });
 }
 
-int run_prompt(const Args& args) {
-  if (args.size() != 2 || (args[1] != "on" && args[1] != "off"))
-    return fail("prompt takes \"on\" or \"off\"");
-  std::string why;
-  if (!sx::outlook::set_prompt_for_profile(args[1] == "on", &why)) {
-    std::fprintf(stderr, "ERROR: %s\n", why.c_str());
-    return 1;
-  }
-  std::printf(args[1] == "on" ? "Outlook asks for a profile when it starts.\n"
-                              : "Outlook uses the default profile when it starts.\n");
-  return 0;
+void add_prompt(sx::cli::Program& program, CLI::App* outlook) {
+  CLI::App* prompt = outlook->add_subcommand(
+      "prompt", "make Outlook ask for a profile when it starts (\"Choose Profile\"), or not");
+  auto setting = std::make_shared<std::string>();
+  prompt->add_option("setting", *setting, "on or off")
+      ->required()
+      ->transform(sx::cli::one_of({"on", "off"}))
+      ->type_name("on|off");
+  program.action(prompt, [setting] {
+    const bool on = *setting == "on";
+    std::string why;
+    if (!sx::outlook::set_prompt_for_profile(on, &why))
+      throw sx::cli::Failure(sx::cli::sentence(why));
+    std::printf(on ? "Outlook asks for a profile when it starts.\n"
+                   : "Outlook uses the default profile when it starts.\n");
+    return sx::cli::kExitSuccess;
+  });
 }
 
-int run_close(const Args& args) {
-  if (args.size() > 1) return fail("close takes no arguments");
-  const int asked = sx::outlook::close_running_outlooks();
-  if (asked == 0) {
-    std::printf("No Outlook is running.\n");
-  } else {
-    std::printf("Asked %d Outlook%s to close.\n", asked, asked == 1 ? "" : "s");
-  }
-  return 0;
+void add_close(sx::cli::Program& program, CLI::App* outlook) {
+  CLI::App* close = outlook->add_subcommand(
+      "close", "ask every Outlook running on the machine to close (WM_CLOSE to its main window)");
+  program.action(close, [] {
+    const int asked = sx::outlook::close_running_outlooks();
+    if (asked == 0) {
+      std::printf("No Outlook is running.\n");
+    } else {
+      std::printf("Asked %s to close.\n", sx::cli::count_of(asked, "Outlook", "Outlooks").c_str());
+    }
+    return sx::cli::kExitSuccess;
+  });
 }
 
 }  // namespace
 
-int run_outlook(const Args& args) {
-  if (args.empty() || is_help(args[0])) {
-    std::fputs(kOutlookHelp, args.empty() ? stderr : stdout);
-    return args.empty() ? 1 : 0;
-  }
-  if (args[0] == "install") return run_install(args);
-  if (args[0] == "addins") return run_addins(args);
-  if (args[0] == "prompt") return run_prompt(args);
-  if (args[0] == "close") return run_close(args);
-  return fail(("unknown command \"" + args[0] + "\"").c_str());
+void add_outlook_command(sx::cli::Program& program) {
+  CLI::App* outlook = program.app().add_subcommand(
+      "outlook", "install Outlook, list its add-ins, make it ask for a profile, close it");
+  auto options = std::make_shared<sx::outlook::InstallOptions>();
+  CLI::App* install = outlook->add_subcommand(
+      "install",
+      "install Outlook as its setup would: the class \"Outlook.Application\" (LocalServer32 "
+      "C:\\Program Files\\Microsoft Office\\Office\\OUTLOOK.EXE, a stand-in file whose file "
+      "version is the version), and a profile, made the default, with its default store holding "
+      "the folders Contacts and Inbox");
+  install
+      ->add_option("--version", options->version,
+                   "OUTLOOK.EXE's file version, four numbers with dots between (default " +
+                       options->version + ")")
+      ->check(file_version())
+      ->type_name("V");
+  install
+      ->add_option(
+          "--outlrpc-version", options->outlrpc_version,
+          "file version of \"outlrpc.dll\" beside OUTLOOK.EXE; \"\" leaves it out (default " +
+              options->outlrpc_version + ")")
+      ->check(library_version())
+      ->type_name("V");
+  install
+      ->add_option("--outllibr-version", options->outllibr_version,
+                   "file version of \"1033\\outllibr.dll\"; \"\" leaves it out (default " +
+                       options->outllibr_version + ")")
+      ->check(library_version())
+      ->type_name("V");
+  auto editor = std::make_shared<std::int64_t>(-1);
+  install
+      ->add_option(
+          "--editor-preferences", *editor,
+          "Outlook 10's \"EditorPreferences\" (HKU\\.Default\\...\\Options\\Mail), a 32-bit "
+          "number; written only when given")
+      ->transform(sx::cli::number(0, 0xFFFFFFFFll))
+      ->type_name("N");
+  install
+      ->add_option("--profile", options->profile,
+                   "the profile's name (default \"" + options->profile + "\")")
+      ->type_name("NAME");
+  install
+      ->add_option("--store", options->store_path,
+                   "the default store, a Windows path; created when missing (default " +
+                       options->store_path + ")")
+      ->type_name("PATH");
+  install->footer(
+      "\"outlrpc.dll\" and \"1033\\outllibr.dll\" are stamped beside OUTLOOK.EXE with their own "
+      "versions; 9.0.2416 makes a partly upgraded Outlook 2000 SR-1. Installing again changes the "
+      "versions and keeps the stores.");
+  program.action(install, [options, editor] {
+    if (*editor >= 0) options->editor_preferences = static_cast<DWORD>(*editor);
+    std::string why;
+    if (!sx::outlook::install(*options, &why)) throw sx::cli::Failure(sx::cli::sentence(why));
+    std::printf("Installed Outlook %s with the profile \"%s\" (store %s).\n",
+                options->version.c_str(), options->profile.c_str(), options->store_path.c_str());
+    return sx::cli::kExitSuccess;
+  });
+  add_addins(program, outlook);
+  add_prompt(program, outlook);
+  add_close(program, outlook);
 }
 
 }  // namespace sx::machine_tool

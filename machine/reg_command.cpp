@@ -1,21 +1,26 @@
 // sxmachine reg query|add|delete: Windows's reg.exe on the simulated machine's registry.
 //
-// Arguments and output are UTF-8; the registry holds the ANSI code page, converted both ways here.
+// The switches are reg.exe's (/v or -v, in any case); they are turned into options for the
+// command-line parser before it reads the line. Arguments and output are UTF-8; the registry holds
+// the ANSI code page, converted both ways here.
 #include <strings.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "commands.h"
-#include "terminal_text.h"
+#include "sx/cli/terminal_text.h"
+#include "sx/cli/values.h"
 #include "win32/registry.h"
 
 namespace sx::machine_tool {
+namespace {
+
+using sx::cli::ansi_to_terminal;
+using sx::cli::terminal_to_ansi;
 
 const char* const kRegHelp =
     "Usage: sxmachine reg query  KEY [/v NAME | /ve]\n"
@@ -33,14 +38,11 @@ const char* const kRegHelp =
     "                                        cannot ask and refuses instead\n"
     "\n"
     "query prints the key, its values (name, type, data) and its subkeys. delete without /v,\n"
-    "/ve or /va deletes the key with all its subkeys. The exit code is 0 on success, 1 on "
-    "failure.\n";
-
-namespace {
+    "/ve or /va deletes the key with all its subkeys. A key name has 1 to 255 characters; keys\n"
+    "go at most 512 levels deep. The exit code is 0 on success, 1 on failure.\n";
 
 const char* const kDone = "The operation completed successfully.\n";
-const char* const kNotFound =
-    "ERROR: The system was unable to find the specified registry key or value.\n";
+const char* const kNotFound = "The system was unable to find the specified registry key or value.";
 
 struct RootName {
   const char* abbreviation;
@@ -67,7 +69,18 @@ const char* const kTypeNames[] = {"REG_NONE",
 
 bool equals_nocase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
-// A parsed command line.
+// What the line asks of one reg command, as the parser read it.
+struct Options {
+  std::string key;
+  std::string name;  // /v
+  bool default_value = false;
+  bool all_values = false;
+  std::string type = "REG_SZ";
+  std::string data;
+  bool force = false;
+};
+
+// The command ready to run: the key split and the names in the registry's code page.
 struct Command {
   std::string op;
   HKEY root = nullptr;
@@ -77,25 +90,18 @@ struct Command {
   std::string name;       // ANSI; "" with /ve
   bool all_values = false;
   bool has_type = false;
-  std::string type = "REG_SZ";
+  std::string type;
   bool has_data = false;
   std::string data;  // UTF-8 as given
   bool force = false;
 };
 
-struct SyntaxError {
-  std::string why;
-};
-
 std::string to_ansi(const std::string& utf8, const char* what) {
   auto ansi = terminal_to_ansi(utf8);
   if (!ansi)
-    throw SyntaxError{std::string(what) + " has characters that the ANSI code page cannot hold"};
+    throw sx::cli::Failure(std::string(what) +
+                           " has characters that the machine's code page cannot hold.");
   return *ansi;
-}
-
-bool is_switch(const std::string& arg, const char* name) {
-  return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') && equals_nocase(arg.substr(1), name);
 }
 
 void parse_key(const std::string& arg, Command* cmd) {
@@ -111,56 +117,97 @@ void parse_key(const std::string& arg, Command* cmd) {
       return;
     }
   }
-  throw SyntaxError{"Invalid key name \"" + arg +
-                    "\"; it must start with HKLM, HKCU, HKCR or HKU."};
+  throw sx::cli::UsageError("Invalid key name \"" + arg +
+                            "\"; it must start with HKLM, HKCU, HKCR or HKU.");
 }
 
-Command parse(const Args& args) {
-  Command cmd;
-  cmd.op = args[0];
-  if (args.size() < 2) throw SyntaxError{"A key is missing."};
-  parse_key(args[1], &cmd);
-  auto needs_value = [&](std::size_t i) {
-    if (i + 1 >= args.size()) throw SyntaxError{args[i] + " needs a value."};
-    return args[i + 1];
-  };
-  for (std::size_t i = 2; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (is_switch(a, "v") && !cmd.has_name) {
-      cmd.has_name = true;
-      cmd.name = to_ansi(needs_value(i++), "The value name");
-    } else if (is_switch(a, "ve") && !cmd.has_name) {
-      cmd.has_name = true;
-    } else if (is_switch(a, "va") && cmd.op == "delete") {
-      cmd.all_values = true;
-    } else if (is_switch(a, "t") && cmd.op == "add") {
-      cmd.has_type = true;
-      cmd.type = needs_value(i++);
-    } else if (is_switch(a, "d") && cmd.op == "add") {
-      cmd.has_data = true;
-      cmd.data = needs_value(i++);
-    } else if (is_switch(a, "f") && cmd.op != "query") {
-      cmd.force = true;
+// The switches of each command and whether each takes a value.
+struct Switch {
+  const char* name;
+  bool takes_value;
+};
+const Switch kSwitches[] = {{"v", true}, {"ve", false}, {"va", false},
+                            {"t", true}, {"d", true},   {"f", false}};
+
+bool allowed(const std::string& op, const std::string& name) {
+  if (name == "v" || name == "ve") return true;
+  if (name == "va") return op == "delete";
+  if (name == "t" || name == "d") return op == "add";
+  if (name == "f") return op != "query";
+  return false;
+}
+
+// Turns reg.exe's switches into "--v=NAME", "--f", ...; everything else stays as it is.
+std::vector<std::string> rewrite(const std::string& op, const std::vector<std::string>& args) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--machine" && i + 1 < args.size()) {  // the program's option and its folder
+      out.push_back(arg);
+      out.push_back(args[++i]);
+      continue;
+    }
+    const bool switch_like = arg.size() >= 2 && (arg[0] == '/' || (arg[0] == '-' && arg[1] != '-'));
+    if (!switch_like) {
+      out.push_back(arg);
+      continue;
+    }
+    std::string name = arg.substr(1);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const Switch* known = nullptr;
+    for (const Switch& s : kSwitches) {
+      if (name == s.name && allowed(op, name)) known = &s;
+    }
+    if (known == nullptr)
+      throw sx::cli::UsageError("\"" + arg + "\" is not an option of reg " + op + ".");
+    if (!known->takes_value) {
+      out.push_back("--" + name);
+    } else if (i + 1 < args.size()) {
+      out.push_back("--" + name + "=" + args[++i]);
     } else {
-      throw SyntaxError{"\"" + a + "\" is not an option of reg " + cmd.op + " here."};
+      throw sx::cli::UsageError(arg + " needs a value.");
     }
   }
-  if (cmd.all_values && cmd.has_name) throw SyntaxError{"/va goes with neither /v nor /ve."};
+  return out;
+}
+
+Command command_from(const std::string& op, const Options& o, const CLI::App& app) {
+  Command cmd;
+  cmd.op = op;
+  parse_key(o.key, &cmd);
+  const bool has_v = app.count("--v") > 0;
+  if (has_v && o.default_value) throw sx::cli::UsageError("/v and /ve cannot be given together.");
+  if (o.all_values && (has_v || o.default_value))
+    throw sx::cli::UsageError("/va goes with neither /v nor /ve.");
+  cmd.has_name = has_v || o.default_value;
+  if (has_v) cmd.name = to_ansi(o.name, "The value name");
+  cmd.all_values = o.all_values;
+  cmd.has_type = op == "add" && app.count("--t") > 0;
+  cmd.type = o.type;
+  cmd.has_data = op == "add" && app.count("--d") > 0;
+  cmd.data = o.data;
+  cmd.force = o.force;
   return cmd;
 }
 
-int fail(LONG rc) {
-  if (rc == ERROR_FILE_NOT_FOUND) {
-    std::fputs(kNotFound, stderr);
-  } else if (rc == ERROR_ACCESS_DENIED) {
-    std::fputs("ERROR: Access is denied.\n", stderr);
+// The registry's error in words: Windows's text, and what this tool knows about the cause.
+[[noreturn]] void fail(LONG rc) {
+  if (rc == ERROR_FILE_NOT_FOUND) throw sx::cli::Failure(kNotFound);
+  std::string text = sx::cli::windows_error_text(static_cast<DWORD>(rc));
+  if (rc == ERROR_BAD_PATHNAME) {
+    text +=
+        " A key name has 1 to 255 characters without control characters, no key name is "
+        "empty, and keys go at most 512 levels deep.";
+  } else if (rc == ERROR_INVALID_PARAMETER) {
+    text +=
+        " A value name has at most 16383 characters without control characters, and data at "
+        "most 262144 bytes.";
+  } else if (rc == ERROR_NO_SYSTEM_RESOURCES) {
+    text += " The registry file would grow beyond 64 MiB, so the change was not made.";
   } else if (rc == ERROR_CANTWRITE) {
-    std::fputs("ERROR: The registry file could not be written (see above).\n", stderr);
-  } else {
-    std::fprintf(stderr, "ERROR: The registry call failed with error %ld.\n",
-                 static_cast<long>(rc));
+    text += " The registry file could not be replaced (see above); nothing was changed.";
   }
-  return 1;
+  throw sx::cli::Failure(text);
 }
 
 std::string type_name(DWORD type) {
@@ -268,13 +315,12 @@ int query(const Command& cmd) {
   OpenKey key;
   if (LONG rc = RegOpenKeyExA(cmd.root, cmd.path.c_str(), 0, KEY_READ, key.out());
       rc != ERROR_SUCCESS) {
-    return fail(rc);
+    fail(rc);
   }
   DWORD type = 0;
   std::string data;
   if (cmd.has_name) {
-    if (LONG rc = read_value(key.get(), cmd.name, &type, &data); rc != ERROR_SUCCESS)
-      return fail(rc);
+    if (LONG rc = read_value(key.get(), cmd.name, &type, &data); rc != ERROR_SUCCESS) fail(rc);
     std::printf("\n%s\n", cmd.shown_key.c_str());
     print_value(cmd.name, type, data);
     std::printf("\n");
@@ -304,43 +350,37 @@ std::string encode_data(const Command& cmd, DWORD* type) {
   }
   if (equals_nocase(cmd.type, "REG_DWORD")) {
     *type = REG_DWORD;
-    const std::string& d = cmd.data;
-    bool hex = d.size() > 2 && d[0] == '0' && (d[1] == 'x' || d[1] == 'X');
-    std::size_t start = hex ? 2 : 0;
-    unsigned long long v = 0;
-    bool ok = d.size() > start && d.size() - start <= (hex ? 8 : 10);
-    for (std::size_t i = start; ok && i < d.size(); ++i) {
-      int digit = std::isdigit(static_cast<unsigned char>(d[i])) ? d[i] - '0'
-                  : hex && std::isxdigit(static_cast<unsigned char>(d[i]))
-                      ? std::tolower(static_cast<unsigned char>(d[i])) - 'a' + 10
-                      : -1;
-      ok = digit >= 0;
-      v = v * (hex ? 16 : 10) + static_cast<unsigned>(digit);
-    }
-    if (!ok || v > 0xFFFFFFFFull) {
-      throw SyntaxError{"Specify a valid number for /d (0 to 4294967295, or 0x0 to 0xffffffff)."};
+    auto v = sx::cli::parse_number(cmd.data, 0, 0xFFFFFFFF);
+    if (!v) {
+      throw sx::cli::UsageError(
+          "/d \"" + cmd.data +
+          "\" is not a REG_DWORD: give a number from 0 to 4294967295, or 0x0 to 0xffffffff.");
     }
     std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((v >> (8 * i)) & 0xff);
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((*v >> (8 * i)) & 0xff);
     return bytes;
   }
   if (equals_nocase(cmd.type, "REG_BINARY")) {
     *type = REG_BINARY;
     std::string bytes;
-    if (cmd.data.size() % 2 != 0)
-      throw SyntaxError{"/d of a REG_BINARY needs pairs of hex digits."};
+    auto hex = [](char c) {
+      return c >= '0' && c <= '9'   ? c - '0'
+             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+             : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                    : -1;
+    };
     for (std::size_t i = 0; i < cmd.data.size(); i += 2) {
-      char pair[3] = {cmd.data[i], cmd.data[i + 1], '\0'};
-      char* end = nullptr;
-      long b = std::strtol(pair, &end, 16);
-      if (end != pair + 2 || !std::isxdigit(static_cast<unsigned char>(pair[0]))) {
-        throw SyntaxError{"/d of a REG_BINARY needs pairs of hex digits."};
-      }
-      bytes.push_back(static_cast<char>(b));
+      const int high = hex(cmd.data[i]);
+      const int low = i + 1 < cmd.data.size() ? hex(cmd.data[i + 1]) : -1;
+      if (high < 0 || low < 0)
+        throw sx::cli::UsageError("/d of a REG_BINARY needs pairs of hex digits.");
+      bytes.push_back(static_cast<char>(high * 16 + low));
     }
     return bytes;
   }
-  throw SyntaxError{"/t " + cmd.type + " is not a type this tool writes."};
+  throw sx::cli::UsageError("/t " + cmd.type +
+                            " is not a type this tool writes: REG_SZ, REG_EXPAND_SZ, REG_DWORD or "
+                            "REG_BINARY.");
 }
 
 int add(const Command& cmd) {
@@ -350,103 +390,80 @@ int add(const Command& cmd) {
   OpenKey key;
   LONG rc = RegCreateKeyExA(cmd.root, cmd.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_ALL_ACCESS, nullptr, key.out(), nullptr);
-  if (rc != ERROR_SUCCESS) return fail(rc);
+  if (rc != ERROR_SUCCESS) fail(rc);
   if (sets_value) {
     bool exists = RegQueryValueExA(key.get(), cmd.name.c_str(), nullptr, nullptr, nullptr,
                                    nullptr) == ERROR_SUCCESS;
     if (exists && !cmd.force) {
       std::string what = cmd.name.empty() ? "The default value"
                                           : "The value \"" + ansi_to_terminal(cmd.name) + "\"";
-      std::fprintf(stderr,
-                   "ERROR: %s exists already. reg.exe would ask before replacing it; this tool "
-                   "cannot ask, so add /f to replace it.\n",
-                   what.c_str());
-      return 1;
+      throw sx::cli::Failure(what +
+                             " exists already. reg.exe would ask before replacing it; this tool "
+                             "cannot ask, so add /f to replace it.");
     }
     rc = RegSetValueExA(key.get(), cmd.name.c_str(), 0, type,
                         reinterpret_cast<const BYTE*>(bytes.data()),
                         static_cast<DWORD>(bytes.size()));
-    if (rc != ERROR_SUCCESS) return fail(rc);
+    if (rc != ERROR_SUCCESS) fail(rc);
   }
   std::fputs(kDone, stdout);
   return 0;
-}
-
-// Deletes `path` under `parent` with everything below it.
-LONG delete_tree(HKEY parent, const std::string& path) {
-  {
-    OpenKey key;
-    if (LONG rc = RegOpenKeyExA(parent, path.c_str(), 0, KEY_ALL_ACCESS, key.out());
-        rc != ERROR_SUCCESS) {
-      return rc;
-    }
-    for (const std::string& name : subkey_names(key.get())) {
-      if (LONG rc = delete_tree(key.get(), name); rc != ERROR_SUCCESS) return rc;
-    }
-  }
-  return RegDeleteKeyA(parent, path.c_str());
 }
 
 int remove(const Command& cmd) {
   if (!cmd.force) {
-    std::fputs(
-        "ERROR: reg.exe would ask before deleting; this tool cannot ask, so add /f to "
-        "delete.\n",
-        stderr);
-    return 1;
+    throw sx::cli::Failure(
+        "reg.exe would ask before deleting; this tool cannot ask, so add /f to delete.");
   }
   OpenKey key;
   if (LONG rc = RegOpenKeyExA(cmd.root, cmd.path.c_str(), 0, KEY_ALL_ACCESS, key.out());
       rc != ERROR_SUCCESS) {
-    return fail(rc);
+    fail(rc);
   }
   if (cmd.has_name) {
-    if (LONG rc = RegDeleteValueA(key.get(), cmd.name.c_str()); rc != ERROR_SUCCESS)
-      return fail(rc);
+    if (LONG rc = RegDeleteValueA(key.get(), cmd.name.c_str()); rc != ERROR_SUCCESS) fail(rc);
   } else if (cmd.all_values) {
     for (const std::string& name : value_names(key.get())) {
-      if (LONG rc = RegDeleteValueA(key.get(), name.c_str()); rc != ERROR_SUCCESS) return fail(rc);
+      if (LONG rc = RegDeleteValueA(key.get(), name.c_str()); rc != ERROR_SUCCESS) fail(rc);
     }
   } else {
-    if (cmd.path.empty()) {
-      std::fputs("ERROR: Invalid key name: a root key cannot be deleted.\n", stderr);
-      return 1;
-    }
-    if (LONG rc = delete_tree(cmd.root, cmd.path); rc != ERROR_SUCCESS) return fail(rc);
+    if (cmd.path.empty()) throw sx::cli::Failure("Invalid key name: a root key cannot be deleted.");
+    if (LONG rc = RegDeleteTreeA(cmd.root, cmd.path.c_str()); rc != ERROR_SUCCESS) fail(rc);
   }
   std::fputs(kDone, stdout);
   return 0;
 }
 
+void add_operation(sx::cli::Program& program, CLI::App* reg, const std::string& op,
+                   const char* description, int (*run)(const Command&)) {
+  auto options = std::make_shared<Options>();
+  CLI::App* command = reg->add_subcommand(op, description);
+  command->add_option("KEY", options->key, "the key, ROOT\\Path\\To\\Key")->required();
+  command->add_option("--v", options->name, "/v NAME: the value NAME");
+  command->add_flag("--ve", options->default_value, "/ve: the default (unnamed) value");
+  if (op == "delete") command->add_flag("--va", options->all_values, "/va: every value");
+  if (op == "add") {
+    command->add_option("--t", options->type, "/t TYPE: the type of the value");
+    command->add_option("--d", options->data, "/d DATA: the data");
+  }
+  if (op != "query") command->add_flag("--f", options->force, "/f: without asking");
+  program.help_text(command, kRegHelp);
+  program.rewrite_arguments(
+      command, [op](const std::vector<std::string>& args) { return rewrite(op, args); });
+  program.action(command,
+                 [options, command, op, run] { return run(command_from(op, *options, *command)); });
+}
+
 }  // namespace
 
-int run_reg(const Args& args) {
-  if (args.empty() || is_help(args[0])) {
-    std::fputs(kRegHelp, args.empty() ? stderr : stdout);
-    return args.empty() ? 1 : 0;
-  }
-  const std::string& op = args[0];
-  if (op != "query" && op != "add" && op != "delete") {
-    std::fprintf(stderr, "ERROR: Invalid syntax: \"%s\" is not query, add or delete.\n\n%s",
-                 op.c_str(), kRegHelp);
-    return 1;
-  }
-  for (const std::string& a : args) {
-    if (is_help(a)) {
-      std::fputs(kRegHelp, stdout);
-      return 0;
-    }
-  }
-  try {
-    Command cmd = parse(args);
-    if (op == "query") return query(cmd);
-    if (op == "add") return add(cmd);
-    return remove(cmd);
-  } catch (const SyntaxError& e) {
-    std::fprintf(stderr, "ERROR: Invalid syntax. %s\nType \"sxmachine reg %s --help\" for usage.\n",
-                 e.why.c_str(), op.c_str());
-    return 1;
-  }
+void add_reg_command(sx::cli::Program& program) {
+  CLI::App* reg = program.app().add_subcommand(
+      "reg", "query, add or delete registry keys and values, as Windows's reg.exe");
+  program.help_text(reg, kRegHelp);
+  add_operation(program, reg, "query", "prints a key's values and subkeys, or one value", query);
+  add_operation(program, reg, "add", "adds a key or sets a value", add);
+  add_operation(program, reg, "delete", "deletes a value, every value, or a key with its subkeys",
+                remove);
 }
 
 }  // namespace sx::machine_tool

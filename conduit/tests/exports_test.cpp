@@ -377,10 +377,10 @@ TEST_F(RegistrationTest, UnregisterDeletesStateFilesThenTheKey) {
 }
 
 TEST_F(RegistrationTest, UnregisterDeletesNothingOutsideTheHotSyncDirectory) {
-  // users.dat names a directory that climbs out of HotSync's directory.
+  ASSERT_EQ(DllRegisterServer(), 0);
+  // Then users.dat names a directory that climbs out of HotSync's directory.
   std::ofstream(sx::paths::to_host(sx::hotsync::hotsync_dir() + "\\users.dat"), std::ios::trunc)
       << "HotSync users 1\r\n00001092\t..\\..\tTest User\r\n";
-  ASSERT_EQ(DllRegisterServer(), 0);
   const fs::path outside = sx::paths::to_host("C:\\VorlanScrib");
   fs::create_directories(outside);
   std::ofstream(outside / "keep.VXS") << "x";

@@ -2,7 +2,10 @@
 // desktop side installed yet, the run stops at the desktop with message 39.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "registry_test_util.h"
+#include "scribbix_db.h"
 #include "sx/hotsync.h"
 #include "sx/testing/temp_machine.h"
 
@@ -22,11 +25,7 @@ TEST_F(ConduitCommandTest, InstallRegistersAndHotSyncRunsTheConduitUninstallRemo
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_TRUE(std::filesystem::exists(machine_.c("Program Files\\Palm\\SXOut.dll")));
 
-  sx::hotsync::PdbDatabase db;
-  db.name = "ScribbixDB";
-  db.version = 2;
-  db.creator = 0x56535871;
-  db.type = 0x44415441;
+  const sx::hotsync::PdbDatabase db = empty_scribbix_db();
   std::string why;
   const auto file = machine_.root() / "scrib.pdb";
   ASSERT_TRUE(sx::hotsync::save_database(file, db, &why)) << why;
@@ -44,6 +43,40 @@ TEST_F(ConduitCommandTest, InstallRegistersAndHotSyncRunsTheConduitUninstallRemo
                       "HKCU\\Software\\U.S. Robotics\\Pilot Desktop\\ApplicationVorScrib"})
                 .exit_code,
             1);
+}
+
+// Every file under the root with its bytes (the registry file included).
+std::map<std::string, std::string> files_of(const std::filesystem::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file())
+      files[entry.path().lexically_relative(root).string()] = read_file(entry.path());
+  }
+  return files;
+}
+
+TEST_F(ConduitCommandTest, AFailedInstallLeavesTheMachineAsItWas) {
+  ASSERT_EQ(run_tool({"hotsync", "install"}).exit_code, 0);
+  ASSERT_EQ(run_tool({"hotsync", "add-user", "Jane"}).exit_code, 0);
+  ASSERT_EQ(run_tool({"conduit", "install"}).exit_code, 0);
+  const auto before = files_of(machine_.root());
+
+  write_file(machine_.root() / "not-a-library.dll", "MZ nothing to load");
+  struct Case {
+    std::string file, message;
+  };
+  for (const Case& c :
+       {Case{(machine_.root() / "missing.dll").string(), "ERROR: Cannot copy"},
+        Case{(machine_.root() / "not-a-library.dll").string(), "cannot be loaded as a conduit"},
+        Case{SX_TEST_CONDUIT, "is not a conduit: it has no DllRegisterServer."}}) {
+    ToolResult r = run_tool({"conduit", "install", "--file", c.file, "--path", "C:\\Elsewhere"});
+    EXPECT_EQ(r.exit_code, 1) << c.file;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+    auto after = files_of(machine_.root());
+    after.erase("not-a-library.dll");
+    EXPECT_EQ(after, before) << c.file;  // SXOut.dll, the registry and no temporary left
+  }
+  EXPECT_FALSE(std::filesystem::exists(machine_.c("Elsewhere")));
 }
 
 }  // namespace

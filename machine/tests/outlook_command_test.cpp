@@ -18,7 +18,7 @@ namespace {
 
 class OutlookCommandTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(run_tool({"create"}).exit_code, 0); }
+  void SetUp() override { ASSERT_EQ(run_tool({"create", "--replace"}).exit_code, 0); }
   sx::testing::TempMachine machine_;
 };
 
@@ -61,7 +61,7 @@ TEST_F(OutlookCommandTest, RegisteredAddInsAreListedWithTheirLoadBehavior) {
             "    FriendlyName  SxTest.AddInA\n"
             "    Description   Sample SxTest.AddInA\n"
             "SxTest.AddInB\n"
-            "    LoadBehavior  8 (held back (on demand))\n"
+            "    LoadBehavior  8 (held back: loads on demand only)\n"
             "    FriendlyName  SxTest.AddInB\n"
             "    Description   Sample SxTest.AddInB\n"
             "SxTest.Failing\n"
@@ -89,7 +89,7 @@ TEST_F(OutlookCommandTest, PromptSettingIsWrittenForOutlookToRead) {
 // is read in real time, so this test runs on the real clock.
 TEST(OutlookCloseCommand, AnotherProcessClosesARunningOutlook) {
   sx::testing::TempMachine machine(sx::testing::TempMachine::Clock::kReal);
-  ASSERT_EQ(run_tool({"create"}).exit_code, 0);
+  ASSERT_EQ(run_tool({"create", "--replace"}).exit_code, 0);
   ASSERT_EQ(run_tool({"outlook", "install"}).exit_code, 0);
   EXPECT_EQ(run_tool({"outlook", "close"}).output, "No Outlook is running.\n");
   ASSERT_EQ(CoInitialize(nullptr), S_OK);

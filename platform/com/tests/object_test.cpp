@@ -94,7 +94,8 @@ TEST(ComPtr, CountsReferencesThroughCopyMoveAttachAndDetach) {
   ComPtr<Square> d;
   d.Attach(raw);  // takes over the reference without AddRef
   EXPECT_EQ(ref_count(d->identity()), 1u);
-  d = d;  // self-assignment keeps the object
+  ComPtr<Square>& same = d;
+  d = same;  // self-assignment keeps the object
   EXPECT_FALSE(destroyed);
   EXPECT_EQ(d.Reset(), 0u);
   EXPECT_TRUE(destroyed);

@@ -1,38 +1,35 @@
 // HotSync Manager: runs HotSyncs of the machine's users with the registered conduits, lists the
 // conduits, changes a conduit's action, shows the HotSync log, or stays resident.
+#include <strings.h>
+
 #include <cstdio>
-#include <cstring>
-#include <exception>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "hotsync/synctypes.h"
 #include "resident.h"
+#include "sx/cli/program.h"
+#include "sx/cli/terminal_text.h"
+#include "sx/cli/values.h"
 #include "sx/hotsync.h"
-#include "sx/machine.h"
 #include "sx/paths.h"
 
 namespace {
 
-const char* const kUsage =
-    "Usage: hotsync [--machine DIR] [COMMAND]\n"
-    "\n"
-    "HotSync Manager of the simulated machine in DIR (default: $SX_MACHINE, else\n"
-    "~/.local/share/scribbix/machine).\n"
-    "\n"
-    "Commands:\n"
-    "  (none), --resident   stay running with the \"KittyHawk\" window until asked to close\n"
-    "                       (message 0xBEC5 with wParam 1, or WM_CLOSE)\n"
-    "  --sync USER          press HotSync for USER: run every registered conduit whose\n"
-    "                       creator has a database on USER's handheld; print the log\n"
-    "  --list               list the registered conduits (name, version, creator, file)\n"
-    "  --action USER KEY    change the action of the conduit registered under KEY\n"
-    "                       (e.g. ApplicationVorScrib) for USER's next HotSyncs\n"
-    "  --log USER           print USER's HotSync log\n"
-    "  --help               this text\n"
-    "\n"
-    "Exit code: 0 on success, 1 on failure (a HotSync with a failed conduit included).\n";
+using sx::cli::Failure;
+
+struct Options {
+  bool resident = false;
+  std::string sync_user;
+  bool list = false;
+  std::vector<std::string> action;  // USER KEY
+  std::string log_user;
+  bool close = false;
+};
+
+std::string terminal(const std::string& ansi) { return sx::cli::ansi_to_terminal(ansi); }
 
 std::string creator_text(DWORD creator) {
   std::string s;
@@ -43,21 +40,23 @@ std::string creator_text(DWORD creator) {
   return s;
 }
 
-void print_progress(const char* text) { std::printf("  ... %s\n", text); }
+void print_progress(const char* text) { std::printf("  ... %s\n", terminal(text).c_str()); }
+
+sx::hotsync::UserEntry find_user(const std::string& name) {
+  std::vector<sx::hotsync::UserEntry> users;
+  std::string why;
+  if (!sx::hotsync::read_users(&users, &why)) throw Failure(sx::cli::sentence(terminal(why)));
+  for (const auto& u : users) {
+    if (u.name == name) return u;
+  }
+  throw Failure("There is no HotSync user \"" + terminal(name) + "\".");
+}
 
 int sync(const std::string& user) {
   sx::hotsync::HotSyncReport report;
   const long result = sx::hotsync::run_hotsync(user, &report, print_progress);
-  for (const auto& c : report.conduits) {
-    if (c.ran) {
-      std::printf("%s: sync type %d, result %ld (0x%lX)\n", c.key_name.c_str(), c.sync_type,
-                  c.result, static_cast<unsigned long>(c.result));
-    } else {
-      std::printf("%s: not run (%s)\n", c.key_name.c_str(), c.skipped.c_str());
-    }
-  }
-  std::printf("HotSync log:\n");
-  for (const std::string& line : report.log) std::printf("  %s\n", line.c_str());
+  for (const std::string& line : sx::hotsync::report_lines(report))
+    std::printf("%s\n", terminal(line).c_str());
   return result == 0 ? 0 : 1;
 }
 
@@ -65,73 +64,105 @@ int list() {
   const auto conduits = sx::hotsync::list_conduits();
   if (conduits.empty()) std::printf("No conduits are registered.\n");
   for (const auto& c : conduits) {
-    std::printf("%-28s %-24s version 0x%lX  creator '%s'  %s\n", c.entry.key_name.c_str(),
-                c.name.c_str(), static_cast<unsigned long>(c.version),
-                creator_text(c.entry.creator).c_str(), c.entry.conduit.c_str());
+    std::printf("%s %s version 0x%lX  creator '%s'  %s\n",
+                sx::cli::pad_right(terminal(c.entry.key_name), 28).c_str(),
+                sx::cli::pad_right(terminal(c.name), 24).c_str(),
+                static_cast<unsigned long>(c.version), creator_text(c.entry.creator).c_str(),
+                terminal(c.entry.conduit).c_str());
   }
   return 0;
 }
 
 int action(const std::string& user, const std::string& key) {
+  find_user(user);
+  bool registered = false;
+  for (const auto& c : sx::hotsync::registered_conduits())
+    registered = registered || ::strcasecmp(c.key_name.c_str(), key.c_str()) == 0;
+  if (!registered) {
+    throw Failure("No conduit is registered under \"" + terminal(key) +
+                  "\"; \"hotsync --list\" shows the conduits.");
+  }
   sx::hotsync::ConduitAction chosen;
   const long result = sx::hotsync::change_action(user, key, &chosen);
+  if (result == -1) throw Failure("The action was not changed: the dialog was cancelled.");
   if (result != 0) {
-    std::printf("The action was not changed (result %ld).\n", result);
-    return 1;
+    throw Failure("The action was not changed (" + sx::hotsync::result_text(result) + ").");
   }
-  std::printf("%s for %s: sync type %d, %s\n", key.c_str(), user.c_str(), chosen.sync_type,
+  std::printf("%s for %s: %s, %s.\n", terminal(key).c_str(), terminal(user).c_str(),
+              sx::hotsync::sync_type_name(chosen.sync_type),
               chosen.permanent ? "as the default" : "for the next HotSync");
   return 0;
 }
 
 int show_log(const std::string& user) {
-  std::vector<sx::hotsync::UserEntry> users;
-  std::string why;
-  if (!sx::hotsync::read_users(&users, &why)) {
-    std::fprintf(stderr, "hotsync: %s\n", why.c_str());
-    return 1;
-  }
-  for (const auto& u : users) {
-    if (u.name != user) continue;
-    std::ifstream in(sx::paths::to_host(sx::hotsync::hotsync_dir() + "\\" + u.directory + "\\" +
-                                        sx::hotsync::kLogFileName));
-    std::string line;
-    while (std::getline(in, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      std::printf("%s\n", line.c_str());
-    }
+  const auto who = find_user(user);
+  const auto file = sx::paths::to_host(sx::hotsync::hotsync_dir() + "\\" + who.directory + "\\" +
+                                       sx::hotsync::kLogFileName);
+  std::ifstream in(file);
+  if (!in) {
+    std::printf("There is no HotSync log for \"%s\" yet.\n", terminal(user).c_str());
     return 0;
   }
-  std::fprintf(stderr, "hotsync: no HotSync user \"%s\"\n", user.c_str());
-  return 1;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::printf("%s\n", terminal(line).c_str());
+  }
+  return 0;
 }
 
-int run(int argc, char** argv) {
-  if (auto dir = sx::machine::take_machine_option(argc, argv)) sx::machine::set_root(*dir);
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty() || args[0] == "--resident") return sx::hotsync::run_resident();
-  const std::string& command = args[0];
-  if (command == "--help" || command == "-h" || command == "/?") {
-    std::fputs(kUsage, stdout);
-    return 0;
+// The names on the line arrive in the terminal's UTF-8; HotSync keeps the ANSI code page.
+std::string ansi(const std::string& utf8) {
+  auto text = sx::cli::terminal_to_ansi(utf8);
+  if (!text) throw Failure("\"" + utf8 + "\" has characters the machine's code page cannot hold.");
+  return *text;
+}
+
+int run(const Options& o, const CLI::App& app) {
+  int given = 0;
+  for (const char* name : {"--resident", "--sync", "--list", "--action", "--log", "--close"})
+    given += app.count(name) > 0 ? 1 : 0;
+  if (given > 1) {
+    throw sx::cli::UsageError(
+        "Give one of --resident, --sync, --list, --action, --log and --close.");
   }
-  if (command == "--sync" && args.size() == 2) return sync(args[1]);
-  if (command == "--list" && args.size() == 1) return list();
-  if (command == "--action" && args.size() == 3) return action(args[1], args[2]);
-  if (command == "--log" && args.size() == 2) return show_log(args[1]);
-  std::fprintf(stderr, "hotsync: bad arguments\n\n%s", kUsage);
-  return 1;
+  if (app.count("--sync") > 0) return sync(ansi(o.sync_user));
+  if (o.list) return list();
+  if (app.count("--action") > 0) return action(ansi(o.action[0]), ansi(o.action[1]));
+  if (app.count("--log") > 0) return show_log(ansi(o.log_user));
+  if (o.close) return sx::hotsync::close_resident();
+  return sx::hotsync::run_resident();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "hotsync: %s\n", e.what());
-  } catch (...) {
-    std::fprintf(stderr, "hotsync: unexpected failure\n");
-  }
-  return 1;
+  sx::cli::Program program(
+      "hotsync",
+      "HotSync Manager of the simulated machine. Without a command it stays running with its\n"
+      "\"KittyHawk\" window until asked to close; one may run on a machine at a time.");
+  auto options = std::make_shared<Options>();
+  CLI::App& app = program.app();
+  app.add_flag("--resident", options->resident,
+               "stay running with the \"KittyHawk\" window until asked to close (message 0xBEC5 "
+               "with wParam 1, WM_CLOSE, hotsync --close, Ctrl+C)");
+  app.add_option("--sync", options->sync_user,
+                 "press HotSync for USER: run every registered conduit whose creator has a "
+                 "database on USER's handheld; print the log")
+      ->type_name("USER");
+  app.add_flag("--list", options->list,
+               "list the registered conduits (key, name, version, creator, file)");
+  app.add_option("--action", options->action,
+                 "change the action of the conduit registered under KEY (e.g. "
+                 "ApplicationVorScrib) for USER's next HotSyncs")
+      ->expected(2)
+      ->type_name("USER KEY");
+  app.add_option("--log", options->log_user, "print USER's HotSync log")->type_name("USER");
+  app.add_flag("--close", options->close,
+               "ask the running HotSync Manager to close, as Windows does (WM_CLOSE)");
+  app.footer(
+      "Exit code: 0 on success, 1 on failure (a HotSync with a failed conduit or a file it could "
+      "not write included).");
+  program.action(&app, [options, &app] { return run(*options, app); });
+  return program.run(argc, argv);
 }

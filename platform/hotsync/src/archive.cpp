@@ -1,11 +1,16 @@
 // CFile and CArchive over the Windows file stand-in; see hotsync/archive.h.
 #include "hotsync/archive.h"
 
+#include <unistd.h>
+
+#include "sx/paths.h"
+#include "sx/stale_temporaries.h"
 #include "windows.h"
 
 namespace {
 constexpr DWORD kMaxReadBytes = 1024 * 1024;
-}
+constexpr char kTempMarker[] = ".new-";
+}  // namespace
 
 CFile::~CFile() {
   if (open_ && !writing_) Close();
@@ -45,7 +50,9 @@ BOOL CFile::Close() {
   if (!open_) return FALSE;
   open_ = false;
   if (!writing_) return TRUE;
-  const std::string temp = path_ + ".new";
+  // Temporaries of writers killed before their rename go first; ours is named after this process.
+  sx::stale::remove_temporaries(sx::paths::to_host(path_), kTempMarker);
+  const std::string temp = path_ + kTempMarker + std::to_string(::getpid());
   HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   DWORD written = 0;

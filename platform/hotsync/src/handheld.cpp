@@ -11,6 +11,7 @@
 #include "sx/clock.h"
 #include "sx/hotsync.h"
 #include "sx/machine.h"
+#include "sx/stale_temporaries.h"
 
 namespace fs = std::filesystem;
 
@@ -19,6 +20,7 @@ namespace {
 
 constexpr std::uintmax_t kMaxDeviceFileBytes = 64 * 1024;
 constexpr std::uintmax_t kMaxDatabaseFileBytes = 128ull * 1024 * 1024;
+constexpr char kTempMarker[] = ".tmp";
 
 std::int64_t local_offset_seconds(std::int64_t unix_seconds) {
   const std::time_t t = static_cast<std::time_t>(unix_seconds);
@@ -42,9 +44,12 @@ bool set_why(std::string* why, std::string text) {
   return false;
 }
 
+// Writes `file` through "<file>.tmp<pid>" and a rename; such temporaries of writers killed before
+// their rename are removed first.
 bool write_file_atomically(const fs::path& file, const void* data, std::size_t size,
                            std::string* why) {
-  const fs::path temp = file.string() + ".tmp" + std::to_string(::getpid());
+  sx::stale::remove_temporaries(file, kTempMarker);
+  const fs::path temp = file.string() + kTempMarker + std::to_string(::getpid());
   std::FILE* out = std::fopen(temp.c_str(), "wb");
   if (out == nullptr)
     return set_why(why, "cannot write " + temp.string() + ": " + std::strerror(errno));

@@ -1,6 +1,12 @@
 // HotSync on the simulated machine: its keys, directory, users.dat, starter program and install
 // aide, and its users with their handhelds. See sx/hotsync.h.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -11,6 +17,7 @@
 #include "sx/machine.h"
 #include "sx/paths.h"
 #include "sx/version_stamp.h"
+#include "users_file.h"
 
 namespace fs = std::filesystem;
 
@@ -28,25 +35,73 @@ std::string shell_quote(const std::string& s) {
   return r + "'";
 }
 
-bool load_users(CUserMgr* users, const std::string& dir, std::string* why) {
-  CFile file;
-  if (!file.Open((dir + "\\" + kUsersFile).c_str(), CFile::modeRead)) {
-    return set_why(why, "cannot read " + dir + "\\" + kUsersFile);
+// Holds the exclusive lock on "users.dat.lock" beside users.dat: every change of the user list
+// reads, changes and replaces the file under it, so parallel writers lose nobody.
+class UsersLock {
+ public:
+  explicit UsersLock(const std::string& dir) {
+    const fs::path file = sx::paths::to_host(dir + "\\" + kUsersFile + ".lock");
+    fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+      why_ = "cannot open " + file.string() + ": " + std::strerror(errno);
+      return;
+    }
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      why_ = "cannot lock " + file.string() + ": " + std::strerror(errno);
+      return;
+    }
+    locked_ = true;
   }
+  ~UsersLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UsersLock(const UsersLock&) = delete;
+  UsersLock& operator=(const UsersLock&) = delete;
+  bool locked(std::string* why) const { return locked_ || set_why(why, why_); }
+
+ private:
+  int fd_ = -1;
+  bool locked_ = false;
+  std::string why_;
+};
+
+std::string users_file(const std::string& dir) { return dir + "\\" + kUsersFile; }
+
+// Reads users.dat. False with the reason when it cannot be read or is damaged (refused as a whole).
+bool load_users(std::vector<CUser>* users, const std::string& dir, std::string* why) {
+  CFile file;
+  if (!file.Open(users_file(dir).c_str(), CFile::modeRead))
+    return set_why(why, "cannot read " + users_file(dir));
   CArchive archive(&file, CArchive::load, 4096);
-  if (!users->Serialize(archive)) return set_why(why, dir + "\\" + kUsersFile + " is damaged");
+  std::string problem;
+  if (!detail::parse_users_text(archive.Content(), users, &problem))
+    return set_why(why, users_file(dir) + " is damaged (" + problem + ")");
   return true;
 }
 
-bool store_users(CUserMgr* users, const std::string& dir, std::string* why) {
+bool store_users(const std::vector<CUser>& users, const std::string& dir, std::string* why) {
   CFile file;
-  if (!file.Open((dir + "\\" + kUsersFile).c_str(), CFile::modeCreate | CFile::modeWrite)) {
-    return set_why(why, "cannot write " + dir + "\\" + kUsersFile);
-  }
+  if (!file.Open(users_file(dir).c_str(), CFile::modeCreate | CFile::modeWrite))
+    return set_why(why, "cannot write " + users_file(dir));
   CArchive archive(&file, CArchive::store, 4096);
-  users->Serialize(archive);
-  if (!file.Close()) return set_why(why, "cannot write " + dir + "\\" + kUsersFile);
+  archive.Write(detail::format_users_text(users));
+  if (!file.Close()) return set_why(why, "cannot write " + users_file(dir));
   return true;
+}
+
+// Moves a damaged users.dat aside as "users.dat.damaged-<N>" (never over an earlier one) and
+// returns that name; empty when it cannot be moved. Call with the users lock held.
+std::string keep_aside(const std::string& dir) {
+  const fs::path file = sx::paths::to_host(users_file(dir));
+  for (int n = 1; n <= 9999; ++n) {
+    const fs::path copy = file.string() + ".damaged-" + std::to_string(n);
+    std::error_code ec;
+    if (fs::exists(copy, ec)) continue;
+    fs::rename(file, copy, ec);
+    return ec ? std::string() : copy.filename().string();
+  }
+  return {};
 }
 
 }  // namespace
@@ -59,7 +114,8 @@ std::string hotsync_dir() {
   return reg::read_string(kCoreKey, "Path").value_or("");
 }
 
-bool install_hotsync(const InstallOptions& options, std::string* why) {
+bool install_hotsync(const InstallOptions& options, std::string* why, std::string* note) {
+  if (note != nullptr) note->clear();
   const std::string dir = options.hotsync_dir;
   const fs::path host_dir = sx::paths::to_host(dir);
   if (host_dir.empty()) return set_why(why, "bad HotSync directory " + dir);
@@ -76,9 +132,19 @@ bool install_hotsync(const InstallOptions& options, std::string* why) {
     while (pc_id == 0) pc_id = random();
     if (!reg::write_dword(kCoreKey, "PCID", pc_id)) return set_why(why, "cannot write PCID");
   }
-  if (!fs::exists(host_dir / kUsersFile, ec)) {
-    CUserMgr empty;
-    if (!store_users(&empty, dir, why)) return false;
+  {
+    UsersLock lock(dir);
+    if (!lock.locked(why)) return false;
+    std::vector<CUser> users;
+    std::string problem;
+    const bool there = fs::exists(host_dir / kUsersFile, ec);
+    if (there && !load_users(&users, dir, &problem)) {  // the users stay unless damaged
+      const std::string kept = keep_aside(dir);
+      if (kept.empty()) return set_why(why, problem + "; it cannot be kept aside, so it stays");
+      if (note != nullptr)
+        *note = problem + "; it is kept as " + kept + " and HotSync starts with no users";
+    }
+    if (!fs::exists(host_dir / kUsersFile, ec) && !store_users({}, dir, why)) return false;
   }
   if (!options.program.empty()) {
     const fs::path starter = host_dir / "HotSync.exe";
@@ -109,41 +175,53 @@ bool install_hotsync(const InstallOptions& options, std::string* why) {
 bool read_users(std::vector<UserEntry>* out, std::string* why) {
   const std::string dir = hotsync_dir();
   if (dir.empty()) return set_why(why, "HotSync is not installed");
-  CUserMgr users;
+  std::vector<CUser> users;
   if (!load_users(&users, dir, why)) return false;
   out->clear();
-  for (CUser* u = users.FindFirst(); u != nullptr; u = users.FindNext()) {
-    out->push_back({u->GetName(), u->GetUserID(), u->GetDirName()});
-  }
+  for (const CUser& u : users) out->push_back({u.GetName(), u.GetUserID(), u.GetDirName()});
   return true;
 }
 
 bool add_user(const std::string& name, DWORD user_id, std::string directory, std::string* why) {
   const std::string dir = hotsync_dir();
   if (dir.empty()) return set_why(why, "HotSync is not installed");
-  CUserMgr users;
-  if (!load_users(&users, dir, why)) return false;
-  if (users.FindByName(name.c_str()) != nullptr) return set_why(why, "user exists: " + name);
-  if (directory.empty()) {
-    std::string base;
-    for (unsigned char c : name) {
-      if (std::isalnum(c) && base.size() < 16) base += static_cast<char>(c);
-    }
-    if (base.empty()) base = "User";
+  if (!detail::valid_user_name(name))
+    return set_why(why, "a user name has 1 to 255 bytes without tab or line break");
+  std::string problem;
+  if (!directory.empty() && !detail::plain_folder_name(directory, &problem))
+    return set_why(why, problem);
+  {
+    UsersLock lock(dir);
+    if (!lock.locked(why)) return false;
+    std::vector<CUser> users;
+    if (!load_users(&users, dir, why)) return false;
+    const CUser* holder = nullptr;
     auto taken = [&](const std::string& candidate) {
-      for (CUser* u = users.FindFirst(); u != nullptr; u = users.FindNext()) {
-        if (candidate == u->GetDirName()) return true;
+      for (const CUser& u : users) {
+        if (detail::same_folder(candidate, u.GetDirName())) return holder = &u, true;
       }
       return false;
     };
-    directory = base;
-    for (int n = 2; taken(directory); ++n) directory = base + std::to_string(n);
+    for (const CUser& u : users) {
+      if (name == u.GetName())
+        return set_why(why, "there is a HotSync user \"" + name + "\" already");
+    }
+    if (directory.empty()) {
+      std::string base;
+      for (unsigned char c : name) {
+        if (std::isalnum(c) && base.size() < 16) base += static_cast<char>(c);
+      }
+      if (base.empty()) base = "User";
+      directory = base;
+      for (int n = 2; taken(directory); ++n) directory = base + std::to_string(n);
+    } else if (taken(directory)) {
+      return set_why(why, "the directory \"" + directory + "\" is the user \"" + holder->GetName() +
+                              "\"'s already (drive C: does not tell letter case apart)");
+    }
+    if (users.size() >= detail::kMaxUsers) return set_why(why, "HotSync has 4096 users already");
+    users.emplace_back(name, user_id, directory);
+    if (!store_users(users, dir, why)) return false;
   }
-  if (!users.AddUser(name.c_str(), user_id, directory.c_str())) {
-    return set_why(why,
-                   "bad or taken user name or directory: \"" + name + "\", \"" + directory + "\"");
-  }
-  if (!store_users(&users, dir, why)) return false;
   std::error_code ec;
   fs::create_directories(sx::paths::to_host(dir + "\\" + directory), ec);
   const fs::path handheld = handheld_dir(directory);

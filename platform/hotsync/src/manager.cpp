@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "hotsync/syncmgr.h"
 #include "pdb_format.h"
 #include "registry_util.h"
+#include "session.h"
 #include "sx/hotsync.h"
 #include "sx/paths.h"
 #include "windows.h"
@@ -45,19 +47,29 @@ std::string conduit_path(const std::string& dir, const std::string& conduit) {
   return dir + "\\" + conduit;
 }
 
-// Creators of the databases on a handheld (from the headers; damaged files count too, so that
-// their conduit runs and reports the damage).
-std::set<DWORD> creators_on(const fs::path& handheld) {
-  std::set<DWORD> creators;
+// A database file on the handheld as HotSync Manager sees it before the conduits run.
+struct HandheldFile {
+  fs::path file;
+  std::optional<DWORD> creator;  // from the header; none when the file is shorter than one
+  std::string damage;            // why the file cannot be read as a database; empty when it can
+};
+
+std::vector<HandheldFile> handheld_files(const fs::path& handheld) {
+  std::vector<HandheldFile> files;
   for (const fs::path& file : database_files(handheld)) {
+    HandheldFile f{file, std::nullopt, {}};
     unsigned char header[pdb::kHeaderSize];
     std::ifstream in(file, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) continue;
-    const std::size_t at = pdb::kOffCreator;
-    creators.insert((DWORD{header[at]} << 24) | (DWORD{header[at + 1]} << 16) |
-                    (DWORD{header[at + 2]} << 8) | DWORD{header[at + 3]});
+    if (in.read(reinterpret_cast<char*>(header), sizeof header)) {
+      const std::size_t at = pdb::kOffCreator;
+      f.creator = (DWORD{header[at]} << 24) | (DWORD{header[at + 1]} << 16) |
+                  (DWORD{header[at + 2]} << 8) | DWORD{header[at + 3]};
+    }
+    PdbDatabase db;
+    if (!load_database(file, &db, &f.damage) && f.damage.empty()) f.damage = "it cannot be read";
+    files.push_back(std::move(f));
   }
-  return creators;
+  return files;
 }
 
 DWORD pc_id() {
@@ -180,7 +192,13 @@ long run_hotsync(const std::string& user, HotSyncReport* report, void (*progress
   LogAddEntry(("HotSync started for " + user).c_str(), slText, TRUE);
   forward_progress("Connecting with the handheld");
 
-  const std::set<DWORD> creators = creators_on(handheld);
+  // Damaged files count too (from whatever their header says), so that their conduit runs and
+  // reports the damage; what no conduit reported is reported at the end.
+  const std::vector<HandheldFile> files = handheld_files(handheld);
+  std::set<DWORD> creators;
+  for (const HandheldFile& f : files) {
+    if (f.creator) creators.insert(*f.creator);
+  }
   for (const ConduitEntry& c : registered_conduits()) {
     ConduitResult result;
     result.key_name = c.key_name;
@@ -234,11 +252,21 @@ long run_hotsync(const std::string& user, HotSyncReport* report, void (*progress
     if (result.result != 0 && r.result == 0) r.result = result.result;
     r.conduits.push_back(result);
   }
-  LogAddEntry(
-      r.result == 0 ? "HotSync operation completed" : "HotSync operation completed with errors",
-      slText, TRUE);
+  for (const HandheldFile& f : files) {
+    if (f.damage.empty() || detail::damage_reported(f.file)) continue;
+    LogAddEntry(
+        ("HotSync: the handheld's database file " + f.damage + "; it was not synchronized").c_str(),
+        slWarning, FALSE);
+    if (r.result == 0) r.result = SYNCERR_DAMAGED_DATABASE;
+  }
+  if (!finish_session(true, &why)) {
+    LogAddEntry(("HotSync: " + why).c_str(), slWarning, FALSE);
+    if (r.result == 0) r.result = SYNCERR_IO;
+  }
+  LogAddEntry(r.result == 0 ? "HotSync operation completed" : "HotSync operation failed", slText,
+              TRUE);
   r.log = end_session(true);
-  forward_progress("HotSync operation complete");
+  forward_progress(r.result == 0 ? "HotSync operation complete" : "HotSync operation failed");
   g_progress = nullptr;
   return r.result;
 }
@@ -321,6 +349,98 @@ long change_action(const std::string& user, const std::string& key_name, Conduit
   if (!write_action(who->directory, entry->key_name, action)) return SYNCERR_IO;
   if (chosen != nullptr) *chosen = action;
   return 0;
+}
+
+const char* sync_type_name(int sync_type) {
+  switch (sync_type) {
+    case eFast:
+      return "fast sync";
+    case eSlow:
+      return "slow sync";
+    case eHHtoPC:
+      return "handheld overwrites desktop";
+    case ePCtoHH:
+      return "desktop overwrites handheld";
+    case eInstall:
+      return "install";
+    case eBackup:
+      return "backup";
+    case eDoNothing:
+      return "do nothing";
+    default:
+      return "unknown sync type";
+  }
+}
+
+std::string result_text(long code) {
+  const char* text = nullptr;
+  switch (code) {
+    case SYNCERR_NONE:
+      text = "success";
+      break;
+    case SYNCERR_UNKNOWN:
+      text = "an unexpected failure";
+      break;
+    case SYNCERR_NOT_FOUND:
+      text = "not found";
+      break;
+    case SYNCERR_FILE_NOT_OPEN:
+      text = "the database is not open";
+      break;
+    case SYNCERR_READ_ONLY:
+      text = "the database is open for reading only";
+      break;
+    case SYNCERR_NOT_REGISTERED:
+      text = "no HotSync in progress";
+      break;
+    case SYNCERR_FILE_EXISTS:
+      text = "the database exists already";
+      break;
+    case SYNCERR_ALREADY_OPEN:
+      text = "the database is open already";
+      break;
+    case SYNCERR_TOO_MANY_OPEN:
+      text = "too many databases are open";
+      break;
+    case SYNCERR_BAD_ARGUMENT:
+      text = "a bad argument";
+      break;
+    case SYNCERR_BUFFER_TOO_SMALL:
+      text = "a buffer too small";
+      break;
+    case SYNCERR_REMOTE_NO_SPACE:
+      text = "the database is full";
+      break;
+    case SYNCERR_DAMAGED_DATABASE:
+      text = "a damaged database file";
+      break;
+    case SYNCERR_IO:
+      text = "a file could not be written";
+      break;
+    default:
+      text = "see the HotSync log";
+      break;
+  }
+  char code_text[16];
+  std::snprintf(code_text, sizeof code_text, "0x%lX", static_cast<unsigned long>(code));
+  return std::string(code_text) + ": " + text;
+}
+
+std::vector<std::string> report_lines(const HotSyncReport& report) {
+  std::vector<std::string> lines;
+  for (const ConduitResult& c : report.conduits) {
+    if (!c.ran) {
+      lines.push_back(c.key_name + ": not run (" + c.skipped + ")");
+    } else if (c.result == 0) {
+      lines.push_back(c.key_name + ": " + sync_type_name(c.sync_type) + ", completed");
+    } else {
+      lines.push_back(c.key_name + ": " + sync_type_name(c.sync_type) + ", failed (" +
+                      result_text(c.result) + ")");
+    }
+  }
+  lines.push_back("HotSync log:");
+  for (const std::string& line : report.log) lines.push_back("  " + line);
+  return lines;
 }
 
 }  // namespace sx::hotsync

@@ -5,8 +5,13 @@
 // with changes (or when the HotSync ends). Records are kept in file order; new ones are appended.
 #include "session.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -62,6 +67,9 @@ struct Session {
   CONDHANDLE next_registration = 1;
   std::vector<std::string> log;
   std::set<fs::path> reported_damaged;
+  int lock_fd = -1;           // holds the handheld's HotSync lock for the whole session
+  std::string write_problem;  // the first file of this HotSync that could not be written
+  bool finished = false;      // finish_session has committed and recorded the HotSync
 };
 
 std::mutex g_mutex;
@@ -74,6 +82,10 @@ DWORD handheld_now(const Session& s) {
   return static_cast<DWORD>(desktop_palm_now() + s.device.clock_offset);
 }
 
+void note_write_problem(Session& s, const std::string& problem) {
+  if (s.write_problem.empty()) s.write_problem = problem;
+}
+
 void log_locked(Session& s, const std::string& text, int activity, bool timestamp = false) {
   const std::string line = detail::format_log_line(text.c_str(), activity, timestamp);
   s.log.push_back(line);
@@ -81,6 +93,8 @@ void log_locked(Session& s, const std::string& text, int activity, bool timestam
   fs::create_directories(s.log_file.parent_path(), ec);
   std::ofstream out(s.log_file, std::ios::binary | std::ios::app);
   out << line << "\r\n";
+  out.close();
+  if (!out) note_write_problem(s, "the HotSync log " + s.log_file.string() + " cannot be written");
 }
 
 // Reads a database file; a damaged one is logged once per HotSync.
@@ -134,8 +148,10 @@ long commit(Session& s, OpenDatabase& o) {
   o.db.modified = handheld_now(s);
   ++o.db.mod_number;
   std::string why;
-  if (!save_database(o.file, o.db, &why)) {
+  if (detail::take_fault("CommitDatabase") != 0) why = "cannot write " + o.file.string();
+  if (!why.empty() || !save_database(o.file, o.db, &why)) {
     log_locked(s, "Sync manager: cannot write \"" + o.db.name + "\": " + why, slWarning);
+    note_write_problem(s, "the database \"" + o.db.name + "\" cannot be written");
     return SYNCERR_IO;
   }
   o.changed = false;
@@ -514,6 +530,11 @@ long add_log_entry(const char* text, int activity, BOOL timestamp) {
 
 void count_yield() { ++g_yields; }
 
+bool damage_reported(const fs::path& file) {
+  Lock lock(g_mutex);
+  return g_session && g_session->reported_damaged.count(file) != 0;
+}
+
 }  // namespace detail
 
 std::uint64_t yield_count() { return g_yields.load(); }
@@ -527,30 +548,73 @@ bool begin_session(const fs::path& handheld, const fs::path& log_file, DWORD pc_
     if (why != nullptr) *why = "a HotSync is already in progress";
     return false;
   }
+  // One HotSync per handheld on the whole machine: the lock is held until end_session.
+  const fs::path lock_file = handheld / kLockFileName;
+  int fd = ::open(lock_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) fd = ::open(lock_file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (why != nullptr) *why = "cannot open " + lock_file.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool busy = errno == EWOULDBLOCK;
+    if (why != nullptr) {
+      *why = busy ? "a HotSync of this handheld is already in progress"
+                  : "cannot lock " + lock_file.string() + ": " + std::strerror(errno);
+    }
+    ::close(fd);
+    return false;
+  }
   g_session.emplace();
   g_session->handheld = handheld;
   g_session->log_file = log_file;
   g_session->device = device;
   g_session->pc_id = pc_id;
+  g_session->lock_fd = fd;
   return true;
+}
+
+namespace {
+
+bool finish_locked(Session& s, bool completed, std::string* why) {
+  if (!s.finished) {
+    s.finished = true;
+    bool all_written = true;
+    for (auto& [h, o] : s.open) all_written = commit(s, o) == SYNCERR_NONE && all_written;
+    s.open.clear();
+    if (completed && all_written) {
+      const DWORD now = handheld_now(s);
+      s.device.last_sync_pc = s.pc_id;
+      s.device.last_sync_time = now;
+      s.device.successful_sync_time = now;
+      std::string problem;
+      if (detail::take_fault("WriteDevice") != 0) problem = "cannot write the device file";
+      if (!problem.empty() || !write_device(s.handheld, s.device, &problem)) {
+        log_locked(s, "HotSync: " + problem, slWarning);
+        note_write_problem(s, "the handheld's device file cannot be written");
+      }
+    }
+  }
+  if (s.write_problem.empty()) return true;
+  if (why != nullptr) *why = s.write_problem;
+  return false;
+}
+
+}  // namespace
+
+bool finish_session(bool completed, std::string* why) {
+  Lock lock(g_mutex);
+  if (!g_session) return true;
+  return finish_locked(*g_session, completed, why);
 }
 
 std::vector<std::string> end_session(bool completed) {
   Lock lock(g_mutex);
   if (!g_session) return {};
   Session& s = *g_session;
-  bool all_written = true;
-  for (auto& [h, o] : s.open) all_written = commit(s, o) == SYNCERR_NONE && all_written;
-  s.open.clear();
-  if (completed && all_written) {
-    const DWORD now = handheld_now(s);
-    s.device.last_sync_pc = s.pc_id;
-    s.device.last_sync_time = now;
-    s.device.successful_sync_time = now;
-    std::string why;
-    if (!write_device(s.handheld, s.device, &why)) log_locked(s, "HotSync: " + why, slWarning);
-  }
+  (void)finish_locked(s, completed, nullptr);
   std::vector<std::string> log = std::move(s.log);
+  if (s.lock_fd >= 0) ::close(s.lock_fd);
   g_session.reset();
   return log;
 }

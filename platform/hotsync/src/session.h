@@ -2,6 +2,7 @@
 // the log. Internal to the sync manager library; every function takes the session lock itself.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 #include "hotsync/hslog.h"
@@ -31,6 +32,10 @@ long write_app_info(BYTE handle, const BYTE* buffer, DWORD size);
 long read_preference(DWORD creator, WORD id, BOOL backed_up, BYTE* buffer, DWORD* size);
 long add_log_entry(const char* text, int activity, BOOL timestamp);
 void count_yield();
+
+// Whether the sync manager logged the damage of this database file during the HotSync in progress
+// (a conduit opened it).
+bool damage_reported(const std::filesystem::path& file);
 
 // Fault injection (faults.cpp): the code to fail `operation` with on this call, or 0.
 long take_fault(const char* operation);

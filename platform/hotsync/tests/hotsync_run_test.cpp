@@ -1,5 +1,7 @@
 // Whole HotSyncs: HotSync Manager loads the test conduit, which works on the handheld through the
 // sync manager; afterwards the database file is read back record for record.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
@@ -193,6 +195,69 @@ TEST_F(HotSyncRunTest, DamagedDatabaseReachesTheConduitAsAnErrorAndTheLog) {
     logged |= line.find("TestDB.pdb is damaged") != std::string::npos;
   EXPECT_TRUE(logged);
   EXPECT_EQ(std::filesystem::file_size(db_file()), 90u);  // left as it was
+  for (const auto& line : report.log)                     // reported once, by the sync manager
+    EXPECT_EQ(line.find("was not synchronized"), std::string::npos) << line;
+  EXPECT_TRUE(report.log.back().ends_with(" HotSync operation failed")) << report.log.back();
+}
+
+TEST_F(HotSyncRunTest, ADamagedDatabaseNoConduitOpensFailsTheHotSyncWithAWord) {
+  put_database(make_database(2));
+  std::filesystem::resize_file(db_file(), 90);
+  register_test_conduit("open");
+  auto other = make_database(1, "Other");
+  other.creator = 0x4f746872;  // no conduit for it
+  put_database(other);
+  std::filesystem::resize_file(db_file("Other"), 40);  // shorter than a header
+  sx::hotsync::HotSyncReport report;
+  EXPECT_EQ(sync(&report), SYNCERR_DAMAGED_DATABASE);
+  int mentioned = 0;
+  for (const auto& line : report.log)
+    mentioned += line.find("Other.pdb is damaged") != std::string::npos;
+  EXPECT_EQ(mentioned, 1);
+  EXPECT_TRUE(report.log.back().ends_with(" HotSync operation failed")) << report.log.back();
+}
+
+TEST_F(HotSyncRunTest, AHotSyncThatCannotWriteTheHandheldFailsAndRecordsNothing) {
+  put_database(make_database(2));
+  register_test_conduit("open");
+  sx::hotsync::inject_fault("WriteDevice", 1);
+  sx::hotsync::HotSyncReport report;
+  EXPECT_EQ(sync(&report), SYNCERR_IO);
+  ASSERT_GE(report.log.size(), 2u);
+  EXPECT_EQ(report.log[report.log.size() - 2],
+            "[error] HotSync: the handheld's device file cannot be written");
+  EXPECT_TRUE(report.log.back().ends_with(" HotSync operation failed")) << report.log.back();
+  EXPECT_EQ(device().last_sync_pc, 0u);
+  ASSERT_EQ(sync(&report), 0);  // the next one, with the disk back, completes
+  EXPECT_TRUE(report.log.back().ends_with(" HotSync operation completed")) << report.log.back();
+  EXPECT_NE(device().last_sync_pc, 0u);
+}
+
+TEST_F(HotSyncRunTest, AHandheldInAHotSyncElsewhereIsNotSynchronizedTwice) {
+  // Another process holds the handheld's lock (an open file description of its own).
+  const int other =
+      ::open((handheld() / sx::hotsync::kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX), 0);
+  sx::hotsync::HotSyncReport report;
+  EXPECT_NE(sync(&report), 0);
+  ASSERT_EQ(report.log.size(), 1u);
+  EXPECT_EQ(report.log[0], "HotSync: a HotSync of this handheld is already in progress");
+  ::close(other);
+  EXPECT_EQ(sync(&report), 0);
+}
+
+TEST_F(HotSyncRunTest, TemporariesOfKilledWritersAreRemovedByTheNextWrite) {
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const fs::path stale = db_file().string() + ".tmp" + std::to_string(gone);
+  const fs::path alive = db_file().string() + ".tmp" + std::to_string(::getppid());
+  std::ofstream(stale) << "half a database";
+  std::ofstream(alive) << "being written";
+  put_database(make_database(1));
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(alive));
 }
 
 TEST_F(HotSyncRunTest, KilledHotSyncLeavesTheOldFile) {

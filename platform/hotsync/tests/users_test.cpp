@@ -30,6 +30,7 @@ TEST_F(UsersTest, InstallWritesHotSyncKeysAndAddedUsersKeepTheirOrderIdsAndDirec
   std::string why;
   ASSERT_TRUE(sx::hotsync::add_user("Test-User", 7, "", &why)) << why;  // same letters: next dir
   EXPECT_FALSE(sx::hotsync::add_user(kUser, 8, "", &why));
+  EXPECT_EQ(why, "there is a HotSync user \"Test User\" already");
   CUserMgr users;
   ASSERT_TRUE(load(&users));
   ASSERT_EQ(users.GetUserCount(), 2);
@@ -52,13 +53,57 @@ TEST_F(UsersTest, InstallWritesHotSyncKeysAndAddedUsersKeepTheirOrderIdsAndDirec
 TEST_F(UsersTest, DamagedUsersFileLoadsNoUser) {
   for (const char* content :
        {"", "not a user list\r\n", "HotSync users 1\r\n0000000G\tDir\tName\r\n",
-        "HotSync users 1\r\n00000001\t\tName\r\n", "HotSync users 1\r\n00000001\tDir\r\n"}) {
+        "HotSync users 1\r\n00000001\t\tName\r\n", "HotSync users 1\r\n00000001\tDir\r\n",
+        "HotSync users 1\r\n00000001\tDir\tNa",  // cut short inside the last name
+        "HotSync users 1", "HotSync users 1\r\n00000001\t..\tName\r\n",
+        "HotSync users 1\r\n00000001\t../../out\tName\r\n",
+        "HotSync users 1\r\n00000001\ta\\b\tName\r\n",
+        "HotSync users 1\r\n00000001\tCON\tName\r\n"}) {
     write_users_file(content);
     CUserMgr users;
     EXPECT_FALSE(load(&users)) << content;
     EXPECT_EQ(users.GetUserCount(), 0);
     EXPECT_EQ(users.FindFirst(), nullptr);
   }
+}
+
+TEST_F(UsersTest, DirectoriesArePlainFolderNamesThatDifferInMoreThanLetterCase) {
+  std::string why;
+  EXPECT_FALSE(sx::hotsync::add_user("Twin", 1, "TESTUSER", &why));
+  EXPECT_EQ(why,
+            "the directory \"TESTUSER\" is the user \"Test User\"'s already (drive C: does "
+            "not tell letter case apart)");
+  EXPECT_FALSE(sx::hotsync::add_user("Up", 1, "..", &why));
+  EXPECT_EQ(why, "the directory \"..\" is not a folder name");
+  ASSERT_TRUE(sx::hotsync::add_user("TESTUSER", 2, "", &why)) << why;
+  std::vector<sx::hotsync::UserEntry> users;
+  ASSERT_TRUE(sx::hotsync::read_users(&users, &why)) << why;
+  ASSERT_EQ(users.size(), 2u);
+  EXPECT_EQ(users[1].directory, "TESTUSER2");
+  CUserMgr manager;
+  ASSERT_TRUE(load(&manager));
+  EXPECT_FALSE(manager.AddUser("Third", 3, "testuser"));
+  EXPECT_FALSE(manager.AddUser("Third", 3, "a/b"));
+  EXPECT_TRUE(manager.AddUser("Third", 3, "Third"));
+}
+
+TEST_F(UsersTest, ReinstallKeepsADamagedUserListAsideAndStartsAfresh) {
+  write_users_file("HotSync users 1\r\n00000001\tDir\tNa");
+  std::string why, note;
+  sx::hotsync::InstallOptions options;
+  ASSERT_TRUE(sx::hotsync::install_hotsync(options, &why, &note)) << why;
+  EXPECT_NE(note.find("is damaged (line 2: the file ends inside this line (it was cut short)); it "
+                      "is kept as users.dat.damaged-1 and HotSync starts with no users"),
+            std::string::npos)
+      << note;
+  std::ifstream kept(sx::paths::to_host(users_path() + ".damaged-1"), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}),
+            "HotSync users 1\r\n00000001\tDir\tNa");
+  std::vector<sx::hotsync::UserEntry> users;
+  ASSERT_TRUE(sx::hotsync::read_users(&users, &why)) << why;
+  EXPECT_TRUE(users.empty());
+  ASSERT_TRUE(sx::hotsync::install_hotsync(options, &why, &note)) << why;
+  EXPECT_EQ(note, "");  // a good list stays as it is
 }
 
 TEST_F(UsersTest, InstallAideReportsUsersWithTheHundredByteConvention) {

@@ -2,15 +2,20 @@
 // items, filters, user properties, links, events, persistence, apartments and injected faults.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "outlook/outlook.h"
 #include "sx/outlook/faults.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/profiles.h"
+#include "sx/paths.h"
 #include "sx/registry_file.h"
 #include "sx/testing/temp_machine.h"
 #include "win32/sync.h"
@@ -504,6 +509,103 @@ TEST_F(OutlookTest, AnotherProcessSeesSavedPostsAtItsNextRead) {
   EXPECT_EQ(pclose(out), 0);
   EXPECT_NE(text.find("from here"), std::string::npos) << text;
   EXPECT_NE(text.find("user ScribKey          10 (type 3)"), std::string::npos) << text;
+}
+
+// Runs sxfolders on this machine; its exit code and what it printed (stdout and stderr).
+std::pair<int, std::string> sxfolders(const std::filesystem::path& root, const std::string& args) {
+  FILE* out =
+      popen((std::string(SXFOLDERS_PATH) + " --machine '" + root.string() + "' " + args + " 2>&1")
+                .c_str(),
+            "r");
+  std::string text;
+  char buf[512];
+  while (out != nullptr && std::fgets(buf, sizeof buf, out)) text += buf;
+  const int status = out != nullptr ? pclose(out) : -1;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+TEST_F(OutlookTest, ADamagedStoreIsRefusedInOutlooksWordsUntilRepaired) {
+  auto notes = notes_folder();
+  add_post(notes.Get(), "one", 1);
+  const auto file = sx::paths::to_host("C:\\Notes\\Vorlan.pst");
+  const auto before = std::filesystem::file_size(file);
+  add_post(notes.Get(), "two", 2);
+  const auto after = std::filesystem::file_size(file);
+  add_post(notes.Get(), "three", 3);
+  std::string bytes;
+  {
+    std::ifstream in(file, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  bytes[before + 30] ^= 0x5A;  // inside the record of "two"
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+  const std::string where = std::to_string(after - before) + " bytes at offset " +
+                            std::to_string(before) + " cannot be read (checksum mismatch)";
+
+  // Outlook started again reads the store again (a running one has its items already).
+  ASSERT_EQ(ns_->Logoff(), S_OK);
+  Variant profile = Variant::from_utf8("Outlook"), missing;
+  ASSERT_EQ(ns_->Logon(profile.get(), missing.get(), missing.get(), missing.get()), S_OK);
+  ComPtr<_Folders> roots;
+  ASSERT_EQ(ns_->get_Folders(roots.ReleaseAndGetAddressOf()), S_OK);
+  ComPtr<MAPIFolder> vorlan;
+  Variant name = Variant::from_utf8("Vorlan");
+  EXPECT_EQ(roots->Item(name.get(), vorlan.ReleaseAndGetAddressOf()), MAPI_E_CORRUPT_DATA);
+  ComPtr<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, info.ReleaseAndGetAddressOf()), S_OK);
+  Bstr description;
+  info->GetDescription(description.put());
+  EXPECT_NE(description.utf8().find("Errors have been detected in the file"), std::string::npos);
+  EXPECT_NE(description.utf8().find(where), std::string::npos) << description.utf8();
+
+  auto [code, text] = sxfolders(machine_.root(), "check");
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(text.find("C:\\Notes\\Vorlan.pst: damaged: " + where), std::string::npos) << text;
+  std::tie(code, text) = sxfolders(machine_.root(), "items Vorlan/Scribbix");
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(text.find(where), std::string::npos) << text;
+  EXPECT_NE(text.find("\"sxfolders repair FILE\" repairs the file."), std::string::npos) << text;
+  std::tie(code, text) = sxfolders(machine_.root(), "repair 'C:\\Notes\\Vorlan.pst'");
+  EXPECT_EQ(code, 0) << text;
+  EXPECT_NE(text.find("The damaged file is kept as " + file.string() + ".damaged-1"),
+            std::string::npos)
+      << text;
+
+  notes = sub(root(2).Get(), "Scribbix");  // this Outlook follows the repaired file
+  ComPtr<_Items> items = items_of(notes.Get());
+  LONG count = 0;
+  ASSERT_EQ(items->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(sxfolders(machine_.root(), "check").first, 0);
+}
+
+TEST_F(OutlookTest, TheFoldersToolRefusesMistakesInWords) {
+  auto notes = notes_folder();
+  add_post(notes.Get(), "one", 1);
+  struct Case {
+    std::string args, message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"set Vorlan/Scribbix 5 --subject x",
+            "ERROR: There is no item 5 in Vorlan/Scribbix: it holds 1 item.\n"},
+           {"delete Vorlan/Scribbix 0", "ERROR: N: \"0\" is not a whole number from 1 to"},
+           {"set Vorlan/Scribbix 1 --sensitivity x",
+            "ERROR: --sensitivity: \"x\" is not one of: normal, personal, private, confidential"},
+           {"set Vorlan/Scribbix 1 --prop Flag:yesno=maybe",
+            "ERROR: --prop: \"maybe\" is not yes, no, true, false, 1 or 0.\n"},
+           {"set Vorlan/Scribbix 1 --prop Count:number=ten",
+            "ERROR: --prop: \"ten\" is not a number.\n"},
+           {"items Nowhere", "ERROR: There is no folder \"Nowhere\" at the top of the profile's"},
+           {"add-store 'C:\\bad|name.pst'",
+            "ERROR: Cannot add the store: The path C:\\bad|name.pst is not valid.\n"},
+           {"add-contact", "ERROR: sxfolders add-contact needs --last."}}) {
+    auto [code, text] = sxfolders(machine_.root(), c.args);
+    EXPECT_EQ(code, 1) << c.args;  // under LeakSanitizer a leak would change the exit code
+    EXPECT_EQ(text.substr(0, c.message.size()), c.message) << text;
+  }
+  auto [code, text] = sxfolders(machine_.root(), "items Vorlan/Scribbix");
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(text.find("Sensitivity            0"), std::string::npos) << text;  // unchanged
 }
 
 TEST_F(OutlookTest, ContactsAreLinkedAndFoundThroughTheLink) {

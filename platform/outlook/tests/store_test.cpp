@@ -119,6 +119,35 @@ TEST_F(StoreTest, DamageInTheMiddleIsReportedAndTheRestKept) {
   EXPECT_EQ(again->model().item(order[1].second)->data->text("Subject"), "last");
 }
 
+TEST_F(StoreTest, CompactingADamagedStoreKeepsTheWholeOldFileAside) {
+  auto s = open_new(file());
+  add_post(*s, format::kRootFolderId, "first", 1);
+  const std::size_t before = bytes_of(file()).size();
+  add_post(*s, format::kRootFolderId, "damaged", 2);
+  s.reset();
+  std::string b = bytes_of(file());
+  b[before + 20] ^= 0x5A;
+  write_bytes(file(), b);
+  std::filesystem::path kept;
+  write_bytes(file().string() + ".damaged-1", "an earlier one");
+
+  std::string why;
+  auto damaged = Store::open(file(), {}, &why);
+  ASSERT_TRUE(damaged) << why;
+  ASSERT_EQ(damaged->problems().size(), 1u);
+  EXPECT_EQ(describe_problems(damaged->problems()),
+            std::to_string(b.size() - before) + " bytes at offset " + std::to_string(before) +
+                " cannot be read (checksum mismatch)");
+  ASSERT_TRUE(damaged->compact(&why, &kept)) << why;
+  EXPECT_EQ(kept, file().string() + ".damaged-2");
+  EXPECT_EQ(bytes_of(kept), b);  // every damaged byte is still there
+  EXPECT_TRUE(damaged->problems().empty());
+  EXPECT_EQ(damaged->model().root()->order.size(), 1u);
+  ASSERT_TRUE(damaged->compact(&why, &kept)) << why;  // a sound store: nothing is kept
+  EXPECT_TRUE(kept.empty());
+  EXPECT_FALSE(std::filesystem::exists(file().string() + ".damaged-3"));
+}
+
 TEST_F(StoreTest, FileWithoutHeaderIsNotAStore) {
   write_bytes(file(), "PK\x03\x04 this is something else");
   std::string why;

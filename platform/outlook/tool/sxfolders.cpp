@@ -1,61 +1,39 @@
 // sxfolders: Outlook's folders by hand. Lists profiles, stores, folders and items (with every
 // property and user property), adds, changes, copies and deletes posts, adds contacts and stores,
-// all through the Outlook object model of the machine (so events fire as in Outlook).
+// all through the Outlook object model of the machine (so events fire as in Outlook); checks the
+// profile's store files for damage and repairs one, as Outlook's Inbox Repair Tool would.
+#include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "outlook/outlook.h"
-#include "sx/machine.h"
+#include "sx/cli/program.h"
+#include "sx/cli/values.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/profiles.h"
+#include "sx/outlook/store.h"
+#include "sx/paths.h"
 
 namespace {
 
+using sx::cli::Failure;
 using sx::com::Bstr;
 using sx::com::ComPtr;
 using sx::com::Variant;
 
-const char* const kUsage =
-    "Usage: sxfolders [--machine DIR] [--profile NAME] COMMAND [ARGS...]\n"
-    "\n"
-    "Looks at and changes Outlook's folders on the simulated machine, as Outlook would.\n"
-    "FOLDER is a path of folder names from a store root, e.g. \"Vorlan\\Scribbix\" or "
-    "Vorlan/Scribbix.\n"
-    "N is an item's 1-based position in its folder.\n"
-    "\n"
-    "Commands:\n"
-    "  profiles                       the profiles, their stores, the default profile\n"
-    "  folders                        every folder of every store of the profile, with item "
-    "counts\n"
-    "  items FOLDER                   every item of a folder with all its properties\n"
-    "  add-post FOLDER [OPTIONS]      adds a post (ItemAdd is raised as in Outlook)\n"
-    "  set FOLDER N [OPTIONS]         changes an item\n"
-    "  delete FOLDER N                deletes an item\n"
-    "  copy FOLDER N DEST             copies an item into the folder DEST\n"
-    "  add-contact --last L [--first F] [--company C]\n"
-    "  add-store PATH                 adds (creating when missing) a store file, Windows path\n"
-    "Options of add-post and set:\n"
-    "  --subject S  --body B  --class MESSAGECLASS  --categories C  --sensitivity 0..3\n"
-    "  --prop NAME:TYPE=VALUE         a user property; TYPE text, number, date (days since\n"
-    "                                 30.12.1899 or YYYY-MM-DD[ HH:MM]) or yesno\n";
-
-struct Failure {
-  std::string what;
-};
-
-void check(HRESULT hr, const char* what) {
+// Throws a Failure saying what failed and why, in Outlook's words when it gave some.
+void check(HRESULT hr, const std::string& what) {
   if (SUCCEEDED(hr)) return;
-  sx::com::ComError e(hr, [] {
-    IErrorInfo* info = nullptr;
-    GetErrorInfo(0, &info);
-    return info;
-  }());
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  throw Failure{std::string(what) + " failed (" + code +
-                "): " + (e.Description() ? e.Description() : e.ErrorMessage())};
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.ReleaseAndGetAddressOf()) != S_OK) info = nullptr;
+  const sx::com::ComError e(hr, info.Get());  // takes its own reference; ours goes with `info`
+  std::string text = what + ": " + (e.Description() ? e.Description() : e.ErrorMessage());
+  if (hr == MAPI_E_CORRUPT_DATA)
+    text += " \"sxfolders check\" shows the damage; \"sxfolders repair FILE\" repairs the file.";
+  throw Failure(sx::cli::sentence(text));
 }
 
 std::vector<std::string> split_path(const std::string& path) {
@@ -77,37 +55,57 @@ class Outlook {
  public:
   explicit Outlook(const std::string& profile) {
     CLSID clsid;
-    check(CLSIDFromProgID(u"Outlook.Application", &clsid), "Finding Outlook.Application");
+    check(CLSIDFromProgID(u"Outlook.Application", &clsid),
+          "Outlook is not installed (sxmachine outlook install)");
     check(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER,
                            IID_PPV_ARGS(app_.ReleaseAndGetAddressOf())),
-          "Starting Outlook");
+          "Outlook cannot be started");
     Bstr mapi(u"MAPI");
-    check(app_->GetNamespace(mapi.get(), ns_.ReleaseAndGetAddressOf()), "GetNamespace");
+    check(app_->GetNamespace(mapi.get(), ns_.ReleaseAndGetAddressOf()), "Cannot reach MAPI");
     Variant name = Variant::from_utf8(profile), missing;
-    check(ns_->Logon(name.get(), missing.get(), missing.get(), missing.get()), "Logon");
+    check(ns_->Logon(name.get(), missing.get(), missing.get(), missing.get()), "Cannot log on");
   }
+  _Application* app() { return app_.Get(); }
   _NameSpace* ns() { return ns_.Get(); }
 
   ComPtr<MAPIFolder> folder(const std::string& path) {
     auto parts = split_path(path);
-    if (parts.empty()) throw Failure{"no folder named"};
+    if (parts.empty()) throw sx::cli::UsageError("FOLDER names no folder.");
     ComPtr<_Folders> folders;
-    check(ns_->get_Folders(folders.ReleaseAndGetAddressOf()), "Folders");
+    check(ns_->get_Folders(folders.ReleaseAndGetAddressOf()), "Cannot list the stores");
     ComPtr<MAPIFolder> f;
+    std::string reached;
     for (const std::string& part : parts) {
       Variant name = Variant::from_utf8(part);
-      check(folders->Item(name.get(), f.ReleaseAndGetAddressOf()),
-            ("Folder \"" + part + "\"").c_str());
-      check(f->get_Folders(folders.ReleaseAndGetAddressOf()), "Folders");
+      const HRESULT hr = folders->Item(name.get(), f.ReleaseAndGetAddressOf());
+      if (hr == MAPI_E_NOT_FOUND || hr == DISP_E_BADINDEX) {
+        throw Failure("There is no folder \"" + part + "\"" +
+                      (reached.empty() ? " at the top of the profile's stores."
+                                       : " in \"" + reached + "\"."));
+      }
+      check(hr, "Cannot open the folder \"" + part + "\"");
+      reached += (reached.empty() ? "" : "\\") + part;
+      check(f->get_Folders(folders.ReleaseAndGetAddressOf()), "Cannot list " + reached);
     }
     return f;
   }
-  ComPtr<_OutlookItem> item(MAPIFolder* f, long n) {
+  ComPtr<_Items> items(MAPIFolder* f, const std::string& shown) {
     ComPtr<_Items> items;
-    check(f->get_Items(items.ReleaseAndGetAddressOf()), "Items");
+    check(f->get_Items(items.ReleaseAndGetAddressOf()), "Cannot read the items of " + shown);
+    return items;
+  }
+  // The item at 1-based position `n`; a position beyond the end is refused in words.
+  ComPtr<_OutlookItem> item(_Items* items, long n, const std::string& shown) {
+    LONG count = 0;
+    check(items->get_Count(&count), "Cannot count the items of " + shown);
+    if (n > count) {
+      throw Failure("There is no item " + std::to_string(n) + " in " + shown + ": it holds " +
+                    sx::cli::count_of(static_cast<std::uint64_t>(count), "item", "items") + ".");
+    }
     ComPtr<IDispatch> d;
     Variant index = Variant::from_i4(n);
-    check(items->Item(index.get(), d.ReleaseAndGetAddressOf()), "Item");
+    check(items->Item(index.get(), d.ReleaseAndGetAddressOf()),
+          "Cannot read item " + std::to_string(n));
     return d.As<_OutlookItem>();
   }
 
@@ -131,38 +129,35 @@ void print_item(IDispatch* d, long n) {
   for (const char16_t* name :
        {u"Class", u"MessageClass", u"Subject", u"Body", u"HTMLBody", u"BodyFormat", u"Categories",
         u"Sensitivity", u"Importance", u"CreationTime", u"LastModificationTime", u"ReceivedTime",
-        u"EntryID"}) {
+        u"EntryID", u"FullName"}) {
     Variant v;
     if (SUCCEEDED(sx::com::get_property(d, name, v.put())))
       std::printf("    %-22s %s\n", sx::com::u16_to_utf8(name).c_str(), show(v.get()).c_str());
   }
-  Variant last;
-  if (SUCCEEDED(sx::com::get_property(d, u"FullName", last.put())))
-    std::printf("    %-22s %s\n", "FullName", show(last.get()).c_str());
   ComPtr<_OutlookItem> item = ComPtr<IDispatch>(d).As<_OutlookItem>();
   ComPtr<UserProperties> props;
-  check(item->get_UserProperties(props.ReleaseAndGetAddressOf()), "UserProperties");
+  check(item->get_UserProperties(props.ReleaseAndGetAddressOf()), "Cannot read user properties");
   LONG count = 0;
   props->get_Count(&count);
   for (LONG i = 1; i <= count; ++i) {
     ComPtr<UserProperty> p;
     Variant index = Variant::from_i4(i), value;
-    check(props->Item(index.get(), p.ReleaseAndGetAddressOf()), "UserProperty");
+    check(props->Item(index.get(), p.ReleaseAndGetAddressOf()), "Cannot read a user property");
     Bstr name;
     LONG type = 0;
     p->get_Name(name.put());
     p->get_Type(&type);
     p->get_Value(value.put());
-    std::printf("    user %-17s %s (type %ld)\n", name.utf8().c_str(), show(value.get()).c_str(),
-                static_cast<long>(type));
+    std::printf("    user %s %s (type %ld)\n", sx::cli::pad_right(name.utf8(), 17).c_str(),
+                show(value.get()).c_str(), static_cast<long>(type));
   }
   ComPtr<Links> links;
-  check(item->get_Links(links.ReleaseAndGetAddressOf()), "Links");
+  check(item->get_Links(links.ReleaseAndGetAddressOf()), "Cannot read links");
   links->get_Count(&count);
   for (LONG i = 1; i <= count; ++i) {
     ComPtr<Link> l;
     Variant index = Variant::from_i4(i);
-    check(links->Item(index.get(), l.ReleaseAndGetAddressOf()), "Link");
+    check(links->Item(index.get(), l.ReleaseAndGetAddressOf()), "Cannot read a link");
     Bstr name;
     l->get_Name(name.put());
     std::printf("    link %s\n", name.utf8().c_str());
@@ -171,201 +166,379 @@ void print_item(IDispatch* d, long n) {
 
 void list_folders(_Folders* folders, const std::string& prefix) {
   ComPtr<MAPIFolder> f;
-  check(folders->GetFirst(f.ReleaseAndGetAddressOf()), "GetFirst");
+  check(folders->GetFirst(f.ReleaseAndGetAddressOf()), "Cannot list folders");
   while (f) {
     Bstr name, cls;
     f->get_Name(name.put());
     f->get_DefaultMessageClass(cls.put());
+    const std::string path = prefix.empty() ? name.utf8() : prefix + "\\" + name.utf8();
     ComPtr<_Items> items;
     LONG count = 0;
-    if (SUCCEEDED(f->get_Items(items.ReleaseAndGetAddressOf()))) items->get_Count(&count);
-    const std::string path = prefix.empty() ? name.utf8() : prefix + "\\" + name.utf8();
-    std::printf("%-40s %6ld items  (%s)\n", path.c_str(), static_cast<long>(count),
+    check(f->get_Items(items.ReleaseAndGetAddressOf()), "Cannot read " + path);
+    items->get_Count(&count);
+    std::printf("%s %11s  (%s)\n", sx::cli::pad_right(path, 40).c_str(),
+                sx::cli::count_of(static_cast<std::uint64_t>(count), "item", "items").c_str(),
                 cls.utf8().c_str());
     ComPtr<_Folders> sub;
-    check(f->get_Folders(sub.ReleaseAndGetAddressOf()), "Folders");
+    check(f->get_Folders(sub.ReleaseAndGetAddressOf()), "Cannot list the folders of " + path);
     list_folders(sub.Get(), path);
-    check(folders->GetNext(f.ReleaseAndGetAddressOf()), "GetNext");
+    check(folders->GetNext(f.ReleaseAndGetAddressOf()), "Cannot list folders");
   }
 }
 
-Variant parse_prop_value(const std::string& type, const std::string& value, LONG* ol_type) {
-  if (type == "text") return *ol_type = olText, Variant::from_utf8(value);
-  if (type == "number") return *ol_type = olNumber, Variant::from_utf8(value).changed_to(VT_R8);
-  if (type == "yesno")
-    return *ol_type = olYesNo,
-           Variant::from_bool(value == "1" || value == "true" || value == "True" || value == "yes");
-  if (type == "date") {
-    *ol_type = olDateTime;
-    int y, mo, d, h = 0, mi = 0;
-    if (std::sscanf(value.c_str(), "%d-%d-%d %d:%d", &y, &mo, &d, &h, &mi) >= 3) {
-      auto date = sx::com::date_from_minutes({y, mo, d, h, mi});
-      if (!date) throw Failure{"bad date " + value};
-      return Variant::from_date(*date);
+// --prop NAME:TYPE=VALUE, checked before Outlook starts.
+struct UserProp {
+  std::string name;
+  LONG type = olText;
+  Variant value;
+};
+
+const char* const kPropHelp =
+    "NAME:TYPE=VALUE, a user property; TYPE is text, number, date (YYYY-MM-DD[ HH:MM] or days "
+    "since 30 December 1899) or yesno (yes, no, true, false, 1 or 0)";
+
+bool parse_double(const std::string& text, double* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  *out = std::strtod(text.c_str(), &end);
+  return *end == '\0' && std::isfinite(*out);
+}
+
+// The property, or the reason it is refused.
+UserProp parse_prop(const std::string& spec, std::string* why) {
+  UserProp prop;
+  const auto colon = spec.find(':'), eq = spec.find('=', colon == std::string::npos ? 0 : colon);
+  if (colon == 0 || colon == std::string::npos || eq == std::string::npos) {
+    *why = "\"" + spec + "\" is not NAME:TYPE=VALUE";
+    return prop;
+  }
+  prop.name = spec.substr(0, colon);
+  const std::string type = spec.substr(colon + 1, eq - colon - 1);
+  const std::string value = spec.substr(eq + 1);
+  double number = 0;
+  if (type == "text") {
+    prop.value = Variant::from_utf8(value);
+  } else if (type == "number") {
+    prop.type = olNumber;
+    if (!parse_double(value, &number)) *why = "\"" + value + "\" is not a number";
+    prop.value = Variant::from_r8(number);
+  } else if (type == "yesno") {
+    prop.type = olYesNo;
+    std::string v = value;
+    for (char& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool yes = v == "yes" || v == "true" || v == "1";
+    if (!yes && v != "no" && v != "false" && v != "0")
+      *why = "\"" + value + "\" is not yes, no, true, false, 1 or 0";
+    prop.value = Variant::from_bool(yes);
+  } else if (type == "date") {
+    prop.type = olDateTime;
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, used = 0;
+    std::optional<DATE> date;
+    if (std::sscanf(value.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &used) == 3 &&
+        (static_cast<std::size_t>(used) == value.size() ||
+         (std::sscanf(value.c_str() + used, " %2d:%2d%n", &h, &mi, &used) == 2 &&
+          value.find_first_not_of(' ', value.find(':') + 3) == std::string::npos))) {
+      date = sx::com::date_from_minutes({y, mo, d, h, mi});
+    } else if (parse_double(value, &number) && number >= sx::com::kMinDate &&
+               number < sx::com::kMaxDateExclusive) {
+      date = number;
     }
-    return Variant::from_utf8(value).changed_to(VT_R8).changed_to(VT_DATE);
+    if (!date) *why = "\"" + value + "\" is not a date (YYYY-MM-DD[ HH:MM] or days)";
+    prop.value = Variant::from_date(date.value_or(0));
+  } else {
+    *why = "\"" + type + "\" is not a property type (text, number, date or yesno)";
   }
-  throw Failure{"unknown property type " + type};
+  return prop;
 }
 
-void apply_options(_OutlookItem* item, const std::vector<std::string>& args, std::size_t from) {
-  for (std::size_t i = from; i < args.size(); i += 2) {
-    if (i + 1 >= args.size()) throw Failure{"option " + args[i] + " needs a value"};
-    const std::string& opt = args[i];
-    const std::string& val = args[i + 1];
-    Bstr b = Bstr::from_utf8(val);
-    if (opt == "--subject")
-      check(item->put_Subject(b.get()), "Subject");
-    else if (opt == "--body")
-      check(item->put_Body(b.get()), "Body");
-    else if (opt == "--class")
-      check(item->put_MessageClass(b.get()), "MessageClass");
-    else if (opt == "--categories")
-      check(item->put_Categories(b.get()), "Categories");
-    else if (opt == "--sensitivity")
-      check(item->put_Sensitivity(std::stol(val)), "Sensitivity");
-    else if (opt == "--prop") {
-      const auto colon = val.find(':'), eq = val.find('=');
-      if (colon == std::string::npos || eq == std::string::npos || eq < colon)
-        throw Failure{"--prop NAME:TYPE=VALUE"};
-      LONG type = olText;
-      Variant value =
-          parse_prop_value(val.substr(colon + 1, eq - colon - 1), val.substr(eq + 1), &type);
-      ComPtr<UserProperties> props;
-      ComPtr<UserProperty> p;
-      check(item->get_UserProperties(props.ReleaseAndGetAddressOf()), "UserProperties");
-      Bstr name = Bstr::from_utf8(val.substr(0, colon));
-      Variant missing;
-      check(props->Find(name.get(), missing.get(), p.ReleaseAndGetAddressOf()),
-            "UserProperties.Find");
-      if (!p)
-        check(
-            props->Add(name.get(), type, missing.get(), missing.get(), p.ReleaseAndGetAddressOf()),
-            "UserProperties.Add");
-      check(p->put_Value(value.get()), "UserProperty.Value");
+CLI::Validator prop_spec() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        std::string why;
+        parse_prop(text, &why);
+        return why;
+      },
+      "", "user property");
+}
+
+// What add-post and set change on an item.
+struct ItemOptions {
+  std::string subject, body, message_class, categories, sensitivity;
+  std::vector<std::string> props;
+};
+
+void add_item_options(CLI::App* command, ItemOptions* o) {
+  command->add_option("--subject", o->subject, "the subject")->type_name("S");
+  command->add_option("--body", o->body, "the body text")->type_name("B");
+  command->add_option("--class", o->message_class, "the message class")->type_name("CLASS");
+  command->add_option("--categories", o->categories, "the categories")->type_name("C");
+  command
+      ->add_option("--sensitivity", o->sensitivity,
+                   "normal, personal, private or confidential (or 0 to 3)")
+      ->transform(
+          sx::cli::one_of({"normal", "personal", "private", "confidential", "0", "1", "2", "3"}))
+      ->type_name("S");
+  command->add_option("--prop", o->props, kPropHelp)->check(prop_spec())->type_name("NAME:TYPE=V");
+}
+
+void apply_options(_OutlookItem* item, const ItemOptions& o, const CLI::App& command) {
+  auto put_text = [&](const char* option, HRESULT (_OutlookItem::*put)(BSTR),
+                      const std::string& value, const char* what) {
+    if (command.count(option) == 0) return;
+    Bstr b = Bstr::from_utf8(value);
+    check((item->*put)(b.get()), std::string("Cannot set the ") + what);
+  };
+  put_text("--subject", &_OutlookItem::put_Subject, o.subject, "subject");
+  put_text("--body", &_OutlookItem::put_Body, o.body, "body");
+  put_text("--class", &_OutlookItem::put_MessageClass, o.message_class, "message class");
+  put_text("--categories", &_OutlookItem::put_Categories, o.categories, "categories");
+  if (command.count("--sensitivity") > 0) {
+    static const char* const kNames[] = {"normal", "personal", "private", "confidential"};
+    LONG level = 0;
+    for (LONG i = 0; i < 4; ++i) {
+      if (o.sensitivity == kNames[i] || o.sensitivity == std::to_string(i)) level = i;
+    }
+    check(item->put_Sensitivity(level), "Cannot set the sensitivity");
+  }
+  for (const std::string& spec : o.props) {
+    std::string why;
+    UserProp prop = parse_prop(spec, &why);
+    ComPtr<UserProperties> props;
+    ComPtr<UserProperty> p;
+    check(item->get_UserProperties(props.ReleaseAndGetAddressOf()), "Cannot read user properties");
+    Bstr name = Bstr::from_utf8(prop.name);
+    Variant missing;
+    check(props->Find(name.get(), missing.get(), p.ReleaseAndGetAddressOf()),
+          "Cannot look for the user property " + prop.name);
+    if (!p) {
+      check(props->Add(name.get(), prop.type, missing.get(), missing.get(),
+                       p.ReleaseAndGetAddressOf()),
+            "Cannot add the user property " + prop.name);
+    }
+    check(p->put_Value(prop.value.get()), "Cannot set the user property " + prop.name);
+  }
+}
+
+// The profile's store files, each read directly; their damage in words. Exit code 1 when damaged.
+int check_stores(const std::string& profile_name) {
+  auto profile = profile_name.empty() ? sx::outlook::profiles::default_profile()
+                                      : sx::outlook::profiles::find(profile_name);
+  if (!profile) {
+    throw Failure(profile_name.empty() ? "There is no default profile."
+                                       : "There is no profile \"" + profile_name + "\".");
+  }
+  int damaged = 0;
+  for (const std::string& path : sx::outlook::profiles::stores(*profile)) {
+    std::string why;
+    auto store = sx::outlook::Store::open(sx::paths::to_host(path), {}, &why);
+    if (!store) {
+      std::printf("%s: cannot be read: %s\n", path.c_str(), why.c_str());
+      ++damaged;
+    } else if (store->problems().empty()) {
+      std::printf("%s: no damage\n", path.c_str());
     } else {
-      throw Failure{"unknown option " + opt};
+      std::printf("%s: damaged: %s\n", path.c_str(),
+                  sx::outlook::describe_problems(store->problems()).c_str());
+      ++damaged;
     }
   }
+  return damaged == 0 ? 0 : 1;
 }
 
-int run(int argc, char** argv) {
-  if (auto dir = sx::machine::take_machine_option(argc, argv)) sx::machine::set_root(*dir);
-  std::vector<std::string> args(argv + 1, argv + argc);
+int repair_store(const std::string& path) {
+  const auto host = sx::paths::to_host(path);
+  if (host.empty()) throw Failure("\"" + path + "\" is not a Windows path of the machine.");
+  std::string why;
+  auto store = sx::outlook::Store::open(host, {}, &why);
+  if (!store) throw Failure("Cannot open the store: " + why + ".");
+  if (store->problems().empty()) {
+    std::printf("%s has no damage; nothing to repair.\n", path.c_str());
+    return 0;
+  }
+  const std::string problems = sx::outlook::describe_problems(store->problems());
+  std::filesystem::path kept;
+  if (!store->compact(&why, &kept)) throw Failure("Cannot repair the store: " + why + ".");
+  std::printf("Repaired %s: %s.\nThe damaged file is kept as %s.\n", path.c_str(), problems.c_str(),
+              kept.c_str());
+  return 0;
+}
+
+struct Options {
   std::string profile;
-  if (args.size() >= 2 && args[0] == "--profile") {
-    profile = args[1];
-    args.erase(args.begin(), args.begin() + 2);
-  }
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    std::fputs(kUsage, args.empty() ? stderr : stdout);
-    return args.empty() ? 1 : 0;
-  }
-  const std::string command = args[0];
-  if (command == "profiles") {
+  std::string folder, destination, store;
+  long position = 0;
+  ItemOptions item;
+  std::string last, first, company;
+};
+
+void add_commands(sx::cli::Program& program, std::shared_ptr<Options> o) {
+  CLI::App& app = program.app();
+  app.add_option("--profile", o->profile, "the Outlook profile (default: the default profile)")
+      ->type_name("NAME");
+  auto position = [&](CLI::App* command) {
+    command->add_option("N", o->position, "the item's 1-based position in its folder")
+        ->required()
+        ->transform(sx::cli::number(1, 2147483647));
+  };
+  auto folder = [&](CLI::App* command) {
+    command
+        ->add_option("FOLDER", o->folder,
+                     "a path of folder names from a store root, e.g. \"Vorlan\\Scribbix\" or "
+                     "Vorlan/Scribbix")
+        ->required();
+  };
+  // Commands that start Outlook run `body` with it, logged on to the profile.
+  auto with_outlook = [o](std::function<void(Outlook&)> body) {
+    return [o, body] {
+      CoInitialize(nullptr);
+      {
+        Outlook outlook(o->profile);
+        body(outlook);
+      }
+      CoUninitialize();
+      return sx::cli::kExitSuccess;
+    };
+  };
+
+  CLI::App* profiles = app.add_subcommand("profiles", "the profiles, their stores, the default");
+  program.action(profiles, [] {
     auto def = sx::outlook::profiles::default_profile();
-    for (const std::string& p : sx::outlook::profiles::list()) {
+    const auto names = sx::outlook::profiles::list();
+    if (names.empty()) std::printf("There are no profiles (sxmachine outlook install).\n");
+    for (const std::string& p : names) {
       std::printf("%s%s\n", p.c_str(), def && *def == p ? "  (default)" : "");
       for (const std::string& s : sx::outlook::profiles::stores(p))
         std::printf("  store %s\n", s.c_str());
     }
-    return 0;
-  }
-  CoInitialize(nullptr);
-  Outlook outlook(profile);
-  auto need = [&](std::size_t n) {
-    if (args.size() < n) throw Failure{"too few arguments for " + command + " (see --help)"};
-  };
-  if (command == "folders") {
-    ComPtr<_Folders> roots;
-    check(outlook.ns()->get_Folders(roots.ReleaseAndGetAddressOf()), "Folders");
-    list_folders(roots.Get(), "");
-  } else if (command == "items") {
-    need(2);
-    ComPtr<_Items> items;
-    check(outlook.folder(args[1])->get_Items(items.ReleaseAndGetAddressOf()), "Items");
-    ComPtr<IDispatch> d;
-    check(items->GetFirst(d.ReleaseAndGetAddressOf()), "GetFirst");
-    for (long n = 1; d; ++n) {
-      print_item(d.Get(), n);
-      check(items->GetNext(d.ReleaseAndGetAddressOf()), "GetNext");
-    }
-  } else if (command == "add-post") {
-    need(2);
-    ComPtr<_Items> items;
-    check(outlook.folder(args[1])->get_Items(items.ReleaseAndGetAddressOf()), "Items");
-    Variant type = Variant::from_utf8("IPM.Post");
-    ComPtr<IDispatch> d;
-    check(items->Add(type.get(), d.ReleaseAndGetAddressOf()), "Items.Add");
-    auto item = d.As<_OutlookItem>();
-    apply_options(item.Get(), args, 2);
-    check(item->Save(), "Save");
-    std::printf("Added a post to %s\n", args[1].c_str());
-  } else if (command == "set") {
-    need(3);
-    auto item = outlook.item(outlook.folder(args[1]).Get(), std::stol(args[2]));
-    apply_options(item.Get(), args, 3);
-    check(item->Save(), "Save");
-    std::printf("Changed item %s of %s\n", args[2].c_str(), args[1].c_str());
-  } else if (command == "delete") {
-    need(3);
-    ComPtr<_Items> items;
-    check(outlook.folder(args[1])->get_Items(items.ReleaseAndGetAddressOf()), "Items");
-    check(items->Remove(std::stol(args[2])), "Items.Remove");
-    std::printf("Deleted item %s of %s\n", args[2].c_str(), args[1].c_str());
-  } else if (command == "copy") {
-    need(4);
-    auto item = outlook.item(outlook.folder(args[1]).Get(), std::stol(args[2]));
-    auto dest = outlook.folder(args[3]);
-    ComPtr<IDispatch> copy, moved;
-    check(item->Copy(copy.ReleaseAndGetAddressOf()), "Copy");
-    check(copy.As<_OutlookItem>()->Move(dest.Get(), moved.ReleaseAndGetAddressOf()), "Move");
-    std::printf("Copied item %s of %s into %s\n", args[2].c_str(), args[1].c_str(),
-                args[3].c_str());
-  } else if (command == "add-contact") {
-    ComPtr<_Application> app;
-    CLSID clsid;
-    CLSIDFromProgID(u"Outlook.Application", &clsid);
-    check(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER,
-                           IID_PPV_ARGS(app.ReleaseAndGetAddressOf())),
-          "Outlook");
-    ComPtr<IDispatch> d;
-    check(app->CreateItem(olContactItem, d.ReleaseAndGetAddressOf()), "CreateItem");
-    auto contact = d.As<_ContactItem>();
-    for (std::size_t i = 1; i + 1 < args.size(); i += 2) {
-      Bstr v = Bstr::from_utf8(args[i + 1]);
-      if (args[i] == "--last")
-        check(contact->put_LastName(v.get()), "LastName");
-      else if (args[i] == "--first")
-        check(contact->put_FirstName(v.get()), "FirstName");
-      else if (args[i] == "--company")
-        check(contact->put_CompanyName(v.get()), "CompanyName");
-      else
-        throw Failure{"unknown option " + args[i]};
-    }
-    check(contact->Save(), "Save");
-    std::printf("Added a contact\n");
-  } else if (command == "add-store") {
-    need(2);
-    Variant path = Variant::from_utf8(args[1]);
-    check(outlook.ns()->AddStore(path.get()), "AddStore");
-    std::printf("Added the store %s\n", args[1].c_str());
-  } else {
-    std::fprintf(stderr, "sxfolders: unknown command \"%s\"\n\n%s", command.c_str(), kUsage);
-    return 1;
-  }
-  return 0;
+    return sx::cli::kExitSuccess;
+  });
+
+  CLI::App* folders =
+      app.add_subcommand("folders", "every folder of every store of the profile, with items");
+  program.action(folders, with_outlook([](Outlook& outlook) {
+                   ComPtr<_Folders> roots;
+                   check(outlook.ns()->get_Folders(roots.ReleaseAndGetAddressOf()),
+                         "Cannot list the stores");
+                   list_folders(roots.Get(), "");
+                 }));
+
+  CLI::App* items = app.add_subcommand("items", "every item of a folder with its properties");
+  folder(items);
+  program.action(items, with_outlook([o](Outlook& outlook) {
+                   auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
+                   ComPtr<IDispatch> d;
+                   check(list->GetFirst(d.ReleaseAndGetAddressOf()), "Cannot read the items");
+                   for (long n = 1; d; ++n) {
+                     print_item(d.Get(), n);
+                     check(list->GetNext(d.ReleaseAndGetAddressOf()), "Cannot read the items");
+                   }
+                 }));
+
+  CLI::App* add_post = app.add_subcommand("add-post", "adds a post (ItemAdd is raised)");
+  folder(add_post);
+  add_item_options(add_post, &o->item);
+  program.action(add_post, with_outlook([o, add_post](Outlook& outlook) {
+                   auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
+                   Variant type = Variant::from_utf8("IPM.Post");
+                   ComPtr<IDispatch> d;
+                   check(list->Add(type.get(), d.ReleaseAndGetAddressOf()), "Cannot add a post");
+                   auto item = d.As<_OutlookItem>();
+                   apply_options(item.Get(), o->item, *add_post);
+                   check(item->Save(), "Cannot save the post");
+                   std::printf("Added a post to %s.\n", o->folder.c_str());
+                 }));
+
+  CLI::App* set = app.add_subcommand("set", "changes an item");
+  folder(set);
+  position(set);
+  add_item_options(set, &o->item);
+  program.action(set, with_outlook([o, set](Outlook& outlook) {
+                   auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
+                   auto item = outlook.item(list.Get(), o->position, o->folder);
+                   apply_options(item.Get(), o->item, *set);
+                   check(item->Save(), "Cannot save the item");
+                   std::printf("Changed item %ld of %s.\n", o->position, o->folder.c_str());
+                 }));
+
+  CLI::App* remove = app.add_subcommand("delete", "deletes an item");
+  folder(remove);
+  position(remove);
+  program.action(remove, with_outlook([o](Outlook& outlook) {
+                   auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
+                   outlook.item(list.Get(), o->position, o->folder);  // there is one
+                   check(list->Remove(o->position), "Cannot delete the item");
+                   std::printf("Deleted item %ld of %s.\n", o->position, o->folder.c_str());
+                 }));
+
+  CLI::App* copy = app.add_subcommand("copy", "copies an item into the folder DEST");
+  folder(copy);
+  position(copy);
+  copy->add_option("DEST", o->destination, "the folder the copy goes into")->required();
+  program.action(copy, with_outlook([o](Outlook& outlook) {
+                   auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
+                   auto item = outlook.item(list.Get(), o->position, o->folder);
+                   auto dest = outlook.folder(o->destination);
+                   ComPtr<IDispatch> copied, moved;
+                   check(item->Copy(copied.ReleaseAndGetAddressOf()), "Cannot copy the item");
+                   check(
+                       copied.As<_OutlookItem>()->Move(dest.Get(), moved.ReleaseAndGetAddressOf()),
+                       "Cannot move the copy");
+                   std::printf("Copied item %ld of %s into %s.\n", o->position, o->folder.c_str(),
+                               o->destination.c_str());
+                 }));
+
+  CLI::App* add_contact = app.add_subcommand("add-contact", "adds a contact");
+  add_contact->add_option("--last", o->last, "the last name")->required()->type_name("L");
+  add_contact->add_option("--first", o->first, "the first name")->type_name("F");
+  add_contact->add_option("--company", o->company, "the company")->type_name("C");
+  program.action(add_contact, with_outlook([o, add_contact](Outlook& outlook) {
+                   ComPtr<IDispatch> d;
+                   check(outlook.app()->CreateItem(olContactItem, d.ReleaseAndGetAddressOf()),
+                         "Cannot make a contact");
+                   auto contact = d.As<_ContactItem>();
+                   auto put = [&](const char* option, HRESULT (_ContactItem::*fn)(BSTR),
+                                  const std::string& value, const char* what) {
+                     if (add_contact->count(option) == 0) return;
+                     Bstr b = Bstr::from_utf8(value);
+                     check((contact.Get()->*fn)(b.get()), std::string("Cannot set the ") + what);
+                   };
+                   put("--last", &_ContactItem::put_LastName, o->last, "last name");
+                   put("--first", &_ContactItem::put_FirstName, o->first, "first name");
+                   put("--company", &_ContactItem::put_CompanyName, o->company, "company");
+                   check(contact->Save(), "Cannot save the contact");
+                   std::printf("Added a contact.\n");
+                 }));
+
+  CLI::App* add_store =
+      app.add_subcommand("add-store", "adds (creating when missing) a store file to the profile");
+  add_store->add_option("PATH", o->store, "the store file, a Windows path")->required();
+  program.action(add_store, with_outlook([o](Outlook& outlook) {
+                   Variant path = Variant::from_utf8(o->store);
+                   check(outlook.ns()->AddStore(path.get()), "Cannot add the store");
+                   std::printf("Added the store %s.\n", o->store.c_str());
+                 }));
+
+  CLI::App* check_command = app.add_subcommand(
+      "check", "reads every store file of the profile and tells what is damaged where");
+  check_command->footer("Exit code: 0 when no store is damaged, 1 otherwise.");
+  program.action(check_command, [o] { return check_stores(o->profile); });
+
+  CLI::App* repair = app.add_subcommand(
+      "repair", "rewrites a damaged store file with what can be read, keeping the old file aside");
+  repair->add_option("PATH", o->store, "the store file, a Windows path")->required();
+  repair->footer(
+      "The damaged file is kept as PATH.damaged-N; nothing that was in it is lost. Quit the "
+      "programs that use the store first.");
+  program.action(repair, [o] { return repair_store(o->store); });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const Failure& f) {
-    std::fprintf(stderr, "sxfolders: %s\n", f.what.c_str());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "sxfolders: %s\n", e.what());
-  }
-  return 1;
+  sx::cli::Program program(
+      "sxfolders",
+      "Looks at and changes Outlook's folders on the simulated machine, as Outlook would.");
+  add_commands(program, std::make_shared<Options>());
+  program.app().footer("Exit code: 0 on success, 1 on failure.");
+  return program.run(argc, argv);
 }

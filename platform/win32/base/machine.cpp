@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -10,31 +9,66 @@
 namespace sx::machine {
 namespace {
 
+constexpr const char* kFixedFolders[] = {"drive_c", "handhelds"};
+
 std::mutex g_mutex;
-std::optional<std::filesystem::path> g_root;  // set explicitly or taken from the environment
+std::optional<std::filesystem::path> g_root;  // set explicitly
 std::atomic<unsigned> g_generation{0};
+
+// The value of an environment variable, or nothing when it is unset or empty.
+std::optional<std::string> environment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
+}
 
 }  // namespace
 
-std::filesystem::path default_root() {
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0') {
-    return std::filesystem::path(xdg) / "scribbix" / "machine";
+std::optional<std::filesystem::path> default_root(std::string* why) {
+  auto refuse = [&](std::string reason) -> std::optional<std::filesystem::path> {
+    if (why != nullptr) {
+      *why = std::move(reason) + "; name the machine with --machine DIR or " +
+             kRootEnvironmentVariable + "=DIR";
+    }
+    return std::nullopt;
+  };
+  if (auto xdg = environment("XDG_DATA_HOME")) {
+    if (std::filesystem::path(*xdg).is_relative())
+      return refuse("XDG_DATA_HOME (\"" + *xdg + "\") is not an absolute folder");
+    return std::filesystem::path(*xdg) / "scribbix" / "machine";
   }
-  const char* home = std::getenv("HOME");
-  std::filesystem::path base = (home != nullptr && *home != '\0') ? home : ".";
-  return base / ".local" / "share" / "scribbix" / "machine";
+  auto home = environment("HOME");
+  if (!home) return refuse("neither XDG_DATA_HOME nor HOME is set");
+  if (std::filesystem::path(*home).is_relative())
+    return refuse("HOME (\"" + *home + "\") is not an absolute folder");
+  return std::filesystem::path(*home) / ".local" / "share" / "scribbix" / "machine";
+}
+
+std::optional<std::filesystem::path> resolve_root(std::string* why) {
+  {
+    std::lock_guard lock(g_mutex);
+    if (g_root) return *g_root;
+  }
+  if (auto env = environment(kRootEnvironmentVariable)) {
+    std::error_code ec;
+    auto absolute = std::filesystem::absolute(*env, ec);
+    if (ec) {
+      if (why != nullptr) *why = std::string(kRootEnvironmentVariable) + " names no usable folder";
+      return std::nullopt;
+    }
+    return absolute;
+  }
+  return default_root(why);
 }
 
 std::filesystem::path root() {
-  std::lock_guard lock(g_mutex);
-  if (g_root) return *g_root;
-  if (const char* env = std::getenv(kRootEnvironmentVariable); env != nullptr && *env != '\0') {
-    return std::filesystem::absolute(env);
-  }
-  return default_root();
+  std::string why;
+  if (auto dir = resolve_root(&why)) return *dir;
+  throw std::runtime_error("no machine root: " + why);
 }
 
 void set_root(const std::filesystem::path& dir) {
+  if (dir.empty()) throw std::invalid_argument("the machine folder is empty");
   std::lock_guard lock(g_mutex);
   g_root = std::filesystem::absolute(dir);
   ::setenv(kRootEnvironmentVariable, g_root->c_str(), 1);
@@ -43,29 +77,17 @@ void set_root(const std::filesystem::path& dir) {
 
 unsigned root_generation() { return g_generation.load(); }
 
-std::optional<std::string> take_machine_option(int& argc, char** argv) {
-  std::optional<std::string> result;
-  int out = 1;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--machine") == 0) {
-      if (i + 1 >= argc) throw std::invalid_argument("--machine needs a folder");
-      result = argv[++i];
-    } else if (std::strncmp(arg, "--machine=", 10) == 0) {
-      if (arg[10] == '\0') throw std::invalid_argument("--machine needs a folder");
-      result = arg + 10;
-    } else {
-      argv[out++] = argv[i];
-    }
+bool holds_machine(const std::filesystem::path& dir) {
+  std::error_code ec;
+  for (const char* sub : kFixedFolders) {
+    if (!std::filesystem::is_directory(dir / sub, ec)) return false;
   }
-  argc = out;
-  argv[argc] = nullptr;
-  return result;
+  return true;
 }
 
 bool create_machine(const std::filesystem::path& dir, std::string* why) {
   std::error_code ec;
-  for (const char* sub : {"drive_c", "handhelds"}) {
+  for (const char* sub : kFixedFolders) {
     std::filesystem::create_directories(dir / sub, ec);
     if (ec) {
       if (why) *why = "cannot create " + (dir / sub).string() + ": " + ec.message();

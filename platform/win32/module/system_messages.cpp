@@ -53,6 +53,7 @@ constexpr Message kWin32[] = {
     {1018, "Illegal operation attempted on a registry key that has been marked for deletion."},
     {1223, "The operation was canceled by the user."},
     {1400, "Invalid window handle."},
+    {1450, "Insufficient system resources exist to complete the requested service."},
     {1460, "This operation returned because the timeout period expired."},
     {1812, "The specified image file did not contain a resource section."},
     {1813, "The specified resource type cannot be found in the image file."},

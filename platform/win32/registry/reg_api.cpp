@@ -219,6 +219,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD /*reserved*/, LPSTR /*klass
         if (found) return kUnchanged;  // another process made it meanwhile
         if (LONG rc = resolve(store, key, KEY_CREATE_SUB_KEY, &base); rc != ERROR_SUCCESS)
           return rc;
+        if (base.path->size() + parts.size() > kMaxKeyDepth) return ERROR_BAD_PATHNAME;
         Key* parent = base.key;
         for (std::string_view part : parts) {
           found = parent->get_or_add_child(part, &created);
@@ -334,6 +335,35 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
       if (!victim->children().empty()) return ERROR_ACCESS_DENIED;  // as on NT: no tree delete
       parent->remove_child(folded);
       victim->mark_deleted();
+      return ERROR_SUCCESS;
+    });
+  });
+}
+
+LONG RegDeleteTreeA(HKEY key, LPCSTR sub_key) {
+  return guarded([&]() -> LONG {
+    std::vector<std::string_view> parts;
+    if (LONG rc = split(sub_key, &parts); rc != ERROR_SUCCESS) return rc;
+    const REGSAM needed = parts.empty() ? KEY_SET_VALUE : 0;
+    Store& store = Store::instance();
+    std::lock_guard guard(store.mutex());
+    if (LONG rc = precheck(store, key, needed); rc != ERROR_SUCCESS) return rc;
+    return store.modify([&](Tree&) -> long {
+      Target base;
+      if (LONG rc = resolve(store, key, needed, &base); rc != ERROR_SUCCESS) return rc;
+      if (parts.empty()) {  // the key stays, empty
+        for (const auto& child : base.key->take_children()) child->mark_tree_deleted();
+        base.key->clear_values();
+        return ERROR_SUCCESS;
+      }
+      std::vector<std::string_view> parent_parts(parts.begin(), parts.end() - 1);
+      std::shared_ptr<Key> parent =
+          parent_parts.empty() ? nullptr : find_below(base.key, parent_parts);
+      Key* holder = parent_parts.empty() ? base.key : parent.get();
+      std::shared_ptr<Key> victim =
+          holder != nullptr ? holder->remove_child(fold(parts.back())) : nullptr;
+      if (!victim) return ERROR_FILE_NOT_FOUND;
+      victim->mark_tree_deleted();
       return ERROR_SUCCESS;
     });
   });

@@ -13,10 +13,15 @@
 #include "reg_text.h"
 #include "sx/machine.h"
 #include "sx/registry_file.h"
+#include "sx/stale_temporaries.h"
 #include "win32/errors.h"
 
 namespace sx::registry {
 namespace {
+
+// Temporary files: "registry.reg.tmp-<pid>" for a change, "registry.reg.new-<pid>" for a new file.
+constexpr char kTempMarker[] = ".tmp-";
+constexpr char kNewMarker[] = ".new-";
 
 // Closes a file descriptor when it goes out of scope.
 class Fd {
@@ -57,7 +62,7 @@ bool write_all(int fd, std::string_view data) {
 
 // Reads at most `limit` bytes; false on a read error.
 bool read_up_to(int fd, std::size_t limit, std::string* out) {
-  out->clear();
+  out->clear();  // keeps what the caller reserved
   char buf[65536];
   while (out->size() < limit) {
     ssize_t n = ::read(fd, buf, std::min(sizeof buf, limit - out->size()));
@@ -136,6 +141,7 @@ void Store::load() {
   }
   loaded_ = identity_of(st);
   std::string text;
+  text.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMaxFileSize + 1));
   if (!read_up_to(fd.get(), kMaxFileSize + 1, &text)) {
     std::fprintf(stderr, "registry: cannot read %s: %s\n", file.c_str(), error_text(errno).c_str());
     damaged_ = true;
@@ -173,8 +179,14 @@ long Store::modify(const std::function<long(Tree&)>& change) {
   long rc = change(*tree_);
   if (rc == kUnchanged) return ERROR_SUCCESS;
   if (rc != ERROR_SUCCESS) return rc;
-  if ((damaged_ && !keep_damaged_copy()) || !write_file(format_registry_text(*tree_))) {
+  const std::string text = format_registry_text(*tree_);
+  if (text.size() > kMaxFileSize) {
+    // Every reader would cut such a file off at the limit: refuse the change instead.
     loaded_valid_ = false;  // forget the change: the next call reloads what the file holds
+    return ERROR_NO_SYSTEM_RESOURCES;
+  }
+  if ((damaged_ && !keep_damaged_copy()) || !write_file(text)) {
+    loaded_valid_ = false;
     return ERROR_CANTWRITE;
   }
   return ERROR_SUCCESS;  // closing `lock` releases the flock
@@ -214,7 +226,8 @@ bool Store::keep_damaged_copy() {
 
 bool Store::write_file(const std::string& text) {
   const std::string file = path_.string();
-  const std::string temp = file + ".tmp-" + std::to_string(::getpid());
+  sx::stale::remove_temporaries(path_, kTempMarker);  // of writers killed before their rename
+  const std::string temp = file + kTempMarker + std::to_string(::getpid());
   auto fail = [&](const char* what) {
     std::fprintf(stderr, "registry: cannot write %s (%s: %s)\n", file.c_str(), what,
                  error_text(errno).c_str());
@@ -244,7 +257,8 @@ std::filesystem::path file_path() { return sx::machine::root() / kFileName; }
 
 bool create_empty_file(std::string* why) {
   const std::string file = file_path().string();
-  const std::string temp = file + ".new-" + std::to_string(::getpid());
+  sx::stale::remove_temporaries(file_path(), kNewMarker);
+  const std::string temp = file + kNewMarker + std::to_string(::getpid());
   std::string text(kHeader);
   text.append("\n\n");
   Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));

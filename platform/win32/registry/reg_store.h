@@ -8,7 +8,8 @@
 // with the one last loaded and reloads on any difference; a change of machine root
 // (sx::machine::root_generation) drops everything. Writers in different processes take an
 // exclusive flock on "registry.reg.lock" for read-modify-write, reload under it, change the tree,
-// and replace the file through a temporary file and a rename. Each written file gets a modification
+// and replace the file through a temporary file and a rename; temporaries left by writers killed
+// before their rename are removed by the next writer. Each written file gets a modification
 // time later than the one it replaces, so two writes within one timestamp tick still differ.
 //
 // Damage: lines that do not parse are reported on stderr with file and line number and skipped.
@@ -29,7 +30,8 @@ struct stat;
 namespace sx::registry {
 
 inline constexpr const char* kFileName = "registry.reg";
-// Files larger than this are read only up to it (and count as damaged).
+// Files larger than this are read only up to it (and count as damaged); a change that would make
+// the file larger is refused with ERROR_NO_SYSTEM_RESOURCES.
 inline constexpr std::size_t kMaxFileSize = 64u << 20;
 
 // What a modify() change returns when it succeeded without changing anything (nothing is written).
@@ -52,9 +54,10 @@ class Store {
   std::uint64_t epoch() const { return epoch_; }
 
   // Read-modify-write: takes the file lock, refreshes, calls `change` on the tree and, when it
-  // returns 0 (ERROR_SUCCESS), writes the tree to the file. Returns `change`'s error, or
-  // ERROR_CANTWRITE when the file cannot be locked or replaced (the change is then forgotten: the
-  // tree is reloaded from the file at the next call).
+  // returns 0 (ERROR_SUCCESS), writes the tree to the file. Returns `change`'s error,
+  // ERROR_NO_SYSTEM_RESOURCES when the file would grow beyond kMaxFileSize, or ERROR_CANTWRITE when
+  // the file cannot be locked or replaced (the change is then forgotten: the tree is reloaded from
+  // the file at the next call).
   long modify(const std::function<long(Tree&)>& change);
 
   // Path of the registry file of the current machine.

@@ -72,21 +72,21 @@ bool read_quoted(std::string_view* s, std::string* out, std::string* why) {
   out->clear();
   std::size_t i = 1;
   while (i < s->size()) {
-    char c = (*s)[i];
-    if (c == '"') {
+    // Plain runs are copied whole: texts can be long.
+    const std::size_t special = s->find_first_of("\"\\", i);
+    if (special == std::string_view::npos) break;
+    out->append(s->substr(i, special - i));
+    i = special;
+    if ((*s)[i] == '"') {
       s->remove_prefix(i + 1);
       return true;
     }
-    if (c == '\\') {
-      if (i + 1 >= s->size() || ((*s)[i + 1] != '\\' && (*s)[i + 1] != '"')) {
-        *why = "a backslash in a quoted string must be written \\\\ (or \\\" for a quote)";
-        return false;
-      }
-      c = (*s)[i + 1];
-      ++i;
+    if (i + 1 >= s->size() || ((*s)[i + 1] != '\\' && (*s)[i + 1] != '"')) {
+      *why = "a backslash in a quoted string must be written \\\\ (or \\\" for a quote)";
+      return false;
     }
-    out->push_back(c);
-    ++i;
+    out->push_back((*s)[i + 1]);
+    i += 2;
   }
   *why = "the quoted string has no closing quote";
   return false;
@@ -237,7 +237,9 @@ class Parser {
     std::vector<std::string_view> parts;
     std::string_view rest = cut == std::string_view::npos ? "" : path.substr(cut + 1);
     if ((cut != std::string_view::npos && rest.empty()) || !split_key_path(rest, &parts)) {
-      return problem(line_no, "the key path has an empty or overlong name in it");
+      return problem(line_no,
+                     "the key path has an empty or overlong name in it, or is deeper than " +
+                         std::to_string(kMaxKeyDepth) + " levels");
     }
     std::shared_ptr<Key> key = result_.tree.roots[static_cast<int>(root)];
     for (std::string_view part : parts) key = key->get_or_add_child(part);
@@ -294,9 +296,13 @@ class Parser {
 
 void append_quoted(std::string* out, std::string_view s) {
   out->push_back('"');
-  for (char c : s) {
-    if (c == '\\' || c == '"') out->push_back('\\');
-    out->push_back(c);
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t special = std::min(s.find_first_of("\\\"", i), s.size());
+    out->append(s.substr(i, special - i));  // plain runs whole: texts can be long
+    if (special == s.size()) break;
+    out->push_back('\\');
+    out->push_back(s[special]);
+    i = special + 1;
   }
   out->push_back('"');
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace sx::registry {
 namespace {
@@ -71,6 +72,21 @@ std::shared_ptr<Key> Key::remove_child(std::string_view folded_name) {
   return key;
 }
 
+std::vector<std::shared_ptr<Key>> Key::take_children() {
+  child_folded_.clear();
+  return std::exchange(children_, {});
+}
+
+void Key::mark_tree_deleted() {
+  std::vector<Key*> pending = {this};
+  while (!pending.empty()) {
+    Key* key = pending.back();
+    pending.pop_back();
+    key->deleted_ = true;
+    for (const auto& child : key->children_) pending.push_back(child.get());
+  }
+}
+
 const Value* Key::value(std::string_view folded_name) const {
   auto it = value_index_.find(folded_name);
   return it == value_index_.end() ? nullptr : &values_[it->second];
@@ -101,6 +117,11 @@ bool Key::remove_value(std::string_view folded_name) {
   return true;
 }
 
+void Key::clear_values() {
+  values_.clear();
+  value_index_.clear();
+}
+
 const char* root_name(RootId root) { return kRootNames[static_cast<int>(root)]; }
 
 bool parse_root_name(std::string_view text, RootId* root) {
@@ -126,7 +147,8 @@ bool split_key_path(std::string_view path, std::vector<std::string_view>* parts)
   while (true) {
     std::size_t cut = path.find('\\');
     std::string_view part = path.substr(0, cut);
-    if (part.empty() || part.size() > kMaxKeyNameLength) return false;
+    if (part.empty() || part.size() > kMaxKeyNameLength || parts->size() == kMaxKeyDepth)
+      return false;
     parts->push_back(part);
     if (cut == std::string_view::npos) return true;
     path.remove_prefix(cut + 1);

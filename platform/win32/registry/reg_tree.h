@@ -17,6 +17,8 @@ namespace sx::registry {
 // Longest key name component and value name, in characters, as on Windows.
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
+// Deepest key below a root, in levels, as on Windows.
+inline constexpr std::size_t kMaxKeyDepth = 512;
 // Largest value data we accept (keeps every line of the file within the parser's line limit).
 inline constexpr std::size_t kMaxValueDataSize = 256 * 1024;
 
@@ -44,6 +46,9 @@ class Key {
   // Detaches the subkey called `folded_name`. Returns it, or null when there is none.
   std::shared_ptr<Key> remove_child(std::string_view folded_name);
 
+  // Detaches every subkey; returns them.
+  std::vector<std::shared_ptr<Key>> take_children();
+
   // Values in the order first written.
   const std::vector<Value>& values() const { return values_; }
   // The value called `folded_name` (already folded), or null.
@@ -52,10 +57,14 @@ class Key {
   void set_value(std::string_view name, std::uint32_t type, std::string data);
   // Removes a value. Returns false when there was none.
   bool remove_value(std::string_view folded_name);
+  // Removes every value.
+  void clear_values();
 
   // A deleted key stays reachable from open handles, which then report ERROR_KEY_DELETED.
   bool deleted() const { return deleted_; }
   void mark_deleted() { deleted_ = true; }
+  // Marks this key and every key below it deleted (without recursion: trees may be deep).
+  void mark_tree_deleted();
 
  private:
   std::vector<std::shared_ptr<Key>>::const_iterator lower_bound(std::string_view folded) const;
@@ -90,8 +99,9 @@ struct Tree {
 };
 
 // Splits a key path ("Software\Vorlan Software\Scribbix") into its components. One trailing
-// backslash is allowed. Returns false for a leading backslash, an empty component or a component
-// longer than kMaxKeyNameLength. An empty path gives no components.
+// backslash is allowed. Returns false for a leading backslash, an empty component, a component
+// longer than kMaxKeyNameLength or more than kMaxKeyDepth components. An empty path gives no
+// components.
 bool split_key_path(std::string_view path, std::vector<std::string_view>* parts);
 
 }  // namespace sx::registry

@@ -16,8 +16,9 @@ class CFile {
   CFile& operator=(const CFile&) = delete;
 
   // Opens a Windows path. modeRead reads the whole file (at most 1 MiB); modeCreate|modeWrite makes
-  // a file that Close() writes atomically. FALSE when the file cannot be opened (GetLastError
-  // says).
+  // a file that Close() writes atomically ("<file>.new-<pid>", then a rename; such temporaries of
+  // writers that died before their rename are removed first). FALSE when the file cannot be opened
+  // (GetLastError says).
   BOOL Open(const char* windows_path, UINT flags);
   // Writes what was stored (write mode) and closes. FALSE when writing failed.
   BOOL Close();

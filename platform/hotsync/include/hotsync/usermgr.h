@@ -3,8 +3,9 @@
 // users.dat is a text file of our own (see docs/hotsync.md):
 //   HotSync users 1
 //   <user ID, 8 hex digits> TAB <directory name> TAB <user name>
-// one line per user, in the order they were added. Names and directory names hold no tab, CR or LF.
-// A file that does not follow this makes Serialize fail and leaves the manager empty.
+// one line per user, in the order they were added, each ended by its line break. Names hold no tab,
+// CR or LF; a directory is one plain folder name of drive C:. A file that does not follow this (one
+// cut short inside its last line included) makes Serialize fail and leaves the manager empty.
 // One thread at a time per object; never throws.
 #pragma once
 
@@ -43,7 +44,9 @@ class CUserMgr {
   CUser* FindNext();
   // The user with this name (exact), or null.
   CUser* FindByName(const char* name);
-  // Adds a user; FALSE when the name or directory is empty, holds a tab/CR/LF or is taken.
+  // Adds a user; FALSE when the name is empty or holds a tab/CR/LF, the directory is not one plain
+  // folder name, or either is taken (directories compare without regard to letter case, as drive
+  // C: does).
   BOOL AddUser(const char* name, DWORD user_id, const char* directory);
 
  private:

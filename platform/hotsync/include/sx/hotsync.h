@@ -74,15 +74,22 @@ struct InstallOptions {
 };
 // Writes HotSync's "Core" key ("Path", "HotSyncPath", "PCID"), makes its directory and an empty
 // users.dat (kept when there is one), "HotSync.exe" (a starter of `program`, with a version block)
-// and "instaide.dll".
-[[nodiscard]] bool install_hotsync(const InstallOptions& options, std::string* why);
+// and "instaide.dll". A damaged users.dat is moved aside as "users.dat.damaged-<N>" and replaced by
+// an empty list; *note (may be null) then says so, and is empty otherwise.
+[[nodiscard]] bool install_hotsync(const InstallOptions& options, std::string* why,
+                                   std::string* note = nullptr);
 
 // HotSync's directory as a Windows path ("Core" "HotSyncPath" up to its last '\', else "Path");
 // empty when HotSync is not installed.
 std::string hotsync_dir();
 
 // Adds a HotSync user to users.dat, makes the user's directory and an empty handheld for the user
-// (folder = the user's directory name). `directory` empty: made from the name.
+// (folder = the user's directory name). `directory` empty: made from the name's letters and digits
+// (with a number added when another user's directory differs only in letter case). A given
+// directory must be one plain folder name that no other user has, letter case aside (drive C: does
+// not tell case apart). users.dat is read, changed and replaced under an exclusive lock on
+// "users.dat.lock", so users added at once by several processes all stay. A damaged users.dat is
+// refused as a whole (see read_users) and left as it is.
 [[nodiscard]] bool add_user(const std::string& name, DWORD user_id, std::string directory,
                             std::string* why);
 
@@ -91,6 +98,9 @@ struct UserEntry {
   DWORD user_id = 0;
   std::string directory;
 };
+// The users of users.dat in order. False with the reason when HotSync is not installed or users.dat
+// cannot be read or is damaged: a file that breaks any rule of its format (docs/hotsync.md; one cut
+// short inside its last line included) is refused as a whole.
 [[nodiscard]] bool read_users(std::vector<UserEntry>* out, std::string* why);
 
 // --- One HotSync, as HotSync Manager runs it
@@ -129,9 +139,23 @@ struct HotSyncReport {
 };
 // Runs a HotSync of `user` (name in users.dat): connects to the user's handheld, runs each
 // registered conduit whose creator has a database there, and ends the HotSync (last-sync time and
-// PC ID). `progress` (may be null) gets HotSync's status texts and the conduits' progress.
+// PC ID). `progress` (may be null) gets HotSync's status texts and the conduits' progress. The
+// result is 0 only when every conduit succeeded, every file of the HotSync was written and no
+// database on the handheld was damaged without a word: a damaged database file that no conduit
+// reported is logged and fails the HotSync (SYNCERR_DAMAGED_DATABASE), a file that could not be
+// written fails it (SYNCERR_IO). The log's last line is "HotSync operation completed" or "HotSync
+// operation failed".
 [[nodiscard]] long run_hotsync(const std::string& user, HotSyncReport* report,
                                void (*progress)(const char*) = nullptr);
+
+// What a person reads of a HotSync: one line per conduit ("ApplicationVorScrib: slow sync, failed
+// (0x4015: a damaged database file)"), then "HotSync log:" and the log lines, indented.
+std::vector<std::string> report_lines(const HotSyncReport& report);
+// "fast sync", "handheld overwrites desktop", ... for a sync type.
+const char* sync_type_name(int sync_type);
+// A result code in words: "0x4003: not found"; codes the sync manager does not give:
+// "0x400B: see the HotSync log".
+std::string result_text(long code);
 
 // The registered conduits with what they say about themselves (GetConduitInfo kind eConduitName,
 // else GetConduitName; GetConduitVersion).
@@ -152,13 +176,23 @@ long change_action(const std::string& user, const std::string& key_name, Conduit
 // --- The HotSync in progress (what HotSync Manager does around the conduits)
 // -------------------------
 
+// The file in a handheld's folder whose lock a HotSync of that handheld holds.
+inline constexpr const char* kLockFileName = "hotsync.lock";
+
 // Connects the sync manager to a handheld for one HotSync; the log goes to `log_file` (host path).
-// False when a HotSync is already in progress or the handheld cannot be read.
+// False when a HotSync is already in progress in this process or, on the whole machine, with this
+// handheld (the exclusive lock on "<handheld>/hotsync.lock" is held until end_session), or when the
+// handheld cannot be read.
 [[nodiscard]] bool begin_session(const std::filesystem::path& handheld,
                                  const std::filesystem::path& log_file, DWORD pc_id,
                                  std::string* why);
-// Commits and closes what is still open; when `completed`, records the last-sync PC ID and time on
-// the handheld. Returns the log lines of the session.
+// Commits and closes what is still open; when `completed` and every database was written, records
+// the last-sync PC ID and time on the handheld. False with the reason when a file of this HotSync
+// (a database, the device file, the HotSync log) could not be written: the HotSync lost writes and
+// has failed. Once per session; later calls only report again.
+[[nodiscard]] bool finish_session(bool completed, std::string* why);
+// Finishes the session (as finish_session, when that was not called) and ends it, releasing the
+// handheld. Returns the log lines of the session.
 std::vector<std::string> end_session(bool completed);
 bool session_active();
 

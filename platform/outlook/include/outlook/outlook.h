@@ -408,3 +408,4 @@ struct ItemsEvents : IDispatch {
 #define MAPI_E_LOGON_FAILED static_cast<HRESULT>(0x80040111u)
 #define MAPI_E_OBJECT_DELETED static_cast<HRESULT>(0x8004010Au)
 #define MAPI_E_USER_CANCEL static_cast<HRESULT>(0x80040113u)
+#define MAPI_E_CORRUPT_DATA static_cast<HRESULT>(0x8004011Bu)

@@ -13,6 +13,13 @@ namespace sx::outlook {
 const StoreModel& fresh(Store& store) {
   std::string why;
   if (!store.refresh(&why)) raise(E_FAIL, "The store file cannot be read: " + why);
+  if (!store.problems().empty()) {
+    // What cannot be read would look deleted: nobody works with the store until it is repaired.
+    raise(MAPI_E_CORRUPT_DATA, "Errors have been detected in the file " + store.path().string() +
+                                   ". Quit all mail-enabled applications, and then use the Inbox "
+                                   "Repair Tool. (" +
+                                   describe_problems(store.problems()) + ".)");
+  }
   return store.model();
 }
 

@@ -79,7 +79,8 @@ class Session {
   DWORD next_cookie_ = 1;
 };
 
-// Refreshes the store and returns its model; throws OutlookError when the file cannot be read.
+// Refreshes the store and returns its model; throws OutlookError when the file cannot be read, and
+// MAPI_E_CORRUPT_DATA, with what is damaged where, when the store has problems (Store::problems).
 const StoreModel& fresh(Store& store);
 // The folder's state now; throws MAPI_E_OBJECT_DELETED when it is gone.
 const FolderState& live_folder(const FolderRef& folder, bool refresh = true);

@@ -61,6 +61,21 @@ bool read_range(int fd, std::uint64_t from, std::uint64_t to, std::string* out) 
 
 }  // namespace
 
+std::string describe_problems(const std::vector<StoreProblem>& problems) {
+  std::string text;
+  for (const StoreProblem& p : problems) {
+    if (!text.empty()) text += "; ";
+    if (p.length > 0) {
+      text += std::to_string(p.length) + (p.length == 1 ? " byte" : " bytes") + " at offset " +
+              std::to_string(p.offset) + " cannot be read (" + p.reason + ")";
+    } else {
+      text +=
+          "the record at offset " + std::to_string(p.offset) + " cannot be used (" + p.reason + ")";
+    }
+  }
+  return text;
+}
+
 StoreId new_store_id() {
   std::random_device rd;
   StoreId id{};
@@ -316,18 +331,46 @@ bool Store::delete_folder(std::uint32_t id, std::string* why) {
       why);
 }
 
-bool Store::compact(std::string* why) { return rewrite(nullptr, why); }
+// Keeps the file at `path` as "<path>.damaged-<N>" (the first N free). Returns that name, or empty
+// with the reason.
+std::filesystem::path keep_damaged_file(const std::filesystem::path& path, std::string* why) {
+  for (int n = 1; n <= 9999; ++n) {
+    std::filesystem::path copy = path;
+    copy += ".damaged-" + std::to_string(n);
+    if (::link(path.c_str(), copy.c_str()) == 0) return copy;
+    if (errno == EEXIST) continue;
+    std::error_code ec;  // no hard links here: copy the bytes instead
+    if (std::filesystem::copy_file(path, copy, ec)) return copy;
+    if (std::filesystem::exists(copy)) continue;
+    fail(why, "the damaged store " + path.string() + " cannot be kept as " + copy.string() + ": " +
+                  ec.message());
+    return {};
+  }
+  fail(why, "every damaged-N name beside " + path.string() + " is taken");
+  return {};
+}
+
+bool Store::compact(std::string* why, std::filesystem::path* kept_aside) {
+  return rewrite(nullptr, why, kept_aside);
+}
 
 bool Store::take_new_identity(std::string* why) {
   const StoreId id = new_store_id();
-  return rewrite(&id, why);
+  return rewrite(&id, why, nullptr);
 }
 
-bool Store::rewrite(const StoreId* new_id, std::string* why) {
+bool Store::rewrite(const StoreId* new_id, std::string* why, std::filesystem::path* kept_aside) {
+  if (kept_aside != nullptr) kept_aside->clear();
   if (!lock(LOCK_EX, why)) return false;
   bool ok = read_new(false, why);
   std::filesystem::path temp = path_;
   temp += ".compacting";
+  if (ok && !problems_.empty()) {
+    // The damaged bytes are not in the model: keep the whole old file before it is replaced.
+    std::filesystem::path kept = keep_damaged_file(path_, why);
+    ok = !kept.empty();
+    if (ok && kept_aside != nullptr) *kept_aside = kept;
+  }
   if (ok) {
     std::vector<Record> records = model_->snapshot();
     if (new_id != nullptr) std::get<FileHeaderRecord>(records.front()).store_id = *new_id;

@@ -9,7 +9,8 @@
 // the process and stays valid until RegCloseKey. All functions return a Windows error code
 // (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,
 // ERROR_KEY_DELETED, ERROR_MORE_DATA, ERROR_NO_MORE_ITEMS, ERROR_CANTWRITE when the file cannot be
-// replaced, ...) and never throw. Key names, value names and texts are Windows-1252 bytes; names
+// replaced, ERROR_NO_SYSTEM_RESOURCES when a change would make the file larger than 64 MiB, ...)
+// and never throw. Key names, value names and texts are Windows-1252 bytes; names
 // compare without regard to case.
 #pragma once
 
@@ -59,7 +60,9 @@ LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result);
 // handle to `key`. ERROR_FILE_NOT_FOUND when the key does not exist.
 LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result);
 
-// Opens or creates `sub_key` (and any missing keys on its path) with full access.
+// Opens or creates `sub_key` (and any missing keys on its path) with full access. A key name has 1
+// to 255 characters and no control characters other than tab; a key lies at most 512 levels below
+// its root (ERROR_BAD_PATHNAME otherwise).
 LONG RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result);
 
 // Opens or creates `sub_key`; `disposition` (may be null) tells REG_CREATED_NEW_KEY or
@@ -87,6 +90,12 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name);
 // Deletes `sub_key` and its values. ERROR_ACCESS_DENIED when it has subkeys; other handles open on
 // it then fail with ERROR_KEY_DELETED.
 LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key);
+
+// Deletes `sub_key` with all its subkeys and values, in one change of the registry file. A null or
+// empty `sub_key` deletes every subkey and value of `key` itself (which then needs KEY_SET_VALUE)
+// and keeps the key. ERROR_FILE_NOT_FOUND when `sub_key` does not exist; handles open anywhere in
+// the deleted tree then fail with ERROR_KEY_DELETED.
+LONG RegDeleteTreeA(HKEY key, LPCSTR sub_key);
 
 // Subkey number `index` in ascending name order (case-insensitive). `*name_size` is the buffer's
 // size in characters; on success it receives the length without the NUL. ERROR_MORE_DATA when the

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "sx/machine.h"
 #include "win32/registry.h"
@@ -66,15 +67,18 @@ struct ToolResult {
   std::string output;  // stdout and stderr together
 };
 
-// Runs the built machine tool on the current machine with the given arguments (each quoted).
-inline ToolResult run_tool(std::initializer_list<std::string> args) {
-  std::string command =
-      std::string("'") + SXMACHINE_PATH + "' --machine '" + sx::machine::root().string() + "'";
-  for (const std::string& arg : args) {
-    std::string quoted;
-    for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    command += " '" + quoted + "'";
-  }
+inline std::string shell_quoted(const std::string& arg) {
+  std::string quoted;
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return "'" + quoted + "'";
+}
+
+// Runs `program` with `args` (each quoted), after the shell words in `environment` (e.g.
+// "env -u SX_MACHINE HOME=x"); stdout and stderr together.
+inline ToolResult run_program(const std::string& program, const std::vector<std::string>& args,
+                              const std::string& environment = "") {
+  std::string command = environment + (environment.empty() ? "" : " ") + shell_quoted(program);
+  for (const std::string& arg : args) command += " " + shell_quoted(arg);
   command += " 2>&1";
   ToolResult result;
   FILE* pipe = ::popen(command.c_str(), "r");
@@ -85,6 +89,13 @@ inline ToolResult run_tool(std::initializer_list<std::string> args) {
   int status = ::pclose(pipe);
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+// Runs the built machine tool on the current machine with the given arguments.
+inline ToolResult run_tool(std::initializer_list<std::string> args) {
+  std::vector<std::string> line = {"--machine", sx::machine::root().string()};
+  line.insert(line.end(), args.begin(), args.end());
+  return run_program(SXMACHINE_PATH, line);
 }
 
 }  // namespace sx::registry::testing

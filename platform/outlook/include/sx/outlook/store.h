@@ -12,7 +12,10 @@
 // another handle holds it without sharing.
 //
 // Damage: a torn tail (the data ends inside a record) is a clean end and is cut off before the next
-// append; damage in the middle is skipped to the next good record and listed in damage().
+// append; damage in the middle is skipped to the next good record and listed in problems(), as is a
+// whole record that cannot be applied (an item in an unknown folder). The object model refuses a
+// store with problems (MAPI_E_CORRUPT_DATA) until compact() has rewritten it, which keeps the old
+// file aside first.
 //
 // Not thread-safe: one thread uses a Store at a time (the object model calls it on Outlook's
 // thread).
@@ -33,9 +36,13 @@ struct Damage;  // record_log.h
 
 struct StoreProblem {
   std::uint64_t offset = 0;
-  std::uint64_t length = 0;
+  std::uint64_t length = 0;  // bytes skipped; 0 for a whole record that could not be applied
   std::string reason;
 };
+
+// The problems for a person: "56 bytes at offset 1234 cannot be read (checksum mismatch); the
+// record at offset 999 cannot be used (item in an unknown folder)".
+std::string describe_problems(const std::vector<StoreProblem>& problems);
 
 // What a parse of store bytes found (for the fuzz target and its unit test).
 struct ParseReport {
@@ -86,8 +93,11 @@ class Store {
   [[nodiscard]] bool put_folder(FolderRecord* folder, std::string* why);
   [[nodiscard]] bool delete_folder(std::uint32_t id, std::string* why);
 
-  // Rewrites the file with only the live records (through a temporary file and a rename).
-  [[nodiscard]] bool compact(std::string* why);
+  // Rewrites the file with only the live records (through a temporary file and a rename). When the
+  // store has problems, the old file is kept first as "<file>.damaged-<N>" (a hard link, else a
+  // copy; *kept_aside, when given, names it), so that no damaged byte is ever dropped; when it
+  // cannot be kept, nothing is compacted.
+  [[nodiscard]] bool compact(std::string* why, std::filesystem::path* kept_aside = nullptr);
   // Gives the store a new random id (the file is rewritten as by compact()): a byte copy of a
   // store file then no longer shares its entry ids with the original.
   [[nodiscard]] bool take_new_identity(std::string* why);
@@ -99,7 +109,7 @@ class Store {
   void unlock();
   bool read_new(bool reset, std::string* why);
   bool write_all(const std::string& bytes, std::string* why);
-  bool rewrite(const StoreId* new_id, std::string* why);
+  bool rewrite(const StoreId* new_id, std::string* why, std::filesystem::path* kept_aside);
 
   std::filesystem::path path_;
   int fd_ = -1;

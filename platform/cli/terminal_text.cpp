@@ -1,8 +1,8 @@
-#include "terminal_text.h"
+#include "sx/cli/terminal_text.h"
 
 #include "win32/codepage.h"
 
-namespace sx::machine_tool {
+namespace sx::cli {
 
 std::string ansi_to_terminal(std::string_view ansi) { return sx::codepage::ansi_to_utf8(ansi); }
 
@@ -24,4 +24,4 @@ std::optional<std::string> terminal_to_ansi(std::string_view utf8) {
   return ansi;
 }
 
-}  // namespace sx::machine_tool
+}  // namespace sx::cli

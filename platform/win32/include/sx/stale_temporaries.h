@@ -1,0 +1,15 @@
+// Temporary files left by writers that were killed between writing a temporary file and renaming
+// it over the real one. Such a file is named "<file><marker><pid>" beside the file it was to
+// replace; the next writer of that file removes those whose process is gone. Any thread.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace sx::stale {
+
+// Removes "<file><marker><pid>" beside `file` for every pid that is not a live process (this
+// process's own are kept). Returns how many were removed; errors are ignored (the files stay).
+int remove_temporaries(const std::filesystem::path& file, std::string_view marker);
+
+}  // namespace sx::stale
