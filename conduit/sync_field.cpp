@@ -48,8 +48,7 @@ std::size_t IntField::pack(BYTE* buffer, std::size_t room) const {
 }
 
 bool IntField::equals(const SyncField& other) const {
-  const auto* o = dynamic_cast<const IntField*>(&other);
-  return o != nullptr && o->value_ == value_;
+  return other.kind() == Kind::kInteger && static_cast<const IntField&>(other).value_ == value_;
 }
 
 std::size_t IntField::unpack(const BYTE* data, std::size_t available) {
@@ -66,7 +65,7 @@ void IntField::setWidth(int width) {
 }
 
 void IntField::assign(const SyncField& other) {
-  if (const auto* o = dynamic_cast<const IntField*>(&other)) set(o->value_);
+  if (other.kind() == Kind::kInteger) set(static_cast<const IntField&>(other).value_);
 }
 
 std::string BoolField::logText() const { return value_ != 0 ? "TRUE" : "FALSE"; }
@@ -115,11 +114,10 @@ std::size_t DateField::pack(BYTE* buffer, std::size_t room) const {
 }
 
 bool DateField::equals(const SyncField& other) const {
-  const auto* o = dynamic_cast<const DateField*>(&other);
-  if (o == nullptr) return false;
+  if (other.kind() != Kind::kDate) return false;
   BYTE a[4], b[4];
   packed(a);
-  o->packed(b);
+  static_cast<const DateField&>(other).packed(b);
   return std::memcmp(a, b, 4) == 0;
 }
 
@@ -136,7 +134,7 @@ std::size_t DateField::unpack(const BYTE* data, std::size_t available) {
 }
 
 void DateField::assign(const SyncField& other) {
-  if (const auto* o = dynamic_cast<const DateField*>(&other)) set(o->value_);
+  if (other.kind() == Kind::kDate) set(static_cast<const DateField&>(other).value_);
 }
 
 // --- TextField
@@ -154,8 +152,7 @@ std::size_t TextField::pack(BYTE* buffer, std::size_t room) const {
 }
 
 bool TextField::equals(const SyncField& other) const {
-  const auto* o = dynamic_cast<const TextField*>(&other);
-  return o != nullptr && o->desktop_ == desktop_;
+  return other.kind() == Kind::kText && static_cast<const TextField&>(other).desktop_ == desktop_;
 }
 
 std::size_t TextField::unpack(const BYTE* data, std::size_t available) {
@@ -173,7 +170,6 @@ std::size_t TextField::unpack(const BYTE* data, std::size_t available) {
 }
 
 void TextField::setDesktop(std::string text) {
-  if (text.size() > kMaxTextChars) text.resize(kMaxTextChars);
   desktop_ = std::move(text);
   handheld_.clear();
   handheld_.reserve(desktop_.size());
@@ -184,7 +180,7 @@ void TextField::setDesktop(std::string text) {
 }
 
 void TextField::assign(const SyncField& other) {
-  if (const auto* o = dynamic_cast<const TextField*>(&other)) setDesktop(o->desktop_);
+  if (other.kind() == Kind::kText) setDesktop(static_cast<const TextField&>(other).desktop_);
 }
 
 }  // namespace sx::conduit

@@ -17,11 +17,14 @@ namespace sx::conduit {
 
 inline constexpr UINT kCategoryNameId = 0x80000001u;
 inline constexpr UINT kPrivateNameId = 0x80000002u;
-inline constexpr std::size_t kMaxTextChars = 32767;  // assigned texts are cut here
 
 class SyncField {
  public:
-  explicit SyncField(UINT name_id) : name_id_(name_id) {}
+  // What a value can be compared with and assigned from: fields of the same kind (a BoolField is an
+  // integer).
+  enum class Kind : std::uint8_t { kInteger, kDate, kText };
+
+  SyncField(UINT name_id, Kind kind) : name_id_(name_id), kind_(kind) {}
   SyncField(const SyncField&) = default;
   SyncField& operator=(const SyncField&) = delete;
 
@@ -40,6 +43,7 @@ class SyncField {
   // The name shown in log lines: the text after ';' of the name string, "Category", "Private".
   std::string displayName() const;
   UINT nameId() const { return name_id_; }
+  Kind kind() const { return kind_; }
 
   bool modified_here = false;
   bool changed_in_memory = false;
@@ -47,12 +51,13 @@ class SyncField {
 
  private:
   UINT name_id_;
+  Kind kind_;
 };
 
 class IntField : public SyncField {
  public:
   IntField(UINT name_id, int width, bool hex = false)
-      : SyncField(name_id), width_(width), hex_(hex) {}
+      : SyncField(name_id, Kind::kInteger), width_(width), hex_(hex) {}
   std::string logText() const override;
   int alignment() const override { return width_; }
   void print(std::string* out) const override;
@@ -87,7 +92,7 @@ class BoolField : public IntField {
 // A date and time as an automation date (0 = none), kept at minute resolution on the handheld.
 class DateField : public SyncField {
  public:
-  explicit DateField(UINT name_id) : SyncField(name_id) {}
+  explicit DateField(UINT name_id) : SyncField(name_id, Kind::kDate) {}
   std::string logText() const override;
   int alignment() const override { return 4; }
   void print(std::string* out) const override;
@@ -110,10 +115,11 @@ class DateField : public SyncField {
   double value_ = 0;
 };
 
-// One text in its two forms: desktop (CR LF line ends) and handheld (LF).
+// One text in its two forms: desktop (CR LF line ends) and handheld (LF). A text is never cut
+// here: a side that cannot hold a text says so when it writes the note.
 class TextField : public SyncField {
  public:
-  explicit TextField(UINT name_id) : SyncField(name_id) {}
+  explicit TextField(UINT name_id) : SyncField(name_id, Kind::kText) {}
   std::string logText() const override;
   int alignment() const override { return 1; }
   void print(std::string* out) const override;
@@ -124,7 +130,7 @@ class TextField : public SyncField {
   std::size_t unpack(const BYTE* data, std::size_t available) override;
   void assign(const SyncField& other) override;
 
-  // Stores a desktop text (cut at 32767 characters) and derives the handheld form (CRs dropped).
+  // Stores a desktop text and derives the handheld form (CRs dropped).
   void setDesktop(std::string text);
   const std::string& desktop() const { return desktop_; }
   const std::string& handheld() const { return handheld_; }

@@ -31,9 +31,14 @@ Notes live(const NoteDatabase& db) {
   return out;
 }
 
+// The handheld record id of a note in these scripts (the desktop's state file remembers it).
+DWORD record_of(std::int32_t id) { return 0x1000u + static_cast<DWORD>(id); }
+
 // Loads `notes` into a side with no change marks (what the next run reads).
 void load(NoteDatabase& db, const Notes& notes) {
-  for (const auto& [id, v] : notes) add(db, make_note(id, v.text, 0, v.category));
+  for (const auto& [id, v] : notes) {
+    add(db, with_record(make_note(id, v.text, 0, v.category), record_of(id)));
+  }
 }
 
 class AnalysisPropertyTest : public AnalysisTest {
@@ -91,7 +96,8 @@ TEST_F(AnalysisPropertyTest, TwoWaySyncWithoutConflictsLeavesBothSidesEqualAndIs
         }
         default:  // delete
           if (on_handheld) {
-            side.notes()[id] = deleted_handheld_note(id);
+            side.notes().erase(id);
+            add(side, deleted_handheld_note(record_of(id)));
           } else {
             note.setDeleted(true);
           }
@@ -134,8 +140,8 @@ TEST_F(AnalysisPropertyTest, TwoWaySyncWithoutConflictsLeavesBothSidesEqualAndIs
     load(d2, after_d);
     h2.synchronizeWith(d2);
     EXPECT_EQ(d2.created, 0);
-    for (const NoteDatabase* db : {static_cast<const NoteDatabase*>(&h2),
-                                   static_cast<const NoteDatabase*>(&d2)}) {
+    for (const NoteDatabase* db :
+         {static_cast<const NoteDatabase*>(&h2), static_cast<const NoteDatabase*>(&d2)}) {
       EXPECT_EQ(db->notes().size(), after_h.size());
       for (const auto& [id, note] : db->notes()) {
         EXPECT_FALSE(note->anyChangedInMemory()) << id;
@@ -165,8 +171,8 @@ TEST_F(AnalysisPropertyTest, EachMirrorMakesItsTargetEqualToItsSource) {
           add(d, make_note(id, word(), 0, pick(16)));
           break;
         case 3:
-          add(h, deleted_handheld_note(id));
-          add(d, make_note(id, word()));
+          add(h, deleted_handheld_note(record_of(id)));
+          add(d, with_record(make_note(id, word()), record_of(id)));
           break;
         case 4: {
           add(h, make_note(id, word()));

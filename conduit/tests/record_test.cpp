@@ -136,11 +136,14 @@ TEST(DateFieldTest, EqualAtMinuteResolution) {
   EXPECT_EQ(a.logText(), "Sun Feb 28 23:59:00 2010");
 }
 
-TEST(TextFieldTest, AssignedTextIsCutAt32767CharactersAndLosesItsCrs) {
+TEST(TextFieldTest, AssignedTextIsNeverCutAndLosesItsCrs) {
   TextField t(IDS_FIELD_TEXT);
   t.setDesktop(std::string(40000, 'a'));
-  EXPECT_EQ(t.desktop().size(), 32767u);
+  EXPECT_EQ(t.desktop().size(), 40000u);
   EXPECT_TRUE(t.changed_in_memory);
+  TextField copy(IDS_FIELD_TEXT);
+  copy.assign(t);
+  EXPECT_TRUE(copy.equals(t));
   t.setDesktop("a\r\nb\rc");
   EXPECT_EQ(t.handheld(), "a\nbc");
   EXPECT_EQ(t.logText(), "\"a\r\nb\rc\"");
