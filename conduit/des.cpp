@@ -3,16 +3,9 @@
 namespace sx::conduit {
 namespace {
 
-// The standard's tables, 1-based bit positions counted from the most significant bit. The
-// expansion E needs no table: see feistel().
-constexpr std::uint8_t kIP[64] = {58, 50, 42, 34, 26, 18, 10, 2, 60, 52, 44, 36, 28, 20, 12, 4,
-                                  62, 54, 46, 38, 30, 22, 14, 6, 64, 56, 48, 40, 32, 24, 16, 8,
-                                  57, 49, 41, 33, 25, 17, 9,  1, 59, 51, 43, 35, 27, 19, 11, 3,
-                                  61, 53, 45, 37, 29, 21, 13, 5, 63, 55, 47, 39, 31, 23, 15, 7};
-constexpr std::uint8_t kFP[64] = {40, 8, 48, 16, 56, 24, 64, 32, 39, 7, 47, 15, 55, 23, 63, 31,
-                                  38, 6, 46, 14, 54, 22, 62, 30, 37, 5, 45, 13, 53, 21, 61, 29,
-                                  36, 4, 44, 12, 52, 20, 60, 28, 35, 3, 43, 11, 51, 19, 59, 27,
-                                  34, 2, 42, 10, 50, 18, 58, 26, 33, 1, 41, 9,  49, 17, 57, 25};
+// The standard's tables, 1-based bit positions counted from the most significant bit. The initial
+// and final permutations and the expansion E need no table: see initial_permutation() and
+// feistel().
 constexpr std::uint8_t kP[32] = {16, 7, 20, 21, 29, 12, 28, 17, 1,  15, 23, 26, 5,  18, 31, 10,
                                  2,  8, 24, 14, 32, 27, 3,  9,  19, 13, 30, 6,  22, 11, 4,  25};
 constexpr std::uint8_t kPC1[56] = {57, 49, 41, 33, 25, 17, 9,  1,  58, 50, 42, 34, 26, 18,
@@ -56,20 +49,11 @@ std::uint64_t permute(std::uint64_t in, const std::uint8_t* table, int count, in
   return out;
 }
 
-// The fixed permutations as byte tables (a block costs 8 lookups each way) and the S-boxes merged
-// with P (sp[box][six] is P of the box's output in its place), built once.
+// The S-boxes merged with P (sp[box][six] is P of the box's output in its place), built once:
+// 2 KiB, so they stay in the first-level cache.
 struct Tables {
-  std::uint64_t ip[8][256];
-  std::uint64_t fp[8][256];
   std::uint32_t sp[8][64];
   Tables() {
-    for (int byte = 0; byte < 8; ++byte) {
-      for (int v = 0; v < 256; ++v) {
-        const std::uint64_t in = static_cast<std::uint64_t>(v) << (56 - 8 * byte);
-        ip[byte][v] = permute(in, kIP, 64, 64);
-        fp[byte][v] = permute(in, kFP, 64, 64);
-      }
-    }
     for (int box = 0; box < 8; ++box) {
       for (int six = 0; six < 64; ++six) {
         const int row = ((six & 0x20) >> 4) | (six & 1);
@@ -86,19 +70,41 @@ const Tables& tables() {
   return t;
 }
 
-std::uint64_t by_bytes(const std::uint64_t (&table)[8][256], std::uint64_t in) {
-  return table[0][in >> 56] | table[1][(in >> 48) & 0xFF] | table[2][(in >> 40) & 0xFF] |
-         table[3][(in >> 32) & 0xFF] | table[4][(in >> 24) & 0xFF] | table[5][(in >> 16) & 0xFF] |
-         table[6][(in >> 8) & 0xFF] | table[7][in & 0xFF];
+#define SX_DES_INLINE inline __attribute__((always_inline))
+
+// Exchanges the bits of `a` selected by `mask` << `shift` with the bits of `b` selected by `mask`.
+SX_DES_INLINE void swap_bits(std::uint32_t& a, std::uint32_t& b, int shift, std::uint32_t mask) {
+  const std::uint32_t t = ((a >> shift) ^ b) & mask;
+  b ^= t;
+  a ^= t << shift;
 }
 
-std::uint32_t rotl(std::uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
+// IP of the block `left`:`right` as five exchanges of bit groups; final_permutation() undoes them
+// in the reverse order (each exchange is its own inverse), which is IP's inverse, FP.
+SX_DES_INLINE void initial_permutation(std::uint32_t& left, std::uint32_t& right) {
+  swap_bits(left, right, 4, 0x0F0F0F0Fu);
+  swap_bits(left, right, 16, 0x0000FFFFu);
+  swap_bits(right, left, 2, 0x33333333u);
+  swap_bits(right, left, 8, 0x00FF00FFu);
+  swap_bits(left, right, 1, 0x55555555u);
+}
+
+SX_DES_INLINE void final_permutation(std::uint32_t& left, std::uint32_t& right) {
+  swap_bits(left, right, 1, 0x55555555u);
+  swap_bits(right, left, 8, 0x00FF00FFu);
+  swap_bits(right, left, 2, 0x33333333u);
+  swap_bits(left, right, 16, 0x0000FFFFu);
+  swap_bits(left, right, 4, 0x0F0F0F0Fu);
+}
+
+SX_DES_INLINE std::uint32_t rotl(std::uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
 
 // One round's f(R, K). Box i reads bits 4i..4i+5 of R (1-based, bit 0 being bit 32). In R rotated
 // right by one those are bits 4i+1..4i+6, so the even boxes sit at shifts 26, 18, 10 and 2; rotated
 // left by four more, the odd boxes sit at the same shifts. The round key is stored the same way
 // (DesKeySchedule), so E and the key cost two rotations and two exclusive ors.
-std::uint32_t feistel(const Tables& t, std::uint32_t right, const std::uint32_t key[2]) {
+SX_DES_INLINE std::uint32_t feistel(const Tables& t, std::uint32_t right,
+                                    const std::uint32_t key[2]) {
   const std::uint32_t even = rotl(right, 31) ^ key[0];
   const std::uint32_t odd = rotl(right, 3) ^ key[1];
   return t.sp[0][even >> 26] ^ t.sp[2][(even >> 18) & 0x3F] ^ t.sp[4][(even >> 10) & 0x3F] ^
@@ -109,13 +115,13 @@ std::uint32_t feistel(const Tables& t, std::uint32_t right, const std::uint32_t 
 // N independent blocks at once (ECB): their rounds interleave, so the table lookups of one block
 // wait for those of another instead of for the previous round.
 template <int N>
-void crypt(const DesKeySchedule& key, bool decrypt, std::uint64_t* blocks) {
+SX_DES_INLINE void crypt(const DesKeySchedule& key, bool decrypt, std::uint64_t* blocks) {
   const Tables& t = tables();
   std::uint32_t left[N], right[N];
   for (int j = 0; j < N; ++j) {
-    const std::uint64_t permuted = by_bytes(t.ip, blocks[j]);
-    left[j] = static_cast<std::uint32_t>(permuted >> 32);
-    right[j] = static_cast<std::uint32_t>(permuted);
+    left[j] = static_cast<std::uint32_t>(blocks[j] >> 32);
+    right[j] = static_cast<std::uint32_t>(blocks[j]);
+    initial_permutation(left[j], right[j]);
   }
   for (int i = 0; i < 16; ++i) {
     const std::uint32_t* round = key.round[decrypt ? 15 - i : i];
@@ -126,7 +132,9 @@ void crypt(const DesKeySchedule& key, bool decrypt, std::uint64_t* blocks) {
     }
   }
   for (int j = 0; j < N; ++j) {
-    blocks[j] = by_bytes(t.fp, (static_cast<std::uint64_t>(right[j]) << 32) | left[j]);
+    // The halves leave the last round swapped back: R16 L16.
+    final_permutation(right[j], left[j]);
+    blocks[j] = (static_cast<std::uint64_t>(right[j]) << 32) | left[j];
   }
 }
 
@@ -143,19 +151,29 @@ void store(std::uint64_t v, std::uint8_t* p) {
   }
 }
 
+template <int N>
+void ecb_blocks(const DesKeySchedule& key, bool decrypt, std::uint8_t* data) {
+  std::uint64_t blocks[N];
+  for (int j = 0; j < N; ++j) blocks[j] = load(data + 8 * j);
+  crypt<N>(key, decrypt, blocks);
+  for (int j = 0; j < N; ++j) store(blocks[j], data + 8 * j);
+}
+
 void ecb(const DesKeySchedule& key, bool decrypt, std::uint8_t* data, std::size_t size) {
-  constexpr int kWays = 4;
   std::size_t i = 0;
-  for (; i + 8 * kWays <= size; i += 8 * kWays) {
-    std::uint64_t blocks[kWays];
-    for (int j = 0; j < kWays; ++j) blocks[j] = load(data + i + 8 * j);
-    crypt<kWays>(key, decrypt, blocks);
-    for (int j = 0; j < kWays; ++j) store(blocks[j], data + i + 8 * j);
-  }
-  for (; i + 8 <= size; i += 8) {
-    std::uint64_t block = load(data + i);
-    crypt<1>(key, decrypt, &block);
-    store(block, data + i);
+  for (; i + 32 <= size; i += 32) ecb_blocks<4>(key, decrypt, data + i);
+  switch ((size - i) / 8) {
+    case 3:
+      ecb_blocks<3>(key, decrypt, data + i);
+      break;
+    case 2:
+      ecb_blocks<2>(key, decrypt, data + i);
+      break;
+    case 1:
+      ecb_blocks<1>(key, decrypt, data + i);
+      break;
+    default:
+      break;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <string>
 
 #include "hotsync/synctypes.h"
@@ -43,7 +44,9 @@ class NoteIdAllocator {
 
 class NoteDatabase {
  public:
-  using NoteMap = std::map<std::int32_t, std::unique_ptr<NoteRecord>>;
+  // Map nodes come from the database's own pool, so that walking the map in order walks memory
+  // in order (the maps of 100,000 notes do not fit in a cache).
+  using NoteMap = std::pmr::map<std::int32_t, std::unique_ptr<NoteRecord>>;
 
   NoteDatabase(std::string name, SyncProperties* properties, bool handheld, UINT description_id);
   NoteDatabase(const NoteDatabase&) = delete;
@@ -132,7 +135,8 @@ class NoteDatabase {
   bool handheld_;
   UINT description_id_;
   HandheldAccessor accessor_;
-  NoteMap notes_;
+  std::pmr::unsynchronized_pool_resource node_pool_;
+  NoteMap notes_{&node_pool_};
   std::map<std::int32_t, std::int32_t> remap_;
   DatabaseInfoBlock info_block_{};
   WORD info_word_ = 0;

@@ -98,7 +98,7 @@ class SyncRecord {
   bool write_refused = false;
 
  protected:
-  static constexpr std::size_t kMaxFields = 16;
+  static constexpr std::size_t kMaxFields = 12;
   // Appends a field to the packing order: one the record holds as a member, or one it owns.
   void addField(SyncField& field);
   void addField(std::unique_ptr<SyncField> field);

@@ -1,5 +1,6 @@
 #include "sync_field.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -61,7 +62,7 @@ std::size_t IntField::unpack(const BYTE* data, std::size_t available) {
 }
 
 void IntField::setWidth(int width) {
-  if (width == 1 || width == 2 || width == 4) width_ = width;
+  if (width == 1 || width == 2 || width == 4) width_ = static_cast<std::uint8_t>(width);
 }
 
 void IntField::assign(const SyncField& other) {
@@ -143,11 +144,28 @@ void DateField::assign(const SyncField& other) {
 std::string TextField::logText() const { return "\"" + desktop_ + "\""; }
 void TextField::print(std::string* out) const { out->append(desktop_); }
 
+std::string TextField::handheld() const {
+  if (handheld_as_read_ != nullptr) return *handheld_as_read_;
+  std::string out;
+  out.reserve(handheld_size_);
+  for (char c : desktop_) {
+    if (c != '\r') out.push_back(c);
+  }
+  return out;
+}
+
 std::size_t TextField::pack(BYTE* buffer, std::size_t room) const {
-  const std::size_t size = handheld_.size() + 1;
+  const std::size_t size = handheld_size_ + 1;
   if (room < size) return 0;
-  std::memcpy(buffer, handheld_.data(), handheld_.size());
-  buffer[handheld_.size()] = 0;
+  if (handheld_as_read_ != nullptr) {
+    std::memcpy(buffer, handheld_as_read_->data(), handheld_size_);
+  } else {
+    BYTE* out = buffer;
+    for (char c : desktop_) {
+      if (c != '\r') *out++ = static_cast<BYTE>(c);
+    }
+  }
+  buffer[handheld_size_] = 0;
   return size;
 }
 
@@ -159,23 +177,26 @@ std::size_t TextField::unpack(const BYTE* data, std::size_t available) {
   const void* nul = std::memchr(data, 0, available);
   if (nul == nullptr) return 0;
   const auto length = static_cast<std::size_t>(static_cast<const BYTE*>(nul) - data);
-  handheld_.assign(reinterpret_cast<const char*>(data), length);
+  const char* text = reinterpret_cast<const char*>(data);
+  handheld_size_ = length;
+  handheld_as_read_.reset();
+  if (std::memchr(text, '\r', length) != nullptr) {
+    handheld_as_read_ = std::make_unique<std::string>(text, length);
+  }
   desktop_.clear();
   desktop_.reserve(length + length / 16);
-  for (char c : handheld_) {
-    if (c == '\n') desktop_.push_back('\r');
-    desktop_.push_back(c);
+  for (std::size_t i = 0; i < length; ++i) {
+    if (text[i] == '\n') desktop_.push_back('\r');
+    desktop_.push_back(text[i]);
   }
   return length + 1;
 }
 
 void TextField::setDesktop(std::string text) {
   desktop_ = std::move(text);
-  handheld_.clear();
-  handheld_.reserve(desktop_.size());
-  for (char c : desktop_) {
-    if (c != '\r') handheld_.push_back(c);
-  }
+  handheld_size_ = desktop_.size() -
+                   static_cast<std::size_t>(std::count(desktop_.begin(), desktop_.end(), '\r'));
+  handheld_as_read_.reset();
   changed_in_memory = true;
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "win32/types.h"
@@ -45,19 +46,21 @@ class SyncField {
   UINT nameId() const { return name_id_; }
   Kind kind() const { return kind_; }
 
+ private:
+  // Before the marks, so that a field packs into few bytes (a note holds twelve).
+  UINT name_id_;
+  Kind kind_;
+
+ public:
   bool modified_here = false;
   bool changed_in_memory = false;
   bool exclude = false;
-
- private:
-  UINT name_id_;
-  Kind kind_;
 };
 
 class IntField : public SyncField {
  public:
   IntField(UINT name_id, int width, bool hex = false)
-      : SyncField(name_id, Kind::kInteger), width_(width), hex_(hex) {}
+      : SyncField(name_id, Kind::kInteger), width_(static_cast<std::uint8_t>(width)), hex_(hex) {}
   std::string logText() const override;
   int alignment() const override { return width_; }
   void print(std::string* out) const override;
@@ -76,7 +79,7 @@ class IntField : public SyncField {
 
  protected:
   std::int32_t value_ = 0;
-  int width_;
+  std::uint8_t width_;  // 1, 2 or 4
   bool hex_;
 };
 
@@ -123,7 +126,7 @@ class TextField : public SyncField {
   std::string logText() const override;
   int alignment() const override { return 1; }
   void print(std::string* out) const override;
-  std::size_t packedSize() const override { return handheld_.size() + 1; }
+  std::size_t packedSize() const override { return handheld_size_ + 1; }
   std::size_t pack(BYTE* buffer, std::size_t room) const override;
   bool equals(const SyncField& other) const override;
   // Takes the bytes up to the first NUL as the handheld form; 0 when there is no NUL.
@@ -133,11 +136,14 @@ class TextField : public SyncField {
   // Stores a desktop text and derives the handheld form (CRs dropped).
   void setDesktop(std::string text);
   const std::string& desktop() const { return desktop_; }
-  const std::string& handheld() const { return handheld_; }
+  std::string handheld() const;
 
  private:
+  // The handheld form is the desktop form without its CRs, except for unpacked bytes that hold CRs
+  // of their own: those are kept as they came, so that the record is written back unchanged.
   std::string desktop_;
-  std::string handheld_;
+  std::size_t handheld_size_ = 0;
+  std::unique_ptr<std::string> handheld_as_read_;
 };
 
 }  // namespace sx::conduit

@@ -149,6 +149,19 @@ TEST(TextFieldTest, AssignedTextIsNeverCutAndLosesItsCrs) {
   EXPECT_EQ(t.logText(), "\"a\r\nb\rc\"");
 }
 
+TEST(TextFieldTest, AHandheldTextWithCrsOfItsOwnIsWrittenBackAsItWasRead) {
+  const BYTE bytes[] = {'a', '\r', '\n', 'b', 0};
+  TextField t(IDS_FIELD_TEXT);
+  ASSERT_EQ(t.unpack(bytes, sizeof bytes), sizeof bytes);
+  EXPECT_EQ(t.desktop(), "a\r\r\nb");
+  EXPECT_EQ(t.packedSize(), sizeof bytes);
+  BYTE out[8] = {};
+  ASSERT_EQ(t.pack(out, sizeof out), sizeof bytes);
+  EXPECT_EQ(std::memcmp(out, bytes, sizeof bytes), 0);
+  t.setDesktop(t.desktop());  // once assigned, the handheld form is the desktop's without CRs
+  EXPECT_EQ(t.handheld(), "a\nb");
+}
+
 TEST(TextFieldTest, PackIntoTooSmallRoomWritesNothing) {
   TextField t(IDS_FIELD_TEXT);
   t.setDesktop("abc");
