@@ -268,10 +268,8 @@ TEST_F(PostsRunTest, AHandheldNoteLongerThan32767CharactersOnTheDesktopIsNeverCu
 }
 
 TEST_F(PostsRunTest, ADesktopNoteTooLongForTheHandheldStaysOnTheDesktopRunAfterRun) {
-  put_notes(1);
+  synced(1);
   long result = -1;
-  conduit_log(&result);
-  ASSERT_EQ(result, 0);
   const std::string too_long(40000, 'x');
   g_posts[100] = too_long;
   for (int run = 0; run < 3; ++run) {
@@ -289,10 +287,8 @@ TEST_F(PostsRunTest, ADesktopNoteTooLongForTheHandheldStaysOnTheDesktopRunAfterR
 // --- Failed writes and closes of the handheld
 
 TEST_F(PostsRunTest, AHandheldCloseThatFailsFailsTheRunAndKeepsThePreviousState) {
-  put_notes(2);
+  synced(2);
   long result = -1;
-  conduit_log(&result);
-  ASSERT_EQ(result, 0);
   const std::string state = state_bytes();
   ASSERT_FALSE(state.empty());
   g_posts[100] = "edited on the desktop";
@@ -325,10 +321,8 @@ TEST_F(PostsRunTest, ACategoryBlockThatCannotBeWrittenFailsTheRunAndSavesNoState
 }
 
 TEST_F(PostsRunTest, AFailedHandheldWriteDoesNotRevertTheDesktopsEditAtTheNextSync) {
-  put_notes(2);
+  synced(2);
   long result = -1;
-  conduit_log(&result);
-  ASSERT_EQ(result, 0);
   g_posts[100] = "edited on the desktop";
   g_posts[101] = "also edited";
   sx::hotsync::inject_fault("SyncWriteRec", SYNCERR_IO);  // the first of the two writes
@@ -344,10 +338,8 @@ TEST_F(PostsRunTest, AFailedHandheldWriteDoesNotRevertTheDesktopsEditAtTheNextSy
 }
 
 TEST_F(PostsRunTest, AFailedHandheldWriteLosesNoHandheldEditEither) {
-  put_notes(2);
+  synced(2);
   long result = -1;
-  conduit_log(&result);
-  ASSERT_EQ(result, 0);
   auto db = read_back(kScribbixDatabase);
   db.records[1].data = note_bytes(101, "edited on the handheld", 1u << NoteRecord::kText);
   put_database(db);
@@ -391,10 +383,8 @@ TEST_F(PostsRunTest, ANoteDeletedForGoodOnTheHandheldIsDeletedOnTheDesktopAndSta
 }
 
 TEST_F(PostsRunTest, AnArchivedRecordWhoseModIsAllOnesReadsAsDeleted) {
-  put_notes(2);
+  synced(2);
   long result = -1;
-  conduit_log(&result);
-  ASSERT_EQ(result, 0);
   auto db = read_back(kScribbixDatabase);
   db.records[0].attributes = 0x80 | 0x08;  // archived: the data stays
   db.records[0].data = note_bytes(100, "note 0", 0xFFFFFFFFu);
@@ -407,10 +397,8 @@ TEST_F(PostsRunTest, AnArchivedRecordWhoseModIsAllOnesReadsAsDeleted) {
 }
 
 TEST_F(PostsRunTest, HandheldOverwritesDesktopCarriesAnArchiveMarkToThePost) {
-  put_notes(2);
+  synced(2);
   long result = -1;
-  conduit_log(&result);
-  ASSERT_EQ(result, 0);
   auto db = read_back(kScribbixDatabase);
   db.records[0].attributes = 0x80 | 0x08;  // archived on the handheld
   put_database(db);
@@ -425,10 +413,8 @@ TEST_F(PostsRunTest, HandheldOverwritesDesktopCarriesAnArchiveMarkToThePost) {
 // --- The state file
 
 TEST_F(PostsRunTest, ANoteIdTwiceInTheStateFileKeepsTheFirstAndTheRunGoesOn) {
-  put_notes(2);
+  synced(2);
   long result = -1;
-  conduit_log(&result);
-  ASSERT_EQ(result, 0);
   const std::string state = state_bytes();
   {
     std::ofstream out(state_file(), std::ios::binary | std::ios::app);

@@ -326,6 +326,13 @@ class PostsRunTest : public SyncRunTest {
     set_desktop_database_factory(&make_posts_desktop);
     set_setting("LogChanges", 1);
   }
+  // A handheld of `n` notes, synchronised once with the desktop (which then holds them too).
+  void synced(int n) {
+    put_notes(n);
+    long result = -1;
+    conduit_log(&result);
+    ASSERT_EQ(result, 0);
+  }
   // The handheld's live notes after the run: note ID -> text.
   std::map<std::int32_t, std::string> handheld_notes() {
     std::map<std::int32_t, std::string> out;
