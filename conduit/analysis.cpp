@@ -281,13 +281,15 @@ long NoteDatabase::addMissingFrom(NoteDatabase& other,
   const Side side = side_of(*this);
   long result = 0;
   InOrder here(notes_, false);
-  Lookahead ahead(other.notes());
+  // Most notes are there already: the walk reads their marks and keys only.
+  Lookahead ahead(other.notes(), Lookahead::Reads::kMarksOnly);
   for (auto& [id, source] : other.notes()) {
     ahead.step();
     SyncYieldCycles(1);
     if (source->isMarkedForDeletion() || source->isDeletedOrArchived()) continue;
-    const std::int32_t source_id = source->noteId();
-    if ((source_id == id ? here.find(id) : find(source_id)) != nullptr) continue;
+    if (here.find(id) != nullptr) continue;
+    const std::int32_t source_id = source->noteId();  // its key, unless re-keying left it behind
+    if (source_id != id && find(source_id) != nullptr) continue;
     auto created = createRecord(source.get());
     if (created != nullptr && needs_new_id(*source) && created->noteId() == source_id) {
       // This side gives no IDs (the handheld): the note's own side draws one.

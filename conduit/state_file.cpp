@@ -108,7 +108,7 @@ std::vector<BYTE> state_record_bytes(SyncRecord& note) {
 std::vector<BYTE> state_file_bytes(NoteDatabase& database,
                                    const std::function<void(NoteRecord&)>& each) {
   std::vector<BYTE> out;
-  out.reserve(database.notes().size() * 96);
+  out.reserve(database.notes().size() * 128);  // a typical note's record, so rarely a regrowth
   for (auto& [id, note] : database.notes()) {
     if (note->isMarkedForDeletion() || note->isDeletedOrArchived()) continue;
     if (each) each(*note);
@@ -168,16 +168,16 @@ long parse_state_bytes(const BYTE* data, std::size_t size, NoteDatabase& into, s
       return r;
     }
     offset += used;
-    if (into.find(note->noteId()) != nullptr) {
-      if (duplicate) duplicate(note->noteId(), number);
-      continue;
-    }
     note->category().set(note->info().m_CatId);
     note->privateFlag().setBool((note->info().m_Attribs & kAttrPrivate) != 0);
     note->clearChangedMarks();
     note->applyMod();
     NoteRecord& kept = *note;
-    into.insert(std::move(note));
+    const std::int32_t id = kept.noteId();
+    if (!into.insert(std::move(note))) {  // the ID came before: the record is dropped
+      if (duplicate) duplicate(id, number);
+      continue;
+    }
     if (each) each(kept);
   }
   return 0;
