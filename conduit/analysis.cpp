@@ -135,10 +135,12 @@ void match_deleted_records(NoteDatabase& handheld, const NoteDatabase& desktop) 
   if (orphans.empty()) return;
   std::unordered_map<DWORD, std::int32_t> by_record;
   for (const auto& [id, note] : desktop.notes()) {
-    if (note->info().m_RecId != 0) by_record.emplace(note->info().m_RecId, note->noteId());
+    const DWORD record = note->info().m_RecId;  // a packed member: read by value
+    if (record != 0) by_record.emplace(record, note->noteId());
   }
   for (auto it : orphans) {
-    auto found = by_record.find(it->second->info().m_RecId);
+    const DWORD record = it->second->info().m_RecId;
+    auto found = by_record.find(record);
     if (found == by_record.end() || notes.count(found->second) != 0) continue;
     auto node = notes.extract(it);
     node.mapped()->setNoteId(found->second);

@@ -369,7 +369,7 @@ TEST_F(AnalysisTest, AHandheldRecordDeletedForGoodFindsItsDesktopNoteByRecordId)
   handheld_.synchronizeWith(desktop_);
   EXPECT_TRUE(d.isMarkedForDeletion());
   EXPECT_FALSE(live.isMarkedForDeletion());
-  EXPECT_EQ(handheld_.find(31)->info().m_RecId, 0x301u);
+  EXPECT_EQ(DWORD{handheld_.find(31)->info().m_RecId}, 0x301u);
   EXPECT_EQ(log(), Lines{"The note \"deleted on the handheld\" has been deleted from the desktop"});
 }
 

@@ -307,9 +307,9 @@ TEST_F(HandheldDatabaseTest, TwoRecordsWithOneNoteIdAreBothReadWithTheProgressWi
     const NoteRecord& later = *db.notes().begin()->second;  // provisional IDs sort first
     EXPECT_LT(later.noteId(), -1);
     EXPECT_TRUE(later.needsRewrite());
-    EXPECT_EQ(later.info().m_RecId, 0x12u);
-    EXPECT_EQ(db.find(7)->info().m_RecId, 0x10u);
-    EXPECT_EQ(db.find(8)->info().m_RecId, 0x11u);
+    EXPECT_EQ(DWORD{later.info().m_RecId}, 0x12u);
+    EXPECT_EQ(DWORD{db.find(7)->info().m_RecId}, 0x10u);
+    EXPECT_EQ(DWORD{db.find(8)->info().m_RecId}, 0x11u);
     db.close();
   }
   // The progress window named the last note read and counted all three: the record it was given

@@ -87,7 +87,7 @@ TEST(StateFileTest, FilesWrittenEarlierReadBackAndWriteTheSameBytes) {
   ASSERT_EQ(back.notes().size(), 3u);
   NoteRecord& first = *back.find(7);
   EXPECT_EQ(first.text(NoteRecord::kText).desktop(), "Shopping\r\nmilk, bread");
-  EXPECT_EQ(first.info().m_RecId, 0x100u);
+  EXPECT_EQ(DWORD{first.info().m_RecId}, 0x100u);
   EXPECT_EQ(back.find(300)->category().value(), 5);
   EXPECT_TRUE(back.find(300)->field(NoteRecord::kText).modified_here);  // its Mod bit
   EXPECT_EQ(back.find(0x12345678)->text(NoteRecord::kText).desktop(),
