@@ -1,5 +1,6 @@
 #include "analysis.h"
 
+#include <array>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -41,47 +42,45 @@ void copy_if_differs(NoteRecord& note, SyncField& target, const SyncField& sourc
   note.logFieldSet(target, side);
 }
 
-// Keeps two iterators ahead of a walk over a map in key order and asks for the memory of the notes
-// they pass: far ahead their records, nearer (the records having arrived) their texts. The walk
-// then finds them in the cache (the notes of 100,000-note databases do not fit in one). A walk
-// that only looks at the notes' marks and attributes asks for the start of each record only.
+// Keeps an iterator ahead of a walk over a map in key order and asks for the memory of the notes
+// it passes: their records, and a few steps later (the records having arrived) their texts. The
+// walk then finds them in the cache (the notes of 100,000-note databases do not fit in one). A
+// walk that only looks at the notes' marks and attributes asks for the start of each record only.
 class Lookahead {
  public:
   enum class Reads { kWholeNotes, kMarksOnly };
   explicit Lookahead(NoteDatabase::NoteMap& notes, Reads reads = Reads::kWholeNotes)
-      : notes_(notes),
-        bytes_(reads == Reads::kWholeNotes ? sizeof(NoteRecord) : kMarkBytes),
-        records_(notes.begin()),
-        texts_(reads == Reads::kWholeNotes ? notes.begin() : notes.end()) {
-    for (int i = 0; i < kRecords; ++i) step_records();
-    for (int i = 0; i < kTexts; ++i) step_texts();
+      : notes_(notes), ahead_(notes.begin()), whole_(reads == Reads::kWholeNotes) {
+    for (int i = 0; i < kDistance; ++i) step();
   }
   // One step of the walk.
   void step() {
-    step_records();
-    step_texts();
+    if (ahead_ == notes_.end()) return;
+    const NoteRecord* note = ahead_->second.get();
+    const auto* bytes = reinterpret_cast<const char*>(note);
+    for (std::size_t at = 0; at < (whole_ ? sizeof(NoteRecord) : kMarkBytes); at += 64) {
+      __builtin_prefetch(bytes + at);
+    }
+    if (whole_) {
+      const NoteRecord*& earlier = passed_[count_++ % kTextDelay];
+      if (earlier != nullptr) {
+        __builtin_prefetch(earlier->text(NoteRecord::kText).desktop().data());
+      }
+      earlier = note;
+    }
+    ++ahead_;
   }
 
  private:
-  static constexpr int kRecords = 16;
-  static constexpr int kTexts = 8;
+  static constexpr int kDistance = 16;
+  static constexpr std::size_t kTextDelay = 8;
   // The marks, flags and record information sit at the start of a record.
   static constexpr std::size_t kMarkBytes = 128;
-  void step_records() {
-    if (records_ == notes_.end()) return;
-    const auto* bytes = reinterpret_cast<const char*>(records_->second.get());
-    for (std::size_t at = 0; at < bytes_; at += 64) __builtin_prefetch(bytes + at);
-    ++records_;
-  }
-  void step_texts() {
-    if (texts_ == notes_.end()) return;
-    __builtin_prefetch(texts_->second->text(NoteRecord::kText).desktop().data());
-    ++texts_;
-  }
   NoteDatabase::NoteMap& notes_;
-  std::size_t bytes_;
-  NoteDatabase::NoteMap::iterator records_;
-  NoteDatabase::NoteMap::iterator texts_;
+  NoteDatabase::NoteMap::iterator ahead_;
+  bool whole_;
+  std::array<const NoteRecord*, kTextDelay> passed_{};
+  std::size_t count_ = 0;
 };
 
 // Walks a map in ascending key order alongside another walk in the same order: the note of a key,
