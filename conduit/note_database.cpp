@@ -59,9 +59,12 @@ NoteRecord& NoteDatabase::admit(std::unique_ptr<NoteRecord> note) {
   log_line(format_string(handheld_ ? IDS_DUPLICATE_HANDHELD : IDS_DUPLICATE_DESKTOP,
                          kept.title().c_str(), static_cast<long>(id)),
            slText);
-  kept.setNoteId(next_provisional_id());
+  std::int32_t provisional = next_provisional_id();
+  // A note may carry a negative ID of its own: the provisional one must be free.
+  while (notes_.count(provisional) != 0) provisional = next_provisional_id();
+  kept.setNoteId(provisional);
   kept.needs_rewrite = true;
-  notes_.try_emplace(kept.noteId(), std::move(note));  // provisional IDs are never taken
+  notes_.try_emplace(provisional, std::move(note));
   return kept;
 }
 
