@@ -66,7 +66,7 @@ TEST_F(AnalysisPropertyTest, TwoWaySyncWithoutConflictsLeavesBothSidesEqualAndIs
     Notes expected = base;
     std::set<std::int32_t> touched;  // one side edits a note: no conflicts
     std::vector<std::string> added;
-    int provisional = -2;
+    std::size_t provisional = 0;  // new handheld notes, numbered as reading numbers them
     const int edits = pick(12);
     for (int e = 0; e < edits && !base.empty(); ++e) {
       auto it = base.begin();
@@ -108,7 +108,8 @@ TEST_F(AnalysisPropertyTest, TwoWaySyncWithoutConflictsLeavesBothSidesEqualAndIs
       const std::string text = "added " + std::to_string(a) + " " + word();
       added.push_back(text);
       if (pick(2) == 0) {
-        add(h, provisional_note(provisional--, text));
+        add(h, provisional_note(next_provisional_id(), text));
+        ++provisional;
       } else {
         add(d, make_note(3000 + a, text, 0x3FFu));
         expected[3000 + a] = {text, 0};
@@ -130,7 +131,7 @@ TEST_F(AnalysisPropertyTest, TwoWaySyncWithoutConflictsLeavesBothSidesEqualAndIs
       for (const auto& [id, v] : after_h) count += v.text == text ? 1 : 0;
       EXPECT_EQ(count, 1) << text;
     }
-    EXPECT_EQ(after_h.size(), expected.size() + static_cast<std::size_t>(-2 - provisional));
+    EXPECT_EQ(after_h.size(), expected.size() + provisional);
     EXPECT_TRUE(sx::window::shown().empty());
 
     // A second sync of what both sides now hold changes nothing.
@@ -157,7 +158,6 @@ TEST_F(AnalysisPropertyTest, EachMirrorMakesItsTargetEqualToItsSource) {
     MemoryHandheld h;
     MemoryDesktop d;
     // Independent sides sharing some IDs, with deleted records on both.
-    int provisional = -2;
     for (int id = 1; id <= 12; ++id) {
       switch (pick(6)) {
         case 0:
@@ -183,7 +183,7 @@ TEST_F(AnalysisPropertyTest, EachMirrorMakesItsTargetEqualToItsSource) {
           break;
       }
     }
-    if (pick(2) == 0) add(h, provisional_note(provisional--, "provisional " + word()));
+    if (pick(2) == 0) add(h, provisional_note(next_provisional_id(), "provisional " + word()));
     const bool onto_desktop = pick(2) == 0;
     NoteDatabase& target = onto_desktop ? static_cast<NoteDatabase&>(d) : h;
     NoteDatabase& source = onto_desktop ? static_cast<NoteDatabase&>(h) : d;
