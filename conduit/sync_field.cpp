@@ -160,9 +160,17 @@ std::size_t TextField::pack(BYTE* buffer, std::size_t room) const {
   if (handheld_as_read_ != nullptr) {
     std::memcpy(buffer, handheld_as_read_->data(), handheld_size_);
   } else {
+    // The desktop form without its CRs, copied in runs between them.
     BYTE* out = buffer;
-    for (char c : desktop_) {
-      if (c != '\r') *out++ = static_cast<BYTE>(c);
+    const char* at = desktop_.data();
+    const char* end = at + desktop_.size();
+    while (at < end) {
+      const auto* cr =
+          static_cast<const char*>(std::memchr(at, '\r', static_cast<std::size_t>(end - at)));
+      const char* stop = cr != nullptr ? cr : end;
+      std::memcpy(out, at, static_cast<std::size_t>(stop - at));
+      out += stop - at;
+      at = stop + 1;
     }
   }
   buffer[handheld_size_] = 0;
@@ -183,11 +191,21 @@ std::size_t TextField::unpack(const BYTE* data, std::size_t available) {
   if (std::memchr(text, '\r', length) != nullptr) {
     handheld_as_read_ = std::make_unique<std::string>(text, length);
   }
+  // The desktop form: every LF preceded by a CR, copied in runs between the LFs.
   desktop_.clear();
   desktop_.reserve(length + length / 16);
-  for (std::size_t i = 0; i < length; ++i) {
-    if (text[i] == '\n') desktop_.push_back('\r');
-    desktop_.push_back(text[i]);
+  const char* at = text;
+  const char* end = text + length;
+  while (at < end) {
+    const auto* lf =
+        static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    if (lf == nullptr) {
+      desktop_.append(at, end);
+      break;
+    }
+    desktop_.append(at, lf);
+    desktop_.append("\r\n", 2);
+    at = lf + 1;
   }
   return length + 1;
 }
