@@ -1,7 +1,13 @@
 #include "analysis.h"
 
+#include <array>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
 #include "dialogs.h"
 #include "hotsync/hslog.h"
+#include "hotsync/syncmgr.h"
 #include "note_database.h"
 #include "progress.h"
 #include "resources.h"
@@ -26,6 +32,8 @@ void set_archived(NoteRecord& note) {
 bool deleted_not_archived(const NoteRecord& note) {
   return note.isDeletedOrArchived() && !archived(note);
 }
+// A note that has no ID of its own yet (new on the handheld, or a second note under one ID).
+bool needs_new_id(const NoteRecord& note) { return note.needsRewrite() || note.noteId() == 0; }
 
 // Mirror: `target` takes the value of `source` when they differ (excluded fields never).
 void copy_if_differs(NoteRecord& note, SyncField& target, const SyncField& source, Side side) {
@@ -33,6 +41,71 @@ void copy_if_differs(NoteRecord& note, SyncField& target, const SyncField& sourc
   target.assign(source);
   note.logFieldSet(target, side);
 }
+
+// Keeps an iterator ahead of a walk over a map in key order and asks for the memory of the notes
+// it passes: their records, and a few steps later (the records having arrived) their texts. The
+// walk then finds them in the cache (the notes of 100,000-note databases do not fit in one). A
+// walk that only looks at the notes' marks and attributes asks for the start of each record only.
+class Lookahead {
+ public:
+  enum class Reads { kWholeNotes, kMarksOnly };
+  explicit Lookahead(NoteDatabase::NoteMap& notes, Reads reads = Reads::kWholeNotes)
+      : notes_(notes), ahead_(notes.begin()), whole_(reads == Reads::kWholeNotes) {
+    for (int i = 0; i < kDistance; ++i) step();
+  }
+  // One step of the walk.
+  void step() {
+    if (ahead_ == notes_.end()) return;
+    const NoteRecord* note = ahead_->second.get();
+    const auto* bytes = reinterpret_cast<const char*>(note);
+    for (std::size_t at = 0; at < (whole_ ? sizeof(NoteRecord) : kMarkBytes); at += 64) {
+      __builtin_prefetch(bytes + at);
+    }
+    if (whole_) {
+      const NoteRecord*& earlier = passed_[count_++ % kTextDelay];
+      if (earlier != nullptr) {
+        __builtin_prefetch(earlier->text(NoteRecord::kText).desktop().data());
+      }
+      earlier = note;
+    }
+    ++ahead_;
+  }
+
+ private:
+  static constexpr int kDistance = 16;
+  static constexpr std::size_t kTextDelay = 8;
+  // The marks, flags and record information sit at the start of a record.
+  static constexpr std::size_t kMarkBytes = 128;
+  NoteDatabase::NoteMap& notes_;
+  NoteDatabase::NoteMap::iterator ahead_;
+  bool whole_;
+  std::array<const NoteRecord*, kTextDelay> passed_{};
+  std::size_t count_ = 0;
+};
+
+// Walks a map in ascending key order alongside another walk in the same order: the note of a key,
+// found without a search from the root. `touched`: the caller reads the notes found (their memory
+// is asked for ahead), not only whether they are there.
+class InOrder {
+ public:
+  InOrder(NoteDatabase::NoteMap& notes, bool touched) : notes_(notes), at_(notes.begin()) {
+    if (touched) ahead_.emplace(notes);
+  }
+  // The note under `id`, for ids asked in ascending order. Notes inserted meanwhile are seen as
+  // long as their key is not below the last id asked.
+  NoteRecord* find(std::int32_t id) {
+    while (at_ != notes_.end() && at_->first < id) {
+      ++at_;
+      if (ahead_) ahead_->step();
+    }
+    return at_ != notes_.end() && at_->first == id ? at_->second.get() : nullptr;
+  }
+
+ private:
+  NoteDatabase::NoteMap& notes_;
+  NoteDatabase::NoteMap::iterator at_;
+  std::optional<Lookahead> ahead_;
+};
 
 }  // namespace
 
@@ -46,6 +119,45 @@ void rekey(NoteDatabase& database) {
     auto node = notes.extract(it);
     node.key() = current;
     notes.insert(std::move(node));
+  }
+}
+
+void match_deleted_records(NoteDatabase& handheld, const NoteDatabase& desktop) {
+  auto& notes = handheld.notes();
+  std::vector<NoteDatabase::NoteMap::iterator> orphans;
+  for (auto it = notes.begin(); it != notes.end(); ++it) {
+    const NoteRecord& note = *it->second;
+    if (deleted_not_archived(note) && note.needsRewrite() && note.info().m_RecId != 0) {
+      orphans.push_back(it);
+    }
+  }
+  if (orphans.empty()) return;
+  std::unordered_map<DWORD, std::int32_t> by_record;
+  for (const auto& [id, note] : desktop.notes()) {
+    const DWORD record = note->info().m_RecId;  // a packed member: read by value
+    if (record != 0) by_record.emplace(record, note->noteId());
+  }
+  for (auto it : orphans) {
+    const DWORD record = it->second->info().m_RecId;
+    auto found = by_record.find(record);
+    if (found == by_record.end() || notes.count(found->second) != 0) continue;
+    auto node = notes.extract(it);
+    node.mapped()->setNoteId(found->second);
+    node.mapped()->needs_rewrite = false;
+    node.key() = found->second;
+    notes.insert(std::move(node));
+  }
+}
+
+void carry_handheld_records(const NoteDatabase& handheld, NoteDatabase& desktop) {
+  InOrder desktop_notes(desktop.notes(), true);
+  for (const auto& [id, h] : handheld.notes()) {
+    if (h->isMarkedForDeletion() || h->isDeletedOrArchived()) continue;
+    NoteRecord* d = h->noteId() == id ? desktop_notes.find(id) : desktop.find(h->noteId());
+    if (d == nullptr) continue;
+    if (h->info().m_RecId != 0) d->info().m_RecId = h->info().m_RecId;
+    // The handheld kept its old values: the desktop's stay marked as changes for the next sync.
+    if (h->write_refused) d->setMod(d->modValue() | h->changedBits());
   }
 }
 
@@ -127,19 +239,33 @@ int NoteRecord::resolveConflict(SyncField& hf, SyncField& df, DWORD /*bit*/) {
 }
 
 long NoteDatabase::synchronizeWith(NoteDatabase& other) {
+  pairWith(other);
   progress().step(6, *this);
+  if (isHandheld()) match_deleted_records(*this, other);
   const Side other_side = side_of(other);
+  long result = 0;
+  InOrder other_notes(other.notes_, true);
+  Lookahead ahead(notes_);
   for (auto& [id, h] : notes_) {
+    ahead.step();
     progress().item(6, *h);
-    if (NoteRecord* d = other.find(id)) {
+    SyncYieldCycles(1);
+    if (NoteRecord* d = other_notes.find(id)) {
       merge_notes(*h, *d);
       continue;
     }
     if (h->isDeletedOrArchived() && !archived(*h)) continue;
     auto created = other.createRecord(h.get());
+    if (created == nullptr) {
+      result = kNoteNotCreated;
+      continue;
+    }
     NoteRecord& added = *created;
     const std::int32_t new_id = added.noteId();
-    if (!other.insert(std::move(created))) continue;
+    if (!other.insert(std::move(created))) {
+      result = kNoteNotCreated;  // the desktop gave an ID it already holds
+      continue;
+    }
     if (new_id != h->noteId()) {
       remap_[h->noteId()] = new_id;
       h->setNoteId(new_id);  // written back to this side
@@ -147,49 +273,96 @@ long NoteDatabase::synchronizeWith(NoteDatabase& other) {
     added.logAdded(other_side);
   }
   rekey(*this);
-  return addMissingFrom(other, other.remap());
+  const long added = addMissingFrom(other, other.remap());
+  return result != 0 ? result : added;
 }
 
 long NoteDatabase::addMissingFrom(NoteDatabase& other,
                                   std::map<std::int32_t, std::int32_t>& remap) {
   const Side side = side_of(*this);
+  long result = 0;
+  InOrder here(notes_, false);
+  // Most notes are there already: the walk reads their marks and keys only.
+  Lookahead ahead(other.notes(), Lookahead::Reads::kMarksOnly);
   for (auto& [id, source] : other.notes()) {
+    ahead.step();
+    SyncYieldCycles(1);
     if (source->isMarkedForDeletion() || source->isDeletedOrArchived()) continue;
-    if (find(source->noteId()) != nullptr) continue;
+    if (here.find(id) != nullptr) continue;
+    const std::int32_t source_id = source->noteId();  // its key, unless re-keying left it behind
+    if (source_id != id && find(source_id) != nullptr) continue;
     auto created = createRecord(source.get());
+    if (created != nullptr && needs_new_id(*source) && created->noteId() == source_id) {
+      // This side gives no IDs (the handheld): the note's own side draws one.
+      const std::int32_t fresh = other.newNoteId();
+      if (fresh == 0) {
+        created.reset();
+      } else {
+        created->setNoteId(fresh);
+        created->needs_rewrite = false;
+      }
+    }
+    if (created == nullptr) {
+      result = kNoteNotCreated;
+      continue;
+    }
     NoteRecord& added = *created;
     const std::int32_t new_id = added.noteId();
-    if (!insert(std::move(created))) continue;
-    if (new_id != source->noteId()) {
-      remap[source->noteId()] = new_id;
+    if (!insert(std::move(created))) {
+      result = kNoteNotCreated;
+      continue;
+    }
+    if (new_id != source_id) {
+      remap[source_id] = new_id;
       source->setNoteId(new_id);
     }
     added.logAdded(side);
   }
   rekey(other);
-  return 0;
+  return result;
 }
 
 long NoteDatabase::mirrorFrom(NoteDatabase& source) {
+  pairWith(source);
   progress().step(6, *this);
   const Side side = side_of(*this);
-  for (auto& [id, t] : notes_) {
-    progress().item(6, *t);
-    const NoteRecord* s = source.find(id);
-    // A source record deleted for good carries no note: nothing to copy (the target note is
-    // deleted below), rather than blanking the target's fields.
-    if (s == nullptr || deleted_not_archived(*s)) continue;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(NoteRecord::kFieldCount); ++i) {
-      copy_if_differs(*t, t->field(i), s->field(i), side);
+  // 1. A note that stays takes the source's values. A note deleted or archived here leaves the map
+  // (2.) and is added again from the source (3.), so it gets no "set" lines; one the source
+  // archived stays, archived, so that its side learns it.
+  std::vector<std::int32_t> leaving;
+  {
+    InOrder source_notes(source.notes_, true);
+    Lookahead ahead(notes_);
+    for (auto& [id, t] : notes_) {
+      ahead.step();
+      progress().item(6, *t);
+      SyncYieldCycles(1);
+      const NoteRecord* s = source_notes.find(id);
+      const bool archived_on_both = archived(*t) && s != nullptr && archived(*s);
+      if (t->isDeletedOrArchived() && !archived_on_both) {
+        leaving.push_back(id);
+        continue;
+      }
+      // A source record deleted for good carries no note: nothing to copy (the target note is
+      // deleted below), rather than blanking the target's fields.
+      if (s == nullptr || deleted_not_archived(*s)) continue;
+      for (std::size_t i = 0; i < static_cast<std::size_t>(NoteRecord::kFieldCount); ++i) {
+        copy_if_differs(*t, t->field(i), s->field(i), side);
+      }
+      if (t->hasCategory()) copy_if_differs(*t, t->category(), s->category(), side);
+      if (t->hasPrivate()) copy_if_differs(*t, t->privateFlag(), s->privateFlag(), side);
+      if (archived(*s)) set_archived(*t);
     }
-    if (t->hasCategory()) copy_if_differs(*t, t->category(), s->category(), side);
-    if (t->hasPrivate()) copy_if_differs(*t, t->privateFlag(), s->privateFlag(), side);
-    if (archived(*s)) set_archived(*t);
   }
-  std::erase_if(notes_, [](const auto& entry) { return entry.second->isDeletedOrArchived(); });
+  // 2.
+  for (std::int32_t id : leaving) notes_.erase(id);
+  // 3.
   const long result = addMissingFrom(source, source.remap());
+  // 4. What the source does not hold goes.
+  InOrder source_notes(source.notes_, true);
   for (auto& [id, t] : notes_) {
-    const NoteRecord* s = source.find(id);
+    SyncYieldCycles(1);
+    const NoteRecord* s = source_notes.find(id);
     if (s == nullptr || deleted_not_archived(*s)) {
       t->markForDeletion();
       t->logDeleted(side);

@@ -25,4 +25,16 @@ void merge_field(NoteRecord& handheld, NoteRecord& desktop, SyncField& handheld_
 // note whose new key is taken stays under its old key (never dropped).
 void rekey(NoteDatabase& database);
 
+// A handheld record deleted for good keeps no note data, so it reads with a provisional ID; its
+// handheld record id still names the note it was, and the desktop's notes remember the record ids
+// of theirs (the state file keeps them). Each such record takes the ID of the desktop note with
+// its record id, so that the deletion reaches the desktop. Run before the merge.
+void match_deleted_records(NoteDatabase& handheld, const NoteDatabase& desktop);
+
+// After both sides are written, before the desktop keeps its state: each desktop note learns the
+// handheld record id of its note, and one whose handheld record could not take it (too long)
+// keeps, in its Mod value, the bits of what the handheld still lacks, so that the next sync sees
+// them as desktop changes instead of taking the handheld's old values back.
+void carry_handheld_records(const NoteDatabase& handheld, NoteDatabase& desktop);
+
 }  // namespace sx::conduit

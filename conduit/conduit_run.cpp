@@ -1,7 +1,11 @@
 #include "conduit_run.h"
 
 #include <cstring>
+#include <exception>
+#include <optional>
+#include <utility>
 
+#include "analysis.h"
 #include "diagnostics.h"
 #include "hotsync/hslog.h"
 #include "progress.h"
@@ -25,6 +29,32 @@ struct KeyCloser {
     if (key != nullptr) RegCloseKey(key);
   }
 };
+
+// Closes a side of the sync run on whatever path the driver leaves by (an early return, an
+// exception), with the side's own close while the side is whole. The normal path closes through
+// close() to see the result.
+class SideCloser {
+ public:
+  SideCloser() = default;
+  SideCloser(const SideCloser&) = delete;
+  SideCloser& operator=(const SideCloser&) = delete;
+  ~SideCloser() {
+    try {
+      (void)close();
+    } catch (...) {
+    }
+  }
+  void arm(NoteDatabase* database) { database_ = database; }
+  long close() {
+    NoteDatabase* database = std::exchange(database_, nullptr);
+    return database != nullptr ? database->close() : 0;
+  }
+
+ private:
+  NoteDatabase* database_ = nullptr;
+};
+
+long first_failure(long so_far, long result) { return so_far != 0 ? so_far : result; }
 
 }  // namespace
 
@@ -69,12 +99,21 @@ long ConduitRun::run() {
   log_line("", slSyncStarted);
   for (const auto& name : wrong_type)
     log_line(format_string(IDS_BAD_SETTING, name.c_str()), slText);
-  long result;
-  {
-    ProgressReporter reporter(instance_, settings().ShowProgress != 0);
+  long result = 0;
+  std::optional<ProgressReporter> reporter;
+  // Whatever happens in the run, it ends with its finished or failed line.
+  try {
+    reporter.emplace(instance_, settings().ShowProgress != 0);
     result = drive();
-    log_line(conduit_name, result != 0 ? slSyncAborted : slSyncFinished);
+  } catch (const std::exception& e) {
+    log_line(format_string(IDS_UNEXPECTED_ERROR, e.what()), slWarning);
+    result = SYNCERR_UNKNOWN;
+  } catch (...) {
+    log_line(format_string(IDS_UNEXPECTED_ERROR, "unknown"), slWarning);
+    result = SYNCERR_UNKNOWN;
   }
+  log_line(conduit_name, result != 0 ? slSyncAborted : slSyncFinished);
+  reporter.reset();
   return result;
 }
 
@@ -102,11 +141,22 @@ long ConduitRun::drive() {
   HandheldNoteDatabase handheld(properties_);
   std::unique_ptr<NoteDatabase> desktop =
       g_desktop_factory != nullptr ? g_desktop_factory(properties_) : nullptr;
+  // Declared after both sides: whatever path the driver leaves by, both are closed first.
+  SideCloser handheld_closer;
+  SideCloser desktop_closer;
   // 6.
   diagnostic_checkpoint("Before loading", nullptr, nullptr);
-  // 7-9. The handheld database: there, ours, our version.
+  // 7-9. The handheld database: there, readable, ours, our version.
+  handheld_closer.arm(&handheld);
   if (long r = handheld.open(kScribbixDatabase, false)) {
-    log_line(load_string(IDS_NO_DATABASE).value_or(""), slWarning);
+    log_line(r == SYNCERR_DAMAGED_DATABASE ? format_string(IDS_DAMAGED_DATABASE, kScribbixDatabase)
+                                           : load_string(IDS_NO_DATABASE).value_or(""),
+             slWarning);
+    return r;
+  }
+  if (long r = handheld.loadInfo()) {
+    // The handheld's database list could not be read: its code, not a foreign database.
+    log_line(load_string(IDS_HANDHELD_READ_FAILED).value_or(""), slWarning);
     return r;
   }
   const DatabaseInfoBlock& info = handheld.infoBlock();
@@ -120,7 +170,8 @@ long ConduitRun::drive() {
              slText);
     return kForeignDatabase;
   }
-  // 10. The desktop side.
+  // 10. The desktop side (closed on every path once its open was tried).
+  desktop_closer.arm(desktop.get());
   const long opened = desktop != nullptr ? desktop->open(desktop_file, true) : kDesktopFailure;
   if (opened != 0) {
     log_line(load_string(IDS_DESKTOP_OPEN_FAILED).value_or(""), slWarning);
@@ -144,28 +195,37 @@ long ConduitRun::drive() {
     return r;
   }
   diagnostic_checkpoint("After loading", &handheld, desktop.get());
-  // 15. The analysis chosen by the sync type, then the writes.
+  // 15. The analysis chosen by the sync type (a merge that could not finish writes nothing), then
+  // the writes.
   const int sync_type = properties_->m_SyncType;
   const bool mirror = sync_type == eHHtoPC || sync_type == ePCtoHH;
+  long result;
   if (sync_type == eHHtoPC) {
-    desktop->mirrorFrom(handheld);
+    result = desktop->mirrorFrom(handheld);
   } else if (sync_type == ePCtoHH) {
-    handheld.mirrorFrom(*desktop);
+    result = handheld.mirrorFrom(*desktop);
   } else {
-    handheld.synchronizeWith(*desktop);
+    result = handheld.synchronizeWith(*desktop);
+  }
+  if (result != 0) {
+    log_line(load_string(IDS_MERGE_FAILED).value_or(""), slWarning);
+    return result;
   }
   diagnostic_checkpoint("After Synchronization Analysis", desktop.get(), &handheld);
-  long result = desktop->transferCategoriesTo(handheld);
+  result = desktop->transferCategoriesTo(handheld);
   // Both sides are written even when one fails; the first failure is the result, so that a failed
   // write is never reported as success.
   const long first = mirror ? handheld.writeAll() : desktop->writeAll();
   const long second = mirror ? desktop->writeAll() : handheld.writeAll();
-  if (result == 0) result = first != 0 ? first : second;
-  // 16.
+  result = first_failure(result, first_failure(first, second));
+  carry_handheld_records(handheld, *desktop);
+  // 16. The handheld's close commits what was written to it. Only when everything reached both
+  // sides does the desktop keep its state; otherwise the previous state stays, and the next sync
+  // sees every change of this run again (as a change, never as a conflict to undo).
+  result = first_failure(result, handheld_closer.close());
+  if (result == 0) result = desktop->saveState();
   progress().endDatabase(kScribbixDatabase);
-  desktop->close();
-  handheld.close();
-  return result;
+  return first_failure(result, desktop_closer.close());
 }
 
 }  // namespace sx::conduit

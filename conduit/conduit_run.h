@@ -40,7 +40,7 @@ class ConduitRun {
   long drive();
   std::string user_name() const;
 
-  PROGRESSFN callback_;
+  [[maybe_unused]] PROGRESSFN callback_;  // kept for HotSync; the sync run does not call it
   SyncProperties* properties_;
   HINSTANCE instance_;
   CONDHANDLE registration_ = 0;

@@ -9,9 +9,10 @@
 
 namespace sx::conduit {
 
-// The 16 round keys of one 64-bit key (parity bits ignored).
+// The 16 round keys of one 64-bit key (parity bits ignored), each as two words: the six key bits of
+// the even S-boxes, then of the odd ones, where the rounds need them.
 struct DesKeySchedule {
-  std::uint64_t round[16];
+  std::uint32_t round[16][2];
 };
 
 DesKeySchedule des_key_schedule(std::uint64_t key);

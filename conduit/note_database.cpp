@@ -39,11 +39,33 @@ NoteDatabase::NoteDatabase(std::string name, SyncProperties* properties, bool ha
   accessor_.name = name_;
 }
 
-NoteDatabase::~NoteDatabase() { NoteDatabase::close(); }
+NoteDatabase::~NoteDatabase() {
+  if (counterpart_ != nullptr && counterpart_->counterpart_ == this) {
+    counterpart_->counterpart_ = nullptr;
+  }
+  NoteDatabase::close();  // what a derived side closes it has closed already (see close())
+}
 
 bool NoteDatabase::insert(std::unique_ptr<NoteRecord> note) {
   const std::int32_t id = note->noteId();
-  return notes_.emplace(id, std::move(note)).second;
+  return notes_.try_emplace(id, std::move(note)).second;
+}
+
+NoteRecord& NoteDatabase::admit(std::unique_ptr<NoteRecord> note) {
+  NoteRecord& kept = *note;
+  const std::int32_t id = kept.noteId();
+  // try_emplace leaves `note` alone when the ID is taken (emplace would destroy the record).
+  if (notes_.try_emplace(id, std::move(note)).second) return kept;
+  log_line(format_string(handheld_ ? IDS_DUPLICATE_HANDHELD : IDS_DUPLICATE_DESKTOP,
+                         kept.title().c_str(), static_cast<long>(id)),
+           slText);
+  std::int32_t provisional = next_provisional_id();
+  // A note may carry a negative ID of its own: the provisional one must be free.
+  while (notes_.count(provisional) != 0) provisional = next_provisional_id();
+  kept.setNoteId(provisional);
+  kept.needs_rewrite = true;
+  notes_.try_emplace(provisional, std::move(note));
+  return kept;
 }
 
 NoteRecord* NoteDatabase::find(std::int32_t id) {
@@ -51,23 +73,39 @@ NoteRecord* NoteDatabase::find(std::int32_t id) {
   return it == notes_.end() ? nullptr : it->second.get();
 }
 
+const NoteRecord* NoteDatabase::find(std::int32_t id) const {
+  auto it = notes_.find(id);
+  return it == notes_.end() ? nullptr : it->second.get();
+}
+
+void NoteDatabase::pairWith(NoteDatabase& other) {
+  counterpart_ = &other;
+  other.counterpart_ = this;
+}
+
+std::int32_t NoteDatabase::newNoteId() {
+  static NoteIdAllocator registry_sequence;
+  return (allocator_ != nullptr ? *allocator_ : registry_sequence).newNoteId(*this);
+}
+
 bool NoteDatabase::hasChanged() {
   if (last_sync_time < modification_time) return true;
   return handheld_ && backup_time < modification_time;
 }
 
-void NoteDatabase::close() {
+long NoteDatabase::close() {
   notes_.clear();
   remap_.clear();
-  if (accessor_.open) {
-    if (accessor_.categories_changed) {
-      SyncWriteDBAppInfoBlock(accessor_.handle, accessor_.categories.data(),
-                              accessor_.categories_used);
-      accessor_.categories_changed = false;
-    }
-    SyncCloseDB(accessor_.handle);
-    accessor_.open = false;
+  records_to_read_ = 0;
+  if (!accessor_.open) return 0;
+  long result = 0;
+  if (accessor_.categories_changed) {
+    result = SyncWriteDBAppInfoBlock(accessor_.handle, accessor_.categories.data(),
+                                     accessor_.categories_used);
+    accessor_.categories_changed = false;
   }
+  accessor_.open = false;
+  return first_failure(result, SyncCloseDB(accessor_.handle));
 }
 
 long NoteDatabase::open(const std::string& name, bool create) {
@@ -89,6 +127,7 @@ long NoteDatabase::readAll() {
   if (!accessor_.open) return SYNCERR_FILE_NOT_OPEN;
   WORD count = 0;
   if (long r = SyncGetDBRecordCount(accessor_.handle, &count)) return r;
+  records_to_read_ = count;
   progress().step(1, *this);
   for (WORD index = 0; index < count; ++index) {
     auto note = createRecord(nullptr);
@@ -99,9 +138,7 @@ long NoteDatabase::readAll() {
       if (!why.empty()) log_line(format_string(IDS_DAMAGED_NOTE, index, why.c_str()), slWarning);
       return result;
     }
-    NoteRecord& kept = *note;
-    insert(std::move(note));
-    progress().item(1, kept);
+    progress().item(1, admit(std::move(note)));
   }
   return 0;
 }
@@ -156,11 +193,10 @@ std::string HandheldNoteDatabase::displayName() const {
   return accessor_.open ? accessor_.name : name_;
 }
 
-void HandheldNoteDatabase::close() { NoteDatabase::close(); }
+long HandheldNoteDatabase::close() { return NoteDatabase::close(); }
 
 long HandheldNoteDatabase::open(const std::string& name, bool create) {
   if (long r = NoteDatabase::open(name, create)) return r;
-  (void)loadInfo();
   DWORD size = static_cast<DWORD>(accessor_.categories.size());
   const long r = SyncReadDBAppInfoBlock(accessor_.handle, accessor_.categories.data(), &size);
   std::memset(category_block_, 0, sizeof category_block_);
@@ -241,6 +277,7 @@ long HandheldNoteDatabase::writeRecord(NoteRecord& note) {
     log_line(format_string(IDS_NOTE_TOO_LONG, note.title().c_str(),
                            static_cast<unsigned long>(note.packedSize())),
              slWarning);
+    note.write_refused = true;
     return 0;  // the handheld keeps what it has
   }
   RecordInfoBlock& info = note.info();
@@ -289,6 +326,27 @@ long HandheldNoteDatabase::writeCategoryBlock() {
 
 // --- NoteIdAllocator
 // ------------------------------------------------------------------------------
+
+DWORD NoteIdAllocator::draw() { return next_note_id(); }
+
+std::int32_t NoteIdAllocator::newNoteId(const NoteDatabase& database) {
+  const NoteDatabase* other = database.counterpart();
+  auto taken = [&](std::int32_t id) {
+    return database.find(id) != nullptr || (other != nullptr && other->find(id) != nullptr);
+  };
+  // Values follow each other, so among this many at least one is free on both sides (the
+  // provisional range holds 0x10000 values).
+  const std::size_t tries =
+      database.notes().size() + (other != nullptr ? other->notes().size() : 0) + 0x10001;
+  for (std::size_t i = 0; i < tries; ++i) {
+    const DWORD value = draw();
+    if (value == 0) return 0;
+    const auto id = static_cast<std::int32_t>(value);
+    if (value > 0xFFFEFFFFu || taken(id)) continue;  // never one that reads as provisional
+    return id;
+  }
+  return 0;
+}
 
 DWORD next_note_id() {
   HKEY key = nullptr;

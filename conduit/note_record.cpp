@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <stdexcept>
 
 #include "hotsync/hslog.h"
 #include "hotsync/syncmgr.h"
@@ -29,13 +30,23 @@ SyncRecord::SyncRecord() : category_(kCategoryNameId, 4), private_(kPrivateNameI
   info_.m_TotalBytes = static_cast<WORD>(kRecordBufferSize);
 }
 
+void SyncRecord::addField(SyncField& field) {
+  if (field_count_ == fields_.size()) throw std::length_error("too many fields in a record");
+  fields_[field_count_++] = &field;
+}
+
+void SyncRecord::addField(std::unique_ptr<SyncField> field) {
+  addField(*field);
+  owned_.push_back(std::move(field));
+}
+
 bool SyncRecord::isDeletedOrArchived() const {
   return (info_.m_Attribs & kAttrDeleted) != 0 ||
          (archive_counts_as_deleted && (info_.m_Attribs & kAttrArchived) != 0);
 }
 
 bool SyncRecord::anyChangedInMemory() const {
-  for (const auto& f : fields_) {
+  for (const SyncField* f : fields()) {
     if (f->changed_in_memory) return true;
   }
   return (has_category_ && category_.changed_in_memory) ||
@@ -43,14 +54,14 @@ bool SyncRecord::anyChangedInMemory() const {
 }
 
 void SyncRecord::clearChangedMarks() {
-  for (auto& f : fields_) f->changed_in_memory = false;
+  for (SyncField* f : fields()) f->changed_in_memory = false;
   category_.changed_in_memory = false;
   private_.changed_in_memory = false;
 }
 
 std::size_t SyncRecord::packedSize() const {
   std::size_t offset = 0;
-  for (const auto& f : fields_) offset = align_up(offset, f->alignment()) + f->packedSize();
+  for (const SyncField* f : fields()) offset = align_up(offset, f->alignment()) + f->packedSize();
   return offset;
 }
 
@@ -58,7 +69,7 @@ std::size_t SyncRecord::pack(BYTE* buffer, std::size_t room) {
   const std::size_t size = packedSize();
   if (size > room) return 0;
   std::size_t offset = 0;
-  for (const auto& f : fields_) {
+  for (const SyncField* f : fields()) {
     const std::size_t aligned = align_up(offset, f->alignment());
     std::memset(buffer + offset, 0x55, aligned - offset);
     offset = aligned + f->pack(buffer + aligned, room - aligned);
@@ -72,7 +83,7 @@ std::size_t SyncRecord::pack(BYTE* buffer, std::size_t room) {
 
 bool SyncRecord::unpack(const BYTE* data, std::size_t size, std::string* why) {
   std::size_t offset = 0;
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
+  for (std::size_t i = 0; i < field_count_; ++i) {
     offset = align_up(offset, fields_[i]->alignment());
     const std::size_t used = offset <= size ? fields_[i]->unpack(data + offset, size - offset) : 0;
     if (used == 0) {
@@ -91,28 +102,23 @@ bool SyncRecord::unpack(const BYTE* data, std::size_t size, std::string* why) {
 // -----------------------------------------------------------------------------------
 
 NoteRecord::NoteRecord() {
-  fields_.push_back(std::make_unique<IntField>(IDS_FIELD_MOD, 4, true));
-  fields_.push_back(std::make_unique<IntField>(IDS_FIELD_ID, 4));
-  fields_.push_back(std::make_unique<DateField>(IDS_FIELD_CREATED));
-  fields_.push_back(std::make_unique<DateField>(IDS_FIELD_MODIFIED));
-  fields_.push_back(std::make_unique<DateField>(IDS_FIELD_DATE));
-  fields_.push_back(std::make_unique<IntField>(IDS_FIELD_RESV1, 4));
-  fields_.push_back(std::make_unique<IntField>(IDS_FIELD_RESV2, 2));
-  fields_.push_back(std::make_unique<TextField>(IDS_FIELD_TEXT1));
-  fields_.push_back(std::make_unique<TextField>(IDS_FIELD_TEXT2));
-  fields_.push_back(std::make_unique<TextField>(IDS_FIELD_TEXT));
-  fields_[kCreated]->exclude = true;
-  fields_[kModified]->exclude = true;
+  for (SyncField* f : {static_cast<SyncField*>(&mod_), static_cast<SyncField*>(&id_),
+                       static_cast<SyncField*>(&created_), static_cast<SyncField*>(&modified_),
+                       static_cast<SyncField*>(&date_), static_cast<SyncField*>(&resv1_),
+                       static_cast<SyncField*>(&resv2_), static_cast<SyncField*>(&text1_),
+                       static_cast<SyncField*>(&text2_), static_cast<SyncField*>(&text_)}) {
+    addField(*f);
+  }
+  created_.exclude = true;
+  modified_.exclude = true;
 }
 
-std::int32_t NoteRecord::noteId() const { return static_cast<const IntField&>(field(kId)).value(); }
-DWORD NoteRecord::modValue() const {
-  return static_cast<DWORD>(static_cast<const IntField&>(field(kMod)).value());
-}
-void NoteRecord::setNoteId(std::int32_t id) { integer(kId).set(id); }
-void NoteRecord::setMod(DWORD mod) { integer(kMod).set(static_cast<std::int32_t>(mod)); }
+std::int32_t NoteRecord::noteId() const { return id_.value(); }
+DWORD NoteRecord::modValue() const { return static_cast<DWORD>(mod_.value()); }
+void NoteRecord::setNoteId(std::int32_t id) { id_.set(id); }
+void NoteRecord::setMod(DWORD mod) { mod_.set(static_cast<std::int32_t>(mod)); }
 
-std::string NoteRecord::title() const { return text(kText).desktop().substr(0, 32); }
+std::string NoteRecord::title() const { return text_.desktop().substr(0, 32); }
 
 void NoteRecord::setDeleted(bool deleted) {
   info_.m_Attribs = static_cast<BYTE>(deleted ? (info_.m_Attribs | kAttrDeleted)
@@ -123,7 +129,7 @@ void NoteRecord::applyMod() {
   const DWORD mod = modValue();
   if (mod == 0) return;
   for (int i = 0; i < kFieldCount; ++i) {
-    if ((mod & (1u << i)) != 0) fields_[static_cast<std::size_t>(i)]->modified_here = true;
+    if ((mod & (1u << i)) != 0) field(static_cast<std::size_t>(i)).modified_here = true;
   }
   if ((mod & 0x80000000u) != 0) category_.modified_here = true;
   if ((mod & 0x40000000u) != 0) private_.modified_here = true;
@@ -147,19 +153,23 @@ long NoteRecord::read(WORD index, std::string* why) {
   if ((info_.m_Attribs & kAttrDeleted) == 0) {
     const std::size_t size = std::min<std::size_t>(info_.m_RecSize, accessor_->buffer.size());
     if (!unpack(accessor_->buffer.data(), size, why)) return kDamagedRecord;
-    category_.set(info_.m_CatId);
-    private_.setBool((info_.m_Attribs & kAttrPrivate) != 0);
-    clearChangedMarks();
-    if ((info_.m_Attribs & kAttrArchived) != 0 && modValue() == 0xFFFFFFFFu) {
-      info_.m_Attribs = static_cast<BYTE>((info_.m_Attribs & ~kAttrArchived) | kAttrDeleted);
-    }
-    applyMod();
+    settleAfterUnpack();
   }
   if (noteId() == 0) {
     setNoteId(next_provisional_id());
     needs_rewrite = true;
   }
   return 0;
+}
+
+void NoteRecord::settleAfterUnpack() {
+  category_.set(info_.m_CatId);
+  private_.setBool((info_.m_Attribs & kAttrPrivate) != 0);
+  clearChangedMarks();
+  if ((info_.m_Attribs & kAttrArchived) != 0 && modValue() == 0xFFFFFFFFu) {
+    info_.m_Attribs = static_cast<BYTE>((info_.m_Attribs & ~kAttrArchived) | kAttrDeleted);
+  }
+  applyMod();
 }
 
 long NoteRecord::deleteFromHandheld() {
@@ -169,10 +179,12 @@ long NoteRecord::deleteFromHandheld() {
 }
 
 void NoteRecord::copyFrom(const NoteRecord& other) {
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    fields_[i]->assign(*other.fields_[i]);
-    fields_[i]->modified_here = other.fields_[i]->modified_here;
-    fields_[i]->changed_in_memory = other.fields_[i]->changed_in_memory;
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    SyncField& mine = field(i);
+    const SyncField& theirs = other.field(i);
+    mine.assign(theirs);
+    mine.modified_here = theirs.modified_here;
+    mine.changed_in_memory = theirs.changed_in_memory;
   }
   category_.set(other.category_.value());
   category_.modified_here = other.category_.modified_here;
@@ -183,6 +195,16 @@ void NoteRecord::copyFrom(const NoteRecord& other) {
   info_.m_Attribs = static_cast<BYTE>((info_.m_Attribs & ~kAttrArchived) |
                                       (other.info_.m_Attribs & kAttrArchived));
   needs_rewrite = other.needs_rewrite;
+}
+
+DWORD NoteRecord::changedBits() const {
+  DWORD bits = 0;
+  for (int i = kId; i < kFieldCount; ++i) {
+    if (field(static_cast<std::size_t>(i)).changed_in_memory) bits |= 1u << i;
+  }
+  if (has_category_ && category_.changed_in_memory) bits |= 0x80000000u;
+  if (has_private_ && private_.changed_in_memory) bits |= 0x40000000u;
+  return bits;
 }
 
 void NoteRecord::logAdded(Side side) const {

@@ -8,12 +8,16 @@
 // One thread at a time (the sync run's).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "hotsync/synctypes.h"
+#include "resources.h"
 #include "sync_field.h"
 
 namespace sx::conduit {
@@ -50,9 +54,11 @@ class SyncRecord {
   SyncRecord(const SyncRecord&) = delete;
   SyncRecord& operator=(const SyncRecord&) = delete;
 
-  const std::vector<std::unique_ptr<SyncField>>& fields() const { return fields_; }
-  SyncField& field(std::size_t i) { return *fields_.at(i); }
-  const SyncField& field(std::size_t i) const { return *fields_.at(i); }
+  // The fields in packing order.
+  std::span<SyncField* const> fields() const { return {fields_.data(), field_count_}; }
+  // Field `i` of the packing order (std::out_of_range past the last).
+  SyncField& field(std::size_t i) { return *checked(i); }
+  const SyncField& field(std::size_t i) const { return *checked(i); }
 
   IntField& category() { return category_; }
   const IntField& category() const { return category_; }
@@ -88,15 +94,32 @@ class SyncRecord {
   bool needs_rewrite = false;
   bool archive_counts_as_deleted = true;
   bool protect_in_state_file = false;
+  // Its side could not take the record (too long) and kept what it had.
+  bool write_refused = false;
 
  protected:
-  std::vector<std::unique_ptr<SyncField>> fields_;
+  static constexpr std::size_t kMaxFields = 12;
+  // Appends a field to the packing order: one the record holds as a member, or one it owns.
+  void addField(SyncField& field);
+  void addField(std::unique_ptr<SyncField> field);
+
   IntField category_;
   BoolField private_;
   bool has_category_ = true;
   bool has_private_ = true;
   RecordInfoBlock info_{};
   HandheldAccessor* accessor_ = nullptr;
+
+ private:
+  SyncField* checked(std::size_t i) const {
+    if (i >= field_count_) throw std::out_of_range("no such field");
+    return fields_[i];
+  }
+
+  // The fields live in the record (one allocation per note); this is their order.
+  std::array<SyncField*, kMaxFields> fields_{};
+  std::size_t field_count_ = 0;
+  std::vector<std::unique_ptr<SyncField>> owned_;
 };
 
 class NoteRecord : public SyncRecord {
@@ -132,6 +155,11 @@ class NoteRecord : public SyncRecord {
   virtual void logFieldConflict(const SyncField& handheld_field,
                                 const SyncField& desktop_field) const;
 
+  // Reads the record's fields after its bytes were unpacked: category and private from the info
+  // block, no changed-in-memory marks, an archived record with Mod 0xFFFFFFFF counted as deleted,
+  // the Mod bits applied.
+  void settleAfterUnpack();
+
   TextField& text(int i) { return static_cast<TextField&>(field(static_cast<std::size_t>(i))); }
   const TextField& text(int i) const {
     return static_cast<const TextField&>(field(static_cast<std::size_t>(i)));
@@ -144,6 +172,21 @@ class NoteRecord : public SyncRecord {
   void applyMod();
   // Copies fields, their marks, category, private, the archived bit and needs-rewrite.
   void copyFrom(const NoteRecord& other);
+  // The Mod bits of what changed in memory since loading (fields 1-9, category, private): what a
+  // write of this note carries to its side.
+  DWORD changedBits() const;
+
+ private:
+  IntField mod_{IDS_FIELD_MOD, 4, true};
+  IntField id_{IDS_FIELD_ID, 4};
+  DateField created_{IDS_FIELD_CREATED};
+  DateField modified_{IDS_FIELD_MODIFIED};
+  DateField date_{IDS_FIELD_DATE};
+  IntField resv1_{IDS_FIELD_RESV1, 4};
+  IntField resv2_{IDS_FIELD_RESV2, 2};
+  TextField text1_{IDS_FIELD_TEXT1};
+  TextField text2_{IDS_FIELD_TEXT2};
+  TextField text_{IDS_FIELD_TEXT};
 };
 
 // The next provisional note ID of the process: -2, -3, ...

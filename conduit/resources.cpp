@@ -80,6 +80,20 @@ const std::map<UINT, const char*>& string_table() {
        "The desktop state file \"%s\" is damaged (%s).  Nothing was synchronized; remove or "
        "rename the file to synchronize again."},
       {95, "The desktop state file \"%s\" could not be written (%s); the previous one was kept."},
+      {96,
+       "The desktop state file \"%s\" holds the note ID %ld more than once (record %lu); the "
+       "first one was kept."},
+      {97,
+       "The note \"%s\" on the handheld has the same ID (%ld) as another note; both are kept and "
+       "this one is given a new ID."},
+      {98,
+       "The note \"%s\" on the desktop has the same ID (%ld) as another note; both are kept and "
+       "this one is given a new ID."},
+      {99,
+       "The \"%s\" database on the handheld is damaged and cannot be read.  Nothing was "
+       "synchronized."},
+      {100, "The synchronization stopped because of an unexpected error (%s)."},
+      {101, "The notes could not be merged; nothing was written to the handheld or the desktop."},
   };
   return table;
 }
@@ -114,7 +128,7 @@ void register_dialogs(HINSTANCE module) {
   progress.title = "Vorlan Scribbix Synchronization";
   progress.cx = 222;
   progress.cy = 131;
-  progress.style = DS_CENTER | WS_CAPTION;
+  progress.style = DS_CENTER | WS_CAPTION | WS_VISIBLE;  // modeless: shown as it is created
   progress.controls = {
       {IDC_STATIC, ControlKind::kStatic, "Sync Step:", 7, 7, 50, 10, 0},
       {IDC_PROGRESS_STEP, ControlKind::kEdit, "", 60, 7, 155, 12, ES_READONLY},

@@ -108,7 +108,7 @@ std::vector<BYTE> state_record_bytes(SyncRecord& note) {
 std::vector<BYTE> state_file_bytes(NoteDatabase& database,
                                    const std::function<void(NoteRecord&)>& each) {
   std::vector<BYTE> out;
-  out.reserve(database.notes().size() * 96);
+  out.reserve(database.notes().size() * 128);  // a typical note's record, so rarely a regrowth
   for (auto& [id, note] : database.notes()) {
     if (note->isMarkedForDeletion() || note->isDeletedOrArchived()) continue;
     if (each) each(*note);
@@ -156,29 +156,29 @@ long decode_state_record(const BYTE* p, std::size_t size, SyncRecord& into, std:
 }
 
 long parse_state_bytes(const BYTE* data, std::size_t size, NoteDatabase& into, std::string* why,
-                       const NoteMaker& make, const std::function<void(NoteRecord&)>& each) {
+                       const NoteMaker& make, const std::function<void(NoteRecord&)>& each,
+                       const DuplicateRecord& duplicate) {
   std::size_t offset = 0;
   for (std::size_t number = 1; offset < size; ++number) {
     auto note = make();
     std::size_t used = 0;
     std::string what;
-    long r = decode_state_record(data + offset, size - offset, *note, &used, &what);
-    if (r == 0 && into.find(note->noteId()) != nullptr) {
-      what = "note ID " + std::to_string(note->noteId()) + " twice";
-      r = kStateFileDamaged;
-    }
-    if (r != 0) {
+    if (long r = decode_state_record(data + offset, size - offset, *note, &used, &what)) {
       if (why != nullptr) *why = record_fault(number, what);
       return r;
     }
+    offset += used;
     note->category().set(note->info().m_CatId);
     note->privateFlag().setBool((note->info().m_Attribs & kAttrPrivate) != 0);
     note->clearChangedMarks();
     note->applyMod();
     NoteRecord& kept = *note;
-    into.insert(std::move(note));
+    const std::int32_t id = kept.noteId();
+    if (!into.insert(std::move(note))) {  // the ID came before: the record is dropped
+      if (duplicate) duplicate(id, number);
+      continue;
+    }
     if (each) each(kept);
-    offset += used;
   }
   return 0;
 }
@@ -205,6 +205,30 @@ bool check_state_file_bytes(const BYTE* data, std::size_t size) {
   return true;
 }
 
+namespace {
+
+// Removes "<path>.tmp*" files that no writer holds open: a writer keeps its temporary open without
+// sharing until it has written it, so what can be deleted was left by a writer that was killed.
+// (A writer between closing its temporary and renaming it loses the rename and reports it; the
+// previous state file stays.)
+void remove_stale_temporaries(const std::string& path, const std::string& own) {
+  const auto slash = path.find_last_of('\\');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA((path + ".tmp*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  std::vector<std::string> names;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  for (const auto& name : names) {
+    if (folder + name != own) DeleteFileA((folder + name).c_str());
+  }
+}
+
+}  // namespace
+
 long write_state_file(const std::string& path, NoteDatabase& database) {
   try {
     progress().step(5, database);
@@ -212,7 +236,8 @@ long write_state_file(const std::string& path, NoteDatabase& database) {
       progress().item(3, note);
       SyncYieldCycles(1);
     });
-    const std::string aside = path + ".tmp";
+    const std::string aside = path + ".tmp" + std::to_string(GetCurrentProcessId());
+    remove_stale_temporaries(path, aside);
     auto failed = [&](const char* what) {
       const DWORD error = GetLastError();
       DeleteFileA(aside.c_str());
@@ -277,10 +302,16 @@ long read_state_file(const std::string& path, NoteDatabase& into, const NoteMake
     }
     progress().step(1, into);
     std::string why;
-    const long result =
-        parse_state_bytes(bytes.data(), bytes.size(), into, &why, make, [](NoteRecord& note) {
+    const long result = parse_state_bytes(
+        bytes.data(), bytes.size(), into, &why, make,
+        [](NoteRecord& note) {
           SyncYieldCycles(1);
           progress().item(1, note);
+        },
+        [&path](std::int32_t id, std::size_t record) {
+          log_line(format_string(IDS_STATE_DUPLICATE, path.c_str(), static_cast<long>(id),
+                                 static_cast<unsigned long>(record)),
+                   slText);
         });
     if (result != 0) {
       log_line(format_string(IDS_STATE_DAMAGED, path.c_str(), why.c_str()), slWarning);

@@ -57,25 +57,32 @@ std::vector<BYTE> state_file_bytes(NoteDatabase& database,
 // Reads records from `data` into `into` (notes made by `make`, unpacked, category and private
 // from the info block, Mod bits applied, inserted). 0, or kStateFileDamaged with *why naming the
 // record (1-based) and the fault; the notes before the fault stay inserted, the faulty one is not.
-// `each` (may be empty) runs after each insert.
+// `each` (may be empty) runs after each insert. A record whose note ID an earlier one holds is
+// left out and reported to `duplicate` (may be empty) with the ID and the record's number: the
+// file describes what the desktop held, which had one note per ID, so nothing is lost.
+using DuplicateRecord = std::function<void(std::int32_t id, std::size_t record)>;
 long parse_state_bytes(const BYTE* data, std::size_t size, NoteDatabase& into, std::string* why,
                        const NoteMaker& make = make_state_note,
-                       const std::function<void(NoteRecord&)>& each = {});
+                       const std::function<void(NoteRecord&)>& each = {},
+                       const DuplicateRecord& duplicate = {});
 
 // The state file reader's self-check (the fuzz target and its unit test): reads `data` as a state
 // file; a refusal must name its reason, and what is read must write back to bytes that read again
 // to the same notes. False when that does not hold. Never crashes on any input.
 bool check_state_file_bytes(const BYTE* data, std::size_t size);
 
-// Writes the state file of `database` at `path` (Windows path): the bytes go to "<path>.tmp",
-// which then replaces `path`, so the old file stays whole when anything fails. Progress step 5, then
-// per note item step 3 and one yield. 0, or kStateFileNotWritten (logged, string 95).
+// Writes the state file of `database` at `path` (Windows path): the bytes go to
+// "<path>.tmp<process id>", held open without sharing while written, which then replaces `path`,
+// so the old file stays whole when anything fails. Temporaries of writers that were killed before
+// their rename ("<path>.tmp*" that nobody holds open) are removed first. Progress step 5, then per
+// note item step 3 and one yield. 0, or kStateFileNotWritten (logged, string 95).
 long write_state_file(const std::string& path, NoteDatabase& database);
 
 // Reads the state file at `path` into `into`. A missing file gives 0 and leaves `into` and its
 // times alone. Otherwise modification_time := the file's (seconds since 1970), progress step 1,
 // then per note one yield and item step 1. A damaged file gives kStateFileDamaged (logged, string
-// 94, activity 22).
+// 94, activity 22). A note ID that comes twice keeps its first record (the second is logged,
+// string 96).
 long read_state_file(const std::string& path, NoteDatabase& into,
                      const NoteMaker& make = make_state_note);
 

@@ -1,5 +1,6 @@
 #include "sync_field.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -48,8 +49,7 @@ std::size_t IntField::pack(BYTE* buffer, std::size_t room) const {
 }
 
 bool IntField::equals(const SyncField& other) const {
-  const auto* o = dynamic_cast<const IntField*>(&other);
-  return o != nullptr && o->value_ == value_;
+  return other.kind() == Kind::kInteger && static_cast<const IntField&>(other).value_ == value_;
 }
 
 std::size_t IntField::unpack(const BYTE* data, std::size_t available) {
@@ -62,11 +62,11 @@ std::size_t IntField::unpack(const BYTE* data, std::size_t available) {
 }
 
 void IntField::setWidth(int width) {
-  if (width == 1 || width == 2 || width == 4) width_ = width;
+  if (width == 1 || width == 2 || width == 4) width_ = static_cast<std::uint8_t>(width);
 }
 
 void IntField::assign(const SyncField& other) {
-  if (const auto* o = dynamic_cast<const IntField*>(&other)) set(o->value_);
+  if (other.kind() == Kind::kInteger) set(static_cast<const IntField&>(other).value_);
 }
 
 std::string BoolField::logText() const { return value_ != 0 ? "TRUE" : "FALSE"; }
@@ -115,11 +115,10 @@ std::size_t DateField::pack(BYTE* buffer, std::size_t room) const {
 }
 
 bool DateField::equals(const SyncField& other) const {
-  const auto* o = dynamic_cast<const DateField*>(&other);
-  if (o == nullptr) return false;
+  if (other.kind() != Kind::kDate) return false;
   BYTE a[4], b[4];
   packed(a);
-  o->packed(b);
+  static_cast<const DateField&>(other).packed(b);
   return std::memcmp(a, b, 4) == 0;
 }
 
@@ -136,7 +135,7 @@ std::size_t DateField::unpack(const BYTE* data, std::size_t available) {
 }
 
 void DateField::assign(const SyncField& other) {
-  if (const auto* o = dynamic_cast<const DateField*>(&other)) set(o->value_);
+  if (other.kind() == Kind::kDate) set(static_cast<const DateField&>(other).value_);
 }
 
 // --- TextField
@@ -145,46 +144,82 @@ void DateField::assign(const SyncField& other) {
 std::string TextField::logText() const { return "\"" + desktop_ + "\""; }
 void TextField::print(std::string* out) const { out->append(desktop_); }
 
+std::string TextField::handheld() const {
+  if (handheld_as_read_ != nullptr) return *handheld_as_read_;
+  std::string out;
+  out.reserve(handheld_size_);
+  for (char c : desktop_) {
+    if (c != '\r') out.push_back(c);
+  }
+  return out;
+}
+
 std::size_t TextField::pack(BYTE* buffer, std::size_t room) const {
-  const std::size_t size = handheld_.size() + 1;
+  const std::size_t size = handheld_size_ + 1;
   if (room < size) return 0;
-  std::memcpy(buffer, handheld_.data(), handheld_.size());
-  buffer[handheld_.size()] = 0;
+  if (handheld_as_read_ != nullptr) {
+    std::memcpy(buffer, handheld_as_read_->data(), handheld_size_);
+  } else {
+    // The desktop form without its CRs, copied in runs between them.
+    BYTE* out = buffer;
+    const char* at = desktop_.data();
+    const char* end = at + desktop_.size();
+    while (at < end) {
+      const auto* cr =
+          static_cast<const char*>(std::memchr(at, '\r', static_cast<std::size_t>(end - at)));
+      const char* stop = cr != nullptr ? cr : end;
+      std::memcpy(out, at, static_cast<std::size_t>(stop - at));
+      out += stop - at;
+      at = stop + 1;
+    }
+  }
+  buffer[handheld_size_] = 0;
   return size;
 }
 
 bool TextField::equals(const SyncField& other) const {
-  const auto* o = dynamic_cast<const TextField*>(&other);
-  return o != nullptr && o->desktop_ == desktop_;
+  return other.kind() == Kind::kText && static_cast<const TextField&>(other).desktop_ == desktop_;
 }
 
 std::size_t TextField::unpack(const BYTE* data, std::size_t available) {
   const void* nul = std::memchr(data, 0, available);
   if (nul == nullptr) return 0;
   const auto length = static_cast<std::size_t>(static_cast<const BYTE*>(nul) - data);
-  handheld_.assign(reinterpret_cast<const char*>(data), length);
+  const char* text = reinterpret_cast<const char*>(data);
+  handheld_size_ = length;
+  handheld_as_read_.reset();
+  if (std::memchr(text, '\r', length) != nullptr) {
+    handheld_as_read_ = std::make_unique<std::string>(text, length);
+  }
+  // The desktop form: every LF preceded by a CR, copied in runs between the LFs.
   desktop_.clear();
   desktop_.reserve(length + length / 16);
-  for (char c : handheld_) {
-    if (c == '\n') desktop_.push_back('\r');
-    desktop_.push_back(c);
+  const char* at = text;
+  const char* end = text + length;
+  while (at < end) {
+    const auto* lf =
+        static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    if (lf == nullptr) {
+      desktop_.append(at, end);
+      break;
+    }
+    desktop_.append(at, lf);
+    desktop_.append("\r\n", 2);
+    at = lf + 1;
   }
   return length + 1;
 }
 
 void TextField::setDesktop(std::string text) {
-  if (text.size() > kMaxTextChars) text.resize(kMaxTextChars);
   desktop_ = std::move(text);
-  handheld_.clear();
-  handheld_.reserve(desktop_.size());
-  for (char c : desktop_) {
-    if (c != '\r') handheld_.push_back(c);
-  }
+  handheld_size_ = desktop_.size() -
+                   static_cast<std::size_t>(std::count(desktop_.begin(), desktop_.end(), '\r'));
+  handheld_as_read_.reset();
   changed_in_memory = true;
 }
 
 void TextField::assign(const SyncField& other) {
-  if (const auto* o = dynamic_cast<const TextField*>(&other)) setDesktop(o->desktop_);
+  if (other.kind() == Kind::kText) setDesktop(static_cast<const TextField&>(other).desktop_);
 }
 
 }  // namespace sx::conduit

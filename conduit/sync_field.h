@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "win32/types.h"
@@ -17,11 +18,14 @@ namespace sx::conduit {
 
 inline constexpr UINT kCategoryNameId = 0x80000001u;
 inline constexpr UINT kPrivateNameId = 0x80000002u;
-inline constexpr std::size_t kMaxTextChars = 32767;  // assigned texts are cut here
 
 class SyncField {
  public:
-  explicit SyncField(UINT name_id) : name_id_(name_id) {}
+  // What a value can be compared with and assigned from: fields of the same kind (a BoolField is an
+  // integer).
+  enum class Kind : std::uint8_t { kInteger, kDate, kText };
+
+  SyncField(UINT name_id, Kind kind) : name_id_(name_id), kind_(kind) {}
   SyncField(const SyncField&) = default;
   SyncField& operator=(const SyncField&) = delete;
 
@@ -40,19 +44,23 @@ class SyncField {
   // The name shown in log lines: the text after ';' of the name string, "Category", "Private".
   std::string displayName() const;
   UINT nameId() const { return name_id_; }
+  Kind kind() const { return kind_; }
 
+ private:
+  // Before the marks, so that a field packs into few bytes (a note holds twelve).
+  UINT name_id_;
+  Kind kind_;
+
+ public:
   bool modified_here = false;
   bool changed_in_memory = false;
   bool exclude = false;
-
- private:
-  UINT name_id_;
 };
 
 class IntField : public SyncField {
  public:
   IntField(UINT name_id, int width, bool hex = false)
-      : SyncField(name_id), width_(width), hex_(hex) {}
+      : SyncField(name_id, Kind::kInteger), width_(static_cast<std::uint8_t>(width)), hex_(hex) {}
   std::string logText() const override;
   int alignment() const override { return width_; }
   void print(std::string* out) const override;
@@ -71,7 +79,7 @@ class IntField : public SyncField {
 
  protected:
   std::int32_t value_ = 0;
-  int width_;
+  std::uint8_t width_;  // 1, 2 or 4
   bool hex_;
 };
 
@@ -87,7 +95,7 @@ class BoolField : public IntField {
 // A date and time as an automation date (0 = none), kept at minute resolution on the handheld.
 class DateField : public SyncField {
  public:
-  explicit DateField(UINT name_id) : SyncField(name_id) {}
+  explicit DateField(UINT name_id) : SyncField(name_id, Kind::kDate) {}
   std::string logText() const override;
   int alignment() const override { return 4; }
   void print(std::string* out) const override;
@@ -110,28 +118,32 @@ class DateField : public SyncField {
   double value_ = 0;
 };
 
-// One text in its two forms: desktop (CR LF line ends) and handheld (LF).
+// One text in its two forms: desktop (CR LF line ends) and handheld (LF). A text is never cut
+// here: a side that cannot hold a text says so when it writes the note.
 class TextField : public SyncField {
  public:
-  explicit TextField(UINT name_id) : SyncField(name_id) {}
+  explicit TextField(UINT name_id) : SyncField(name_id, Kind::kText) {}
   std::string logText() const override;
   int alignment() const override { return 1; }
   void print(std::string* out) const override;
-  std::size_t packedSize() const override { return handheld_.size() + 1; }
+  std::size_t packedSize() const override { return handheld_size_ + 1; }
   std::size_t pack(BYTE* buffer, std::size_t room) const override;
   bool equals(const SyncField& other) const override;
   // Takes the bytes up to the first NUL as the handheld form; 0 when there is no NUL.
   std::size_t unpack(const BYTE* data, std::size_t available) override;
   void assign(const SyncField& other) override;
 
-  // Stores a desktop text (cut at 32767 characters) and derives the handheld form (CRs dropped).
+  // Stores a desktop text and derives the handheld form (CRs dropped).
   void setDesktop(std::string text);
   const std::string& desktop() const { return desktop_; }
-  const std::string& handheld() const { return handheld_; }
+  std::string handheld() const;
 
  private:
+  // The handheld form is the desktop form without its CRs, except for unpacked bytes that hold CRs
+  // of their own: those are kept as they came, so that the record is written back unchanged.
   std::string desktop_;
-  std::string handheld_;
+  std::size_t handheld_size_ = 0;
+  std::unique_ptr<std::string> handheld_as_read_;
 };
 
 }  // namespace sx::conduit

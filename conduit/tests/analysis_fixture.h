@@ -19,24 +19,42 @@
 namespace sx::conduit::testing {
 
 // The desktop side in memory: a note created from another side's note takes a new ID when that
-// note's ID is provisional or 0 (as the Outlook side does), the first unused from `next_id` on.
+// note's ID is provisional or 0 (as the Outlook side does), drawn from the shared allocator, whose
+// sequence here counts from `next_id` (setIdAllocator(nullptr) puts the registry's back). A
+// sequence at 0 cannot be drawn: the note is not made.
 class MemoryDesktop : public NoteDatabase {
  public:
   explicit MemoryDesktop(SyncProperties* p = nullptr)
-      : NoteDatabase("desktop", p, false, IDS_DESKTOP_DB) {}
+      : NoteDatabase("desktop", p, false, IDS_DESKTOP_DB) {
+    setIdAllocator(&sequence_);
+  }
   std::unique_ptr<NoteRecord> createRecord(const NoteRecord* from) override {
     auto note = NoteDatabase::createRecord(from);
     note->protect_in_state_file = true;
     if (from != nullptr && (from->needsRewrite() || from->noteId() == 0)) {
-      while (find(next_id) != nullptr) ++next_id;
-      note->setNoteId(next_id++);
+      const std::int32_t id = newNoteId();
+      if (id == 0) return nullptr;
+      note->setNoteId(id);
       note->needs_rewrite = false;
     }
     ++created;
     return note;
   }
+  long handleArchivedRecord(NoteRecord& note) override {
+    archived_written.push_back(note.noteId());
+    return 0;
+  }
   std::int32_t next_id = 5000;
   int created = 0;
+  std::vector<std::int32_t> archived_written;
+
+ private:
+  struct Counting : NoteIdAllocator {
+    explicit Counting(MemoryDesktop& db) : db(db) {}
+    DWORD draw() override { return db.next_id == 0 ? 0 : static_cast<DWORD>(db.next_id++); }
+    MemoryDesktop& db;
+  };
+  Counting sequence_{*this};
 };
 
 class MemoryHandheld : public NoteDatabase {
@@ -71,12 +89,34 @@ inline NoteRecord& add(NoteDatabase& db, std::unique_ptr<NoteRecord> note) {
   return kept;
 }
 
-// A handheld record deleted for good: the sync manager reports it without data.
-inline std::unique_ptr<NoteRecord> deleted_handheld_note(std::int32_t id) {
+// A note that knows the handheld record id of its note (a desktop note from the state file, a
+// handheld note as read).
+inline std::unique_ptr<NoteRecord> with_record(std::unique_ptr<NoteRecord> note, DWORD record_id) {
+  note->info().m_RecId = record_id;
+  return note;
+}
+
+// A handheld record deleted for good, as reading builds it: the sync manager gives its record id
+// and attributes without data, so the note has no fields and takes a provisional ID.
+inline std::unique_ptr<NoteRecord> deleted_handheld_note(DWORD record_id) {
   auto note = std::make_unique<NoteRecord>();
-  note->setNoteId(id);
-  note->setDeleted(true);
-  note->clearChangedMarks();
+  note->info().m_RecId = record_id;
+  note->setAttributes(kAttrDeleted);
+  note->setNoteId(next_provisional_id());
+  note->needs_rewrite = true;
+  return note;
+}
+
+// A handheld record with the archived bit whose Mod is 0xFFFFFFFF, as reading builds it: it loads
+// as deleted (with its data, so with its ID), every field marked.
+inline std::unique_ptr<NoteRecord> archived_all_modified_handheld_note(std::int32_t id,
+                                                                       const std::string& text,
+                                                                       DWORD record_id) {
+  auto note = make_note(id, text);
+  note->info().m_RecId = record_id;
+  note->setAttributes(kAttrArchived);
+  note->setMod(0xFFFFFFFFu);
+  note->settleAfterUnpack();
   return note;
 }
 

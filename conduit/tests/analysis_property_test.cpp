@@ -31,9 +31,14 @@ Notes live(const NoteDatabase& db) {
   return out;
 }
 
+// The handheld record id of a note in these scripts (the desktop's state file remembers it).
+DWORD record_of(std::int32_t id) { return 0x1000u + static_cast<DWORD>(id); }
+
 // Loads `notes` into a side with no change marks (what the next run reads).
 void load(NoteDatabase& db, const Notes& notes) {
-  for (const auto& [id, v] : notes) add(db, make_note(id, v.text, 0, v.category));
+  for (const auto& [id, v] : notes) {
+    add(db, with_record(make_note(id, v.text, 0, v.category), record_of(id)));
+  }
 }
 
 class AnalysisPropertyTest : public AnalysisTest {
@@ -61,7 +66,7 @@ TEST_F(AnalysisPropertyTest, TwoWaySyncWithoutConflictsLeavesBothSidesEqualAndIs
     Notes expected = base;
     std::set<std::int32_t> touched;  // one side edits a note: no conflicts
     std::vector<std::string> added;
-    int provisional = -2;
+    std::size_t provisional = 0;  // new handheld notes, numbered as reading numbers them
     const int edits = pick(12);
     for (int e = 0; e < edits && !base.empty(); ++e) {
       auto it = base.begin();
@@ -91,7 +96,8 @@ TEST_F(AnalysisPropertyTest, TwoWaySyncWithoutConflictsLeavesBothSidesEqualAndIs
         }
         default:  // delete
           if (on_handheld) {
-            side.notes()[id] = deleted_handheld_note(id);
+            side.notes().erase(id);
+            add(side, deleted_handheld_note(record_of(id)));
           } else {
             note.setDeleted(true);
           }
@@ -102,7 +108,8 @@ TEST_F(AnalysisPropertyTest, TwoWaySyncWithoutConflictsLeavesBothSidesEqualAndIs
       const std::string text = "added " + std::to_string(a) + " " + word();
       added.push_back(text);
       if (pick(2) == 0) {
-        add(h, provisional_note(provisional--, text));
+        add(h, provisional_note(next_provisional_id(), text));
+        ++provisional;
       } else {
         add(d, make_note(3000 + a, text, 0x3FFu));
         expected[3000 + a] = {text, 0};
@@ -124,7 +131,7 @@ TEST_F(AnalysisPropertyTest, TwoWaySyncWithoutConflictsLeavesBothSidesEqualAndIs
       for (const auto& [id, v] : after_h) count += v.text == text ? 1 : 0;
       EXPECT_EQ(count, 1) << text;
     }
-    EXPECT_EQ(after_h.size(), expected.size() + static_cast<std::size_t>(-2 - provisional));
+    EXPECT_EQ(after_h.size(), expected.size() + provisional);
     EXPECT_TRUE(sx::window::shown().empty());
 
     // A second sync of what both sides now hold changes nothing.
@@ -134,8 +141,8 @@ TEST_F(AnalysisPropertyTest, TwoWaySyncWithoutConflictsLeavesBothSidesEqualAndIs
     load(d2, after_d);
     h2.synchronizeWith(d2);
     EXPECT_EQ(d2.created, 0);
-    for (const NoteDatabase* db : {static_cast<const NoteDatabase*>(&h2),
-                                   static_cast<const NoteDatabase*>(&d2)}) {
+    for (const NoteDatabase* db :
+         {static_cast<const NoteDatabase*>(&h2), static_cast<const NoteDatabase*>(&d2)}) {
       EXPECT_EQ(db->notes().size(), after_h.size());
       for (const auto& [id, note] : db->notes()) {
         EXPECT_FALSE(note->anyChangedInMemory()) << id;
@@ -151,7 +158,6 @@ TEST_F(AnalysisPropertyTest, EachMirrorMakesItsTargetEqualToItsSource) {
     MemoryHandheld h;
     MemoryDesktop d;
     // Independent sides sharing some IDs, with deleted records on both.
-    int provisional = -2;
     for (int id = 1; id <= 12; ++id) {
       switch (pick(6)) {
         case 0:
@@ -165,8 +171,8 @@ TEST_F(AnalysisPropertyTest, EachMirrorMakesItsTargetEqualToItsSource) {
           add(d, make_note(id, word(), 0, pick(16)));
           break;
         case 3:
-          add(h, deleted_handheld_note(id));
-          add(d, make_note(id, word()));
+          add(h, deleted_handheld_note(record_of(id)));
+          add(d, with_record(make_note(id, word()), record_of(id)));
           break;
         case 4: {
           add(h, make_note(id, word()));
@@ -177,7 +183,7 @@ TEST_F(AnalysisPropertyTest, EachMirrorMakesItsTargetEqualToItsSource) {
           break;
       }
     }
-    if (pick(2) == 0) add(h, provisional_note(provisional--, "provisional " + word()));
+    if (pick(2) == 0) add(h, provisional_note(next_provisional_id(), "provisional " + word()));
     const bool onto_desktop = pick(2) == 0;
     NoteDatabase& target = onto_desktop ? static_cast<NoteDatabase&>(d) : h;
     NoteDatabase& source = onto_desktop ? static_cast<NoteDatabase&>(h) : d;

@@ -40,8 +40,8 @@ TEST_F(AnalysisTest, ChangeLinesNeedLogChanges) {
 }
 
 TEST_F(AnalysisTest, DeletionOnTheHandheldBeatsAChangeOnTheDesktop) {
-  add(handheld_, deleted_handheld_note(7));
-  auto& d = add(desktop_, make_note(7, "changed on the desktop", kTextBit));
+  add(handheld_, deleted_handheld_note(0x207));
+  auto& d = add(desktop_, with_record(make_note(7, "changed on the desktop", kTextBit), 0x207));
   handheld_.synchronizeWith(desktop_);
   EXPECT_TRUE(d.isMarkedForDeletion());
   EXPECT_EQ(d.text(NoteRecord::kText).desktop(), "changed on the desktop");
@@ -55,7 +55,8 @@ TEST_F(AnalysisTest, DeletionOnTheDesktopBeatsAChangeOnTheHandheld) {
   handheld_.synchronizeWith(desktop_);
   EXPECT_TRUE(h.isMarkedForDeletion());
   EXPECT_FALSE(d.isMarkedForDeletion());
-  EXPECT_EQ(log(), Lines{"The note \"changed on the handheld\" has been deleted from the handheld"});
+  EXPECT_EQ(log(),
+            Lines{"The note \"changed on the handheld\" has been deleted from the handheld"});
 }
 
 TEST_F(AnalysisTest, AnArchivedNoteArchivesTheOtherSideAndIsStillMerged) {
@@ -76,7 +77,7 @@ TEST_F(AnalysisTest, AnArchivedNoteArchivesTheOtherSideAndIsStillMerged) {
 TEST_F(AnalysisTest, AnArchivedHandheldNoteMissingOnTheDesktopIsAddedArchived) {
   auto& h = add(handheld_, make_note(3, "archived"));
   h.setAttributes(kAttrArchived);
-  add(handheld_, deleted_handheld_note(4));
+  add(handheld_, deleted_handheld_note(0x204));
   handheld_.synchronizeWith(desktop_);
   ASSERT_EQ(desktop_.notes().size(), 1u);
   EXPECT_EQ(desktop_.find(3)->attributes() & kAttrArchived, kAttrArchived);
@@ -115,7 +116,8 @@ TEST_F(AnalysisTest, ResolutionZeroAndOnePickASideWithoutADialog) {
   add(desktop_, make_note(1, "d", kTextBit));
   handheld_.synchronizeWith(desktop_);
   EXPECT_EQ(h.text(NoteRecord::kText).desktop(), "d");
-  EXPECT_EQ(log().back(), "The \"Note Text\" field of the note \"d\" has been set to \"d\" on the handheld.");
+  EXPECT_EQ(log().back(),
+            "The \"Note Text\" field of the note \"d\" has been set to \"d\" on the handheld.");
 
   MemoryHandheld handheld2;
   MemoryDesktop desktop2;
@@ -228,9 +230,10 @@ TEST_F(AnalysisTest, CategoryAndPrivateMergeWithTheirBitsAndNames) {
   handheld_.synchronizeWith(desktop_);
   EXPECT_EQ(d.category().value(), 4);
   EXPECT_TRUE(h.privateFlag().get());
-  EXPECT_EQ(log(), (Lines{"The \"Category\" field of the note \"n\" has been set to 4 on the desktop.",
-                          "The \"Private\" field of the note \"n\" has been set to TRUE on the "
-                          "handheld."}));
+  EXPECT_EQ(log(),
+            (Lines{"The \"Category\" field of the note \"n\" has been set to 4 on the desktop.",
+                   "The \"Private\" field of the note \"n\" has been set to TRUE on the "
+                   "handheld."}));
 }
 
 TEST_F(AnalysisTest, ProvisionalIdIsRenumberedOnTheDesktopAndWrittenBack) {
@@ -282,7 +285,7 @@ TEST_F(AnalysisTest, MirroringOntoTheHandheldDeletesNotesDeletedOnTheDesktopInst
   auto& h = add(handheld_, make_note(1, "keep?"));
   auto& d = add(desktop_, make_note(1, "keep?"));
   d.setDeleted(true);
-  add(handheld_, deleted_handheld_note(2));
+  add(handheld_, deleted_handheld_note(0x202));
   add(desktop_, make_note(2, "restored"));
   handheld_.mirrorFrom(desktop_);
   EXPECT_TRUE(h.isMarkedForDeletion());
@@ -293,11 +296,141 @@ TEST_F(AnalysisTest, MirroringOntoTheHandheldDeletesNotesDeletedOnTheDesktopInst
 }
 
 TEST_F(AnalysisTest, MirrorFromAHandheldRecordDeletedForGoodDeletesTheDesktopNote) {
-  add(handheld_, deleted_handheld_note(5));
-  auto& d = add(desktop_, make_note(5, "text"));
+  add(handheld_, deleted_handheld_note(0x205));
+  auto& d = add(desktop_, with_record(make_note(5, "text"), 0x205));
   desktop_.mirrorFrom(handheld_);
   EXPECT_TRUE(d.isMarkedForDeletion());
   EXPECT_EQ(d.text(NoteRecord::kText).desktop(), "text");
+}
+
+TEST_F(AnalysisTest, ANewNoteNeverTakesAnIdThatEitherSideHolds) {
+  // The shared key sequence's next values are held: 0x4000 only by the handheld (a note
+  // synchronised with another PC), 0x4001 only by the desktop.
+  desktop_.setIdAllocator(nullptr);  // the registry's sequence, as the Outlook side will use it
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorlan Software\\Scribbix", 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            0);
+  const DWORD last = 0x3FFF;
+  RegSetValueExA(key, "Last", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&last), 4);
+  RegCloseKey(key);
+  auto& fresh = add(handheld_, provisional_note(-2, "new on the handheld"));
+  add(handheld_, make_note(0x4000, "only on the handheld"));
+  add(desktop_, make_note(0x4001, "only on the desktop"));
+  EXPECT_EQ(handheld_.synchronizeWith(desktop_), 0);
+  EXPECT_EQ(fresh.noteId(), 0x4002);
+  EXPECT_EQ(desktop_.find(0x4002)->text(NoteRecord::kText).desktop(), "new on the handheld");
+  EXPECT_EQ(desktop_.find(0x4000)->text(NoteRecord::kText).desktop(), "only on the handheld");
+  EXPECT_EQ(handheld_.find(0x4001)->text(NoteRecord::kText).desktop(), "only on the desktop");
+  for (const NoteDatabase* db : {static_cast<const NoteDatabase*>(&handheld_),
+                                 static_cast<const NoteDatabase*>(&desktop_)}) {
+    ASSERT_EQ(db->notes().size(), 3u);
+    for (const auto& [id, note] : db->notes()) EXPECT_EQ(id, note->noteId());
+  }
+}
+
+TEST_F(AnalysisTest, AMergeThatCannotDrawANewIdFails) {
+  add(handheld_, provisional_note(-2, "new"));
+  add(handheld_, make_note(3, "kept"));
+  desktop_.next_id = 0;  // the sequence cannot be drawn
+  EXPECT_EQ(handheld_.synchronizeWith(desktop_), kNoteNotCreated);
+  EXPECT_EQ(desktop_.find(3)->text(NoteRecord::kText).desktop(), "kept");
+  EXPECT_EQ(desktop_.notes().size(), 1u);
+}
+
+TEST_F(AnalysisTest, TwoDesktopNotesWithOneIdAreBothKeptAndTheLaterOneIsRenumbered) {
+  add(handheld_, make_note(5, "on both"));
+  add(desktop_, make_note(5, "on both"));
+  desktop_.admit(make_note(8, "first with 8"));
+  NoteRecord& second = desktop_.admit(make_note(8, "second with 8"));
+  EXPECT_TRUE(second.needsRewrite());
+  EXPECT_LT(second.noteId(), -1);
+  desktop_.next_id = 8;  // taken: the next free one is drawn
+  handheld_.synchronizeWith(desktop_);
+  EXPECT_EQ(second.noteId(), 9);
+  EXPECT_TRUE(second.field(NoteRecord::kId).changed_in_memory);  // written back by the desktop
+  EXPECT_EQ(desktop_.find(9), &second);
+  EXPECT_EQ(handheld_.find(8)->text(NoteRecord::kText).desktop(), "first with 8");
+  EXPECT_EQ(handheld_.find(9)->text(NoteRecord::kText).desktop(), "second with 8");
+  EXPECT_EQ(log(),
+            (Lines{"The note \"second with 8\" on the desktop has the same ID (8) as another "
+                   "note; both are kept and this one is given a new ID.",
+                   "The note \"second with 8\" has been added to the handheld",
+                   "The note \"first with 8\" has been added to the handheld"}));
+}
+
+TEST_F(AnalysisTest, AHandheldRecordDeletedForGoodFindsItsDesktopNoteByRecordId) {
+  add(handheld_, deleted_handheld_note(0x301));
+  auto& d = add(desktop_, with_record(make_note(31, "deleted on the handheld"), 0x301));
+  add(handheld_, deleted_handheld_note(0x302));  // a record the desktop never knew
+  add(handheld_, make_note(33, "live"));
+  add(handheld_, deleted_handheld_note(0x303));  // its note ID is taken on the handheld: left
+  auto& live = add(desktop_, with_record(make_note(33, "live"), 0x303));
+  handheld_.synchronizeWith(desktop_);
+  EXPECT_TRUE(d.isMarkedForDeletion());
+  EXPECT_FALSE(live.isMarkedForDeletion());
+  EXPECT_EQ(DWORD{handheld_.find(31)->info().m_RecId}, 0x301u);
+  EXPECT_EQ(log(), Lines{"The note \"deleted on the handheld\" has been deleted from the desktop"});
+}
+
+TEST_F(AnalysisTest, AnArchivedRecordWithModAllOnesLoadsAsDeletedAndDeletesTheDesktopNote) {
+  auto h = archived_all_modified_handheld_note(7, "old", 0x207);
+  EXPECT_EQ(h->attributes() & (kAttrDeleted | kAttrArchived), kAttrDeleted);
+  EXPECT_EQ(h->noteId(), 7);
+  EXPECT_TRUE(h->field(NoteRecord::kText).modified_here);
+  add(handheld_, std::move(h));
+  auto& d = add(desktop_, make_note(7, "old"));
+  handheld_.synchronizeWith(desktop_);
+  EXPECT_TRUE(d.isMarkedForDeletion());
+  EXPECT_EQ(d.attributes() & kAttrArchived, 0);
+}
+
+TEST_F(AnalysisTest, TheMergeLoopsYieldOncePerNote) {
+  for (int id : {1, 2, 3}) add(handheld_, make_note(id, "h"));
+  for (int id : {2, 3, 4, 5}) add(desktop_, make_note(id, "h"));
+  auto before = sx::hotsync::yield_count();
+  handheld_.synchronizeWith(desktop_);
+  // Three handheld notes, then the desktop's five (one was added to it).
+  EXPECT_EQ(sx::hotsync::yield_count() - before, 3u + 5u);
+
+  MemoryHandheld target;
+  MemoryDesktop source;
+  for (int id : {1, 2, 3}) add(target, make_note(id, "t"));
+  for (int id : {2, 3, 4, 5}) add(source, make_note(id, "s"));
+  before = sx::hotsync::yield_count();
+  target.mirrorFrom(source);
+  // The target's three, the source's four, then the target's five again.
+  EXPECT_EQ(sx::hotsync::yield_count() - before, 3u + 4u + 5u);
+}
+
+TEST_F(AnalysisTest, MirroringAnArchivedNoteOntoTheDesktopKeepsItSoThatItsPostIsArchived) {
+  auto& h = add(handheld_, make_note(3, "archived on the handheld"));
+  h.setAttributes(kAttrArchived);
+  add(desktop_, make_note(3, "archived on the handheld"));
+  add(handheld_, make_note(4, "live"));
+  add(desktop_, make_note(4, "live"));
+  desktop_.mirrorFrom(handheld_);
+  NoteRecord* d = desktop_.find(3);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->attributes() & kAttrArchived, kAttrArchived);
+  EXPECT_FALSE(d->isMarkedForDeletion());
+  EXPECT_EQ(desktop_.writeAll(), 0);
+  EXPECT_EQ(desktop_.archived_written, std::vector<std::int32_t>{3});
+  EXPECT_TRUE(log().empty());
+}
+
+TEST_F(AnalysisTest, AMirroredNoteThatLeavesAndComesBackIsLoggedOnceAsAdded) {
+  add(handheld_, make_note(1, "source text"));
+  add(handheld_, make_note(2, "archived here, live there"));
+  auto& gone = add(desktop_, make_note(1, "post gone"));
+  gone.setDeleted(true);
+  auto& archived_here = add(desktop_, make_note(2, "old"));
+  archived_here.setAttributes(kAttrArchived);
+  desktop_.mirrorFrom(handheld_);
+  EXPECT_EQ(desktop_.find(1)->text(NoteRecord::kText).desktop(), "source text");
+  EXPECT_TRUE(desktop_.find(1)->isNew());
+  EXPECT_EQ(log(), (Lines{"The note \"source text\" has been added to the desktop",
+                          "The note \"archived here, live there\" has been added to the desktop"}));
 }
 
 TEST_F(AnalysisTest, RekeyNeverDropsANoteWhoseNewKeyIsTaken) {

@@ -129,6 +129,52 @@ TEST(SettingsTest, MissingValuesTakeDefaultsAndWrongTypesAreNamed) {
   RegCloseKey(key);
 }
 
+TEST(SettingsTest, TheSixValuesAreReadInTheirOrder) {
+  sx::testing::TempMachine machine;
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            0);
+  // Written in another order, each of the wrong type: the names come back in the reading order.
+  for (const char* name : {"BackupFileBeforeSync", "LogChanges", "ShowProgress",
+                           "ConflictResolution", "DiagnosticMode", "LogConflicts"}) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2);
+  }
+  std::vector<std::string> wrong;
+  (void)ConduitSettings::read(key, &wrong);
+  RegCloseKey(key);
+  EXPECT_EQ(wrong,
+            (std::vector<std::string>{"DiagnosticMode", "ShowProgress", "LogConflicts",
+                                      "LogChanges", "ConflictResolution", "BackupFileBeforeSync"}));
+}
+
+TEST(UnknownUserDialogTest, OnlyContinueGoesOn) {
+  sx::testing::TempMachine machine;
+  sx::window::set_host(sx::window::Host::kScripted);
+  sx::window::clear_script();
+  sx::window::expect_dialog(sx::window::DialogMatch::by_id(IDD_UNKNOWN_USER),
+                            {sx::window::click(IDOK)});
+  EXPECT_TRUE(ask_unknown_user());
+  sx::window::expect_dialog(sx::window::DialogMatch::by_id(IDD_UNKNOWN_USER),
+                            {sx::window::click(IDCANCEL)});
+  EXPECT_FALSE(ask_unknown_user());
+  sx::window::expect_dialog(sx::window::DialogMatch::by_id(IDD_UNKNOWN_USER), {});
+  EXPECT_FALSE(ask_unknown_user());  // nobody answers: not continued
+  const auto shown = sx::window::shown();
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[0].clicked, IDOK);
+  std::vector<std::string> texts;
+  for (const auto& control : shown[0].controls) texts.push_back(control.text);
+  EXPECT_EQ(texts,
+            (std::vector<std::string>{"The current Palm user is not configured. Continuing will",
+                                      "use the current Outlook session or start a new session",
+                                      "if one does not already exist.",
+                                      "Use the Scribbix Configuration program to assign this ",
+                                      "Palm user to an Outlook profile.", "Continue", "Cancel"}));
+  EXPECT_TRUE(shown[2].ended_by_host);
+  sx::window::clear_script();
+}
+
 TEST(ConflictDialogTest, ThreeUnansweredDialogsSkipAndTheThirdTicksUseForAll) {
   sx::testing::TempMachine machine;
   sx::window::set_host(sx::window::Host::kScripted);
@@ -244,6 +290,67 @@ TEST_F(HandheldDatabaseTest, NotesWithoutIdGetProvisionalIdsAcrossRunsAndAreWrit
     db.close();
     (void)sx::hotsync::end_session(false);
   }
+}
+
+TEST_F(HandheldDatabaseTest, TwoRecordsWithOneNoteIdAreBothReadWithTheProgressWindowOn) {
+  put({{0x10, 7}, {0x11, 8}, {0x12, 7}}, 296);
+  begin();
+  sx::window::set_host(sx::window::Host::kScripted);
+  sx::window::clear_script();
+  SyncProperties props{};
+  {
+    ProgressReporter reporter(module_instance(), true);  // the registration default
+    HandheldNoteDatabase db(&props);
+    ASSERT_EQ(db.open(kScribbixDatabase, false), 0);
+    ASSERT_EQ(db.readAll(), 0);
+    ASSERT_EQ(db.notes().size(), 3u);
+    const NoteRecord& later = *db.notes().begin()->second;  // provisional IDs sort first
+    EXPECT_LT(later.noteId(), -1);
+    EXPECT_TRUE(later.needsRewrite());
+    EXPECT_EQ(DWORD{later.info().m_RecId}, 0x12u);
+    EXPECT_EQ(DWORD{db.find(7)->info().m_RecId}, 0x10u);
+    EXPECT_EQ(DWORD{db.find(8)->info().m_RecId}, 0x11u);
+    db.close();
+  }
+  // The progress window named the last note read and counted all three: the record it was given
+  // is the one kept.
+  const auto shown = sx::window::shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].control(IDC_PROGRESS_NAME)->text, "n7");
+  EXPECT_EQ(shown[0].control(IDC_PROGRESS_BAR)->progress_pos, 3);
+  const auto log = sx::hotsync::end_session(false);
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "The note \"n7\" on the handheld has the same ID (7) as another note; both "
+                      "are kept and this one is given a new ID."),
+            log.end());
+  sx::window::clear_script();
+}
+
+TEST_F(HandheldDatabaseTest, NotesAreWrittenInAscendingIdOrder) {
+  put({}, 296);
+  begin();
+  SyncProperties props{};
+  {
+    HandheldNoteDatabase db(&props);
+    ASSERT_EQ(db.open(kScribbixDatabase, false), 0);
+    ASSERT_EQ(db.readAll(), 0);
+    for (std::int32_t id : {50, -3, 30, 10}) {
+      auto note = db.createRecord(nullptr);
+      note->setNoteId(id);
+      note->text(NoteRecord::kText).setDesktop("n" + std::to_string(id));
+      db.insert(std::move(note));
+    }
+    ASSERT_EQ(db.writeAll(), 0);
+    ASSERT_EQ(db.close(), 0);
+  }
+  (void)sx::hotsync::end_session(true);
+  std::vector<std::int32_t> order;
+  for (const auto& record : read_back(kScribbixDatabase).records) {
+    NoteRecord note;
+    ASSERT_TRUE(note.unpack(record.data.data(), record.data.size(), nullptr));
+    order.push_back(note.noteId());
+  }
+  EXPECT_EQ(order, (std::vector<std::int32_t>{-3, 10, 30, 50}));
 }
 
 TEST_F(HandheldDatabaseTest, WriteAllWritesChangedNotesAndResetsMod) {

@@ -136,14 +136,30 @@ TEST(DateFieldTest, EqualAtMinuteResolution) {
   EXPECT_EQ(a.logText(), "Sun Feb 28 23:59:00 2010");
 }
 
-TEST(TextFieldTest, AssignedTextIsCutAt32767CharactersAndLosesItsCrs) {
+TEST(TextFieldTest, AssignedTextIsNeverCutAndLosesItsCrs) {
   TextField t(IDS_FIELD_TEXT);
   t.setDesktop(std::string(40000, 'a'));
-  EXPECT_EQ(t.desktop().size(), 32767u);
+  EXPECT_EQ(t.desktop().size(), 40000u);
   EXPECT_TRUE(t.changed_in_memory);
+  TextField copy(IDS_FIELD_TEXT);
+  copy.assign(t);
+  EXPECT_TRUE(copy.equals(t));
   t.setDesktop("a\r\nb\rc");
   EXPECT_EQ(t.handheld(), "a\nbc");
   EXPECT_EQ(t.logText(), "\"a\r\nb\rc\"");
+}
+
+TEST(TextFieldTest, AHandheldTextWithCrsOfItsOwnIsWrittenBackAsItWasRead) {
+  const BYTE bytes[] = {'a', '\r', '\n', 'b', 0};
+  TextField t(IDS_FIELD_TEXT);
+  ASSERT_EQ(t.unpack(bytes, sizeof bytes), sizeof bytes);
+  EXPECT_EQ(t.desktop(), "a\r\r\nb");
+  EXPECT_EQ(t.packedSize(), sizeof bytes);
+  BYTE out[8] = {};
+  ASSERT_EQ(t.pack(out, sizeof out), sizeof bytes);
+  EXPECT_EQ(std::memcmp(out, bytes, sizeof bytes), 0);
+  t.setDesktop(t.desktop());  // once assigned, the handheld form is the desktop's without CRs
+  EXPECT_EQ(t.handheld(), "a\nb");
 }
 
 TEST(TextFieldTest, PackIntoTooSmallRoomWritesNothing) {

@@ -39,6 +39,65 @@ TEST(DesTest, ParityBitsOfTheKeyDoNotMatterAndAPartialBlockIsLeftAlone) {
   EXPECT_EQ(data[10], 0xCC);
 }
 
+TEST(DesTest, BlocksCipheredTogetherEqualBlocksCipheredOneByOne) {
+  const auto key = des_key_schedule(kStateFileKey);
+  std::vector<std::uint8_t> data(8 * 11);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 37 + 5);
+  const auto plain = data;
+  des_ecb_encrypt(key, data.data(), data.size());
+  for (std::size_t block = 0; block < 11; ++block) {
+    std::uint64_t in = 0, out = 0;
+    for (int i = 0; i < 8; ++i) {
+      in = (in << 8) | plain[block * 8 + static_cast<std::size_t>(i)];
+      out = (out << 8) | data[block * 8 + static_cast<std::size_t>(i)];
+    }
+    EXPECT_EQ(des_encrypt_block(key, in), out) << block;
+  }
+  des_ecb_decrypt(key, data.data(), data.size());
+  EXPECT_EQ(data, plain);
+}
+
+// A state file of three notes as the conduit wrote it before its cipher was rewritten.
+const BYTE kEarlierStateFile[] = {
+    0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x31, 0x00,
+    0x00, 0x00, 0x00, 0x84, 0x00, 0x00, 0x00, 0x00, 0x31, 0x00, 0x00, 0x80, 0x38, 0x00, 0x00, 0x00,
+    0x10, 0xB8, 0x02, 0x53, 0x69, 0xCF, 0x4F, 0xB9, 0x53, 0x12, 0xE9, 0x82, 0xFA, 0xF4, 0x2F, 0x7A,
+    0x53, 0x12, 0xE9, 0x82, 0xFA, 0xF4, 0x2F, 0x7A, 0xBC, 0x60, 0xA6, 0x3C, 0x7D, 0x66, 0x08, 0x32,
+    0xF7, 0x6E, 0x34, 0x38, 0xB1, 0xD9, 0x27, 0x50, 0x7E, 0x9D, 0x12, 0xE9, 0x1B, 0x23, 0xD4, 0x6E,
+    0x53, 0x12, 0xE9, 0x82, 0xFA, 0xF4, 0x2F, 0x7A, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x84, 0x00, 0x00, 0x00, 0x00,
+    0x1D, 0x00, 0x00, 0x80, 0x20, 0x00, 0x00, 0x00, 0xF2, 0x0D, 0x21, 0x22, 0x43, 0x95, 0xCE, 0x29,
+    0x53, 0x12, 0xE9, 0x82, 0xFA, 0xF4, 0x2F, 0x7A, 0x53, 0x12, 0xE9, 0x82, 0xFA, 0xF4, 0x2F, 0x7A,
+    0x53, 0x12, 0xE9, 0x82, 0xFA, 0xF4, 0x2F, 0x7A, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x63, 0x00, 0x00, 0x00, 0x00, 0x84, 0x00, 0x00, 0x00, 0x00,
+    0x63, 0x00, 0x00, 0x80, 0x68, 0x00, 0x00, 0x00, 0xEC, 0x34, 0xAA, 0xC4, 0xD0, 0x8C, 0x2A, 0xFF,
+    0x53, 0x12, 0xE9, 0x82, 0xFA, 0xF4, 0x2F, 0x7A, 0x53, 0x12, 0xE9, 0x82, 0xFA, 0xF4, 0x2F, 0x7A,
+    0xCF, 0x52, 0x8D, 0xFE, 0x90, 0x98, 0x1D, 0x7D, 0x77, 0xB5, 0x15, 0x6C, 0x0D, 0x19, 0x51, 0x91,
+    0xFE, 0xBD, 0xAF, 0xE8, 0x34, 0x30, 0x62, 0x1B, 0x67, 0xF4, 0x5D, 0x1C, 0x6C, 0xB1, 0x48, 0x52,
+    0x47, 0xC1, 0x4E, 0x42, 0x85, 0x35, 0xC8, 0xDE, 0xB0, 0xA4, 0x6B, 0xFA, 0x84, 0xE0, 0x24, 0x39,
+    0xE0, 0x2C, 0x3A, 0xF3, 0xB1, 0x8F, 0xB0, 0x8B, 0xF8, 0xDB, 0x92, 0x81, 0xC1, 0x45, 0xC4, 0x36,
+    0x4F, 0x6B, 0x44, 0xD8, 0xF9, 0x46, 0xEF, 0x3B, 0x79, 0x47, 0xDF, 0x33, 0x37, 0x4A, 0x09, 0xCC,
+};
+
+TEST(StateFileTest, FilesWrittenEarlierReadBackAndWriteTheSameBytes) {
+  static_assert(sizeof kEarlierStateFile == 288);
+  MemoryDesktop back;
+  std::string why;
+  ASSERT_EQ(parse_state_bytes(kEarlierStateFile, sizeof kEarlierStateFile, back, &why), 0) << why;
+  ASSERT_EQ(back.notes().size(), 3u);
+  NoteRecord& first = *back.find(7);
+  EXPECT_EQ(first.text(NoteRecord::kText).desktop(), "Shopping\r\nmilk, bread");
+  EXPECT_EQ(DWORD{first.info().m_RecId}, 0x100u);
+  EXPECT_EQ(back.find(300)->category().value(), 5);
+  EXPECT_TRUE(back.find(300)->field(NoteRecord::kText).modified_here);  // its Mod bit
+  EXPECT_EQ(back.find(0x12345678)->text(NoteRecord::kText).desktop(),
+            "A note of some length to span several blocks of the cipher: 0123456789");
+  EXPECT_EQ(back.find(0x12345678)->category().value(), 10);
+  const auto again = state_record_bytes(first);
+  ASSERT_LE(again.size(), sizeof kEarlierStateFile);
+  EXPECT_TRUE(std::equal(again.begin(), again.end(), kEarlierStateFile));
+}
+
 TEST(StateFileTest, PathReplacesTheDesktopFilesExtension) {
   EXPECT_EQ(state_file_path("C:\\Palm\\TestUser\\Scribbix\\",
                             "C:\\Program Files\\Scribbix\\Test User-Scribbix.sxz"),
@@ -50,9 +109,9 @@ TEST(StateFileTest, PathReplacesTheDesktopFilesExtension) {
 class SmallRecord : public SyncRecord {
  public:
   SmallRecord() {
-    fields_.push_back(std::make_unique<IntField>(IDS_FIELD_ID, 4));
-    fields_.push_back(std::make_unique<IntField>(IDS_FIELD_RESV1, 4));
-    fields_.push_back(std::make_unique<TextField>(IDS_FIELD_TEXT));
+    addField(std::make_unique<IntField>(IDS_FIELD_ID, 4));
+    addField(std::make_unique<IntField>(IDS_FIELD_RESV1, 4));
+    addField(std::make_unique<TextField>(IDS_FIELD_TEXT));
     protect_in_state_file = true;
   }
 };
@@ -171,16 +230,27 @@ TEST(StateFileTest, HostileInputNeverCrashes) {
   EXPECT_EQ(why, "record 1: length 4294967295 too large");
 }
 
-TEST(StateFileTest, TheSameNoteIdTwiceIsDamage) {
-  MemoryDesktop db;
-  add(db, make_note(4, "x"));
-  auto bytes = state_file_bytes(db);
-  bytes.insert(bytes.end(), bytes.begin(), bytes.end());
+TEST(StateFileTest, TheSameNoteIdTwiceKeepsTheFirstRecordAndReadsOn) {
+  MemoryDesktop first, second;
+  add(first, make_note(4, "first"));
+  add(second, make_note(4, "second"));
+  add(second, make_note(5, "after"));
+  auto bytes = state_file_bytes(first);
+  const auto more = state_file_bytes(second);
+  bytes.insert(bytes.end(), more.begin(), more.end());
   MemoryDesktop back;
   std::string why;
-  EXPECT_EQ(parse_state_bytes(bytes.data(), bytes.size(), back, &why), kStateFileDamaged);
-  EXPECT_EQ(why, "record 2: note ID 4 twice");
-  EXPECT_EQ(back.notes().size(), 1u);
+  std::vector<std::pair<std::int32_t, std::size_t>> duplicates;
+  EXPECT_EQ(parse_state_bytes(
+                bytes.data(), bytes.size(), back, &why, make_state_note, {},
+                [&](std::int32_t id, std::size_t record) { duplicates.emplace_back(id, record); }),
+            0)
+      << why;
+  ASSERT_EQ(back.notes().size(), 2u);
+  EXPECT_EQ(back.find(4)->text(NoteRecord::kText).desktop(), "first");
+  EXPECT_EQ(back.find(5)->text(NoteRecord::kText).desktop(), "after");
+  EXPECT_EQ(duplicates, (std::vector<std::pair<std::int32_t, std::size_t>>{{4, 2}}));
+  EXPECT_TRUE(check_state_file_bytes(bytes.data(), bytes.size()));
 }
 
 class StateFileIoTest : public AnalysisTest {
@@ -197,7 +267,8 @@ TEST_F(StateFileIoTest, WriteThenReadGivesTheNotesAndTheFilesTime) {
   const auto yields = sx::hotsync::yield_count();
   ASSERT_EQ(write_state_file(path_, desktop_), 0);
   EXPECT_EQ(sx::hotsync::yield_count() - yields, 3u);
-  EXPECT_EQ(GetFileAttributesA((path_ + ".tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+  const std::string own = path_ + ".tmp" + std::to_string(GetCurrentProcessId());
+  EXPECT_EQ(GetFileAttributesA(own.c_str()), INVALID_FILE_ATTRIBUTES);
   MemoryDesktop back;
   ASSERT_EQ(read_state_file(path_, back), 0);
   EXPECT_EQ(back.notes().size(), 3u);
@@ -249,6 +320,33 @@ TEST_F(StateFileIoTest, ACutFileIsRefusedWithALineNamingItAndTheRecord) {
                        "remove or rename the file to synchronize again."});
 }
 
+TEST_F(StateFileIoTest, TemporariesOfKilledWritersAreRemovedByTheNextWriter) {
+  // A writer killed between writing its temporary and renaming it leaves the file closed (the
+  // system closes a dead process's handles); a writer at work holds its own open.
+  auto make = [](const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+    return file;
+  };
+  CloseHandle(make(path_ + ".tmp"));       // left by an earlier version of the conduit
+  CloseHandle(make(path_ + ".tmp48213"));  // left by a killed writer
+  HANDLE working = make(path_ + ".tmp777");
+  CloseHandle(make("C:\\Palm\\other.VXS.tmp1"));  // another state file's: not ours to judge
+  add(desktop_, make_note(1, "one"));
+  ASSERT_EQ(write_state_file(path_, desktop_), 0);
+  EXPECT_EQ(GetFileAttributesA((path_ + ".tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA((path_ + ".tmp48213").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA((path_ + ".tmp777").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA("C:\\Palm\\other.VXS.tmp1"), INVALID_FILE_ATTRIBUTES);
+  const std::string own = path_ + ".tmp" + std::to_string(GetCurrentProcessId());
+  EXPECT_EQ(GetFileAttributesA(own.c_str()), INVALID_FILE_ATTRIBUTES);  // renamed into place
+  CloseHandle(working);
+  MemoryDesktop back;
+  ASSERT_EQ(read_state_file(path_, back), 0);
+  EXPECT_EQ(back.notes().size(), 1u);
+}
+
 TEST_F(StateFileIoTest, AFailedWriteKeepsTheOldFileWholeAndIsReported) {
   add(desktop_, make_note(1, "one"));
   ASSERT_EQ(write_state_file(path_, desktop_), 0);
@@ -263,7 +361,8 @@ TEST_F(StateFileIoTest, AFailedWriteKeepsTheOldFileWholeAndIsReported) {
                            0),
             0u)
       << lines[0];
-  EXPECT_EQ(GetFileAttributesA((path_ + ".tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+  const std::string own = path_ + ".tmp" + std::to_string(GetCurrentProcessId());
+  EXPECT_EQ(GetFileAttributesA(own.c_str()), INVALID_FILE_ATTRIBUTES);
   SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
   MemoryDesktop back;
   ASSERT_EQ(read_state_file(path_, back), 0);
