@@ -16,8 +16,12 @@ void add_reg_command(sx::cli::Program& program);
 // sxmachine hotsync install|add-user|users|list|put|sync ... (hotsync_command.cpp)
 void add_hotsync_command(sx::cli::Program& program);
 
-// sxmachine outlook install ... (Outlook's class, profile and default store)
+// sxmachine outlook install|addins|prompt|close (Outlook's installation, its add-ins, its "ask for
+// a profile" setting, closing it)
 void add_outlook_command(sx::cli::Program& program);
+
+// sxmachine com register|unregister PATH (what regsvr32 does)
+void add_com_command(sx::cli::Program& program);
 
 // sxmachine conduit install|uninstall (conduit_command.cpp)
 void add_conduit_command(sx::cli::Program& program);

@@ -6,6 +6,7 @@
 #include "com/com_error.h"
 #include "com/dispatch_table.h"
 #include "com/object.h"
+#include "com/proxy.h"
 #include "com/ptr.h"
 #include "com/variant_value.h"
 #include "objbase.h"

@@ -10,6 +10,8 @@
 //   com/dispatch.h   IDispatch, DISPPARAMS, EXCEPINFO
 //   com/errorinfo.h  IErrorInfo and the per-thread error information
 //   com/runtime.h    apartments, CLSIDFromProgID, CoCreateInstance, local servers
+//   com/marshal.h    interfaces between apartments (proxies), IAgileObject
+//   com/safearray.h  SAFEARRAYs of VARIANTs
 // The C++ helpers (ComPtr, ComObject, ComError, Variant) come with <comdef.h>.
 #pragma once
 
@@ -18,7 +20,9 @@
 #include "com/errorinfo.h"
 #include "com/guid.h"
 #include "com/hresult.h"
+#include "com/marshal.h"
 #include "com/runtime.h"
+#include "com/safearray.h"
 #include "com/unknown.h"
 #include "com/vardate.h"
 #include "com/variant.h"

@@ -1,4 +1,5 @@
-// Class lookup through HKEY_CLASSES_ROOT and object creation (in-process and local servers).
+// Class lookup through HKEY_CLASSES_ROOT, object creation (in-process and local servers), class
+// objects of running local servers, and unloading in-process servers that are no longer used.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include <tuple>
+
+#include "apartment_internal.h"
 #include "com/bstr.h"
+#include "com/marshal.h"
 #include "com/ptr.h"
 #include "com/runtime.h"
 #include "sx/paths.h"
@@ -58,8 +63,8 @@ bool key_exists(const std::string& path) {
 
 std::string class_key(REFCLSID clsid) { return "CLSID\\" + format_guid(clsid); }
 
-// Loaded in-process servers by host path. They stay loaded for the life of the process, so
-// objects they made never outlive their code.
+// Loaded in-process servers by host path. A server stays loaded until CoFreeUnusedLibraries finds
+// that its DllCanUnloadNow allows unloading it.
 struct ModuleCache {
   std::mutex mutex;
   std::map<std::string, HMODULE> modules;
@@ -85,11 +90,13 @@ HRESULT inproc_class_object(std::string path, REFCLSID clsid, REFIID iid, void**
   }
   if (module == nullptr) {
     // Loaded without the lock: a server's start-up code may create objects itself. Two threads
-    // loading at once get the same module; the cache keeps one of its references.
-    module = LoadLibraryA(path.c_str());
-    if (module == nullptr) return CO_E_DLLNOTFOUND;
+    // loading at once get the same module; the cache keeps one reference.
+    HMODULE loaded = LoadLibraryA(path.c_str());
+    if (loaded == nullptr) return CO_E_DLLNOTFOUND;
     std::lock_guard lock(cache.mutex);
-    cache.modules.emplace(host_path, module);
+    auto [it, added] = cache.modules.emplace(host_path, loaded);
+    if (!added) FreeLibrary(loaded);
+    module = it->second;
   }
   // Through void*: GetProcAddress's generic function type says nothing of the real one.
   auto get_class_object = reinterpret_cast<DllGetClassObjectFn>(
@@ -98,45 +105,104 @@ HRESULT inproc_class_object(std::string path, REFCLSID clsid, REFIID iid, void**
   return get_class_object(clsid, iid, object);
 }
 
-// Local server classes served inside this process.
+// Local server classes: how to start each, and the class objects running servers registered.
 struct LocalServer {
   std::mutex start_mutex;  // held while the server starts, so it starts once
   LocalServerStarter starter;
-  ComPtr<IClassFactory> factory;
+};
+struct RunningClass {
+  CLSID clsid = GUID_NULL;
+  ComPtr<IUnknown> factory;
+  std::shared_ptr<detail::Apartment> home;  // null for a free-threaded factory
 };
 struct LocalServers {
   std::mutex mutex;
   std::map<CLSID, std::shared_ptr<LocalServer>, GuidLess> servers;
+  std::map<DWORD, RunningClass> running;  // by cookie
+  DWORD next_cookie = 1;
 };
 LocalServers& local_servers() {
   static auto* servers = new LocalServers();  // never destroyed, like the module cache
   return *servers;
 }
 
+// Cookie and home of the running class object of `clsid`; cookie 0 when none runs.
+std::pair<DWORD, std::shared_ptr<detail::Apartment>> running_class(REFCLSID clsid) {
+  LocalServers& all = local_servers();
+  std::lock_guard lock(all.mutex);
+  for (auto& [cookie, entry] : all.running) {
+    if (entry.clsid == clsid) return {cookie, entry.home};
+  }
+  return {0, nullptr};
+}
+
+DWORD add_running_class(REFCLSID clsid, IUnknown* factory) {
+  RunningClass entry;
+  entry.clsid = clsid;
+  entry.factory = factory;
+  ComPtr<IUnknown> agile;
+  if (FAILED(factory->QueryInterface(IID_IAgileObject, agile.PutVoid()))) {
+    entry.home = detail::current_apartment_state();
+    // Creations from other apartments are calls into it: its message loop must wake for them.
+    if (entry.home) detail::ensure_window(*entry.home);
+  }
+  LocalServers& all = local_servers();
+  std::lock_guard lock(all.mutex);
+  const DWORD cookie = all.next_cookie++;
+  all.running.emplace(cookie, std::move(entry));
+  return cookie;
+}
+
+// The class object of a local server class as the calling apartment may use it, starting the
+// server first when none runs. A server that ends while it is asked is started again.
 HRESULT local_class_object(REFCLSID clsid, REFIID iid, void** object) {
-  std::shared_ptr<LocalServer> server;
-  {
-    LocalServers& all = local_servers();
-    std::lock_guard lock(all.mutex);
-    auto it = all.servers.find(clsid);
-    if (it == all.servers.end()) return CO_E_SERVER_EXEC_FAILURE;
-    server = it->second;
-  }
-  ComPtr<IClassFactory> factory;
-  {
-    std::lock_guard lock(server->start_mutex);
-    if (!server->factory) {
-      if (!server->starter) return CO_E_SERVER_EXEC_FAILURE;
-      const HRESULT hr = server->starter(server->factory.ReleaseAndGetAddressOf());
-      if (FAILED(hr)) {
-        server->factory = nullptr;
-        return hr;
-      }
-      if (!server->factory) return CO_E_SERVER_EXEC_FAILURE;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    std::shared_ptr<LocalServer> server;
+    {
+      LocalServers& all = local_servers();
+      std::lock_guard lock(all.mutex);
+      auto it = all.servers.find(clsid);
+      if (it == all.servers.end()) return CO_E_SERVER_EXEC_FAILURE;
+      server = it->second;
     }
-    factory = server->factory;
+    auto [cookie, home] = running_class(clsid);
+    if (cookie == 0) {
+      std::lock_guard lock(server->start_mutex);
+      std::tie(cookie, home) = running_class(clsid);
+      if (cookie == 0) {
+        if (!server->starter) return CO_E_SERVER_EXEC_FAILURE;
+        ComPtr<IClassFactory> started;
+        const HRESULT hr = server->starter(started.ReleaseAndGetAddressOf());
+        if (FAILED(hr)) return hr;
+        if (started) add_running_class(clsid, started.Get());
+        std::tie(cookie, home) = running_class(clsid);
+        if (cookie == 0) return CO_E_SERVER_EXEC_FAILURE;
+      }
+    }
+    // Packed in the factory's own apartment, unpacked here.
+    MarshaledInterface packed;
+    HRESULT result = RPC_E_DISCONNECTED;
+    const DWORD wanted = cookie;
+    auto pack = [&] {
+      LocalServers& all = local_servers();
+      ComPtr<IUnknown> factory;
+      {
+        std::lock_guard lock(all.mutex);
+        auto it = all.running.find(wanted);
+        if (it != all.running.end()) factory = it->second.factory;
+      }
+      if (factory) result = marshal_interface(factory.Get(), iid, &packed);
+    };
+    if (home) {
+      if (FAILED(detail::call_in(home, pack))) continue;  // its apartment ended: start again
+    } else {
+      pack();
+    }
+    if (result == RPC_E_DISCONNECTED) continue;  // revoked meanwhile
+    if (FAILED(result)) return result;
+    return unmarshal_interface(std::move(packed), iid, object);
   }
-  return factory->QueryInterface(iid, object);
+  return CO_E_SERVER_EXEC_FAILURE;
 }
 
 HRESULT class_object(REFCLSID clsid, DWORD clsctx, REFIID iid, void** object) {
@@ -163,7 +229,7 @@ void register_local_server(REFCLSID clsid, LocalServerStarter starter) {
     std::lock_guard lock(all.mutex);
     old = std::exchange(all.servers[clsid], server);
   }
-  // `old` (and its factory) is released here, outside the lock.
+  // `old` is released here, outside the lock.
 }
 
 void register_local_server(REFCLSID clsid, IClassFactory* factory) {
@@ -174,13 +240,41 @@ void register_local_server(REFCLSID clsid, IClassFactory* factory) {
 void unregister_local_server(REFCLSID clsid) {
   LocalServers& all = local_servers();
   std::shared_ptr<LocalServer> old;
+  std::vector<RunningClass> stopped;
   {
     std::lock_guard lock(all.mutex);
     auto it = all.servers.find(clsid);
-    if (it == all.servers.end()) return;
-    old = std::move(it->second);
-    all.servers.erase(it);
+    if (it != all.servers.end()) {
+      old = std::move(it->second);
+      all.servers.erase(it);
+    }
+    for (auto r = all.running.begin(); r != all.running.end();) {
+      if (r->second.clsid == clsid) {
+        stopped.push_back(std::move(r->second));
+        r = all.running.erase(r);
+      } else {
+        ++r;
+      }
+    }
   }
+}
+
+HRESULT register_server_module(const std::string& windows_path, bool unregister) {
+  HMODULE module = LoadLibraryA(windows_path.c_str());
+  if (module == nullptr) return HRESULT_FROM_WIN32(GetLastError());
+  using EntryFn = HRESULT(STDAPICALLTYPE*)();
+  const char* name = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+  auto entry = reinterpret_cast<EntryFn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  HRESULT hr = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+  if (entry != nullptr) {
+    try {
+      hr = entry();
+    } catch (...) {
+      hr = E_UNEXPECTED;
+    }
+  }
+  FreeLibrary(module);
+  return hr;
 }
 
 }  // namespace sx::com
@@ -268,6 +362,60 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD clsctx, REFIID i
 }
 
 HRESULT OleRun(LPUNKNOWN object) { return object == nullptr ? E_INVALIDARG : S_OK; }
+
+HRESULT CoRegisterClassObject(REFCLSID clsid, LPUNKNOWN factory, DWORD, DWORD, LPDWORD cookie) {
+  if (factory == nullptr || cookie == nullptr) return E_INVALIDARG;
+  *cookie = 0;
+  if (sx::com::current_apartment() == sx::com::ApartmentKind::kNone) return CO_E_NOTINITIALIZED;
+  return guarded([&] {
+    *cookie = sx::com::add_running_class(clsid, factory);
+    return S_OK;
+  });
+}
+
+HRESULT CoRevokeClassObject(DWORD cookie) {
+  return guarded([&]() -> HRESULT {
+    sx::com::LocalServers& all = sx::com::local_servers();
+    sx::com::RunningClass stopped;
+    {
+      std::lock_guard lock(all.mutex);
+      auto it = all.running.find(cookie);
+      if (it == all.running.end()) return E_INVALIDARG;
+      stopped = std::move(it->second);
+      all.running.erase(it);
+    }
+    return S_OK;  // the factory is released here, on the revoking thread
+  });
+}
+
+void CoFreeUnusedLibraries() {
+  using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+  sx::com::ModuleCache& cache = sx::com::module_cache();
+  std::map<std::string, HMODULE> candidates;
+  {
+    std::lock_guard lock(cache.mutex);
+    candidates.swap(cache.modules);
+  }
+  for (auto& [path, module] : candidates) {
+    auto can_unload = reinterpret_cast<CanUnloadFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    HRESULT answer = S_FALSE;
+    if (can_unload != nullptr) {
+      try {
+        answer = can_unload();
+      } catch (...) {
+        answer = S_FALSE;
+      }
+    }
+    if (answer == S_OK) {
+      FreeLibrary(module);  // its globals go now
+      continue;
+    }
+    std::lock_guard lock(cache.mutex);
+    auto [it, added] = cache.modules.emplace(path, module);
+    if (!added) FreeLibrary(module);  // loaded again meanwhile: the cache keeps one reference
+  }
+}
 
 LPVOID CoTaskMemAlloc(std::size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
 

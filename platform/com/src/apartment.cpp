@@ -1,25 +1,337 @@
-// CoInitialize(Ex) / CoUninitialize: which kind of apartment each thread is in, and how often it
-// entered it.
-#include "com/runtime.h"
-#include "runtime_internal.h"
+// CoInitialize(Ex) / CoUninitialize: which apartment each thread is in; the queue of calls into an
+// apartment and how its thread runs them; waiting for a call to another apartment.
+#include <mutex>
+#include <vector>
 
+#include "apartment_internal.h"
+#include "com/runtime.h"
+#include "sx/clock.h"
+#include "sx/waitable.h"
+#include "sx/window.h"
+#include "win32/sync.h"
+#include "win32/window.h"
+
+namespace sx::com::detail {
 namespace {
 
+// Posted to an apartment's window when calls wait for it.
+constexpr UINT kIncomingCalls = WM_APP + 0x3C0;
+constexpr char kWindowClass[] = "SxComApartment";
+
 struct ThreadApartment {
-  sx::com::ApartmentKind kind = sx::com::ApartmentKind::kNone;
+  ApartmentKind kind = ApartmentKind::kNone;
   int count = 0;
+  std::shared_ptr<Apartment> state;
+
+  // A thread that ends inside its apartment: calls still queued for it are given up.
+  ~ThreadApartment() {
+    if (state && state->kind == ApartmentKind::kSingleThreaded) {
+      auto guard = sx::kernel::lock();
+      state->alive = false;
+      for (auto& call : state->incoming) call->done = call->dropped = true;
+      state->incoming.clear();
+      sx::kernel::notify_all();
+    }
+  }
 };
 
 thread_local ThreadApartment t_apartment;
+
+std::shared_ptr<Apartment> multithreaded_apartment() {
+  static auto* mta = new std::shared_ptr<Apartment>(
+      std::make_shared<Apartment>(ApartmentKind::kMultiThreaded));  // lives as long as the process
+  return *mta;
+}
+
+LRESULT CALLBACK apartment_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == kIncomingCalls) {
+    if (Apartment* apartment = current_apartment_raw()) serve_incoming(*apartment);
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+// Ends a single-threaded apartment on its thread (the last CoUninitialize): calls still queued
+// are given up, proxies it holds let go of their objects, proxies others hold to its objects are
+// cut, and its window goes.
+void end_apartment(Apartment& apartment) {
+  {
+    auto guard = sx::kernel::lock();
+    apartment.alive = false;
+    for (auto& call : apartment.incoming) call->done = call->dropped = true;
+    apartment.incoming.clear();
+    sx::kernel::notify_all();
+  }
+  release_proxies_held_by(apartment);
+  disconnect_exports(apartment);
+  apartment.on_last_release = nullptr;
+  HWND window = nullptr;
+  {
+    auto guard = sx::kernel::lock();
+    window = std::exchange(apartment.window, nullptr);
+  }
+  if (window != nullptr) DestroyWindow(window);
+}
+
+// While it lives, the apartment's thread waits in a loop that runs incoming calls by itself:
+// callers need not post it a wake-up message, a notification will do. On leaving, calls that came
+// in meanwhile and are still waiting get their message.
+class Serving {
+ public:
+  explicit Serving(Apartment* apartment) : apartment_(apartment) {
+    if (apartment_ == nullptr) return;
+    auto guard = sx::kernel::lock();
+    previous_ = std::exchange(apartment_->serving, true);
+  }
+  ~Serving() {
+    if (apartment_ == nullptr) return;
+    HWND wake = nullptr;
+    {
+      auto guard = sx::kernel::lock();
+      apartment_->serving = previous_;
+      if (!previous_ && !apartment_->wake_posted && apartment_->window != nullptr &&
+          has_runnable_incoming(*apartment_)) {
+        apartment_->wake_posted = true;
+        wake = apartment_->window;
+      }
+    }
+    if (wake != nullptr) PostMessageA(wake, kIncomingCalls, 0, 0);
+  }
+  Serving(const Serving&) = delete;
+  Serving& operator=(const Serving&) = delete;
+
+ private:
+  Apartment* apartment_;
+  bool previous_ = false;
+};
+
+// Dispatches the thread's messages until `ready()` holds, as pump_until does, but counts as
+// serving its apartment only while it waits, not while a message is dispatched (which may run a
+// modal loop that knows nothing of calls).
+sx::window::PumpEnd pump_serving(Apartment* me, const std::function<bool()>& ready,
+                                 std::int64_t deadline = sx::kernel::kNoDeadline) {
+  for (;;) {
+    sx::window::WaitEnd waited;
+    {
+      Serving serving(me);
+      waited = sx::window::wait_for_input(ready, deadline);
+    }
+    if (waited == sx::window::WaitEnd::kDone) return sx::window::PumpEnd::kDone;
+    if (waited == sx::window::WaitEnd::kDeadline) return sx::window::PumpEnd::kDeadline;
+    MSG msg;
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) continue;  // a sent message, answered
+    if (msg.message == WM_QUIT) return sx::window::PumpEnd::kQuit;  // left for the thread's loop
+    if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  }
+}
+
+// Waits until `call` was answered; a single-threaded apartment keeps dispatching its messages and
+// running the calls that come into it meanwhile.
+void wait_for(Apartment* me, const IncomingCall& call) {
+  const bool single = me != nullptr && me->kind == ApartmentKind::kSingleThreaded;
+  auto ready = [&] { return call.done || (single && has_runnable_incoming(*me)); };
+  bool pumping = single;
+  for (;;) {
+    if (pumping && pump_serving(me, ready) == sx::window::PumpEnd::kQuit) pumping = false;
+    if (!pumping) {
+      auto guard = sx::kernel::lock();
+      sx::kernel::wait_until(guard, ready, sx::kernel::kNoDeadline);
+    }
+    {
+      auto guard = sx::kernel::lock();
+      if (call.done) return;
+    }
+    serve_incoming(*me);
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<Apartment> current_apartment_state() { return t_apartment.state; }
+Apartment* current_apartment_raw() { return t_apartment.state.get(); }
+
+bool has_runnable_incoming(const Apartment& apartment) {
+  if (apartment.hold == 0) return !apartment.incoming.empty();
+  for (const auto& call : apartment.incoming) {
+    if (call->references) return true;
+  }
+  return false;
+}
+
+HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
+                bool references) {
+  Apartment* me = current_apartment_raw();
+  if (target.get() == me) {
+    work();
+    return S_OK;
+  }
+  auto call = std::make_shared<IncomingCall>();
+  call->work = &work;
+  call->references = references;
+  HWND wake = nullptr;
+  {
+    auto guard = sx::kernel::lock();
+    if (!target->alive) return RPC_E_DISCONNECTED;
+    target->incoming.push_back(call);
+    if (!target->serving && !target->wake_posted && target->window != nullptr) {
+      target->wake_posted = true;
+      wake = target->window;
+    }
+    sx::kernel::notify_all();
+  }
+  if (wake != nullptr) PostMessageA(wake, kIncomingCalls, 0, 0);
+  wait_for(me, *call);
+  return call->dropped ? RPC_E_DISCONNECTED : S_OK;
+}
+
+void serve_incoming(Apartment& apartment) {
+  for (;;) {
+    std::shared_ptr<IncomingCall> call;
+    {
+      auto guard = sx::kernel::lock();
+      auto next = apartment.incoming.begin();
+      if (apartment.hold > 0) {  // held: only reference counting runs
+        while (next != apartment.incoming.end() && !(*next)->references) ++next;
+      }
+      if (next == apartment.incoming.end()) {
+        apartment.wake_posted = false;
+        return;
+      }
+      call = std::move(*next);
+      apartment.incoming.erase(next);
+    }
+    try {
+      (*call->work)();
+    } catch (...) {
+      // The work of a proxied call catches its own failures; nothing may pass a thread boundary.
+    }
+    auto guard = sx::kernel::lock();
+    call->done = true;
+    sx::kernel::notify_all();
+  }
+}
+
+void ensure_window(Apartment& apartment) {
+  {
+    auto guard = sx::kernel::lock();
+    if (apartment.window != nullptr) return;
+  }
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = apartment_window_proc;
+    wc.lpszClassName = kWindowClass;
+    RegisterClassA(&wc);
+  });
+  HWND window =
+      CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  auto guard = sx::kernel::lock();
+  apartment.window = window;
+}
+
+}  // namespace sx::com::detail
+
+namespace sx::com {
+
+ApartmentKind current_apartment() { return detail::t_apartment.kind; }
+
+void hold_incoming_calls() {
+  if (detail::Apartment* me = detail::current_apartment_raw()) ++me->hold;
+}
+
+void release_incoming_calls() {
+  detail::Apartment* me = detail::current_apartment_raw();
+  if (me == nullptr || me->hold == 0) return;
+  if (--me->hold == 0) detail::serve_incoming(*me);
+}
+
+void on_last_external_release(std::function<void()> handler) {
+  if (detail::Apartment* me = detail::current_apartment_raw()) {
+    me->on_last_release = std::move(handler);
+  }
+}
+
+int run_message_loop() {
+  detail::Apartment* me = detail::current_apartment_raw();
+  if (me != nullptr && me->kind == ApartmentKind::kSingleThreaded) {
+    auto ready = [me] { return detail::has_runnable_incoming(*me); };
+    while (detail::pump_serving(me, ready) != sx::window::PumpEnd::kQuit) {
+      detail::serve_incoming(*me);
+    }
+  }
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+  return static_cast<int>(msg.wParam);
+}
+
+void disconnect_objects() {
+  if (detail::Apartment* me = detail::current_apartment_raw()) detail::disconnect_exports(*me);
+}
+
+}  // namespace sx::com
+
+extern "C" HRESULT CoWaitForMultipleHandles(DWORD flags, DWORD timeout, ULONG count,
+                                            LPHANDLE handles, LPDWORD index) {
+  using sx::sync::Waitable;
+  if (index == nullptr || (count > 0 && handles == nullptr) || (flags & ~0x2u) != 0 ||
+      count > MAXIMUM_WAIT_OBJECTS)
+    return E_INVALIDARG;
+  *index = 0;
+  try {
+    std::vector<std::shared_ptr<Waitable>> objects;
+    for (ULONG i = 0; i < count; ++i) {
+      auto object = sx::handles::get<Waitable>(handles[i]);
+      if (!object) return E_HANDLE;
+      objects.push_back(std::move(object));
+    }
+    sx::com::detail::Apartment* me = sx::com::detail::current_apartment_raw();
+    const bool single = me != nullptr && me->kind == sx::com::ApartmentKind::kSingleThreaded;
+    const std::int64_t deadline =
+        timeout == INFINITE ? sx::kernel::kNoDeadline : sx::clock::now_ms() + timeout;
+    DWORD signalled = 0;
+    auto any_signalled = [&] {
+      for (DWORD i = 0; i < objects.size(); ++i) {
+        if (objects[i]->signalled_locked()) {
+          signalled = i;
+          return true;
+        }
+      }
+      return false;
+    };
+    auto ready = [&] { return any_signalled() || (single && has_runnable_incoming(*me)); };
+    bool pumping = single;
+    for (;;) {
+      {
+        auto guard = sx::kernel::lock();
+        if (any_signalled()) {
+          objects[signalled]->consume_locked();
+          *index = signalled;
+          return S_OK;
+        }
+        if (deadline != sx::kernel::kNoDeadline && sx::clock::now_ms() >= deadline) {
+          return RPC_S_CALLPENDING;
+        }
+      }
+      if (pumping) {
+        if (sx::com::detail::pump_serving(me, ready, deadline) == sx::window::PumpEnd::kQuit)
+          pumping = false;
+      } else {
+        auto guard = sx::kernel::lock();
+        sx::kernel::wait_until(guard, ready, deadline);
+      }
+      if (single) sx::com::detail::serve_incoming(*me);
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+namespace {
 
 constexpr DWORD kKnownFlags =
     COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY;
 
 }  // namespace
-
-namespace sx::com {
-ApartmentKind current_apartment() { return t_apartment.kind; }
-}  // namespace sx::com
 
 extern "C" {
 
@@ -31,11 +343,18 @@ HRESULT CoInitializeEx(LPVOID, DWORD coinit) {
   const ApartmentKind wanted = (coinit & COINIT_APARTMENTTHREADED) != 0
                                    ? ApartmentKind::kSingleThreaded
                                    : ApartmentKind::kMultiThreaded;
-  ThreadApartment& a = t_apartment;
+  auto& a = sx::com::detail::t_apartment;
   if (a.count > 0) {
     if (a.kind != wanted) return RPC_E_CHANGED_MODE;
     ++a.count;
     return S_FALSE;
+  }
+  try {
+    a.state = wanted == ApartmentKind::kSingleThreaded
+                  ? std::make_shared<sx::com::detail::Apartment>(wanted)
+                  : sx::com::detail::multithreaded_apartment();
+  } catch (...) {
+    return E_OUTOFMEMORY;
   }
   a.kind = wanted;
   a.count = 1;
@@ -43,11 +362,19 @@ HRESULT CoInitializeEx(LPVOID, DWORD coinit) {
 }
 
 void CoUninitialize() {
-  ThreadApartment& a = t_apartment;
+  auto& a = sx::com::detail::t_apartment;
   if (a.count == 0) return;
   if (--a.count == 0) {
+    if (a.kind == sx::com::ApartmentKind::kSingleThreaded) {
+      try {
+        sx::com::detail::end_apartment(*a.state);
+      } catch (...) {
+        // Leaving COM never fails.
+      }
+    }
+    a.state = nullptr;
     a.kind = sx::com::ApartmentKind::kNone;
-    sx::com::drop_thread_error_info();
+    sx::com::detail::drop_thread_error_info();
   }
 }
 

@@ -2,6 +2,7 @@
 #include <mutex>
 #include <new>
 
+#include "apartment_internal.h"
 #include "com/errorinfo.h"
 #include "com/object.h"
 
@@ -97,7 +98,7 @@ HRESULT report_error(HRESULT hr, std::string_view source, std::string_view descr
 }
 
 // Called when a thread leaves COM.
-void drop_thread_error_info() { t_error_info = nullptr; }
+void detail::drop_thread_error_info() { t_error_info = nullptr; }
 
 }  // namespace sx::com
 

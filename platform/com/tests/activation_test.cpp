@@ -209,4 +209,49 @@ TEST_F(Activation, LocalServerStartsOnFirstCreationAndIsReachedAfterwards) {
   application = nullptr;
 }
 
+// The count the test server keeps of its loads or unloads; 0 when it never counted.
+DWORD server_count(const char* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\SxTest", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return 0;
+  }
+  DWORD value = 0, size = sizeof value, type = 0;
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+      ERROR_SUCCESS)
+    value = 0;
+  RegCloseKey(key);
+  return value;
+}
+
+TEST_F(Activation, UnusedServerIsUnloadedWithItsGlobalsAndOneWithLiveObjectsIsKept) {
+  CoFreeUnusedLibraries();  // copies that earlier tests loaded from their machines go first
+  const DWORD unloads_before = server_count("Unloads");
+  ComPtr<ICalculator> calculator = create();
+  ASSERT_TRUE(calculator);
+  EXPECT_EQ(server_count("Loads"), 1u);
+  CoFreeUnusedLibraries();
+  EXPECT_NE(GetModuleHandleA(kServerWindowsPath), nullptr);  // an object of it lives: kept
+  LONG objects = 0;
+  EXPECT_EQ(calculator->Objects(&objects), S_OK);
+
+  calculator = nullptr;
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(GetModuleHandleA(kServerWindowsPath), nullptr);
+  EXPECT_EQ(server_count("Unloads"), unloads_before + 1);  // its globals went with it
+  calculator = create();                                   // and the next creation loads it afresh
+  ASSERT_TRUE(calculator);
+  EXPECT_EQ(server_count("Loads"), 2u);
+  EXPECT_EQ(calculator->Objects(&objects), S_OK);
+  EXPECT_EQ(objects, 1);
+}
+
+TEST_F(Activation, RegisteringAServerCallsItsEntryPointAsRegsvr32Does) {
+  // The sample server has no DllRegisterServer: the missing entry point is reported.
+  EXPECT_EQ(sx::com::register_server_module(kServerWindowsPath),
+            HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND));
+  EXPECT_EQ(sx::com::register_server_module("C:\\Program Files\\SxTest\\Missing.dll"),
+            HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(GetModuleHandleA(kServerWindowsPath), nullptr);  // unloaded again
+}
+
 }  // namespace

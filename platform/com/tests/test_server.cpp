@@ -1,13 +1,36 @@
 // A sample in-process server: DllGetClassObject hands out the factory of one apartment-threaded
-// class with a dual interface whose methods take by-reference VARIANTs.
+// class with a dual interface whose methods take by-reference VARIANTs; DllCanUnloadNow lets it go
+// when none of its objects lives. It counts its loads and unloads in the registry
+// (HKCU\Software\SxTest "Loads", "Unloads") so that a test sees its globals come and go.
 #include <atomic>
 
 #include "comdef.h"
 #include "test_server.h"
+#include "win32/registry.h"
 
 namespace {
 
 std::atomic<LONG> g_objects{0};
+
+void count(const char* name) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\SxTest", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return;
+  DWORD value = 0, size = sizeof value, type = 0;
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+      ERROR_SUCCESS)
+    value = 0;
+  ++value;
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+}
+
+// The module's globals: made when the library is loaded, destroyed when it is unloaded.
+struct ModuleLife {
+  ModuleLife() { count("Loads"); }
+  ~ModuleLife() { count("Unloads"); }
+} g_module_life;
 
 class Calculator : public sx::com::DispatchObject<ICalculator> {
  public:
@@ -46,6 +69,10 @@ class Calculator : public sx::com::DispatchObject<ICalculator> {
 };
 
 }  // namespace
+
+extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
+  return g_objects == 0 ? S_OK : S_FALSE;
+}
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID clsid,
                                                                             REFIID iid,

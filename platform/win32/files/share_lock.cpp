@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "host_errors.h"
+#include "sx/file_share.h"
 #include "win32/errors.h"
 #include "win32/files.h"
 
@@ -117,6 +118,18 @@ DWORD record_share(int fd, Access access, DWORD share_mode) {
     if (int error = hold(fd, mark.byte); error != 0) return error_from_errno(error, {});
   }
   return ERROR_SUCCESS;
+}
+
+}  // namespace sx::files
+
+namespace sx::files {
+
+DWORD hold_share_mode(int fd, DWORD desired_access, DWORD share_mode) {
+  ShareGuard guard(fd);
+  if (guard.error() != ERROR_SUCCESS) return guard.error();
+  const Access access = access_from_desired(desired_access);
+  if (DWORD error = check_share(fd, access, share_mode); error != ERROR_SUCCESS) return error;
+  return record_share(fd, access, share_mode);
 }
 
 }  // namespace sx::files

@@ -65,6 +65,7 @@ constexpr Message kHresults[] = {
     {0x80004003u, "Invalid pointer"},
     {0x80004005u, "Unspecified error"},
     {0x8000FFFFu, "Catastrophic failure"},
+    {0x80010108u, "The object invoked has disconnected from its clients."},
     {0x8001010Eu,
      "The application called an interface that was marshalled for a different thread."},
     {0x80020003u, "Member not found."},
@@ -80,6 +81,7 @@ constexpr Message kHresults[] = {
     {0x800401E3u, "Operation unavailable"},
     {0x800401F0u, "CoInitialize has not been called."},
     {0x800401F3u, "Invalid class string"},
+    {0x80080008u, "Object server is stopping when OLE service contacts it"},
 };
 
 template <std::size_t N>

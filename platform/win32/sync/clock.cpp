@@ -59,6 +59,7 @@ void notify_locked() {
 // How long a waiter watches for a notification before it sleeps. A worker that answers a command
 // often does so within microseconds; a sleep and a wake-up cost tens of microseconds.
 constexpr auto kSpin = std::chrono::microseconds(20);
+constexpr auto kSpinBeforeYield = std::chrono::microseconds(5);
 
 void cpu_relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -77,13 +78,17 @@ bool spin_for_notification(std::unique_lock<std::mutex>& guard) {
   ClockState& s = state();
   const std::uint64_t seen = s.notifications.load(std::memory_order_relaxed);
   guard.unlock();
-  const auto until = SteadyClock::now() + kSpin;
+  const auto start = SteadyClock::now();
+  const auto until = start + kSpin;
+  const auto yield_from = start + kSpinBeforeYield;
   for (unsigned i = 1;; ++i) {
     if (s.notifications.load(std::memory_order_acquire) != seen) break;
     if (i % 64 == 0) {
-      if (SteadyClock::now() >= until) break;
-      // On a busy machine the thread we wait for may be queued behind us on this CPU.
-      std::this_thread::yield();
+      const auto now = SteadyClock::now();
+      if (now >= until) break;
+      // On a busy machine the thread we wait for may be queued behind us on this CPU. (Not at
+      // once: a yield is a system call, dear in a virtual machine, and most answers come sooner.)
+      if (now >= yield_from) std::this_thread::yield();
     }
     cpu_relax();
   }

@@ -59,6 +59,7 @@ struct Window {
   std::shared_ptr<ThreadQueue> owner;  // the thread the window belongs to
   HWND parent = nullptr;               // parent of a child, owner of a top-level window
   bool child = false;
+  bool message_only = false;   // created with HWND_MESSAGE as parent: never listed nor found
   std::vector<HWND> children;  // in creation (tab) order
   std::string class_name;
   std::string text;

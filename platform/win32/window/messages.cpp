@@ -37,6 +37,52 @@ bool get_or_peek(LPMSG msg, HWND hwnd, UINT min, UINT max, bool remove, bool wai
 
 }  // namespace
 
+namespace sx::window {
+
+PumpEnd pump_until(const std::function<bool()>& done, std::int64_t deadline_ms) {
+  switch (pump(done, deadline_ms, false)) {
+    case PumpResult::kDone:
+      return PumpEnd::kDone;
+    case PumpResult::kQuit:
+      return PumpEnd::kQuit;
+    case PumpResult::kDeadline:
+    case PumpResult::kIdle:
+      break;
+  }
+  return PumpEnd::kDeadline;
+}
+
+WaitEnd wait_for_input(const std::function<bool()>& done, std::int64_t deadline_ms) {
+  std::shared_ptr<ThreadQueue> me = current_queue();
+  for (;;) {
+    deliver_foreign_mail();
+    Guard guard = sx::kernel::lock();
+    if (done()) return WaitEnd::kDone;
+    const std::int64_t now = sx::clock::now_ms();
+    std::int64_t next_timer = sx::kernel::kNoDeadline;
+    for (const Timer& t : me->timers) {
+      if (next_timer == sx::kernel::kNoDeadline || t.due_ms < next_timer) next_timer = t.due_ms;
+    }
+    if (!me->sent.empty() || !me->posted.empty() || me->quit ||
+        (next_timer != sx::kernel::kNoDeadline && next_timer <= now))
+      return WaitEnd::kInput;
+    if (deadline_ms != sx::kernel::kNoDeadline && now >= deadline_ms) return WaitEnd::kDeadline;
+    std::int64_t until = deadline_ms;
+    if (next_timer != sx::kernel::kNoDeadline &&
+        (until == sx::kernel::kNoDeadline || next_timer < until))
+      until = next_timer;
+    if (!sx::clock::is_virtual()) {
+      const std::int64_t slice = now + 100;  // mail from other processes
+      until = until == sx::kernel::kNoDeadline ? slice : std::min(until, slice);
+    }
+    sx::kernel::wait_until(
+        guard, [&] { return done() || !me->sent.empty() || !me->posted.empty() || me->quit; },
+        until);
+  }
+}
+
+}  // namespace sx::window
+
 extern "C" {
 
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -322,7 +322,9 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
       return nullptr;
     }
     auto w = std::make_shared<Window>();
-    const bool child = (style & WS_CHILD) != 0;
+    const bool message_only = parent == HWND_MESSAGE;
+    if (message_only) parent = nullptr;
+    const bool child = (style & WS_CHILD) != 0 && !message_only;
     {
       Guard guard = sx::kernel::lock();
       auto it = classes().find(lower(class_name));
@@ -357,12 +359,13 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
       w->ex_style = ex_style;
       w->parent = parent;
       w->child = child && parent_window;
+      w->message_only = message_only;
       w->id = w->child ? static_cast<int>(reinterpret_cast<std::uintptr_t>(menu)) : 0;
       w->enabled = (style & WS_DISABLED) == 0;
       insert_locked(w);
       if (w->child) parent_window->children.push_back(w->hwnd);
     }
-    if (!w->child) publish(*w);
+    if (!w->child && !message_only) publish(*w);
     CREATESTRUCTA cs{
         param, hInstance,  menu,    parent, height, width, y, x, static_cast<LONG>(style),
         title, class_name, ex_style};
@@ -392,7 +395,7 @@ HWND FindWindowA(LPCSTR class_name, LPCSTR title) {
     {
       Guard guard = sx::kernel::lock();
       for (auto& w : all_windows_locked()) {
-        if (w->child) continue;
+        if (w->child || w->message_only) continue;
         if (class_name != nullptr && !equal_ignoring_case(w->class_name, class_name)) continue;
         if (title != nullptr && !equal_ignoring_case(w->text, title)) continue;
         return w->hwnd;

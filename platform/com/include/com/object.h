@@ -13,7 +13,8 @@
 // created it: an apartment-threaded object's methods start with SX_COM_CHECK_THREAD(), which
 // returns RPC_E_WRONG_THREAD on a thread outside it (a single-threaded apartment is its one thread;
 // the multithreaded apartment is every thread in it). QueryInterface, AddRef and Release work from
-// any thread.
+// any thread. A free-threaded object answers IAgileObject, so apartments hand it over as it is
+// instead of making proxies of it (com/marshal.h).
 #pragma once
 
 #include <atomic>
@@ -24,12 +25,10 @@
 #include <type_traits>
 #include <utility>
 
+#include "com/marshal.h"
 #include "com/ptr.h"
 #include "com/runtime.h"
 #include "com/unknown.h"
-
-#define STDMETHODIMP HRESULT STDMETHODCALLTYPE
-#define STDMETHODIMP_(type) type STDMETHODCALLTYPE
 
 // First statement of a method of an apartment-threaded object.
 #define SX_COM_CHECK_THREAD()                                                      \
@@ -63,6 +62,9 @@ class ComObject : public Interfaces... {
     void* found = nullptr;
     ((found == nullptr ? (found = find<Interfaces>(iid)) : found), ...);
     if (found == nullptr) found = query_other(iid);
+    if (found == nullptr && iid == IID_IAgileObject && threading_ == Threading::kFree) {
+      found = static_cast<IUnknown*>(static_cast<First*>(this));
+    }
     *object = found;
     if (found == nullptr) return E_NOINTERFACE;
     AddRef();

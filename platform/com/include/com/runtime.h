@@ -3,16 +3,22 @@
 //
 // Apartments: each thread that uses COM calls CoInitialize(Ex) first and CoUninitialize as often at
 // the end. An apartment-threaded object belongs to the thread that created it; its methods fail
-// with RPC_E_WRONG_THREAD when called from another thread (see com/object.h).
+// with RPC_E_WRONG_THREAD when called from another thread (see com/object.h). Other apartments
+// reach it through proxies (com/marshal.h). The last CoUninitialize of a single-threaded apartment
+// gives up the calls still queued for it, releases the proxies it holds and cuts the proxies others
+// hold to its objects.
 //
 // Creation (CoCreateInstance / CoGetClassObject), needs COM on the calling thread
 // (CO_E_NOTINITIALIZED otherwise):
 // - In-process servers: HKCR\CLSID\{clsid}\InprocServer32's default value is the Windows path of a
 //   library; it is loaded with LoadLibraryA and asked for the class through its exported
-//   DllGetClassObject. A loaded server stays loaded for the life of the process.
-// - Local servers: a class with a LocalServer32 key is served inside this process by the factory a
-//   stand-in registered for it with register_local_server (Outlook's stand-in does so for
-//   "Outlook.Application"); the first creation starts it, later ones reach the same server.
+//   DllGetClassObject. It stays loaded until CoFreeUnusedLibraries unloads it.
+// - Local servers: a class with a LocalServer32 key is served inside this process, as if by a
+//   process of its own. A stand-in says how to start it with register_local_server (Outlook's
+//   stand-in does so for "Outlook.Application"); the started server registers its class object with
+//   CoRegisterClassObject on its own thread (or the starter hands back a factory). Creations reach
+//   the running server's class object through a proxy when it lives in another apartment; after it
+//   revoked its class object, the next creation starts it again.
 // - REGDB_E_CLASSNOTREG when the class has neither key (or none of the contexts asked for),
 //   CO_E_DLLNOTFOUND / CO_E_ERRORINDLL when the library cannot be loaded or has no
 //   DllGetClassObject, CO_E_SERVER_EXEC_FAILURE when no stand-in serves a local server class.
@@ -20,6 +26,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "com/guid.h"
 #include "com/hresult.h"
@@ -68,6 +75,32 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD clsctx, REFIID i
 // Puts an object in the running state: our objects always run, so S_OK (E_INVALIDARG for null).
 HRESULT OleRun(LPUNKNOWN object);
 
+#define COWAIT_WAITALL 0x1
+#define COWAIT_ALERTABLE 0x2
+
+// Waits until one of `handles` is signalled (its index in *index; an auto-reset event is reset)
+// while the calling single-threaded apartment goes on dispatching its window messages and running
+// the calls that come into it, as a thread must that waits in an apartment others call into.
+// RPC_S_CALLPENDING when `timeout` (ms, INFINITE for none) runs out; E_HANDLE for a handle that is
+// not open; COWAIT_WAITALL is not supported (E_INVALIDARG).
+HRESULT CoWaitForMultipleHandles(DWORD flags, DWORD timeout, ULONG count, LPHANDLE handles,
+                                 LPDWORD index);
+
+#define REGCLS_SINGLEUSE 0
+#define REGCLS_MULTIPLEUSE 1
+
+// A running local server makes its class object known (on the thread of the apartment it lives in;
+// a free-threaded one serves every apartment directly). The cookie is for CoRevokeClassObject.
+HRESULT CoRegisterClassObject(REFCLSID clsid, LPUNKNOWN factory, DWORD clsctx, DWORD flags,
+                              LPDWORD cookie);
+// Takes it back (a server that ends). E_INVALIDARG for an unknown cookie.
+HRESULT CoRevokeClassObject(DWORD cookie);
+
+// Unloads every in-process server whose exported DllCanUnloadNow answers S_OK (no objects of it
+// live and nobody locked it): its library is freed and its globals destroyed. A server without
+// DllCanUnloadNow stays loaded. The next creation of one of its classes loads it again.
+void CoFreeUnusedLibraries();
+
 LPVOID CoTaskMemAlloc(std::size_t bytes);
 void CoTaskMemFree(LPVOID memory);
 }
@@ -87,7 +120,13 @@ using LocalServerStarter = std::function<HRESULT(IClassFactory** factory)>;
 void register_local_server(REFCLSID clsid, LocalServerStarter starter);
 // Serves it with a factory that already runs (AddRef'd here).
 void register_local_server(REFCLSID clsid, IClassFactory* factory);
-// Forgets the registration and releases its factory (for tests and for a stand-in that shuts down).
+// Forgets the registration and the running class object (for tests).
 void unregister_local_server(REFCLSID clsid);
+
+// What regsvr32 does: loads the in-process server at `windows_path` (a Windows path of the machine,
+// or a host path), calls its DllRegisterServer (DllUnregisterServer when `unregister`) and unloads
+// it. The entry point's own result; HRESULT_FROM_WIN32 of the loader's error when the library
+// cannot be loaded; HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND) when it lacks the entry point.
+HRESULT register_server_module(const std::string& windows_path, bool unregister = false);
 
 }  // namespace sx::com

@@ -8,27 +8,34 @@
 
 struct IConnectionPointContainer;
 
+#define SX_CONNECTION_POINT_MEMBERS(M)                                                           \
+  M(GetConnectionInterface, (IID*, iid))                                                         \
+  M(GetConnectionPointContainer, (IConnectionPointContainer**, container))                       \
+  /* Connects `sink` (queried for the event interface; CONNECT_E_CANNOTCONNECT when it lacks it) \
+     and gives a cookie for Unadvise. */                                                         \
+  M(Advise, (IUnknown*, sink), (DWORD*, cookie))                                                 \
+  /* CONNECT_E_NOCONNECTION for an unknown cookie */                                             \
+  M(Unadvise, (DWORD, cookie))                                                                   \
+  M(EnumConnections, (void**, enumerator))
+
 struct IConnectionPoint : IUnknown {
   static constexpr IID kIid = sx::com::guid("{B196B286-BAB4-101A-B69C-00AA00341D07}");
   using Base = IUnknown;
-  STDMETHOD(GetConnectionInterface)(IID* iid) = 0;
-  STDMETHOD(GetConnectionPointContainer)(IConnectionPointContainer** container) = 0;
-  // Connects `sink` (queried for the event interface; CONNECT_E_CANNOTCONNECT when it lacks it) and
-  // gives a cookie for Unadvise.
-  STDMETHOD(Advise)(IUnknown* sink, DWORD* cookie) = 0;
-  STDMETHOD(Unadvise)(DWORD cookie) = 0;  // CONNECT_E_NOCONNECTION for an unknown cookie
-  STDMETHOD(EnumConnections)(void** enumerator) = 0;
+  SX_COM_MEMBERS(SX_CONNECTION_POINT_MEMBERS)
 
  protected:
   ~IConnectionPoint() = default;
 };
 
+#define SX_CONNECTION_POINT_CONTAINER_MEMBERS(M)                                   \
+  M(EnumConnectionPoints, (void**, enumerator))                                    \
+  /* CONNECT_E_NOCONNECTION when the object raises no events of that interface. */ \
+  M(FindConnectionPoint, (REFIID, iid), (IConnectionPoint**, point))
+
 struct IConnectionPointContainer : IUnknown {
   static constexpr IID kIid = sx::com::guid("{B196B284-BAB4-101A-B69C-00AA00341D07}");
   using Base = IUnknown;
-  STDMETHOD(EnumConnectionPoints)(void** enumerator) = 0;
-  // CONNECT_E_NOCONNECTION when the object raises no events of that interface.
-  STDMETHOD(FindConnectionPoint)(REFIID iid, IConnectionPoint** point) = 0;
+  SX_COM_MEMBERS(SX_CONNECTION_POINT_CONTAINER_MEMBERS)
 
  protected:
   ~IConnectionPointContainer() = default;

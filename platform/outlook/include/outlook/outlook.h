@@ -3,9 +3,14 @@
 // names of Outlook's type library in the raw accessor style (`get_Count`, `put_Name`, `GetFirst`),
 // and the constants the system uses. Include this as Outlook's type library would be imported.
 //
+// Outlook behaves as a process of its own (docs/outlook.md): its objects live on Outlook's thread.
+// Creating "Outlook.Application" starts Outlook or reaches the running one; a client gets proxies
+// (com/proxy.h) whose calls run on Outlook's thread, one at a time, while the client waits. Add-ins
+// live on Outlook's thread and get the objects themselves.
+//
 // Conventions of every method:
-// - Apartment: Outlook's objects belong to the thread that started Outlook in this process; a call
-//   from another thread returns RPC_E_WRONG_THREAD and does nothing.
+// - Apartment: a proxy works in the apartment it was handed to; a call from another thread returns
+//   RPC_E_WRONG_THREAD and does nothing. After Outlook ended, calls return RPC_E_DISCONNECTED.
 // - Failures return a failing HRESULT and set error information (IErrorInfo) with the source
 //   "Microsoft Outlook" and a description, as Outlook's automation errors do. Injected faults
 //   (sx/outlook/faults.h) carry the source and description they were given.
@@ -20,6 +25,7 @@
 
 #include "comdef.h"
 #include "outlook/connection_points.h"
+#include "outlook/office.h"
 
 struct _Application;
 struct _NameSpace;
@@ -59,255 +65,319 @@ inline constexpr DATE kOutlookNoDate = 949998.0;
 inline constexpr CLSID CLSID_OutlookApplication =
     sx::com::guid("{0006F03A-0000-0000-C000-000000000046}");
 
+#define SX_OUTLOOK_APPLICATION_MEMBERS(M)                                                      \
+  /* the file version of the installed OUTLOOK.EXE */                                          \
+  M(get_Version, (BSTR*, version))                                                             \
+  /* "Outlook" */                                                                              \
+  M(get_Name, (BSTR*, name))                                                                   \
+  /* Only "MAPI" is known; other types fail with E_INVALIDARG. */                              \
+  M(GetNamespace, (BSTR, type), (_NameSpace**, ns))                                            \
+  /* An unsaved item of the kind (olMailItem, olContactItem, olPostItem); saving it puts it in \
+     the default folder of its kind in the default store (contacts: the Contacts folder;       \
+     others: Inbox). */                                                                        \
+  M(CreateItem, (LONG, item_type), (IDispatch**, item))                                        \
+  /* Ends Outlook now: add-ins are disconnected, the session logged off, store files closed,   \
+     and every client's proxies are cut off (RPC_E_DISCONNECTED from then on). */              \
+  M(Quit)                                                                                      \
+  /* The COM add-ins Outlook found when it started. */                                         \
+  M(get_COMAddIns, (COMAddIns**, addins))
+
 struct _Application : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063001-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Version)(BSTR* version) = 0;  // the file version of the installed OUTLOOK.EXE
-  STDMETHOD(get_Name)(BSTR* name) = 0;        // "Outlook"
-  // Only "MAPI" is known; other types fail with E_INVALIDARG.
-  STDMETHOD(GetNamespace)(BSTR type, _NameSpace** ns) = 0;
-  // An unsaved item of the kind (olMailItem, olContactItem, olPostItem); saving it puts it in the
-  // default folder of its kind in the default store (contacts: the Contacts folder; others: Inbox).
-  STDMETHOD(CreateItem)(LONG item_type, IDispatch** item) = 0;
-  // Logs off; objects stay usable until released (Outlook ends with the last reference).
-  STDMETHOD(Quit)() = 0;
+  SX_COM_MEMBERS(SX_OUTLOOK_APPLICATION_MEMBERS)
 
  protected:
   ~_Application() = default;
 };
 
+#define SX_OUTLOOK_NAME_SPACE_MEMBERS(M)                                                        \
+  /* "MAPI" */                                                                                  \
+  M(get_Type, (BSTR*, type))                                                                    \
+  /* "" before logon */                                                                         \
+  M(get_CurrentProfileName, (BSTR*, name))                                                      \
+  /* The store roots of the profile in the order the stores were added (logs on to the default  \
+     profile first when not logged on). */                                                      \
+  M(get_Folders, (_Folders**, folders))                                                         \
+  /* Logs on to `profile` (text). Empty, omitted or "" means the default profile, or, when the  \
+     machine asks for a profile ("Choose Profile", docs/outlook.md) or `show_dialog` is True,   \
+     the profile a person chooses (MAPI_E_USER_CANCEL when cancelled). Already logged on: S_OK  \
+     and nothing changes. An unknown profile fails with MAPI_E_LOGON_FAILED (0x80040111). */    \
+  M(Logon, (VARIANT, profile), (VARIANT, password), (VARIANT, show_dialog),                     \
+    (VARIANT, new_session))                                                                     \
+  M(Logoff)                                                                                     \
+  /* olFolderContacts / olFolderInbox of the default (first) store; MAPI_E_NOT_FOUND when it    \
+     has none. */                                                                               \
+  M(GetDefaultFolder, (LONG, folder_type), (MAPIFolder**, folder))                              \
+  /* Opens the store file at the Windows path (creating it when missing, its root named         \
+     "Personal Folders") and adds it to the profile, which keeps it for the next logon. A store \
+     already in the profile is not added twice. */                                              \
+  M(AddStore, (VARIANT, path))                                                                  \
+  /* Removes the store whose root is `root` from the profile (the file stays). E_INVALIDARG     \
+     when `root` is not a store root of this session. */                                        \
+  M(RemoveStore, (MAPIFolder*, root))                                                           \
+  /* The item with this entry id in any open store; MAPI_E_NOT_FOUND when none has it. */       \
+  M(GetItemFromID, (BSTR, entry_id), (VARIANT, store_id), (IDispatch**, item))
+
 struct _NameSpace : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063002-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Type)(BSTR* type) = 0;                // "MAPI"
-  STDMETHOD(get_CurrentProfileName)(BSTR* name) = 0;  // "" before logon
-  // The store roots of the profile in the order the stores were added (logs on to the default
-  // profile first when not logged on).
-  STDMETHOD(get_Folders)(_Folders** folders) = 0;
-  // Logs on to `profile` (text; Empty, omitted or "" means the default profile). Already logged on:
-  // S_OK and nothing changes. An unknown profile fails with MAPI_E_LOGON_FAILED (0x80040111).
-  STDMETHOD(Logon)(VARIANT profile, VARIANT password, VARIANT show_dialog, VARIANT new_session) = 0;
-  STDMETHOD(Logoff)() = 0;
-  // olFolderContacts / olFolderInbox of the default (first) store; MAPI_E_NOT_FOUND when it has
-  // none.
-  STDMETHOD(GetDefaultFolder)(LONG folder_type, MAPIFolder** folder) = 0;
-  // Opens the store file at the Windows path (creating it when missing, its root named
-  // "Personal Folders") and adds it to the profile, which keeps it for the next logon. A store
-  // already in the profile is not added twice.
-  STDMETHOD(AddStore)(VARIANT path) = 0;
-  // Removes the store whose root is `root` from the profile (the file stays). E_INVALIDARG when
-  // `root` is not a store root of this session.
-  STDMETHOD(RemoveStore)(MAPIFolder* root) = 0;
-  // The item with this entry id in any open store; MAPI_E_NOT_FOUND when none has it.
-  STDMETHOD(GetItemFromID)(BSTR entry_id, VARIANT store_id, IDispatch** item) = 0;
+  SX_COM_MEMBERS(SX_OUTLOOK_NAME_SPACE_MEMBERS)
 
  protected:
   ~_NameSpace() = default;
 };
 
+#define SX_OUTLOOK_FOLDERS_MEMBERS(M)                                                           \
+  M(get_Count, (LONG*, count))                                                                  \
+  /* By 1-based index (DISP_E_BADINDEX outside 1..Count) or by name, compared without regard to \
+     case (MAPI_E_NOT_FOUND when absent). */                                                    \
+  M(Item, (VARIANT, index), (MAPIFolder**, folder))                                             \
+  /* A new subfolder (its default item type from `type`, else the parent's). Fails for store    \
+     roots' collection and for a name already used. */                                          \
+  M(Add, (BSTR, name), (VARIANT, type), (MAPIFolder**, folder))                                 \
+  M(GetFirst, (MAPIFolder**, folder))                                                           \
+  /* null past the end */                                                                       \
+  M(GetNext, (MAPIFolder**, folder))                                                            \
+  M(GetLast, (MAPIFolder**, folder))                                                            \
+  /* Deletes the folder at the 1-based index with everything in it; for the store roots'        \
+     collection it removes the store from the profile. */                                       \
+  M(Remove, (LONG, index))
+
 struct _Folders : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063040-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Count)(LONG* count) = 0;
-  // By 1-based index (DISP_E_BADINDEX outside 1..Count) or by name, compared without regard to case
-  // (MAPI_E_NOT_FOUND when absent).
-  STDMETHOD(Item)(VARIANT index, MAPIFolder** folder) = 0;
-  // A new subfolder (its default item type from `type`, else the parent's). Fails for store roots'
-  // collection and for a name already used.
-  STDMETHOD(Add)(BSTR name, VARIANT type, MAPIFolder** folder) = 0;
-  STDMETHOD(GetFirst)(MAPIFolder** folder) = 0;
-  STDMETHOD(GetNext)(MAPIFolder** folder) = 0;  // null past the end
-  STDMETHOD(GetLast)(MAPIFolder** folder) = 0;
-  // Deletes the folder at the 1-based index with everything in it; for the store roots' collection
-  // it removes the store from the profile.
-  STDMETHOD(Remove)(LONG index) = 0;
+  SX_COM_MEMBERS(SX_OUTLOOK_FOLDERS_MEMBERS)
 
  protected:
   ~_Folders() = default;
 };
 
+#define SX_OUTLOOK_MAPI_FOLDER_MEMBERS(M)                                                  \
+  M(get_Name, (BSTR*, name))                                                               \
+  /* saved at once */                                                                      \
+  M(put_Name, (BSTR, name))                                                                \
+  M(get_Folders, (_Folders**, folders))                                                    \
+  M(get_Items, (_Items**, items))                                                          \
+  /* The parent folder; a store root's parent is the NameSpace (not a folder). */          \
+  M(get_Parent, (IDispatch**, parent))                                                     \
+  M(get_DefaultItemType, (LONG*, type))                                                    \
+  M(get_DefaultMessageClass, (BSTR*, message_class))                                       \
+  M(get_EntryID, (BSTR*, id))                                                              \
+  M(get_StoreID, (BSTR*, id))                                                              \
+  /* Copies this folder, its subfolders and their items into `destination` and returns the \
+     copy. */                                                                              \
+  M(CopyTo, (MAPIFolder*, destination), (MAPIFolder**, copy))                              \
+  /* Deletes the folder and everything in it (not a store root). */                        \
+  M(Delete)
+
 struct MAPIFolder : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063006-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Name)(BSTR* name) = 0;
-  STDMETHOD(put_Name)(BSTR name) = 0;  // saved at once
-  STDMETHOD(get_Folders)(_Folders** folders) = 0;
-  STDMETHOD(get_Items)(_Items** items) = 0;
-  // The parent folder; a store root's parent is the NameSpace (not a folder).
-  STDMETHOD(get_Parent)(IDispatch** parent) = 0;
-  STDMETHOD(get_DefaultItemType)(LONG* type) = 0;
-  STDMETHOD(get_DefaultMessageClass)(BSTR* message_class) = 0;
-  STDMETHOD(get_EntryID)(BSTR* id) = 0;
-  STDMETHOD(get_StoreID)(BSTR* id) = 0;
-  // Copies this folder, its subfolders and their items into `destination` and returns the copy.
-  STDMETHOD(CopyTo)(MAPIFolder* destination, MAPIFolder** copy) = 0;
-  // Deletes the folder and everything in it (not a store root).
-  STDMETHOD(Delete)() = 0;
+  SX_COM_MEMBERS(SX_OUTLOOK_MAPI_FOLDER_MEMBERS)
 
  protected:
   ~MAPIFolder() = default;
 };
 
+#define SX_OUTLOOK_ITEMS_MEMBERS(M)                                                             \
+  M(get_Count, (LONG*, count))                                                                  \
+  /* By 1-based index, or by subject text (MAPI_E_NOT_FOUND when none has it). */               \
+  M(Item, (VARIANT, index), (IDispatch**, item))                                                \
+  /* A new unsaved item in this folder: Empty/omitted gives the folder's default message class, \
+     a number an OlItemType, a text a message class ("IPM.Post", "IPM.Contact.X", ...). */      \
+  M(Add, (VARIANT, type), (IDispatch**, item))                                                  \
+  /* The first item matching the filter (sx/outlook/filter.h), or null. A filter that cannot be \
+     read fails with E_INVALIDARG. */                                                           \
+  M(Find, (BSTR, filter), (IDispatch**, item))                                                  \
+  /* the next match after the last Find/FindNext */                                             \
+  M(FindNext, (IDispatch**, item))                                                              \
+  M(GetFirst, (IDispatch**, item))                                                              \
+  /* null past the end */                                                                       \
+  M(GetNext, (IDispatch**, item))                                                               \
+  M(GetLast, (IDispatch**, item))                                                               \
+  /* Deletes the item at the 1-based index (raises ItemRemove). */                              \
+  M(Remove, (LONG, index))                                                                      \
+  /* The matching items, as a collection of its own (taken now; it does not follow later        \
+     changes). */                                                                               \
+  M(Restrict, (BSTR, filter), (_Items**, items))
+
 struct _Items : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063041-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Count)(LONG* count) = 0;
-  // By 1-based index, or by subject text (MAPI_E_NOT_FOUND when none has it).
-  STDMETHOD(Item)(VARIANT index, IDispatch** item) = 0;
-  // A new unsaved item in this folder: Empty/omitted gives the folder's default message class, a
-  // number an OlItemType, a text a message class ("IPM.Post", "IPM.Contact.X", ...).
-  STDMETHOD(Add)(VARIANT type, IDispatch** item) = 0;
-  // The first item matching the filter (sx/outlook/filter.h), or null. A filter that cannot be read
-  // fails with E_INVALIDARG.
-  STDMETHOD(Find)(BSTR filter, IDispatch** item) = 0;
-  STDMETHOD(FindNext)(IDispatch** item) = 0;  // the next match after the last Find/FindNext
-  STDMETHOD(GetFirst)(IDispatch** item) = 0;
-  STDMETHOD(GetNext)(IDispatch** item) = 0;  // null past the end
-  STDMETHOD(GetLast)(IDispatch** item) = 0;
-  // Deletes the item at the 1-based index (raises ItemRemove).
-  STDMETHOD(Remove)(LONG index) = 0;
-  // The matching items, as a collection of its own (taken now; it does not follow later changes).
-  STDMETHOD(Restrict)(BSTR filter, _Items** items) = 0;
+  SX_COM_MEMBERS(SX_OUTLOOK_ITEMS_MEMBERS)
 
  protected:
   ~_Items() = default;
 };
 
 // Members every item kind shares, in one slot order: posts, contacts and mail derive from it.
+#define SX_OUTLOOK_OUTLOOK_ITEM_MEMBERS(M)                                                     \
+  M(get_Class, (LONG*, object_class))                                                          \
+  /* "" before the first save */                                                               \
+  M(get_EntryID, (BSTR*, id))                                                                  \
+  M(get_Parent, (IDispatch**, folder))                                                         \
+  M(get_MessageClass, (BSTR*, value))                                                          \
+  M(put_MessageClass, (BSTR, value))                                                           \
+  M(get_Subject, (BSTR*, value))                                                               \
+  M(put_Subject, (BSTR, value))                                                                \
+  M(get_Body, (BSTR*, value))                                                                  \
+  M(put_Body, (BSTR, value))                                                                   \
+  M(get_HTMLBody, (BSTR*, value))                                                              \
+  /* also sets BodyFormat to olFormatHTML */                                                   \
+  M(put_HTMLBody, (BSTR, value))                                                               \
+  M(get_BodyFormat, (LONG*, value))                                                            \
+  M(put_BodyFormat, (LONG, value))                                                             \
+  M(get_Categories, (BSTR*, value))                                                            \
+  M(put_Categories, (BSTR, value))                                                             \
+  M(get_Sensitivity, (LONG*, value))                                                           \
+  M(put_Sensitivity, (LONG, value))                                                            \
+  M(get_Importance, (LONG*, value))                                                            \
+  M(put_Importance, (LONG, value))                                                             \
+  M(get_BillingInformation, (BSTR*, value))                                                    \
+  M(put_BillingInformation, (BSTR, value))                                                     \
+  M(get_Companies, (BSTR*, value))                                                             \
+  M(put_Companies, (BSTR, value))                                                              \
+  /* Set by the first save, the last save, and (posts and mail) the first save; kOutlookNoDate \
+     before. */                                                                                \
+  M(get_CreationTime, (DATE*, value))                                                          \
+  M(get_LastModificationTime, (DATE*, value))                                                  \
+  M(get_ReceivedTime, (DATE*, value))                                                          \
+  /* no unsaved changes */                                                                     \
+  M(get_Saved, (VARIANT_BOOL*, saved))                                                         \
+  M(get_UserProperties, (UserProperties**, properties))                                        \
+  M(get_Links, (Links**, links))                                                               \
+  /* Writes the item (ItemAdd to its folder's watchers the first time, ItemChange after). */   \
+  M(Save)                                                                                      \
+  /* olSave saves (even an unchanged new item); olDiscard and olPromptForSave drop unsaved     \
+     changes. */                                                                               \
+  M(Close, (LONG, mode))                                                                       \
+  /* A saved copy in the same folder (ItemAdd there), with this item's unsaved changes. */     \
+  M(Copy, (IDispatch**, copy))                                                                 \
+  /* Saves this item (with its changes) into `destination` and returns the moved item          \
+     (ItemRemove in the old folder, ItemAdd in the new). This object then refers to nothing    \
+     that can be saved. */                                                                     \
+  M(Move, (MAPIFolder*, destination), (IDispatch**, moved))                                    \
+  /* ItemRemove in its folder */                                                               \
+  M(Delete)
+
 struct _OutlookItem : IDispatch {
   static constexpr IID kIid = sx::com::guid("{000630FF-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Class)(LONG* object_class) = 0;
-  STDMETHOD(get_EntryID)(BSTR* id) = 0;  // "" before the first save
-  STDMETHOD(get_Parent)(IDispatch** folder) = 0;
-  STDMETHOD(get_MessageClass)(BSTR* value) = 0;
-  STDMETHOD(put_MessageClass)(BSTR value) = 0;
-  STDMETHOD(get_Subject)(BSTR* value) = 0;
-  STDMETHOD(put_Subject)(BSTR value) = 0;
-  STDMETHOD(get_Body)(BSTR* value) = 0;
-  STDMETHOD(put_Body)(BSTR value) = 0;
-  STDMETHOD(get_HTMLBody)(BSTR* value) = 0;
-  STDMETHOD(put_HTMLBody)(BSTR value) = 0;  // also sets BodyFormat to olFormatHTML
-  STDMETHOD(get_BodyFormat)(LONG* value) = 0;
-  STDMETHOD(put_BodyFormat)(LONG value) = 0;
-  STDMETHOD(get_Categories)(BSTR* value) = 0;
-  STDMETHOD(put_Categories)(BSTR value) = 0;
-  STDMETHOD(get_Sensitivity)(LONG* value) = 0;
-  STDMETHOD(put_Sensitivity)(LONG value) = 0;
-  STDMETHOD(get_Importance)(LONG* value) = 0;
-  STDMETHOD(put_Importance)(LONG value) = 0;
-  STDMETHOD(get_BillingInformation)(BSTR* value) = 0;
-  STDMETHOD(put_BillingInformation)(BSTR value) = 0;
-  STDMETHOD(get_Companies)(BSTR* value) = 0;
-  STDMETHOD(put_Companies)(BSTR value) = 0;
-  // Set by the first save, the last save, and (posts and mail) the first save; kOutlookNoDate
-  // before.
-  STDMETHOD(get_CreationTime)(DATE* value) = 0;
-  STDMETHOD(get_LastModificationTime)(DATE* value) = 0;
-  STDMETHOD(get_ReceivedTime)(DATE* value) = 0;
-  STDMETHOD(get_Saved)(VARIANT_BOOL* saved) = 0;  // no unsaved changes
-  STDMETHOD(get_UserProperties)(UserProperties** properties) = 0;
-  STDMETHOD(get_Links)(Links** links) = 0;
-  // Writes the item (ItemAdd to its folder's watchers the first time, ItemChange after).
-  STDMETHOD(Save)() = 0;
-  // olSave saves (even an unchanged new item); olDiscard and olPromptForSave drop unsaved changes.
-  STDMETHOD(Close)(LONG mode) = 0;
-  // A saved copy in the same folder (ItemAdd there), with this item's unsaved changes.
-  STDMETHOD(Copy)(IDispatch** copy) = 0;
-  // Saves this item (with its changes) into `destination` and returns the moved item (ItemRemove
-  // in the old folder, ItemAdd in the new). This object then refers to nothing that can be saved.
-  STDMETHOD(Move)(MAPIFolder* destination, IDispatch** moved) = 0;
-  STDMETHOD(Delete)() = 0;  // ItemRemove in its folder
+  SX_COM_MEMBERS(SX_OUTLOOK_OUTLOOK_ITEM_MEMBERS)
 
  protected:
   ~_OutlookItem() = default;
 };
 
+#define SX_OUTLOOK_POST_ITEM_MEMBERS(M)
 struct _PostItem : _OutlookItem {
   static constexpr IID kIid = sx::com::guid("{00063024-0000-0000-C000-000000000046}");
   using Base = _OutlookItem;
+  SX_COM_MEMBERS(SX_OUTLOOK_POST_ITEM_MEMBERS)
 
  protected:
   ~_PostItem() = default;
 };
 
+#define SX_OUTLOOK_MAIL_ITEM_MEMBERS(M)
 struct _MailItem : _OutlookItem {
   static constexpr IID kIid = sx::com::guid("{00063034-0000-0000-C000-000000000046}");
   using Base = _OutlookItem;
+  SX_COM_MEMBERS(SX_OUTLOOK_MAIL_ITEM_MEMBERS)
 
  protected:
   ~_MailItem() = default;
 };
 
+#define SX_OUTLOOK_CONTACT_ITEM_MEMBERS(M)    \
+  M(get_LastName, (BSTR*, value))             \
+  M(put_LastName, (BSTR, value))              \
+  M(get_FirstName, (BSTR*, value))            \
+  M(put_FirstName, (BSTR, value))             \
+  M(get_CompanyName, (BSTR*, value))          \
+  M(put_CompanyName, (BSTR, value))           \
+  /* first and last name joined by a blank */ \
+  M(get_FullName, (BSTR*, value))
+
 struct _ContactItem : _OutlookItem {
   static constexpr IID kIid = sx::com::guid("{00063021-0000-0000-C000-000000000046}");
   using Base = _OutlookItem;
-  STDMETHOD(get_LastName)(BSTR* value) = 0;
-  STDMETHOD(put_LastName)(BSTR value) = 0;
-  STDMETHOD(get_FirstName)(BSTR* value) = 0;
-  STDMETHOD(put_FirstName)(BSTR value) = 0;
-  STDMETHOD(get_CompanyName)(BSTR* value) = 0;
-  STDMETHOD(put_CompanyName)(BSTR value) = 0;
-  STDMETHOD(get_FullName)(BSTR* value) = 0;  // first and last name joined by a blank
+  SX_COM_MEMBERS(SX_OUTLOOK_CONTACT_ITEM_MEMBERS)
 
  protected:
   ~_ContactItem() = default;
 };
 
+#define SX_OUTLOOK_USER_PROPERTIES_MEMBERS(M)                                                    \
+  M(get_Count, (LONG*, count))                                                                   \
+  /* By 1-based index or name (MAPI_E_NOT_FOUND / DISP_E_BADINDEX when absent). */               \
+  M(Item, (VARIANT, index), (UserProperty**, property))                                          \
+  /* Adds a property of `type` (olText, olNumber, olDateTime, olYesNo; others E_INVALIDARG)      \
+     with an empty value ("", 0, kOutlookNoDate, False). An existing name of the same type is    \
+     returned as it is; of another type it fails with E_INVALIDARG. The last two arguments are   \
+     accepted and kept nowhere (they concern Outlook's views). */                                \
+  M(Add, (BSTR, name), (LONG, type), (VARIANT, add_to_folder_fields), (VARIANT, display_format), \
+    (UserProperty**, property))                                                                  \
+  /* null when absent */                                                                         \
+  M(Find, (BSTR, name), (VARIANT, custom), (UserProperty**, property))                           \
+  M(Remove, (LONG, index))
+
 struct UserProperties : IDispatch {
   static constexpr IID kIid = sx::com::guid("{0006303D-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Count)(LONG* count) = 0;
-  // By 1-based index or name (MAPI_E_NOT_FOUND / DISP_E_BADINDEX when absent).
-  STDMETHOD(Item)(VARIANT index, UserProperty** property) = 0;
-  // Adds a property of `type` (olText, olNumber, olDateTime, olYesNo; others E_INVALIDARG) with an
-  // empty value ("", 0, kOutlookNoDate, False). An existing name of the same type is returned as it
-  // is; of another type it fails with E_INVALIDARG. The last two arguments are accepted and kept
-  // nowhere (they concern Outlook's views).
-  STDMETHOD(Add)
-  (BSTR name, LONG type, VARIANT add_to_folder_fields, VARIANT display_format,
-   UserProperty** property) = 0;
-  STDMETHOD(Find)(BSTR name, VARIANT custom, UserProperty** property) = 0;  // null when absent
-  STDMETHOD(Remove)(LONG index) = 0;
+  SX_COM_MEMBERS(SX_OUTLOOK_USER_PROPERTIES_MEMBERS)
 
  protected:
   ~UserProperties() = default;
 };
 
+#define SX_OUTLOOK_USER_PROPERTY_MEMBERS(M)                                             \
+  M(get_Name, (BSTR*, name))                                                            \
+  M(get_Type, (LONG*, type))                                                            \
+  /* Text as VT_BSTR, number as VT_R8 (whatever was stored), date as VT_DATE, yes/no as \
+     VT_BOOL. */                                                                        \
+  M(get_Value, (VARIANT*, value))                                                       \
+  /* Converted to the property's type; DISP_E_TYPEMISMATCH when it cannot be. */        \
+  M(put_Value, (VARIANT, value))
+
 struct UserProperty : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063042-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Name)(BSTR* name) = 0;
-  STDMETHOD(get_Type)(LONG* type) = 0;
-  // Text as VT_BSTR, number as VT_R8 (whatever was stored), date as VT_DATE, yes/no as VT_BOOL.
-  STDMETHOD(get_Value)(VARIANT* value) = 0;
-  // Converted to the property's type; DISP_E_TYPEMISMATCH when it cannot be.
-  STDMETHOD(put_Value)(VARIANT value) = 0;
+  SX_COM_MEMBERS(SX_OUTLOOK_USER_PROPERTY_MEMBERS)
 
  protected:
   ~UserProperty() = default;
 };
 
+#define SX_OUTLOOK_LINKS_MEMBERS(M)                             \
+  M(get_Count, (LONG*, count))                                  \
+  /* 1-based, or by name */                                     \
+  M(Item, (VARIANT, index), (Link**, link))                     \
+  /* Links a saved contact (E_INVALIDARG for anything else). */ \
+  M(Add, (IDispatch*, item), (Link**, link))                    \
+  M(Remove, (VARIANT, index))
+
 struct Links : IDispatch {
   static constexpr IID kIid = sx::com::guid("{0006308A-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Count)(LONG* count) = 0;
-  STDMETHOD(Item)(VARIANT index, Link** link) = 0;  // 1-based, or by name
-  // Links a saved contact (E_INVALIDARG for anything else).
-  STDMETHOD(Add)(IDispatch* item, Link** link) = 0;
-  STDMETHOD(Remove)(VARIANT index) = 0;
+  SX_COM_MEMBERS(SX_OUTLOOK_LINKS_MEMBERS)
 
  protected:
   ~Links() = default;
 };
 
+#define SX_OUTLOOK_LINK_MEMBERS(M)                                                 \
+  M(get_Name, (BSTR*, name))                                                       \
+  /* olContact */                                                                  \
+  M(get_Type, (LONG*, type))                                                       \
+  /* The linked contact; MAPI_E_NOT_FOUND when it is in no open store any more. */ \
+  M(get_Item, (IDispatch**, item))
+
 struct Link : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063089-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(get_Name)(BSTR* name) = 0;
-  STDMETHOD(get_Type)(LONG* type) = 0;  // olContact
-  // The linked contact; MAPI_E_NOT_FOUND when it is in no open store any more.
-  STDMETHOD(get_Item)(IDispatch** item) = 0;
+  SX_COM_MEMBERS(SX_OUTLOOK_LINK_MEMBERS)
 
  protected:
   ~Link() = default;
@@ -315,14 +385,19 @@ struct Link : IDispatch {
 
 // The events of a folder's items. A sink implements this interface and connects through the
 // IConnectionPointContainer of any Items collection of the folder (FindConnectionPoint with
-// ItemsEvents::kIid, then Advise); it hears about every change of that folder made in this
-// process, on Outlook's thread, after the change is saved. Failures of a sink are ignored.
+// ItemsEvents::kIid, then Advise); it hears about every change of that folder made through this
+// process's Outlook, after the change is saved, on its own thread (a sink of a client apartment is
+// called through a proxy while Outlook waits; an add-in's sink directly). Failures of a sink are
+// ignored.
+#define SX_OUTLOOK_ITEMS_EVENTS_MEMBERS(M) \
+  M(ItemAdd, (IDispatch*, item))           \
+  M(ItemChange, (IDispatch*, item))        \
+  M(ItemRemove)
+
 struct ItemsEvents : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063077-0000-0000-C000-000000000046}");
   using Base = IDispatch;
-  STDMETHOD(ItemAdd)(IDispatch* item) = 0;
-  STDMETHOD(ItemChange)(IDispatch* item) = 0;
-  STDMETHOD(ItemRemove)() = 0;
+  SX_COM_MEMBERS(SX_OUTLOOK_ITEMS_EVENTS_MEMBERS)
 
  protected:
   ~ItemsEvents() = default;
@@ -332,4 +407,5 @@ struct ItemsEvents : IDispatch {
 #define MAPI_E_NOT_FOUND static_cast<HRESULT>(0x8004010Fu)
 #define MAPI_E_LOGON_FAILED static_cast<HRESULT>(0x80040111u)
 #define MAPI_E_OBJECT_DELETED static_cast<HRESULT>(0x8004010Au)
+#define MAPI_E_USER_CANCEL static_cast<HRESULT>(0x80040113u)
 #define MAPI_E_CORRUPT_DATA static_cast<HRESULT>(0x8004011Bu)

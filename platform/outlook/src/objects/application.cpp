@@ -1,53 +1,15 @@
-#include <mutex>
-
 #include "objects/objects.h"
+#include "server/outlook_process.h"
 #include "sx/outlook/install.h"
 
 namespace sx::outlook {
 
-namespace {
-
-// The running Application of this process. Guarded by `running_mutex`; an Application whose count
-// fell to 0 is taken out under the same mutex before it is freed, and one that gets a new reference
-// in between is kept.
-std::mutex running_mutex;
-ApplicationImpl* running = nullptr;
-
-}  // namespace
-
-ApplicationImpl::ApplicationImpl()
-    : OutlookObject("Application"), session_(std::make_unique<Session>()) {
+ApplicationImpl::ApplicationImpl(OutlookProcess& process)
+    : OutlookObject("Application"), process_(process), session_(std::make_unique<Session>()) {
   session_->version = installed_version();
 }
 
 ApplicationImpl::~ApplicationImpl() = default;
-
-ULONG ApplicationImpl::Release() {
-  ULONG left = --count_;
-  if (left != 0) return left;
-  {
-    std::lock_guard g(running_mutex);
-    if (count_ != 0) return count_;  // attached again meanwhile
-    if (running == this) running = nullptr;
-  }
-  delete this;
-  return 0;
-}
-
-HRESULT ApplicationImpl::get_or_start(REFIID iid, void** object) {
-  std::lock_guard g(running_mutex);
-  if (running == nullptr) running = new ApplicationImpl();
-  running->AddRef();
-  HRESULT hr = running->QueryInterface(iid, object);
-  ApplicationImpl* app = running;
-  // Drop our extra reference without deleting under the lock: the count is at least the one the
-  // caller now holds, unless the interface was refused.
-  if (--app->count_ == 0) {
-    running = nullptr;
-    delete app;
-  }
-  return hr;
-}
 
 const Members<ApplicationImpl>& ApplicationImpl::members() {
   static const Members<ApplicationImpl> m = [] {
@@ -77,6 +39,7 @@ const Members<ApplicationImpl>& ApplicationImpl::members() {
     m.add(u"Quit", [](ApplicationImpl& self, WORD, const sx::com::DispatchArgs&, VARIANT*) {
       return self.Quit();
     });
+    m.get(u"COMAddIns", &ApplicationImpl::get_COMAddIns);
     return m;
   }();
   return m;
@@ -134,22 +97,18 @@ STDMETHODIMP ApplicationImpl::CreateItem(LONG item_type, IDispatch** item) {
 
 STDMETHODIMP ApplicationImpl::Quit() {
   return call("Quit", [&] {
-    session_->logoff();
+    process_.quit();
     return S_OK;
   });
 }
 
-void register_server() {
-  sx::com::register_local_server(CLSID_OutlookApplication, [](IClassFactory** factory) -> HRESULT {
-    auto f = sx::com::make_object<sx::com::FunctionClassFactory>(
-        [](REFIID iid, void** object) { return ApplicationImpl::get_or_start(iid, object); });
-    *factory = f.Detach();
+STDMETHODIMP ApplicationImpl::get_COMAddIns(COMAddIns** addins) {
+  return call("get_COMAddIns", [&] {
+    need(addins);
+    *addins = nullptr;
+    hand_out(sx::com::make_object<COMAddInsImpl>(AppPtr(this)), addins);
     return S_OK;
   });
 }
-
-namespace {
-const bool registered_at_load = (register_server(), true);
-}  // namespace
 
 }  // namespace sx::outlook

@@ -39,8 +39,11 @@ bool kind_matches(const std::string& wanted, std::string_view kind) {
 }  // namespace
 
 int inject_fault(const Fault& fault) {
+  Fault f = fault;
+  // A client holds proxies: the fault is for the object behind one.
+  f.object = sx::com::object_identity(f.object);
   std::lock_guard g(mutex());
-  faults()[next_id] = Entry{fault, 0};
+  faults()[next_id] = Entry{f, 0};
   return next_id++;
 }
 

@@ -39,6 +39,33 @@ bool set_default(const std::string& key_path, const std::string& name, const std
   return rc == ERROR_SUCCESS;
 }
 
+// Writes a stand-in file (when missing) and stamps it with a version block.
+bool stamp(const std::filesystem::path& file, const std::string& version,
+           const std::string& description, std::string* why) {
+  if (!std::filesystem::exists(file)) {
+    std::ofstream(file, std::ios::binary) << "Outlook stand-in: served in-process by sxoutlook.\n";
+  }
+  sx::version::StampInfo info;
+  info.values = {{"FileVersion", version},
+                 {"ProductVersion", version},
+                 {"ProductName", "Microsoft Outlook"},
+                 {"FileDescription", description},
+                 {"CompanyName", "Microsoft Corporation"}};
+  return sx::version::stamp_file(file, info, why);
+}
+
+// HKEY_USERS\<path>: a 32-bit value, the key created when missing.
+bool set_user_dword(const char* path, const char* name, DWORD value) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_USERS, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  const LONG rc =
+      RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 bool install(const InstallOptions& options, std::string* why) {
@@ -53,18 +80,30 @@ bool install(const InstallOptions& options, std::string* why) {
   const std::filesystem::path exe = sx::paths::to_host(kServerPath);
   std::error_code ec;
   std::filesystem::create_directories(exe.parent_path(), ec);
-  if (!std::filesystem::exists(exe)) {
-    std::ofstream(exe, std::ios::binary) << "Outlook stand-in: served in-process by sxoutlook.\n";
-  }
-  sx::version::StampInfo info;
-  info.values = {{"FileVersion", options.version},
-                 {"ProductVersion", options.version},
-                 {"ProductName", "Microsoft Outlook"},
-                 {"FileDescription", "Microsoft Outlook"},
-                 {"CompanyName", "Microsoft Corporation"}};
   std::string reason;
-  if (!sx::version::stamp_file(exe, info, &reason))
+  if (!stamp(exe, options.version, "Microsoft Outlook", &reason))
     return fail(why, "cannot stamp OUTLOOK.EXE: " + reason);
+  // The library files beside it, each with its own version; an empty version leaves one out.
+  const struct {
+    const char* name;
+    const std::string& version;
+    const char* description;
+  } libraries[] = {{"outlrpc.dll", options.outlrpc_version, "Microsoft Outlook RPC"},
+                   {"1033\\outllibr.dll", options.outllibr_version, "Microsoft Outlook Resources"}};
+  for (const auto& library : libraries) {
+    const std::filesystem::path file =
+        sx::paths::to_host(std::string(kServerDirectory) + library.name);
+    if (library.version.empty()) {
+      std::filesystem::remove(file, ec);
+      continue;
+    }
+    std::filesystem::create_directories(file.parent_path(), ec);
+    if (!stamp(file, library.version, library.description, &reason))
+      return fail(why, std::string("cannot stamp ") + library.name + ": " + reason);
+  }
+  if (options.editor_preferences &&
+      !set_user_dword(kEditorPreferencesKey, "EditorPreferences", *options.editor_preferences))
+    return fail(why, "cannot write EditorPreferences");
 
   if (!profiles::create(options.profile, true, &reason)) return fail(why, reason);
   std::vector<std::string> stores = profiles::stores(options.profile);

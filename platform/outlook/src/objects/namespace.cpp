@@ -1,14 +1,26 @@
 #include "objects/objects.h"
+#include "server/outlook_process.h"
 
 namespace sx::outlook {
 
 namespace {
 
-std::string optional_text(const VARIANT& v) {
+sx::com::Variant given(const VARIANT& v) {
   sx::com::Variant value(v);
   if (value.vt() == (VT_BYREF | VT_VARIANT)) value = sx::com::Variant(*v.pvarVal);
-  if (value.is_empty() || value.is_null() || value.vt() == VT_ERROR) return "";
-  return value.to_utf8();
+  if (value.is_null() || value.vt() == VT_ERROR) return sx::com::Variant();
+  return value;
+}
+
+std::string optional_text(const VARIANT& v) {
+  sx::com::Variant value = given(v);
+  return value.is_empty() ? "" : value.to_utf8();
+}
+
+// An optional yes/no argument; omitted is no.
+bool optional_flag(const VARIANT& v) {
+  sx::com::Variant value = given(v);
+  return !value.is_empty() && value.to_bool();
 }
 
 }  // namespace
@@ -85,9 +97,17 @@ STDMETHODIMP NameSpaceImpl::get_Folders(_Folders** folders) {
   });
 }
 
-STDMETHODIMP NameSpaceImpl::Logon(VARIANT profile, VARIANT, VARIANT, VARIANT) {
+STDMETHODIMP NameSpaceImpl::Logon(VARIANT profile, VARIANT, VARIANT show_dialog, VARIANT) {
   return call("Logon", [&] {
-    app_->session().logon(optional_text(profile));
+    Session& session = app_->session();
+    if (session.logged_on()) return S_OK;
+    const std::string name = optional_text(profile);
+    if (name.empty() && optional_flag(show_dialog)) {
+      if (!app_->process().choose_profile())
+        raise(MAPI_E_USER_CANCEL, "The logon was cancelled: no profile was chosen.");
+      return S_OK;
+    }
+    session.logon(name);
     return S_OK;
   });
 }

@@ -141,6 +141,15 @@ class Members {
   static HRESULT put_from(T& self, HRESULT (T::*setter)(VARIANT), const sx::com::Variant& v) {
     return (self.*setter)(v.get());
   }
+  static HRESULT put_from(T& self, HRESULT (T::*setter)(VARIANT_BOOL), const sx::com::Variant& v) {
+    sx::com::Variant b = v.changed_to(VT_BOOL);
+    return (self.*setter)(b.get().boolVal);
+  }
+  static HRESULT put_from(T& self, HRESULT (T::*setter)(IDispatch*), const sx::com::Variant& v) {
+    sx::com::Variant d =
+        v.is_empty() || v.is_null() ? sx::com::Variant() : v.changed_to(VT_DISPATCH);
+    return (self.*setter)(d.vt() == VT_DISPATCH ? d.get().pdispVal : nullptr);
+  }
 
   std::unordered_map<std::u16string, DISPID> ids_;
   std::vector<Handler> handlers_;

@@ -1,5 +1,5 @@
-// The classes of the object model. Each holds the Application (which holds the Session), so
-// Outlook runs while any of its objects is referenced.
+// The classes of the object model. Each holds the Application (which holds the Session). They live
+// on Outlook's thread (server/outlook_process.h); clients reach them through proxies.
 #pragma once
 
 #include <memory>
@@ -8,6 +8,7 @@
 
 #include "objects/object_base.h"
 #include "objects/session.h"
+#include "outlook/extensibility.h"
 
 namespace sx::outlook {
 
@@ -15,27 +16,26 @@ namespace sx::outlook {
 inline constexpr IID kFolderImplIid = sx::com::guid("{5A0C1E01-0000-4000-8000-0000000000F1}");
 inline constexpr IID kItemImplIid = sx::com::guid("{5A0C1E01-0000-4000-8000-0000000000F2}");
 
+class OutlookProcess;
+
 class ApplicationImpl : public OutlookObject<ApplicationImpl, _Application> {
  public:
-  ApplicationImpl();
+  // The Application of `process`, made on its thread.
+  explicit ApplicationImpl(OutlookProcess& process);
   ~ApplicationImpl() override;
   static const Members<ApplicationImpl>& members();
   Session& session() { return *session_; }
-
-  // The running Application of this process (AddRef'd), or a new one started on this thread.
-  static HRESULT get_or_start(REFIID iid, void** object);
-
-  STDMETHODIMP_(ULONG) AddRef() override { return ++count_; }
-  STDMETHODIMP_(ULONG) Release() override;
+  OutlookProcess& process() { return process_; }
 
   STDMETHODIMP get_Version(BSTR* version) override;
   STDMETHODIMP get_Name(BSTR* name) override;
   STDMETHODIMP GetNamespace(BSTR type, _NameSpace** ns) override;
   STDMETHODIMP CreateItem(LONG item_type, IDispatch** item) override;
   STDMETHODIMP Quit() override;
+  STDMETHODIMP get_COMAddIns(COMAddIns** addins) override;
 
  private:
-  std::atomic<ULONG> count_{0};
+  OutlookProcess& process_;
   std::unique_ptr<Session> session_;
 };
 using AppPtr = sx::com::ComPtr<ApplicationImpl>;
@@ -287,6 +287,39 @@ class LinkImpl : public OutlookObject<LinkImpl, Link> {
  private:
   AppPtr app_;
   LinkData data_;
+};
+
+// Application.COMAddIns: the add-ins Outlook found when it started (server/addin_host.h).
+class COMAddInsImpl : public OutlookObject<COMAddInsImpl, COMAddIns> {
+ public:
+  explicit COMAddInsImpl(AppPtr app) : OutlookObject("COMAddIns"), app_(std::move(app)) {}
+  static const Members<COMAddInsImpl>& members();
+  STDMETHODIMP get_Count(LONG* count) override;
+  STDMETHODIMP Item(VARIANT index, COMAddIn** addin) override;
+  STDMETHODIMP Update() override;
+
+ private:
+  AppPtr app_;
+};
+
+// One add-in of the list, by its position there (positions never change while Outlook runs).
+class COMAddInImpl : public OutlookObject<COMAddInImpl, COMAddIn> {
+ public:
+  COMAddInImpl(AppPtr app, std::size_t index)
+      : OutlookObject("COMAddIn"), app_(std::move(app)), index_(index) {}
+  static const Members<COMAddInImpl>& members();
+  STDMETHODIMP get_Description(BSTR* description) override;
+  STDMETHODIMP put_Description(BSTR description) override;
+  STDMETHODIMP get_ProgId(BSTR* progid) override;
+  STDMETHODIMP get_Guid(BSTR* guid) override;
+  STDMETHODIMP get_Connect(VARIANT_BOOL* connected) override;
+  STDMETHODIMP put_Connect(VARIANT_BOOL connect) override;
+  STDMETHODIMP get_Object(IDispatch** object) override;
+  STDMETHODIMP put_Object(IDispatch* object) override;
+
+ private:
+  AppPtr app_;
+  std::size_t index_;
 };
 
 // An item handed out as IDispatch (its interface of its kind).

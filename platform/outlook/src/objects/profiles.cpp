@@ -4,9 +4,13 @@
 
 #include <cstdio>
 
+#include "objects/registry_values.h"
 #include "sx/outlook/store_data.h"
 
 namespace sx::outlook::profiles {
+
+using registry::read_text;
+using registry::subkeys;
 
 namespace {
 
@@ -17,32 +21,6 @@ std::string key_path(const std::string& profile) {
 bool fail(std::string* why, std::string reason) {
   if (why) *why = std::move(reason);
   return false;
-}
-
-std::optional<std::string> read_text(HKEY key, const char* name) {
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      type != REG_SZ)
-    return std::nullopt;
-  std::string text(size, '\0');
-  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
-      ERROR_SUCCESS)
-    return std::nullopt;
-  text.resize(size);
-  while (!text.empty() && text.back() == '\0') text.pop_back();
-  return text;
-}
-
-std::vector<std::string> subkeys(HKEY key) {
-  std::vector<std::string> out;
-  for (DWORD i = 0;; ++i) {
-    char name[260];
-    DWORD size = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    out.emplace_back(name, size);
-  }
-  return out;
 }
 
 }  // namespace

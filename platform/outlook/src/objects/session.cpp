@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "objects/errors.h"
+#include "sx/outlook/outlook_process.h"
 #include "sx/outlook/profiles.h"
 #include "sx/paths.h"
 #include "windows.h"
@@ -38,27 +39,49 @@ DATE now_date() {
   return d + t.wMilliseconds / 86400000.0;
 }
 
+std::shared_ptr<Store> Session::open_store(const std::filesystem::path& host, bool create,
+                                           const std::vector<OpenStore>& open,
+                                           const std::string& windows_path) {
+  std::string why;
+  Store::Options options;
+  options.create_if_missing = create;
+  auto store = host.empty() ? nullptr : Store::open(host, options, &why);
+  if (!store) {
+    raise(create ? E_FAIL : MAPI_E_LOGON_FAILED,
+          "The personal folders file " + windows_path + " cannot be opened. " + why);
+  }
+  for (const OpenStore& other : open) {
+    if (other.store->model().store_id() != store->model().store_id()) continue;
+    if (!store->take_new_identity(&why))
+      raise(E_FAIL, "The personal folders file " + windows_path + " cannot be told apart from " +
+                        other.windows_path + ". " + why);
+    break;
+  }
+  return store;
+}
+
 void Session::logon(const std::string& requested) {
   if (logged_on_) return;
-  std::optional<std::string> name =
-      requested.empty() ? profiles::default_profile() : profiles::find(requested);
-  if (!name) {
-    raise(MAPI_E_LOGON_FAILED,
-          requested.empty() ? "No profile is set up as the default; name a profile to log on."
-                            : "The profile \"" + requested + "\" does not exist.");
+  std::optional<std::string> name;
+  if (!requested.empty()) {
+    name = profiles::find(requested);
+    if (!name) raise(MAPI_E_LOGON_FAILED, "The profile \"" + requested + "\" does not exist.");
+  } else if (prompts_for_profile()) {
+    raise(MAPI_E_LOGON_FAILED, "No profile was chosen; name a profile to log on.");
+  } else {
+    name = profiles::default_profile();
+    if (!name)
+      raise(MAPI_E_LOGON_FAILED, "No profile is set up as the default; name a profile to log on.");
   }
   std::vector<OpenStore> opened;
   for (const std::string& path : profiles::stores(*name)) {
-    std::string why;
-    auto host = sx::paths::to_host(path);
-    auto store = host.empty() ? nullptr : Store::open(host, {}, &why);
-    if (!store)
-      raise(MAPI_E_LOGON_FAILED, "The store " + path + " of the profile cannot be opened. " + why);
+    auto store = open_store(sx::paths::to_host(path), false, opened, path);
     opened.push_back({path, std::move(store)});
   }
   stores_ = std::move(opened);
   profile_ = *name;
   logged_on_ = true;
+  if (on_logon) on_logon();
 }
 
 void Session::logoff() {
@@ -82,12 +105,7 @@ std::shared_ptr<Store> Session::add_store(const std::string& windows_path, bool 
     if (std::filesystem::equivalent(s.store->path(), mapped.host, ec)) return s.store;
   }
   std::string why;
-  Store::Options options;
-  options.create_if_missing = true;
-  auto store = Store::open(mapped.host, options, &why);
-  if (!store)
-    raise(E_FAIL,
-          "The file " + windows_path + " cannot be opened as a personal folders file. " + why);
+  auto store = open_store(mapped.host, true, stores_, windows_path);
   stores_.push_back({windows_path, store});
   if (persist) {
     std::vector<std::string> paths;
@@ -127,6 +145,11 @@ DWORD Session::advise(const FolderRef& folder, ItemsEvents* sink) {
   const DWORD cookie = next_cookie_++;
   sinks_[folder].emplace_back(cookie, sx::com::ComPtr<ItemsEvents>(sink));
   return cookie;
+}
+
+void Session::drop_sinks() {
+  auto gone = std::move(sinks_);
+  sinks_.clear();
 }
 
 bool Session::unadvise(const FolderRef& folder, DWORD cookie) {

@@ -1,7 +1,8 @@
-// The one emulated Outlook of this process: the logged-on profile, its open stores, and the event
-// sinks of folders. Used only on Outlook's thread (the object model checks the apartment first).
+// The session of the one emulated Outlook of this process: the logged-on profile, its open stores,
+// and the event sinks of folders. Used only on Outlook's thread.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,10 +32,14 @@ class Session {
  public:
   std::string version;
 
+  // Called after every successful logon.
+  std::function<void()> on_logon;
+
   bool logged_on() const { return logged_on_; }
   const std::string& profile() const { return profile_; }
-  // Throws OutlookError (MAPI_E_LOGON_FAILED) for an unknown profile or when no profile is named
-  // and there is no default. Already logged on: nothing happens.
+  // Throws OutlookError (MAPI_E_LOGON_FAILED) for an unknown profile, a store of the profile that
+  // cannot be opened, or when no profile is named and there is no default (a machine that asks for
+  // a profile has none). Already logged on: nothing happens.
   void logon(const std::string& profile);
   void logoff();
   void ensure_logon() {
@@ -53,6 +58,8 @@ class Session {
 
   // Event sinks per folder.
   DWORD advise(const FolderRef& folder, ItemsEvents* sink);
+  // Lets go of every sink (Outlook ends): a client's sink is released in its apartment.
+  void drop_sinks();
   bool unadvise(const FolderRef& folder, DWORD cookie);
   void raise_add(const FolderRef& folder, IDispatch* item);
   void raise_change(const FolderRef& folder, IDispatch* item);
@@ -60,6 +67,11 @@ class Session {
 
  private:
   std::vector<sx::com::ComPtr<ItemsEvents>> sinks_of(const FolderRef& folder) const;
+  // Opens a store file of the profile; a byte copy of a store in `open` gets an identity of its
+  // own, so that entry ids never lead into the wrong file. Throws OutlookError.
+  static std::shared_ptr<Store> open_store(const std::filesystem::path& host, bool create,
+                                           const std::vector<OpenStore>& open,
+                                           const std::string& windows_path);
   bool logged_on_ = false;
   std::string profile_;
   std::vector<OpenStore> stores_;

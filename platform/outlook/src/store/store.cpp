@@ -10,6 +10,8 @@
 #include <random>
 
 #include "record_log.h"
+#include "sx/file_share.h"
+#include "win32/files.h"
 
 namespace sx::outlook {
 
@@ -18,6 +20,23 @@ namespace {
 bool fail(std::string* why, std::string reason) {
   if (why) *why = std::move(reason);
   return false;
+}
+
+// The store's own lock between its writers and readers: one byte far past any real data, below the
+// bytes on which the Windows file layer records share modes (win32/files.h), so that the two never
+// block each other. An open file description lock, like flock: every Store has its own.
+constexpr off_t kStoreLockByte = static_cast<off_t>(0x7FFFFFFFFFFE0000);
+
+bool lock_byte(int fd, short type, bool wait) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kStoreLockByte;
+  fl.l_len = 1;
+  while (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
 }
 
 std::string errno_text(const char* what, const std::filesystem::path& path) {
@@ -98,14 +117,25 @@ bool Store::open_fd(std::string* why) {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return fail(why, errno_text("cannot examine", path_));
   file_id_ = static_cast<std::uint64_t>(st.st_ino);
+  // Held as Outlook holds a personal folders file: others may read and write it, but not open it
+  // exclusively, delete it or rename it.
+  const DWORD shared = sx::files::hold_share_mode(fd_, GENERIC_READ | GENERIC_WRITE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (shared == ERROR_SHARING_VIOLATION) {
+    ::close(std::exchange(fd_, -1));
+    return fail(why, path_.string() + " is open in another program that does not share it");
+  }
+  if (shared != ERROR_SUCCESS) {
+    ::close(std::exchange(fd_, -1));
+    return fail(why, "cannot record how " + path_.string() + " is shared");
+  }
   return true;
 }
 
 bool Store::lock(int how, std::string* why) {
   for (int attempt = 0; attempt < 50; ++attempt) {
-    while (::flock(fd_, how) != 0) {
-      if (errno != EINTR) return fail(why, errno_text("cannot lock", path_));
-    }
+    if (!lock_byte(fd_, how == LOCK_EX ? F_WRLCK : F_RDLCK, true))
+      return fail(why, errno_text("cannot lock", path_));
     struct stat st;
     if (::stat(path_.c_str(), &st) != 0) {
       unlock();
@@ -121,7 +151,7 @@ bool Store::lock(int how, std::string* why) {
   return fail(why, "the store file keeps being replaced: " + path_.string());
 }
 
-void Store::unlock() { ::flock(fd_, LOCK_UN); }
+void Store::unlock() { lock_byte(fd_, F_UNLCK, false); }
 
 bool Store::read_new(bool reset, std::string* why) {
   if (reset || end_ == 0) {
@@ -321,6 +351,15 @@ std::filesystem::path keep_damaged_file(const std::filesystem::path& path, std::
 }
 
 bool Store::compact(std::string* why, std::filesystem::path* kept_aside) {
+  return rewrite(nullptr, why, kept_aside);
+}
+
+bool Store::take_new_identity(std::string* why) {
+  const StoreId id = new_store_id();
+  return rewrite(&id, why, nullptr);
+}
+
+bool Store::rewrite(const StoreId* new_id, std::string* why, std::filesystem::path* kept_aside) {
   if (kept_aside != nullptr) kept_aside->clear();
   if (!lock(LOCK_EX, why)) return false;
   bool ok = read_new(false, why);
@@ -333,8 +372,10 @@ bool Store::compact(std::string* why, std::filesystem::path* kept_aside) {
     if (ok && kept_aside != nullptr) *kept_aside = kept;
   }
   if (ok) {
+    std::vector<Record> records = model_->snapshot();
+    if (new_id != nullptr) std::get<FileHeaderRecord>(records.front()).store_id = *new_id;
     std::string bytes;
-    for (const Record& r : model_->snapshot()) bytes += encode_record(r);
+    for (const Record& r : records) bytes += encode_record(r);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
       ok = fail(why, errno_text("cannot create", temp));

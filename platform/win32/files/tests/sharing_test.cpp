@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "files_test_util.h"
+#include "sx/file_share.h"
 #include "sx/testing/temp_machine.h"
 #include "win32/files.h"
 
@@ -190,3 +192,29 @@ TEST_F(SharingTest, AnotherProcessHoldingTheFileBlocksAnExclusiveOpenUntilItExit
 }
 
 }  // namespace
+
+// A file a stand-in keeps open with host calls (Outlook's store) counts like a CreateFileA handle.
+TEST(HeldShareMode, HostDescriptorHoldsItsShareModeUntilClosed) {
+  sx::testing::TempMachine machine;
+  write_host_file(machine.c("held.pst"), "data");
+  const int fd = ::open(machine.c("held.pst").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(sx::files::hold_share_mode(fd, kReadWrite, FILE_SHARE_READ | FILE_SHARE_WRITE),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  // Readers and writers that share are welcome; exclusive opens, deletes and renames are not.
+  HANDLE reader =
+      open_file("C:\\held.pst", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  CloseHandle(reader);
+  EXPECT_EQ(open_file("C:\\held.pst", kReadWrite, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileA("C:\\held.pst", "C:\\held.pst.1"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  // A second holder that would deny what the first holds is refused and records nothing.
+  const int other = ::open(machine.c("held.pst").c_str(), O_RDWR | O_CLOEXEC);
+  EXPECT_EQ(sx::files::hold_share_mode(other, GENERIC_READ, 0),
+            static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  ::close(other);
+  ::close(fd);
+  EXPECT_TRUE(MoveFileA("C:\\held.pst", "C:\\held.pst.1"));
+}

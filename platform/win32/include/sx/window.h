@@ -181,6 +181,25 @@ void clear_script();
 // Scripts not used yet (a test can check that every expected dialog came up).
 std::size_t unused_scripts();
 
+// --- Waiting with the message loop running ----------------------------------------------------
+
+enum class PumpEnd { kDone, kQuit, kDeadline };
+
+// Dispatches the calling thread's messages (sent, posted and timers, to any of its windows) until
+// `done()` holds, as a thread does that waits for a call to another apartment. `done` is evaluated
+// with sx::kernel::lock() held and must not lock; whoever changes what it looks at calls
+// sx::kernel::notify_all() under that lock. kDone when done() held; kQuit when a WM_QUIT is pending
+// (it stays queued for the thread's own loop); kDeadline when the clock reached `deadline_ms`
+// (sx::clock::now_ms() basis; -1 waits without limit).
+PumpEnd pump_until(const std::function<bool()>& done, std::int64_t deadline_ms = -1);
+
+enum class WaitEnd { kDone, kInput, kDeadline };
+
+// Waits, without dispatching anything, until `done()` holds (kDone), the calling thread has a
+// message to take (posted, sent, WM_QUIT or a due timer: kInput), or the clock reaches
+// `deadline_ms` (kDeadline), as MsgWaitForMultipleObjects does. `done` as for pump_until.
+WaitEnd wait_for_input(const std::function<bool()>& done, std::int64_t deadline_ms = -1);
+
 // One thing drawn, recorded under the scripted host since the last clear_script() (the newest
 // 100000). Coordinates are in the client area of `window`.
 struct Drawing {

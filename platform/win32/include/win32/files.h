@@ -20,7 +20,8 @@
 // holds and one per access it denies; an open tests the opposite bytes with F_OFD_GETLK, all under
 // a short flock() on the file that makes test-and-take atomic. The kernel drops the locks when the
 // handle's file description closes, even when a process dies. Do not use flock() or byte-range
-// locks at offsets past 0x7FFFFFFFFFFF0000 on these files elsewhere.
+// locks at offsets past 0x7FFFFFFFFFFF0000 on these files elsewhere. A stand-in that keeps a file
+// open with host calls records its share mode with sx::files::hold_share_mode (sx/file_share.h).
 //
 // Last-write time: writes through a handle (WriteFile, SetEndOfFile, CREATE_ALWAYS truncation)
 // stamp the file with the machine clock's time of day (sx/clock.h), when GetFileTime asks or the

@@ -286,6 +286,9 @@ struct CREATESTRUCTA {
 
 #define USER_TIMER_MINIMUM 0x0000000Au
 
+// Parent of a message-only window (CreateWindowExA): it receives messages but is never shown, is
+// not a top-level window and FindWindowA does not see it.
+#define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<INT_PTR>(-3)))
 // WM_NOTIFY's parameter: which control tells what.
 struct NMHDR {
   HWND hwndFrom;

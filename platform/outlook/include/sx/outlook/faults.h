@@ -9,10 +9,13 @@
 // A call matches a fault when:
 // - `kind` is empty, equals the object's kind ("Application", "NameSpace", "Folders",
 //   "MAPIFolder", "Items", "PostItem", "ContactItem", "MailItem", "UserProperties",
-//   "UserProperty", "Links", "Link"), or is "Item" and the object is an item of any kind;
+//   "UserProperty", "Links", "Link", "COMAddIns", "COMAddIn"), or is "Item" and the object is an
+//   item of any kind;
 // - `operation` equals the member's accessor name ("get_Subject", "put_Value", "GetFirst", "Save")
 //   or its name without the get_/put_ prefix ("Subject" matches both);
-// - `object` is null or is the identity (IUnknown) of the called object.
+// - `object` is null or is the called object (a client's proxy of it will do).
+// Kind "Application" with operation "Create" is the creation of "Outlook.Application" itself: the
+// CoCreateInstance (or a creation from another apartment) fails with the fault's HRESULT.
 // Matching calls are counted per fault; calls nth .. nth + times - 1 fail (times 0: every call
 // from the nth on). A failing call does nothing else. Thread-safe; faults are process-wide.
 #pragma once

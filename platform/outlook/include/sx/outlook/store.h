@@ -1,10 +1,15 @@
 // A store file (personal folders file) of the Outlook stand-in, open in this process.
 //
 // The file is an append-only record log (docs/outlook-store-format.md). Opening reads it whole into
-// a StoreModel; every change appends records under an exclusive lock (flock) after reading what
+// a StoreModel; every change appends records under the store's exclusive lock after reading what
 // other processes appended, so writers never interleave and ids never clash. refresh() catches up
 // with other processes' writes (a shared lock keeps half-written records out of sight); a file
 // replaced by another process's compaction is read again from the start.
+//
+// While open, the file is held as Outlook holds a personal folders file: with read and write
+// access, sharing read and write, so that the Windows file layer refuses to open it exclusively,
+// delete it or rename it (ERROR_SHARING_VIOLATION) until the Store is gone. Opening fails when
+// another handle holds it without sharing.
 //
 // Damage: a torn tail (the data ends inside a record) is a clean end and is cut off before the next
 // append; damage in the middle is skipped to the next good record and listed in problems(), as is a
@@ -93,6 +98,9 @@ class Store {
   // copy; *kept_aside, when given, names it), so that no damaged byte is ever dropped; when it
   // cannot be kept, nothing is compacted.
   [[nodiscard]] bool compact(std::string* why, std::filesystem::path* kept_aside = nullptr);
+  // Gives the store a new random id (the file is rewritten as by compact()): a byte copy of a
+  // store file then no longer shares its entry ids with the original.
+  [[nodiscard]] bool take_new_identity(std::string* why);
 
  private:
   Store() = default;
@@ -101,6 +109,7 @@ class Store {
   void unlock();
   bool read_new(bool reset, std::string* why);
   bool write_all(const std::string& bytes, std::string* why);
+  bool rewrite(const StoreId* new_id, std::string* why, std::filesystem::path* kept_aside);
 
   std::filesystem::path path_;
   int fd_ = -1;

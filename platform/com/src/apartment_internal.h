@@ -1,0 +1,101 @@
+// Apartments inside the runtime: the calling thread's apartment, the queue of calls that other
+// apartments make into it, and the tables of objects it lends out and proxies it holds
+// (docs/com-apartments.md).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include "com/guid.h"
+#include "com/marshal.h"
+#include "com/ptr.h"
+#include "com/runtime.h"
+#include "win32/types.h"
+
+namespace sx::com {
+class ProxyManager;
+}
+
+namespace sx::com::detail {
+
+// A call from another apartment, waiting to run on the apartment's thread. The caller waits until
+// `done`, so `work` stays valid.
+struct IncomingCall {
+  const std::function<void()>* work = nullptr;
+  bool references = false;  // only counts references: runs even while the apartment holds calls
+  bool done = false;        // kernel lock
+  bool dropped = false;     // kernel lock: the apartment ended before the call ran
+};
+
+// An object of this apartment that proxies elsewhere use. Holds the references.
+struct ExportEntry {
+  ComPtr<IUnknown> identity;
+  // Every interface with a registered proxy that the object has, asked for once when the object
+  // is first lent out, so that its proxies need not ask across apartments.
+  std::map<IID, ComPtr<IUnknown>, GuidLess> interfaces;
+  std::size_t connections = 0;  // how many references proxy managers elsewhere own
+  std::uint64_t serial = 0;     // tells a new object at a reused address from an old one
+};
+
+class Apartment {
+ public:
+  explicit Apartment(ApartmentKind kind) : kind(kind), owner(std::this_thread::get_id()) {}
+
+  const ApartmentKind kind;
+  const std::thread::id owner;  // the thread of a single-threaded apartment
+
+  // Guarded by the kernel lock (sx::kernel::lock()).
+  bool alive = true;
+  std::deque<std::shared_ptr<IncomingCall>> incoming;
+  bool wake_posted = false;  // a wake-up message is on its way to `window`
+  bool serving = false;      // its thread waits in a loop that notices incoming calls itself
+  HWND window = nullptr;     // message-only window that wakes the thread's message loop
+
+  // Used on the apartment's own thread only.
+  int hold = 0;
+  std::unordered_map<IUnknown*, ExportEntry> exports;
+  std::size_t connections = 0;  // sum over `exports`
+  std::function<void()> on_last_release;
+
+  // Proxy managers living in this apartment, by (home apartment, object identity).
+  std::mutex proxies_mutex;
+  std::map<std::pair<const Apartment*, IUnknown*>, ProxyManager*> proxies;
+};
+
+// The calling thread's apartment; null outside COM.
+std::shared_ptr<Apartment> current_apartment_state();
+Apartment* current_apartment_raw();
+
+// Runs `work` on the thread of `target` and waits for it (see com/marshal.h for how the waiting
+// thread keeps serving its own apartment). Runs it at once when `target` is the caller's own
+// apartment. RPC_E_DISCONNECTED when `target` has ended, or ends before the call ran. Work that
+// only takes or gives back references (`references`) runs even while `target` holds its calls.
+HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
+                bool references = false);
+
+// Whether an incoming call may run now (kernel lock held).
+bool has_runnable_incoming(const Apartment& apartment);
+
+// On the apartment's thread: runs the waiting incoming calls (not while held).
+void serve_incoming(Apartment& apartment);
+// On the apartment's thread: makes the window that wakes its message loop for incoming calls.
+void ensure_window(Apartment& apartment);
+
+// marshal.cpp, on the apartment's thread.
+ExportEntry* find_export(Apartment& apartment, IUnknown* identity, std::uint64_t serial);
+void release_export(Apartment& apartment, IUnknown* identity, std::uint64_t serial,
+                    std::size_t connections);
+void disconnect_exports(Apartment& apartment);
+void release_proxies_held_by(Apartment& apartment);
+
+// Empties the calling thread's error information (when it leaves COM).
+void drop_thread_error_info();
+
+}  // namespace sx::com::detail
