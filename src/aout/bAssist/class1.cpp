@@ -73,12 +73,6 @@ ComPtr<UserProperty> add_property(UserProperties* properties, const char* name, 
   return added;
 }
 
-ComPtr<UserProperty> find_or_add(UserProperties* properties, const char* name, LONG type,
-                                 std::optional<bool> add_to_folder_fields = std::nullopt) {
-  ComPtr<UserProperty> found = find_property(properties, name);
-  return found ? found : add_property(properties, name, type, add_to_folder_fields);
-}
-
 Variant value_of(UserProperty* property) {
   Variant value;
   throw_if_failed(property->get_Value(value.put()));
@@ -523,28 +517,30 @@ LONG Class1::new_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aSubject, VARIANT*
     if (given(aSense) && long_of(aSense) != -1)
       throw_if_failed(item->put_Sensitivity(long_of(aSense)));
     mask += 0x800000;
+    // Adding a property the post has already gives that property, and a new post has none: no
+    // need to look for them first.
     ComPtr<UserProperties> properties;
     throw_if_failed(item->get_UserProperties(properties.ReleaseAndGetAddressOf()));
     mask += 0x4000000;
     if (given(aKey) && number_of(aKey) != 0) {
-      ComPtr<UserProperty> key = find_or_add(properties.Get(), sx::common::kKeyProperty, olNumber);
+      ComPtr<UserProperty> key = add_property(properties.Get(), sx::common::kKeyProperty, olNumber);
       set_value(key.Get(), Variant::from_r8(number_of(aKey)));
     }
     mask += 0x80000;
     const DATE date = given(aDate) ? date_of(aDate) : 0;
     if (date != 0) {
       ComPtr<UserProperty> entry =
-          find_or_add(properties.Get(), sx::common::kEntryDateProperty, olDateTime);
+          add_property(properties.Get(), sx::common::kEntryDateProperty, olDateTime);
       set_value(entry.Get(), Variant::from_date(date));
       mask += 0x10000;
       for (const auto& [name, text] : {std::pair{sx::common::kDayProperty, day_text(date)},
                                        std::pair{sx::common::kMonthProperty, month_text(date)},
                                        std::pair{sx::common::kYearProperty, year_text(date)}}) {
-        ComPtr<UserProperty> property = find_or_add(properties.Get(), name, olText);
+        ComPtr<UserProperty> property = add_property(properties.Get(), name, olText);
         set_value(property.Get(), Variant::from_bstr(text));
       }
       ComPtr<UserProperty> time =
-          find_or_add(properties.Get(), sx::common::kTimeProperty, olDateTime, false);
+          add_property(properties.Get(), sx::common::kTimeProperty, olDateTime, false);
       set_value(time.Get(), Variant::from_date(time_of_day(date)));
       mask += 0x20000;
     } else {
@@ -552,7 +548,7 @@ LONG Class1::new_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aSubject, VARIANT*
     }
     if (given(aFlag) && long_of(aFlag) != -1) {
       ComPtr<UserProperty> archived =
-          find_or_add(properties.Get(), sx::common::kArchivedProperty, olYesNo);
+          add_property(properties.Get(), sx::common::kArchivedProperty, olYesNo);
       set_value(archived.Get(), Variant::from_bool(long_of(aFlag) != 0));
     }
     mask += 0x40000;
