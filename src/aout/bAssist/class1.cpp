@@ -89,6 +89,16 @@ ComPtr<_OutlookItem> as_item(const ComPtr<IDispatch>& object) {
   return item;
 }
 
+// The first post of `items` in collection order whose "ScribKey" equals aKey (0 when not given);
+// posts without the property never match. Null when there is none.
+ComPtr<_OutlookItem> find_note(_Items* items, VARIANT* aKey) {
+  const double key = given(aKey) ? number_of(aKey) : 0;
+  const std::u16string filter = u"[" + u16(sx::common::kKeyProperty) + u"] = " + key_text(key);
+  ComPtr<IDispatch> found;
+  throw_if_failed(items->Find(Bstr(filter).get(), found.ReleaseAndGetAddressOf()));
+  return as_item(found);
+}
+
 // Writes the date properties of a note date; `only_present` writes only those the post has.
 void write_date_properties(UserProperties* properties, DATE date, bool only_present,
                            LONG* code = nullptr) {
@@ -579,11 +589,7 @@ LONG Class1::update_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aSubject, VARIA
   if (!items_) return 0;
   LONG code = 0;
   try {
-    const double key = given(aKey) ? number_of(aKey) : 0;
-    const std::u16string filter = u"[" + u16(sx::common::kKeyProperty) + u"] = " + key_text(key);
-    ComPtr<IDispatch> found;
-    throw_if_failed(items_->Find(Bstr(filter).get(), found.ReleaseAndGetAddressOf()));
-    const ComPtr<_OutlookItem> item = as_item(found);
+    const ComPtr<_OutlookItem> item = find_note(items_.Get(), aKey);
     if (!item) return 0;
     code = 1;
     const LONG format = given(aFormat) ? long_of(aFormat) : LONG{olFormatPlain};
@@ -646,11 +652,7 @@ LONG Class1::delete_item(VARIANT* aKey) {
   try {
     // The first post in collection order whose key equals aKey; posts without a key are passed
     // over (one made by hand ahead of the note must not keep the note from being deleted).
-    const double key = given(aKey) ? number_of(aKey) : 0;
-    const std::u16string filter = u"[" + u16(sx::common::kKeyProperty) + u"] = " + key_text(key);
-    ComPtr<IDispatch> found;
-    throw_if_failed(items_->Find(Bstr(filter).get(), found.ReleaseAndGetAddressOf()));
-    const ComPtr<_OutlookItem> item = as_item(found);
+    const ComPtr<_OutlookItem> item = find_note(items_.Get(), aKey);
     if (!item) return 0;
     Bstr entry_id;
     throw_if_failed(item->get_EntryID(entry_id.put()));
