@@ -34,7 +34,7 @@ struct Fault {
   int times = 1;
   HRESULT hr = E_FAIL;
   std::string source = "Microsoft Outlook";
-  std::string description;
+  std::string description{};
 };
 
 // Adds a fault; returns its id for remove_fault.
