@@ -5,6 +5,7 @@
 #include "objects/errors.h"
 #include "sx/ascii.h"
 #include "sx/paths.h"
+#include "sx/outlook/user_settings.h"
 #include "ui/settings_text.h"
 
 namespace sx::outlook {
@@ -281,6 +282,14 @@ std::optional<std::vector<std::shared_ptr<BarNode>>> read_bars(const std::string
   }
   if (line_number == 0) return fail("no header");
   return bars;
+}
+
+}  // namespace sx::outlook
+
+namespace sx::outlook {
+
+bool read_command_bar_settings(const std::string& text, std::string* why) {
+  return read_bars(text, why).has_value();
 }
 
 }  // namespace sx::outlook

@@ -5,6 +5,7 @@
 #include "objects/errors.h"
 #include "objects/session.h"
 #include "sx/paths.h"
+#include "sx/outlook/user_settings.h"
 #include "ui/settings_text.h"
 
 namespace sx::outlook {
@@ -147,6 +148,14 @@ std::optional<std::vector<std::shared_ptr<GroupNode>>> read_groups(const std::st
   }
   if (line_number == 0) return fail("no header");
   return groups;
+}
+
+}  // namespace sx::outlook
+
+namespace sx::outlook {
+
+bool read_outlook_bar_settings(const std::string& text, std::string* why) {
+  return read_groups(text, why).has_value();
 }
 
 }  // namespace sx::outlook
