@@ -4,8 +4,8 @@
 
 #include "objects/errors.h"
 #include "sx/ascii.h"
-#include "sx/paths.h"
 #include "sx/outlook/user_settings.h"
+#include "sx/paths.h"
 #include "ui/settings_text.h"
 
 namespace sx::outlook {
@@ -280,7 +280,10 @@ std::optional<std::vector<std::shared_ptr<BarNode>>> read_bars(const std::string
       return fail("an unknown record");
     }
   }
-  if (line_number == 0) return fail("no header");
+  if (line_number == 0) {
+    if (why) *why = "an empty file";
+    return std::nullopt;
+  }
   return bars;
 }
 

@@ -4,8 +4,8 @@
 
 #include "objects/errors.h"
 #include "objects/session.h"
-#include "sx/paths.h"
 #include "sx/outlook/user_settings.h"
+#include "sx/paths.h"
 #include "ui/settings_text.h"
 
 namespace sx::outlook {
@@ -146,7 +146,10 @@ std::optional<std::vector<std::shared_ptr<GroupNode>>> read_groups(const std::st
       return fail("an unknown record");
     }
   }
-  if (line_number == 0) return fail("no header");
+  if (line_number == 0) {
+    if (why) *why = "an empty file";
+    return std::nullopt;
+  }
   return groups;
 }
 

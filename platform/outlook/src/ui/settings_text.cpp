@@ -117,9 +117,14 @@ bool replace_file(const std::filesystem::path& path, const std::string& text, st
 }
 
 void keep_damaged(const std::filesystem::path& path, const std::string& why) {
+  // A name no earlier damaged file has: "<file>.damaged", else "<file>.damaged-2", ...
   std::filesystem::path aside = path;
   aside += ".damaged";
   std::error_code ec;
+  for (int n = 2; std::filesystem::exists(aside, ec) && n < 1000; ++n) {
+    aside = path;
+    aside += ".damaged-" + std::to_string(n);
+  }
   std::filesystem::rename(path, aside, ec);
   std::fprintf(stderr, "Outlook: %s is damaged (%s); it was kept as %s and the defaults are used\n",
                path.filename().string().c_str(), why.c_str(), aside.filename().string().c_str());

@@ -23,8 +23,8 @@ std::optional<std::string> read_file(const std::filesystem::path& path);
 // Replaces the file with `text` (a temporary beside it, then renamed over it, so a reader never
 // sees half of it); creates its folder. False with the reason in *why.
 bool replace_file(const std::filesystem::path& path, const std::string& text, std::string* why);
-// Moves a damaged file aside ("<name>.damaged") so that nothing in it is lost when it is written
-// anew; reports on stderr.
+// Moves a damaged file aside ("<name>.damaged", or "<name>.damaged-N" when that is taken) so that
+// nothing in it is lost when it is written anew; reports on stderr.
 void keep_damaged(const std::filesystem::path& path, const std::string& why);
 
 }  // namespace sx::outlook::settings_text
