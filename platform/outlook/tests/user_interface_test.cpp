@@ -456,8 +456,10 @@ TEST_F(OutlookWindowsTest, ADamagedCommandBarFileIsKeptAsideAndTheBuiltInBarsAre
 TEST_F(OutlookWindowsTest, InjectedFaultsReachTheNewObjects) {
   app_ = start_person_outlook();
   inject_fault({.kind = "CommandBars", .operation = "Item", .hr = E_FAIL, .description = "bars"});
-  inject_fault({.kind = "Explorer", .operation = "Close", .hr = E_ACCESSDENIED});
-  inject_fault({.kind = "OutlookBarGroups", .operation = "Count", .hr = E_OUTOFMEMORY});
+  inject_fault(
+      {.kind = "Explorer", .operation = "Close", .hr = E_ACCESSDENIED, .description = "no"});
+  inject_fault(
+      {.kind = "OutlookBarGroups", .operation = "Count", .hr = E_OUTOFMEMORY, .description = "no"});
   ComPtr<_Explorer> explorer = active(app_.Get());
   ComPtr<_CommandBars> bars;
   ASSERT_EQ(explorer->get_CommandBars(bars.GetAddressOf()), S_OK);
