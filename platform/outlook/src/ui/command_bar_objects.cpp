@@ -4,14 +4,6 @@ namespace sx::outlook {
 
 namespace {
 
-template <class Node>
-std::vector<std::shared_ptr<Node>> alive(const std::vector<std::shared_ptr<Node>>& all) {
-  std::vector<std::shared_ptr<Node>> out;
-  for (const auto& n : all)
-    if (!n->deleted) out.push_back(n);
-  return out;
-}
-
 // What FindControl's arguments ask of a control.
 struct Criteria {
   std::optional<LONG> type, id;

@@ -211,79 +211,57 @@ std::optional<std::vector<std::shared_ptr<BarNode>>> read_bars(const std::string
   std::vector<std::shared_ptr<BarNode>> bars;
   // The control list at each depth of the bar being read: [0] the bar's, [1] the last popup's...
   std::vector<std::shared_ptr<ControlList>> open;
-  std::size_t start = 0;
-  int line_number = 0;
-  auto fail = [&](const char* what) {
-    if (why) *why = std::string(what) + " at line " + std::to_string(line_number);
-    return std::nullopt;
-  };
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + start, end - start);
-    start = end + 1;
-    ++line_number;
-    if (line_number == 1) {
-      if (line != kHeader) return fail("unknown header");
-      continue;
-    }
-    if (line.empty()) continue;
-    auto fields = settings_text::split(line);
-    if (!fields) return fail("a badly escaped field");
-    const auto& f = *fields;
+  auto record = [&](const std::vector<std::string>& f) -> const char* {
     if (f[0] == "bar" && f.size() == 5) {
       auto bar = std::make_shared<BarNode>();
       bar->name = f[1];
       const auto position = number(f[2]);
       const auto visible = boolean(f[3]);
       const auto built = boolean(f[4]);
-      if (bar->name.empty() || !position || !visible || !built) return fail("a bad bar");
+      if (bar->name.empty() || !position || !visible || !built) return "a bad bar";
       bar->position = *position;
       bar->visible = *visible;
       bar->built_in = *built;
       open = {bar->controls};
       bars.push_back(std::move(bar));
-    } else if (f[0] == "control" && f.size() == 15) {
-      const auto depth = number(f[1]);
-      const auto type = number(f[2]);
-      const auto id = number(f[3]);
-      const auto built = boolean(f[4]);
-      const auto visible = boolean(f[5]);
-      const auto enabled = boolean(f[6]);
-      const auto group = boolean(f[7]);
-      const auto face = number(f[8]);
-      const auto style = number(f[9]);
-      if (!depth || !type || !id || !built || !visible || !enabled || !group || !face || !style ||
-          (*type != msoControlButton && *type != msoControlPopup))
-        return fail("a bad control");
-      if (*depth < 1 || static_cast<std::size_t>(*depth) > open.size())
-        return fail("a control outside a bar or popup");
-      open.resize(static_cast<std::size_t>(*depth));
-      auto control = std::make_shared<ControlNode>();
-      control->type = *type;
-      control->id = *id;
-      control->built_in = *built;
-      control->visible = *visible;
-      control->enabled = *enabled;
-      control->begin_group = *group;
-      control->face_id = *face;
-      control->style = *style;
-      control->caption = f[10];
-      control->tag = f[11];
-      control->tooltip = f[12];
-      control->on_action = f[13];
-      control->parameter = f[14];
-      control->owner = open.back();
-      open.back()->push_back(control);
-      if (control->type == msoControlPopup) open.push_back(control->children);
-    } else {
-      return fail("an unknown record");
+      return nullptr;
     }
-  }
-  if (line_number == 0) {
-    if (why) *why = "an empty file";
-    return std::nullopt;
-  }
+    if (f[0] != "control" || f.size() != 15) return "an unknown record";
+    const auto depth = number(f[1]);
+    const auto type = number(f[2]);
+    const auto id = number(f[3]);
+    const auto built = boolean(f[4]);
+    const auto visible = boolean(f[5]);
+    const auto enabled = boolean(f[6]);
+    const auto group = boolean(f[7]);
+    const auto face = number(f[8]);
+    const auto style = number(f[9]);
+    if (!depth || !type || !id || !built || !visible || !enabled || !group || !face || !style ||
+        (*type != msoControlButton && *type != msoControlPopup))
+      return "a bad control";
+    if (*depth < 1 || static_cast<std::size_t>(*depth) > open.size())
+      return "a control outside a bar or popup";
+    open.resize(static_cast<std::size_t>(*depth));
+    auto control = std::make_shared<ControlNode>();
+    control->type = *type;
+    control->id = *id;
+    control->built_in = *built;
+    control->visible = *visible;
+    control->enabled = *enabled;
+    control->begin_group = *group;
+    control->face_id = *face;
+    control->style = *style;
+    control->caption = f[10];
+    control->tag = f[11];
+    control->tooltip = f[12];
+    control->on_action = f[13];
+    control->parameter = f[14];
+    control->owner = open.back();
+    open.back()->push_back(control);
+    if (control->type == msoControlPopup) open.push_back(control->children);
+    return nullptr;
+  };
+  if (!settings_text::read_records(text, kHeader, record, why)) return std::nullopt;
   return bars;
 }
 

@@ -101,55 +101,34 @@ std::string write_groups(const std::vector<std::shared_ptr<GroupNode>>& groups) 
 std::optional<std::vector<std::shared_ptr<GroupNode>>> read_groups(const std::string& text,
                                                                    std::string* why) {
   std::vector<std::shared_ptr<GroupNode>> groups;
-  std::size_t start = 0;
-  int line_number = 0;
-  auto fail = [&](const char* what) {
-    if (why) *why = std::string(what) + " at line " + std::to_string(line_number);
-    return std::nullopt;
-  };
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + start, end - start);
-    start = end + 1;
-    if (++line_number == 1) {
-      if (line != kHeader) return fail("unknown header");
-      continue;
-    }
-    if (line.empty()) continue;
-    auto fields = settings_text::split(line);
-    if (!fields) return fail("a badly escaped field");
-    const auto& f = *fields;
+  auto record = [&](const std::vector<std::string>& f) -> const char* {
     if (f[0] == "group" && f.size() == 2 && !f[1].empty()) {
       groups.push_back(group(f[1].c_str()));
-    } else if (f[0] == "shortcut" && !groups.empty() && f.size() >= 4) {
-      auto s = std::make_shared<ShortcutNode>();
-      s->name = f[1];
-      if (f[2] == "folder" && f.size() == 5) {
-        s->is_folder = true;
-        s->store_path = f[3];
-        std::uint64_t id = 0;
-        if (f[4].empty() || f[4].size() > 10) return fail("a bad folder id");
-        for (char c : f[4]) {
-          if (c < '0' || c > '9') return fail("a bad folder id");
-          id = id * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-        if (id > 0xFFFFFFFFu) return fail("a bad folder id");
-        s->folder_id = static_cast<std::uint32_t>(id);
-      } else if (f[2] == "text" && f.size() == 4) {
-        s->text = f[3];
-      } else {
-        return fail("a bad shortcut");
-      }
-      groups.back()->shortcuts.push_back(std::move(s));
-    } else {
-      return fail("an unknown record");
+      return nullptr;
     }
-  }
-  if (line_number == 0) {
-    if (why) *why = "an empty file";
-    return std::nullopt;
-  }
+    if (f[0] != "shortcut" || groups.empty() || f.size() < 4) return "an unknown record";
+    auto s = std::make_shared<ShortcutNode>();
+    s->name = f[1];
+    if (f[2] == "folder" && f.size() == 5) {
+      s->is_folder = true;
+      s->store_path = f[3];
+      std::uint64_t id = 0;
+      if (f[4].empty() || f[4].size() > 10) return "a bad folder id";
+      for (char c : f[4]) {
+        if (c < '0' || c > '9') return "a bad folder id";
+        id = id * 10 + static_cast<std::uint64_t>(c - '0');
+      }
+      if (id > 0xFFFFFFFFu) return "a bad folder id";
+      s->folder_id = static_cast<std::uint32_t>(id);
+    } else if (f[2] == "text" && f.size() == 4) {
+      s->text = f[3];
+    } else {
+      return "a bad shortcut";
+    }
+    groups.back()->shortcuts.push_back(std::move(s));
+    return nullptr;
+  };
+  if (!settings_text::read_records(text, kHeader, record, why)) return std::nullopt;
   return groups;
 }
 

@@ -14,14 +14,6 @@ std::size_t insertion_point(const VARIANT& index, std::size_t size) {
   return static_cast<std::size_t>(*at) - 1;
 }
 
-template <class Node>
-std::vector<std::shared_ptr<Node>> alive(const std::vector<std::shared_ptr<Node>>& all) {
-  std::vector<std::shared_ptr<Node>> out;
-  for (const auto& n : all)
-    if (!n->deleted) out.push_back(n);
-  return out;
-}
-
 // The entry of `list` that `index` names: 1-based, or by name compared exactly.
 template <class Node>
 std::shared_ptr<Node> pick(const std::vector<std::shared_ptr<Node>>& list, const VARIANT& index) {

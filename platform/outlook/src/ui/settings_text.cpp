@@ -83,6 +83,36 @@ std::string join(const std::vector<std::string>& fields) {
   return out;
 }
 
+bool read_records(const std::string& text, std::string_view header,
+                  const std::function<const char*(const std::vector<std::string>&)>& record,
+                  std::string* why) {
+  std::size_t start = 0;
+  int line_number = 0;
+  auto fail = [&](const char* what) {
+    if (why) *why = std::string(what) + " at line " + std::to_string(line_number);
+    return false;
+  };
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line(text.data() + start, end - start);
+    start = end + 1;
+    if (++line_number == 1) {
+      if (line != header) return fail("unknown header");
+      continue;
+    }
+    if (line.empty()) continue;
+    const auto fields = split(line);
+    if (!fields) return fail("a badly escaped field");
+    if (const char* wrong = record(*fields)) return fail(wrong);
+  }
+  if (line_number == 0) {
+    if (why) *why = "an empty file";
+    return false;
+  }
+  return true;
+}
+
 std::optional<std::string> read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;

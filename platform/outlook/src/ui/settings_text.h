@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,13 @@ std::optional<std::string> unescape(std::string_view field);
 // The record's fields (unescaped); nothing when a field is badly escaped.
 std::optional<std::vector<std::string>> split(std::string_view line);
 std::string join(const std::vector<std::string>& fields);  // escaped, without the line end
+
+// Reads a file's text: the first line must be `header`; `record` is given the fields of each
+// further line that is not empty and returns nullptr when it takes them, else what is wrong with
+// them. False with "<what is wrong> at line N" (or "an empty file") in *why.
+bool read_records(const std::string& text, std::string_view header,
+                  const std::function<const char*(const std::vector<std::string>&)>& record,
+                  std::string* why);
 
 // The file's text; nothing when it does not exist or cannot be read.
 std::optional<std::string> read_file(const std::filesystem::path& path);

@@ -18,6 +18,15 @@
 
 namespace sx::outlook {
 
+// The entries of a list that are not deleted (bars, controls, groups, shortcuts).
+template <class Node>
+std::vector<std::shared_ptr<Node>> alive(const std::vector<std::shared_ptr<Node>>& all) {
+  std::vector<std::shared_ptr<Node>> out;
+  for (const auto& n : all)
+    if (!n->deleted) out.push_back(n);
+  return out;
+}
+
 class ExplorerImpl;
 class InspectorImpl;
 using ExplorerPtr = sx::com::ComPtr<ExplorerImpl>;
