@@ -49,11 +49,10 @@ void write_log(const char* name, const std::string& text) {
 
 void log(const std::string& line) { write_log("AddInLog", read_log("AddInLog") + line + "\n"); }
 
-class TestAddIn : public sx::com::ComObject<IDTExtensibility2> {
+// The IDispatch part of an add-in or an event sink (calls come through the typed interface).
+template <class Events>
+class Sink : public sx::com::ComObject<Events> {
  public:
-  TestAddIn(const char* name, bool fails) : name_(name), fails_(fails) { ++g_objects; }
-  ~TestAddIn() override { --g_objects; }
-
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -66,6 +65,12 @@ class TestAddIn : public sx::com::ComObject<IDTExtensibility2> {
                       UINT*) override {
     return DISP_E_MEMBERNOTFOUND;
   }
+};
+
+class TestAddIn : public Sink<IDTExtensibility2> {
+ public:
+  TestAddIn(const char* name, bool fails) : name_(name), fails_(fails) { ++g_objects; }
+  ~TestAddIn() override { --g_objects; }
 
   STDMETHODIMP OnConnection(IDispatch* application, ext_ConnectMode mode, IDispatch* instance,
                             SAFEARRAY** custom) override {
@@ -114,24 +119,6 @@ class TestAddIn : public sx::com::ComObject<IDTExtensibility2> {
   std::string name_;
   bool fails_;
   sx::com::ComPtr<IDispatch> application_;
-};
-
-// The IDispatch part of an event sink (events come through the typed interface).
-template <class Events>
-class Sink : public sx::com::ComObject<Events> {
- public:
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return DISP_E_UNKNOWNNAME;
-  }
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                      UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
 };
 
 // A connection of a sink to a source's events, undone when it goes.
