@@ -419,6 +419,18 @@ TEST_F(OutlookWindowsTest, CommandBarsRefuseWhatIsNotThereAndPlaceControlsWhereA
   EXPECT_EQ(controls->Add(Variant::from_i4(4).get(), missing().get(), missing().get(),
                           missing().get(), missing().get(), bad.GetAddressOf()),
             E_INVALIDARG);
+  // A copy of a built-in command, of its own type; an unknown command is refused.
+  ComPtr<CommandBarControl> copy;
+  ASSERT_EQ(controls->Add(missing().get(), Variant::from_i4(30003).get(), missing().get(),
+                          missing().get(), missing().get(), copy.GetAddressOf()),
+            S_OK);
+  LONG type = 0;
+  EXPECT_EQ(copy->get_Type(&type), S_OK);
+  EXPECT_EQ(type, msoControlPopup);
+  EXPECT_EQ(controls->Add(missing().get(), Variant::from_i4(99999).get(), missing().get(),
+                          missing().get(), missing().get(), bad.GetAddressOf()),
+            E_INVALIDARG);
+  EXPECT_EQ(captions(toolbar.Get()), "a|b|c|&Edit");
   ComPtr<CommandBar> menu = bar(bars.Get(), "Menu Bar");
   EXPECT_EQ(menu->Delete(), E_INVALIDARG);  // built in
   EXPECT_EQ(toolbar->Delete(), S_OK);

@@ -140,7 +140,8 @@ struct CommandBar : IDispatch {
   /* By 1-based index or by caption; E_INVALIDARG when there is none. */                        \
   M(Item, (VARIANT, index), (CommandBarControl**, control))                                     \
   /* A new control: `type` msoControlButton (omitted) or msoControlPopup (others E_INVALIDARG); \
-     `id` a built-in control's id gives a copy of that control, omitted or 1 a custom one;      \
+     `id` a built-in control's id gives a copy of that control (of its own type when `type`     \
+     is omitted), omitted or 1 a custom one;                                                    \
      `before` the 1-based position it takes (omitted: at the end; outside 1..Count+1            \
      E_INVALIDARG); `temporary` True: gone when Outlook ends (every control of a temporary bar  \
      is). `parameter` becomes the control's Parameter. */                                       \

@@ -278,17 +278,18 @@ STDMETHODIMP CommandBarControlsImpl::Add(VARIANT type, VARIANT id, VARIANT param
   return call("Add", [&] {
     need(control);
     *control = nullptr;
-    const LONG kind = given_long(type).value_or(msoControlButton);
-    if (kind != msoControlButton && kind != msoControlPopup)
+    const std::optional<LONG> kind = given_long(type);
+    if (kind && *kind != msoControlButton && *kind != msoControlPopup)
       raise(E_INVALIDARG, "Invalid procedure call or argument");
     const LONG command = given_long(id).value_or(1);
     std::shared_ptr<ControlNode> node;
-    if (command != 1) {
+    if (command != 1) {  // a built-in control: its own type, unless another one is asked for
       node = built_in_control(command);
-      if (!node || node->type != kind) raise(E_INVALIDARG, "Invalid procedure call or argument");
+      if (!node || (kind && node->type != *kind))
+        raise(E_INVALIDARG, "Invalid procedure call or argument");
     } else {
       node = std::make_shared<ControlNode>();
-      node->type = kind;
+      node->type = kind.value_or(msoControlButton);
     }
     node->parameter = given_text(parameter).value_or("");
     node->temporary = temporary_owner_ || given_bool(temporary).value_or(false);

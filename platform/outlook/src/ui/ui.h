@@ -154,6 +154,8 @@ class InspectorsImpl
 class InspectorImpl : public OutlookObject<InspectorImpl, _Inspector> {
  public:
   InspectorImpl(AppPtr app, ItemPtr item);
+  // Its bars may outlive it (a client holds them): their commands go with it.
+  ~InspectorImpl() override { bars_->run_command = nullptr; }
   static const Members<InspectorImpl>& members();
   const ItemPtr& item() const { return item_; }
   bool editing() const { return editing_; }
