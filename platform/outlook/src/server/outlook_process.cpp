@@ -27,9 +27,17 @@ HINSTANCE module_handle() {
   return reinterpret_cast<HINSTANCE>(const_cast<char*>(&tag));
 }
 
-std::mutex g_mutex;
-std::shared_ptr<OutlookProcess> g_current;  // guarded by g_mutex
-bool g_explorer_at_start = false;           // guarded by g_mutex: the next start opens one
+// The running Outlook of this process. Outlook's thread takes itself out of it as its last step,
+// which may come while the process already runs its exit handlers: the record is never destroyed.
+struct Current {
+  std::mutex mutex;
+  std::shared_ptr<OutlookProcess> process;  // guarded by mutex
+  bool explorer_at_start = false;           // guarded by mutex: the next start opens one
+};
+Current& current() {
+  static Current* const record = new Current();
+  return *record;
+}
 thread_local OutlookProcess* t_process = nullptr;
 
 // The class object of "Outlook.Application": every creation gets the one Application.
@@ -89,8 +97,8 @@ void register_window_and_dialog(WNDPROC window_proc) {
 HRESULT OutlookProcess::start() {
   std::shared_ptr<OutlookProcess> old;
   {
-    std::lock_guard lock(g_mutex);
-    old = g_current;
+    std::lock_guard lock(current().mutex);
+    old = current().process;
   }
   // Asked to start only when no class object is registered: an Outlook still here is ending. Its
   // thread may still give references back to this apartment, which therefore keeps serving.
@@ -103,21 +111,21 @@ HRESULT OutlookProcess::start() {
   }
   std::shared_ptr<OutlookProcess> process(new OutlookProcess());
   {
-    std::lock_guard lock(g_mutex);
-    process->explorer_at_start_ = std::exchange(g_explorer_at_start, false);
+    std::lock_guard lock(current().mutex);
+    process->explorer_at_start_ = std::exchange(current().explorer_at_start, false);
   }
   process->started_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (process->started_ == nullptr) return E_OUTOFMEMORY;
   {
-    std::lock_guard lock(g_mutex);
-    g_current = process;
+    std::lock_guard lock(current().mutex);
+    current().process = process;
   }
   auto* handed = new std::shared_ptr<OutlookProcess>(process);
   process->thread_ = CreateThread(nullptr, 0, &OutlookProcess::thread_main, handed, 0, nullptr);
   if (process->thread_ == nullptr) {
     delete handed;
-    std::lock_guard lock(g_mutex);
-    g_current = nullptr;
+    std::lock_guard lock(current().mutex);
+    current().process = nullptr;
     return CO_E_SERVER_EXEC_FAILURE;
   }
   WaitForSingleObject(process->started_, INFINITE);
@@ -125,8 +133,8 @@ HRESULT OutlookProcess::start() {
 }
 
 bool OutlookProcess::running() {
-  std::lock_guard lock(g_mutex);
-  return g_current != nullptr;
+  std::lock_guard lock(current().mutex);
+  return current().process != nullptr;
 }
 
 OutlookProcess::~OutlookProcess() {
@@ -144,8 +152,8 @@ DWORD WINAPI OutlookProcess::thread_main(LPVOID handed) {
     // Nothing passes the thread's boundary; Outlook simply ends.
   }
   t_process = nullptr;
-  std::lock_guard lock(g_mutex);
-  if (g_current == self) g_current = nullptr;
+  std::lock_guard lock(current().mutex);
+  if (current().process == self) current().process = nullptr;
   return 0;
 }
 
@@ -354,15 +362,15 @@ HRESULT start_with_explorer(_Application** application) {
   if (application == nullptr) return E_POINTER;
   *application = nullptr;
   {
-    std::lock_guard lock(g_mutex);
-    g_explorer_at_start = true;
+    std::lock_guard lock(current().mutex);
+    current().explorer_at_start = true;
   }
   const HRESULT hr = CoCreateInstance(CLSID_OutlookApplication, nullptr, CLSCTX_LOCAL_SERVER,
                                       _Application::kIid, reinterpret_cast<void**>(application));
   bool started_now = false;
   {
-    std::lock_guard lock(g_mutex);
-    started_now = !std::exchange(g_explorer_at_start, false);
+    std::lock_guard lock(current().mutex);
+    started_now = !std::exchange(current().explorer_at_start, false);
   }
   if (FAILED(hr) || started_now) return hr;
   // Outlook ran already: a new explorer on its default folder.
