@@ -284,7 +284,10 @@ class ProxyOf : public I, public detail::InterfaceProxyBase {
   IUnknown* unknown() override { return static_cast<I*>(this); }
 
  protected:
-  I* remote() const { return static_cast<I*>(target()); }
+  // The object's interface, to be used only at home. The pointer is the one QueryInterface gave
+  // there (an I* kept as IUnknown*), carried through void*: a proxy whose object is gone must not
+  // look at it here, as a checked downcast would (reading the freed object's vtable).
+  I* remote() const { return static_cast<I*>(static_cast<void*>(target())); }
 
   template <class C, class... P>
   HRESULT forward(HRESULT (STDMETHODCALLTYPE C::*method)(P...), std::type_identity_t<P>... args) {
