@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "com/hresult.h"
+#include "com/runtime.h"
 #include "conduit_run.h"
 #include "hotsync/actiondlg.h"
 #include "hotsync/condapi.h"
@@ -36,6 +37,15 @@ long run_action_dialog(int current, int* new_type, int* permanence) {
   *permanence = dialog.m_bMakeDefault ? ePermanentPreference : eTemporaryPreference;
   return 0;
 }
+
+// The module enters COM on the thread that loads it and leaves it when it is unloaded.
+struct ModuleApartment {
+  ModuleApartment() : entered(SUCCEEDED(CoInitialize(nullptr))) {}
+  ~ModuleApartment() {
+    if (entered) CoUninitialize();
+  }
+  bool entered;
+} g_module_apartment;
 
 }  // namespace
 
