@@ -22,10 +22,12 @@ constexpr int kSlicesPerPreferenceRead = 100;
 
 // Wait slices left before the next keep-alive read; shared by every wait of the process.
 std::atomic<int> g_keep_alive{kSlicesPerPreferenceRead};
+std::atomic<std::uint64_t> g_keep_alive_reads{0};
 
 }  // namespace
 
 void reset_keep_alive_counter() { g_keep_alive = kSlicesPerPreferenceRead; }
+std::uint64_t keep_alive_reads() { return g_keep_alive_reads; }
 
 OutlookAssistant::OutlookAssistant() {
   request_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -48,6 +50,10 @@ OutlookAssistant::~OutlookAssistant() {
 // --- The run thread's side
 
 void OutlookAssistant::start_worker() {
+  // A quit posted by Stop may still wait in the request: the old worker takes it and ends first,
+  // so that the next command cannot overwrite it.
+  if (quit_posted_) join_worker();
+  quit_posted_ = false;
   for (;;) {
     if (thread_ == nullptr) {
       running_ = 1;  // the worker's first act; set here too so that a Stop before it starts counts
@@ -68,10 +74,11 @@ void OutlookAssistant::join_worker() {
   WaitForSingleObject(thread_, INFINITE);
   CloseHandle(thread_);
   thread_ = nullptr;
+  ResetEvent(reply_);  // an ended worker's last reply answers nothing
 }
 
 void OutlookAssistant::post(int command, VARIANT* const* args, int count) {
-  if (running_ != 1) start_worker();
+  if (running_ != 1 || quit_posted_) start_worker();
   for (int i = 0; i < kSlots; ++i) slots_[i] = i < count ? args[i] : nullptr;
   command_ = command;
   ++commands_posted_;
@@ -85,6 +92,7 @@ long OutlookAssistant::wait_reply() {
       DWORD size = sizeof buffer;
       (void)SyncReadAppPreference(kScribbixCreator, 0, FALSE, buffer, &size);
       g_keep_alive = kSlicesPerPreferenceRead;
+      ++g_keep_alive_reads;
     }
     SyncYieldCycles(1);
     if (WaitForSingleObject(reply_, kSliceMs) == WAIT_OBJECT_0) break;
@@ -160,6 +168,7 @@ long OutlookAssistant::DeleteItem(VARIANT* key) {
 void OutlookAssistant::Stop() {
   if (running_ != 1 || thread_ == nullptr) return;
   command_ = kQuit;
+  quit_posted_ = true;
   SetEvent(request_);
 }
 

@@ -99,6 +99,7 @@ class OutlookAssistant {
   _Class1* component_ = nullptr;
   std::atomic<bool> component_held_{false};
   int command_ = 0;
+  bool quit_posted_ = false;  // run thread only
   long result_ = 0;
   VARIANT* slots_[kSlots] = {};
   mutable std::mutex error_lock_;
@@ -107,7 +108,9 @@ class OutlookAssistant {
   int commands_posted_ = 0;
 };
 
-// The process-wide count of wait slices before the next keep-alive preference read (tests).
+// The keep-alive reads of the process so far, and the counter of wait slices before the next one
+// set back to its start (tests).
+std::uint64_t keep_alive_reads();
 void reset_keep_alive_counter();
 
 }  // namespace sx::conduit
