@@ -42,9 +42,8 @@ class FakeClass1 : public com::DispatchObject<_Class1> {
   }
 
   STDMETHODIMP IsOutlookLoaded(LONG* r) override {
-    return call("IsOutlookLoaded", r, [&](FakeOutlook& o) {
-      return o.session_preexisting || session_ ? 1L : 0L;
-    });
+    return call("IsOutlookLoaded", r,
+                [&](FakeOutlook& o) { return o.session_preexisting || session_ ? 1L : 0L; });
   }
   STDMETHODIMP LoadOutlook(LONG* r) override {
     return call("LoadOutlook", r, [&](FakeOutlook& o) {
@@ -66,9 +65,8 @@ class FakeClass1 : public com::DispatchObject<_Class1> {
     return call("LogonOutlook", r, [&](FakeOutlook& o) {
       if (!session_) return -1L;
       const std::string name = com::u16_to_utf8(text(profile));
-      if (!name.empty() &&
-          std::find(o.known_profiles.begin(), o.known_profiles.end(), name) ==
-              o.known_profiles.end())
+      if (!name.empty() && std::find(o.known_profiles.begin(), o.known_profiles.end(), name) ==
+                               o.known_profiles.end())
         return -1L;
       o.logged_on_profile = name;
       logged_on_ = true;

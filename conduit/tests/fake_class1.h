@@ -36,7 +36,7 @@ struct FakeFault {
 // runs; the worker writes it).
 struct FakeOutlook {
   std::mutex lock;
-  bool folder = true;           // the notes folder exists
+  bool folder = true;  // the notes folder exists
   bool load_fails = false;
   std::string version = "9.0.0.3821";
   std::vector<std::string> known_profiles = {"Outlook"};

@@ -82,10 +82,11 @@ TEST_F(OutlookAssistantTest, AFailedCreationAnswersTheCommandAndTheNextCommandTr
   OutlookAssistant assistant;
   EXPECT_EQ(assistant.LoadOutlook(), -1);
   const std::string text = assistant.GetLastErrorText();
-  EXPECT_EQ(text.rfind("Database Access Error: Error: Unable to create assistant.\nCode = 800401f3\n"
-                       "Code meaning = ",
-                       0),
-            0u)
+  EXPECT_EQ(
+      text.rfind("Database Access Error: Error: Unable to create assistant.\nCode = 800401f3\n"
+                 "Code meaning = ",
+                 0),
+      0u)
       << text;
   EXPECT_TRUE(calls().empty());
   install_fake_class1();
