@@ -1,7 +1,7 @@
 // The diagnostic file: a text dump of both note databases at the checkpoints of a sync run
 // ("Before loading", "After loading", "After Synchronization Analysis"), written only when
-// DiagnosticMode is on. The file is "\VorScrib%08x.txt" at the root of drive C:, %08x being the
-// time in seconds (since 1970) of the process's first write, kept for the life of the process; each
+// DiagnosticMode is on. The file is "\VorScrib%08x.txt" at the root of drive C:, %08x being the time
+// in seconds (since 1970) of the process's first write, kept for the life of the process; each
 // checkpoint opens it for appending and closes it again.
 //
 // Run thread only. Best effort: when the file cannot be opened or written the dump is lost and
