@@ -47,6 +47,7 @@ class FakeClass1 : public com::DispatchObject<_Class1> {
   }
   STDMETHODIMP LoadOutlook(LONG* r) override {
     return call("LoadOutlook", r, [&](FakeOutlook& o) {
+      if (o.on_load) o.on_load();
       if (o.load_fails) return -1L;
       loaded_ = true;
       session_ = true;
@@ -63,7 +64,7 @@ class FakeClass1 : public com::DispatchObject<_Class1> {
   }
   STDMETHODIMP LogonOutlook(VARIANT* profile, LONG* r) override {
     return call("LogonOutlook", r, [&](FakeOutlook& o) {
-      if (!session_) return -1L;
+      if (!session_ && !o.session_preexisting) return -1L;
       const std::string name = com::u16_to_utf8(text(profile));
       if (!name.empty() && std::find(o.known_profiles.begin(), o.known_profiles.end(), name) ==
                                o.known_profiles.end())
@@ -259,6 +260,7 @@ void install_fake_class1() {
     o.counts.clear();
     o.logged_on_profile.clear();
     o.next_key = 50000;
+    o.on_load = nullptr;
   }
   const std::string clsid = com::format_guid(kClsid);
   set_default("ScribbixOut.Class1\\CLSID", clsid);

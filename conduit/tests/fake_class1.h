@@ -4,6 +4,7 @@
 // for. Its objects are apartment-threaded: they belong to the assistant's worker.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -48,6 +49,7 @@ struct FakeOutlook {
   std::string logged_on_profile;
   int objects = 0;
   int next_key = 50000;
+  std::function<void()> on_load;  // runs inside LoadOutlook (on the worker)
 };
 
 FakeOutlook& fake_outlook();
