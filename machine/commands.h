@@ -26,4 +26,7 @@ void add_com_command(sx::cli::Program& program);
 // sxmachine conduit install|uninstall (conduit_command.cpp)
 void add_conduit_command(sx::cli::Program& program);
 
+// sxmachine scribbixout install|uninstall (the Outlook access component; scribbixout_command.cpp)
+void add_scribbixout_command(sx::cli::Program& program);
+
 }  // namespace sx::machine_tool

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "commands.h"
+#include "install_path.h"
 #include "registry_snapshot.h"
 #include "sx/cli/values.h"
 #include "sx/hotsync.h"
@@ -24,7 +25,6 @@ namespace {
 
 using sx::cli::Failure;
 
-constexpr const char* kInstallKey = "SOFTWARE\\Vorlan Software\\Scribbix";
 constexpr const char* kConduitFile = "SXOut.dll";
 constexpr const char* kTempMarker = ".tmp-";
 
@@ -47,22 +47,6 @@ long call_export(const std::string& file, const std::string& shown, const char* 
   FreeLibrary(module);
   if (fn == nullptr) throw Failure(shown + " is not a conduit: it has no " + export_name + ".");
   return result;
-}
-
-void ensure_install_path(const std::string& path) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    throw Failure("Cannot write HKLM\\" + std::string(kInstallKey) + ".");
-  }
-  DWORD size = 0;
-  if (RegQueryValueExA(key, "Path", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
-    RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                   static_cast<DWORD>(path.size() + 1));
-    std::error_code ec;
-    std::filesystem::create_directories(sx::paths::to_host(path), ec);
-  }
-  RegCloseKey(key);
 }
 
 std::string installed_hotsync_dir() {
@@ -105,7 +89,7 @@ int install(const std::string& path, const std::string& file) {
       throw Failure("The conduit's registration failed (" + hex_code(result) + ": " +
                     sx::cli::windows_error_text(static_cast<DWORD>(result)) + ").");
     }
-    ensure_install_path(path);
+    (void)installation_path(path);
     std::filesystem::rename(host_temp, host_target, ec);  // the last step: nothing can fail after
     if (ec) throw Failure("Cannot replace " + target + ": " + ec.message() + ".");
   } catch (const Failure& e) {
@@ -140,7 +124,7 @@ void add_conduit_command(sx::cli::Program& program) {
   CLI::App* conduit = program.app().add_subcommand(
       "conduit", "install the Scribbix conduit into HotSync and register it, or uninstall it");
   struct Options {
-    std::string path = "C:\\Program Files\\Vorlan\\Scribbix";
+    std::string path = kDefaultInstallPath;
     std::string file = SX_CONDUIT_LIBRARY;
   };
   auto options = std::make_shared<Options>();

@@ -1,0 +1,114 @@
+#include "post_mapping.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "scribbix/notes_folder.h"
+
+namespace sx::assist {
+namespace {
+
+std::u16string ascii(const char* text) {
+  std::u16string out;
+  for (const char* p = text; *p != '\0'; ++p) out.push_back(static_cast<char16_t>(*p));
+  return out;
+}
+
+bool calendar_of(DATE date, SYSTEMTIME* time) { return VariantTimeToSystemTime(date, time) != 0; }
+
+std::u16string two_digits(int value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%s%d", value < 10 ? "0" : "", value);
+  return ascii(text);
+}
+
+bool is_line_break(char16_t c) { return c == u'\r' || c == u'\n'; }
+bool is_blank(char16_t c) { return c == u' ' || c == u'\t' || c == 0x00A0; }
+
+}  // namespace
+
+std::u16string year_text(DATE date) {
+  SYSTEMTIME t{};
+  if (!calendar_of(date, &t)) return {};
+  return ascii(std::to_string(t.wYear).c_str());
+}
+
+std::u16string month_text(DATE date) {
+  SYSTEMTIME t{};
+  if (!calendar_of(date, &t)) return {};
+  return year_text(date) + u"/" + two_digits(t.wMonth);
+}
+
+std::u16string day_text(DATE date) {
+  SYSTEMTIME t{};
+  if (!calendar_of(date, &t)) return {};
+  return month_text(date) + u"/" + two_digits(t.wDay);
+}
+
+DATE time_of_day(DATE date) {
+  SYSTEMTIME t{};
+  if (!calendar_of(date, &t)) return 0;
+  return (t.wHour * 3600.0 + t.wMinute * 60.0 + t.wSecond) / 86400.0;
+}
+
+std::u16string subject_from_body(std::u16string_view body) {
+  std::u16string subject;
+  bool started = false;
+  const std::size_t n = std::min<std::size_t>(body.size(), sx::common::kSubjectLimit);
+  for (std::size_t i = 0; i < n; ++i) {
+    char16_t c = body[i];
+    if (is_line_break(c)) {
+      if (started) break;
+      c = u'.';
+    } else if (!is_blank(c)) {
+      started = true;
+    }
+    subject.push_back(c);
+  }
+  return subject;
+}
+
+std::u16string html_body(std::u16string_view text) {
+  std::u16string html =
+      u"<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\"><HTML><BODY>";
+  html.reserve(html.size() + text.size() + 16);
+  for (const char16_t c : text) {
+    switch (c) {
+      case u'\r':
+        break;
+      case u'\n':
+        html += u"<BR>";
+        break;
+      case u'&':
+        html += u"&amp;";
+        break;
+      case u'<':
+        html += u"&lt;";
+        break;
+      case u'>':
+        html += u"&gt;";
+        break;
+      default:
+        html.push_back(c);
+    }
+  }
+  html += u"</BODY></HTML>";
+  return html;
+}
+
+bool is_note_class(std::u16string_view message_class) {
+  const std::u16string prefix = ascii(sx::common::kNoteClassPrefix);
+  return message_class.substr(0, prefix.size()) == prefix;
+}
+
+std::u16string key_text(double key) {
+  char text[32];
+  if (std::isfinite(key) && key == std::trunc(key) && std::fabs(key) < 1e15) {
+    std::snprintf(text, sizeof text, "%.0f", key);
+  } else {
+    std::snprintf(text, sizeof text, "%.17g", key);
+  }
+  return ascii(text);
+}
+
+}  // namespace sx::assist
