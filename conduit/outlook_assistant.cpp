@@ -234,7 +234,7 @@ void OutlookAssistant::set_error(const char* context, HRESULT hr, const char* so
 bool OutlookAssistant::create_component() {
   try {
     CLSID clsid{};
-    const std::u16string progid = com::utf8_to_u16(kScribbixOutProgId);
+    const std::u16string progid = com::utf8_to_u16(scribbixout::kClass1ProgId);
     com::throw_if_failed(CLSIDFromProgID(reinterpret_cast<LPCOLESTR>(progid.c_str()), &clsid));
     com::ComPtr<IUnknown> object;
     com::throw_if_failed(

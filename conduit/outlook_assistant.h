@@ -16,7 +16,7 @@
 #include <mutex>
 #include <string>
 
-#include "class1.h"
+#include "scribbixout/scribbixout.h"
 #include "win32/sync.h"
 
 namespace sx::conduit {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "class1.h"
+#include "scribbixout/scribbixout.h"
 
 namespace sx::conduit::testing {
 
