@@ -65,33 +65,6 @@ class OutlookRunTest : public PostsRunTest {
     fake_outlook().faults.clear();
     fake_outlook().counts.clear();
   }
-  // Changes a handheld note's text as the handheld application does (dirty, Mod bit of the text).
-  void edit_handheld(std::int32_t id, const std::string& text) {
-    auto db = read_back(kScribbixDatabase);
-    for (auto& record : db.records) {
-      NoteRecord note;
-      if (!note.unpack(record.data.data(), record.data.size(), nullptr) || note.noteId() != id)
-        continue;
-      record.data = note_bytes(id, text, 1u << NoteRecord::kText);
-      record.attributes |= 0x40;
-    }
-    put_database(db);
-  }
-  void add_handheld(const std::string& text, std::uint32_t record_id) {
-    auto db = read_back(kScribbixDatabase);
-    db.records.push_back({0x40, record_id, note_bytes(0, text)});
-    put_database(db);
-  }
-  void delete_handheld(std::int32_t id) {
-    auto db = read_back(kScribbixDatabase);
-    for (auto& record : db.records) {
-      NoteRecord note;
-      if (note.unpack(record.data.data(), record.data.size(), nullptr) && note.noteId() == id) {
-        record.attributes |= 0x80;
-      }
-    }
-    put_database(db);
-  }
   // Runs a HotSync; its result.
   long hotsync(const Lines** log = nullptr) {
     long result = -999;

@@ -25,7 +25,7 @@ std::map<int, Entry>& faults() {
 int next_id = 1;
 
 bool operation_matches(const std::string& wanted, std::string_view op) {
-  if (wanted == op) return true;
+  if (wanted == op || wanted == "*") return true;
   if (op.size() > 4 && (op.substr(0, 4) == "get_" || op.substr(0, 4) == "put_"))
     return wanted == op.substr(4);
   return false;

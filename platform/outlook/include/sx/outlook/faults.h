@@ -12,7 +12,8 @@
 //   "UserProperty", "Links", "Link", "COMAddIns", "COMAddIn"), or is "Item" and the object is an
 //   item of any kind;
 // - `operation` equals the member's accessor name ("get_Subject", "put_Value", "GetFirst", "Save")
-//   or its name without the get_/put_ prefix ("Subject" matches both);
+//   or its name without the get_/put_ prefix ("Subject" matches both); "*" matches every member
+//   (with an empty kind: the n-th call into Outlook, whatever it is);
 // - `object` is null or is the called object (a client's proxy of it will do).
 // Kind "Application" with operation "Create" is the creation of "Outlook.Application" itself: the
 // CoCreateInstance (or a creation from another apartment) fails with the fault's HRESULT.

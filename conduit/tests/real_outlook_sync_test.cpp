@@ -1,0 +1,168 @@
+// Whole HotSyncs through HotSync Manager with the real conduit, ScribbixOut and the Outlook
+// stand-in: every sync type, several HotSyncs in a row, and a fault at every Outlook call and at
+// the sync manager's calls, each followed by a clean HotSync that must lose nothing.
+#include <set>
+
+#include "real_outlook_fixture.h"
+#include "sx/outlook/faults.h"
+
+namespace sx::conduit::testing {
+namespace {
+
+TEST_F(RealOutlookRunTest, AFirstSyncAndChangesOnBothSidesLeaveThemEqual) {
+  put_notes(3);  // 100, 101, 102
+  {
+    NotesFolder outlook;
+    outlook.add(9001, "from Outlook");
+    outlook.add(0, "made by hand in Outlook");
+  }
+  ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);
+  Folder notes = handheld_notes();
+  EXPECT_EQ(notes.size(), 5u);
+  EXPECT_EQ(folder(), notes);
+  EXPECT_EQ(notes.at(9001), "from Outlook");
+
+  edit_handheld(100, "changed on the handheld");
+  delete_handheld(101);
+  add_handheld("new on the handheld", 0x900);
+  {
+    NotesFolder outlook;
+    outlook.change(102, "changed in Outlook");
+    outlook.remove(9001);
+    outlook.add(9002, "new in Outlook\r\nsecond line");
+  }
+  ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);
+  notes = handheld_notes();
+  EXPECT_EQ(folder(), notes);
+  EXPECT_EQ(notes.at(100), "changed on the handheld");
+  EXPECT_EQ(notes.count(101), 0u);
+  EXPECT_EQ(notes.at(102), "changed in Outlook");
+  EXPECT_EQ(notes.count(9001), 0u);
+  EXPECT_EQ(notes.at(9002), "new in Outlook\r\nsecond line");
+  EXPECT_EQ(notes.size(), 5u);
+
+  // Once more, and a fast sync: nothing moves.
+  ASSERT_EQ(hotsync(), 0);
+  put_sync_type(eFast);
+  ASSERT_EQ(hotsync(), 0);
+  EXPECT_EQ(handheld_notes(), notes);
+  EXPECT_EQ(folder(), notes);
+}
+
+TEST_F(RealOutlookRunTest, EachSyncTypeInTurnKeepsBothSidesEqual) {
+  put_notes(2);
+  ASSERT_EQ(hotsync(), 0);
+  int round = 0;
+  for (int type : {eFast, eSlow, eHHtoPC, ePCtoHH, eFast}) {
+    SCOPED_TRACE(sx::hotsync::sync_type_name(type));
+    ++round;
+    edit_handheld(100, "handheld round " + std::to_string(round));
+    add_handheld("handheld new " + std::to_string(round), 0xA00 + static_cast<unsigned>(round));
+    {
+      NotesFolder outlook;
+      outlook.change(101, "outlook round " + std::to_string(round));
+      outlook.add(9100 + round, "outlook new " + std::to_string(round));
+    }
+    put_sync_type(type);
+    ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);
+    const Folder notes = handheld_notes();
+    EXPECT_EQ(folder(), notes);
+    const std::string r = std::to_string(round);
+    if (type == ePCtoHH) {
+      EXPECT_EQ(notes.at(101), "outlook round " + r);
+      EXPECT_EQ(notes.count(9100 + round), 1u);
+    } else if (type == eHHtoPC) {
+      EXPECT_EQ(notes.at(100), "handheld round " + r);
+      EXPECT_EQ(notes.count(9100 + round), 0u);
+    } else {
+      EXPECT_EQ(notes.at(100), "handheld round " + r);
+      EXPECT_EQ(notes.at(101), "outlook round " + r);
+      EXPECT_EQ(notes.count(9100 + round), 1u);
+    }
+  }
+}
+
+// The notes a scenario expects to survive, by text: each round changes and adds notes on both
+// sides; what a failed HotSync half did, the clean one after it must finish without losing any.
+class FaultEveryCallTest : public RealOutlookRunTest {
+ protected:
+  void SetUp() override {
+    RealOutlookRunTest::SetUp();
+    put_notes(3);
+    ASSERT_EQ(hotsync(), 0);
+    for (const auto& [id, text] : handheld_notes()) live_[id] = text;
+  }
+  // Changes on both sides (texts unique to the round).
+  void edit(int round) {
+    const std::string r = std::to_string(round);
+    edit_handheld(100, "handheld edit " + r);
+    live_[100] = "handheld edit " + r;
+    add_handheld("handheld new " + r, 0x1000 + static_cast<unsigned>(round));
+    added_.insert("handheld new " + r);
+    NotesFolder outlook;
+    outlook.change(102, "outlook edit " + r);
+    live_[102] = "outlook edit " + r;
+    outlook.add(20000 + round, "outlook new " + r);
+    live_[20000 + round] = "outlook new " + r;
+  }
+  // After the clean HotSync: both sides equal, and every note expected is there with its text.
+  void check(const std::string& what) {
+    SCOPED_TRACE(what);
+    const Folder notes = handheld_notes();
+    ASSERT_EQ(folder(), notes) << ::testing::PrintToString(last_log_);
+    std::multiset<std::string> texts;
+    for (const auto& [id, text] : notes) texts.insert(text);
+    for (const auto& [id, text] : live_) {
+      EXPECT_EQ(texts.count(text), 1u) << "lost or doubled: " << text;
+    }
+    for (const std::string& text : added_) EXPECT_GE(texts.count(text), 1u) << "lost: " << text;
+  }
+
+  std::map<std::int32_t, std::string> live_;
+  std::set<std::string> added_;
+};
+
+TEST_F(FaultEveryCallTest, AFaultAtEveryOutlookCallThenACleanHotSyncLosesNothing) {
+  // How many Outlook calls a HotSync of one round makes.
+  edit(0);
+  const int counter = sx::outlook::inject_fault({.kind = "", .operation = "*", .nth = 1 << 30});
+  ASSERT_EQ(hotsync(), 0);
+  const int calls = sx::outlook::fault_calls(counter);
+  sx::outlook::clear_faults();
+  ASSERT_GT(calls, 10);
+  for (int n = 1; n <= calls; ++n) {
+    edit(n);
+    sx::outlook::inject_fault({.kind = "", .operation = "*", .nth = n, .hr = E_FAIL,
+                               .description = "injected"});
+    (void)hotsync();
+    sx::outlook::clear_faults();
+    ASSERT_EQ(hotsync(), 0) << "clean HotSync after a fault at Outlook call " << n << ": "
+                            << ::testing::PrintToString(last_log_);
+    check("Outlook call " + std::to_string(n));
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST_F(FaultEveryCallTest, AFaultInEverySyncManagerCallThenACleanHotSyncLosesNothing) {
+  const char* operations[] = {"SyncOpenDB",          "SyncReadDBList",        "SyncGetDBRecordCount",
+                              "SyncReadRecordByIndex", "SyncWriteRec",        "SyncDeleteRec",
+                              "SyncPurgeDeletedRecs", "SyncResetSyncFlags",   "SyncReadDBAppInfoBlock",
+                              "SyncWriteDBAppInfoBlock", "SyncCloseDB",       "SyncReadAppPreference",
+                              "CommitDatabase"};
+  int round = 0;
+  for (const char* operation : operations) {
+    for (int nth = 1; nth <= 3; ++nth) {
+      edit(++round);
+      sx::hotsync::inject_fault(operation, SYNCERR_IO, nth);
+      (void)hotsync();
+      sx::hotsync::clear_faults();
+      ASSERT_EQ(hotsync(), 0) << operation << " #" << nth << ": "
+                              << ::testing::PrintToString(last_log_);
+      check(std::string(operation) + " #" + std::to_string(nth));
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace sx::conduit::testing
