@@ -461,7 +461,9 @@ long DesktopNoteDatabase::readAll() {
   records_to_read_ = item_count_;
   long result = 0;
   std::map<std::int32_t, bool> seen;  // keys read this run
+  long visited = 0;
   for (long index = assistant_->NextItem(); index > 0; index = assistant_->NextItem()) {
+    ++visited;
     Values values;
     const long read = assistant_->ReadItem(values[0], values[1], values[2], values[3], values[4],
                                            values[5], values[6], values[7], values[8]);
@@ -487,6 +489,13 @@ long DesktopNoteDatabase::readAll() {
     }
   }
   records_to_read_ = 0;
+  // NextItem answers -1 both at the end and when the next post cannot be fetched: a walk that
+  // ended before the folder's count would leave the posts not read looking deleted in Outlook, and
+  // the merge would delete their notes on the handheld.
+  if (result == 0 && visited < count) {
+    log_line("Reading from Outlook", slText);
+    result = kFailure;
+  }
   return result;
 }
 

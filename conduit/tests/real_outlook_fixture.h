@@ -29,8 +29,8 @@ class NotesFolder {
     EXPECT_GE(assistant_.BeginItem(), 0);
     while (assistant_.NextItem() > 0) {
       com::Variant v[9];
-      EXPECT_EQ(assistant_.ReadItem(&v[0].get(), &v[1].get(), &v[2].get(), &v[3].get(),
-                                    &v[4].get(), &v[5].get(), &v[6].get(), &v[7].get(), &v[8].get()),
+      EXPECT_EQ(assistant_.ReadItem(&v[0].get(), &v[1].get(), &v[2].get(), &v[3].get(), &v[4].get(),
+                                    &v[5].get(), &v[6].get(), &v[7].get(), &v[8].get()),
                 0);
       if (v[8].to_bool()) continue;  // archived
       out[static_cast<std::int32_t>(v[0].to_r8())] = v[4].to_ansi();

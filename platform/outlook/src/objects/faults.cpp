@@ -12,6 +12,7 @@ namespace {
 struct Entry {
   Fault fault;
   int calls = 0;
+  std::string failed;  // "Kind.operation" of the last call it failed
 };
 
 std::mutex& mutex() {
@@ -57,6 +58,12 @@ void clear_faults() {
   faults().clear();
 }
 
+std::string fault_failed_call(int id) {
+  std::lock_guard g(mutex());
+  auto it = faults().find(id);
+  return it == faults().end() ? std::string() : it->second.failed;
+}
+
 int fault_calls(int id) {
   std::lock_guard g(mutex());
   auto it = faults().find(id);
@@ -73,8 +80,10 @@ void check_fault(std::string_view kind, std::string_view operation, const void* 
     if (!kind_matches(f.kind, kind) || !operation_matches(f.operation, operation)) continue;
     if (f.object != nullptr && static_cast<const void*>(f.object) != identity) continue;
     const int n = ++e.calls;
-    if (n >= f.nth && (f.times == 0 || n < f.nth + f.times))
+    if (n >= f.nth && (f.times == 0 || n < f.nth + f.times)) {
+      e.failed = std::string(kind) + "." + std::string(operation);
       throw OutlookError(f.hr, f.description, f.source);
+    }
   }
 }
 

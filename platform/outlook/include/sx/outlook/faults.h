@@ -44,5 +44,7 @@ void remove_fault(int id);
 void clear_faults();
 // How many matching calls a fault has counted so far (0 for an unknown id).
 int fault_calls(int id);
+// The last call a fault made fail, as "Kind.operation" ("Items.Find"); "" when none.
+std::string fault_failed_call(int id);
 
 }  // namespace sx::outlook
