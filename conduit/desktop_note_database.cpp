@@ -417,7 +417,11 @@ void DesktopNoteDatabase::readPost(VARIANT* values, DesktopNoteRecord* known) {
   note->setDeleted(false);
   note->date(NoteRecord::kCreated).set(date_of(&values[kCreate]));
   note->date(NoteRecord::kModified).set(date_of(&values[kModify]));
-  set_date_if_different(note->date(NoteRecord::kDate), date_of(&values[kDate]), true);
+  // A post always has a date (its first reading stamps one); a note without one keeps having none
+  // rather than taking the stamp as a change made in Outlook.
+  if (fresh || note->date(NoteRecord::kDate).value() != 0) {
+    set_date_if_different(note->date(NoteRecord::kDate), date_of(&values[kDate]), true);
+  }
   set_text_if_different(note->text(NoteRecord::kText), body, true);
   if (oversized) note->oversized = true;
   set_text_if_different(note->text(NoteRecord::kText2), contact, true);
