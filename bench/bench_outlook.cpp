@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "notes_store.h"
 #include "outlook/outlook.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/store.h"
@@ -21,51 +22,9 @@ using sx::com::Bstr;
 using sx::com::ComPtr;
 using sx::com::Variant;
 using namespace sx::outlook;
+using sx::bench::make_notes_store;
 
 constexpr int kPosts = 100000;
-
-ItemData post(int key) {
-  ItemData d;
-  d.set("MessageClass", Value::text_of("IPM.Post.ScribbixPost2"));
-  d.set("Subject", Value::text_of("Note number " + std::to_string(key)));
-  d.set("Body",
-        Value::text_of("Note number " + std::to_string(key) + "\r\nwith a second line of text"));
-  d.set("Categories", Value::text_of("Business"));
-  d.set("Sensitivity", Value::int_of(0));
-  d.set("CreationTime", Value::date_of(36955.5));
-  d.set("LastModificationTime", Value::date_of(36955.5));
-  d.user_props = {{"ScribKey", kUserNumber, Value::number_of(key)},
-                  {"EntryDate", kUserDateTime, Value::date_of(36955.5)},
-                  {"Archived", kUserYesNo, Value::bool_of(false)},
-                  {"Day", kUserText, Value::text_of("2001/03/05")},
-                  {"Month", kUserText, Value::text_of("2001/03")},
-                  {"Year", kUserText, Value::text_of("2001")},
-                  {"Time", kUserDateTime, Value::date_of(0.5)}};
-  return d;
-}
-
-// A store file whose root is `root_name` and whose folder "Scribbix" holds `posts` posts.
-void make_notes_store(const std::filesystem::path& path, const char* root_name, int posts) {
-  std::string why;
-  Store::Options o;
-  o.create_if_missing = true;
-  o.root_name = root_name;
-  auto store = Store::open(path, o, &why);
-  FolderRecord f{0,
-                 format::kRootFolderId,
-                 "Scribbix",
-                 kPostItemType,
-                 "IPM.Post.ScribbixPost2",
-                 FolderRole::kNone};
-  (void)store->put_folder(&f, &why);
-  (void)store->change(
-      [&](const StoreModel& m, std::vector<Record>* out, std::string*) {
-        std::uint64_t id = m.next_item_id();
-        for (int i = 1; i <= posts; ++i) out->push_back(ItemPutRecord{id++, f.id, post(i)});
-        return true;
-      },
-      &why);
-}
 
 // One machine with Outlook and a store "C:\Big.pst" whose folder "Vorlan\Scribbix" holds 100,000
 // posts, made once for all benchmarks.

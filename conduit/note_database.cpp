@@ -7,6 +7,7 @@
 #include "hotsync/syncmgr.h"
 #include "progress.h"
 #include "resources.h"
+#include "scribbix/note_key.h"
 #include "settings.h"
 #include "sx/calendar.h"
 #include "windows.h"
@@ -349,6 +350,8 @@ std::int32_t NoteIdAllocator::newNoteId(const NoteDatabase& database) {
 }
 
 DWORD next_note_id() {
+  // The access component and the notes add-in draw from the same values in other processes.
+  const sx::common::NoteKeyGuard guard;
   HKEY key = nullptr;
   const char* kKey = "SOFTWARE\\Vorlan Software\\Scribbix";
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {

@@ -186,7 +186,9 @@ class HandheldNoteDatabase : public NoteDatabase {
 
 // Draws the next value of the note key sequence from "Last" (else "Base", else a new base from the
 // clock) under HKEY_LOCAL_MACHINE\SOFTWARE\Vorlan Software\Scribbix, stores it as "Last" and
-// returns it. 0xFFFFFFFF is followed by 1. Returns 0 when the registry cannot be written.
+// returns it. 0xFFFFFFFF is followed by 1. Returns 0 when the registry cannot be written. The draw
+// holds the key counter's machine-wide guard (sx::common::NoteKeyGuard), so the access component
+// and the notes add-in, drawing from the same values in other processes, never get the same key.
 DWORD next_note_id();
 
 }  // namespace sx::conduit

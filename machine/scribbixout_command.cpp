@@ -56,7 +56,18 @@ HRESULT call_registration(const std::string& windows_path, bool unregister) {
 }
 
 int install(const std::string& default_path, const std::string& file) {
-  const std::string target = installation_path(default_path) + "\\" + kServerFile;
+  const RegistrySnapshot install_key(HKEY_LOCAL_MACHINE, kInstallKey);
+  const bool dir_existed = std::filesystem::exists(sx::paths::to_host(default_path));
+  const std::string dir = installation_path(default_path);
+  // Puts "Path" and a directory this installation made back as they were.
+  auto undo_path = [&] {
+    std::error_code ignored;
+    if (!dir_existed && dir == default_path)
+      std::filesystem::remove(sx::paths::to_host(dir), ignored);
+    if (!install_key.restore())
+      std::fputs("WARNING: The installation key could not be put back.\n", stderr);
+  };
+  const std::string target = dir + "\\" + kServerFile;
   const std::filesystem::path host_target = sx::paths::to_host(target);
   sx::stale::remove_temporaries(host_target, kTempMarker);
   const std::string suffix = kTempMarker + std::to_string(::getpid());
@@ -65,7 +76,10 @@ int install(const std::string& default_path, const std::string& file) {
   std::error_code ec;
   std::filesystem::copy_file(file, host_temp, std::filesystem::copy_options::overwrite_existing,
                              ec);
-  if (ec) throw Failure("Cannot copy " + file + ": " + ec.message() + ".");
+  if (ec) {
+    undo_path();
+    throw Failure("Cannot copy " + file + ": " + ec.message() + ". The machine is as it was.");
+  }
   const std::vector<RegistrySnapshot> keys = class_keys();
   const bool had_old = std::filesystem::exists(host_target);
   if (had_old) std::filesystem::rename(host_target, host_old, ec);
@@ -75,6 +89,7 @@ int install(const std::string& default_path, const std::string& file) {
     std::filesystem::remove(host_temp, ignored);
     if (had_old && !std::filesystem::exists(host_target))
       std::filesystem::rename(host_old, host_target, ignored);
+    undo_path();
     throw Failure("Cannot replace " + target + ": " + ec.message() + ". The machine is as it was.");
   }
   const HRESULT hr = call_registration(target, false);
@@ -85,6 +100,7 @@ int install(const std::string& default_path, const std::string& file) {
     bool restored = true;
     for (const RegistrySnapshot& key : keys) restored = key.restore() && restored;
     if (!restored) std::fputs("WARNING: The registry keys could not all be put back.\n", stderr);
+    undo_path();
     throw Failure("The registration of " + target + " failed (" + hr_text(hr) +
                   "). The machine is as it was.");
   }

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "machine_files.h"
 #include "registry_test_util.h"
 #include "scribbix_db.h"
 #include "sx/hotsync.h"
@@ -43,16 +44,6 @@ TEST_F(ConduitCommandTest, InstallRegistersAndHotSyncRunsTheConduitUninstallRemo
                       "HKCU\\Software\\U.S. Robotics\\Pilot Desktop\\ApplicationVorScrib"})
                 .exit_code,
             1);
-}
-
-// Every file under the root with its bytes (the registry file included).
-std::map<std::string, std::string> files_of(const std::filesystem::path& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file())
-      files[entry.path().lexically_relative(root).string()] = read_file(entry.path());
-  }
-  return files;
 }
 
 TEST_F(ConduitCommandTest, AFailedInstallLeavesTheMachineAsItWas) {

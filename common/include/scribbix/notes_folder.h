@@ -1,6 +1,6 @@
 // The notes folder contract: where the notes live in an Outlook profile and which properties every
 // deliverable that reads or writes a note post relies on (the access component, the notes add-in,
-// the folder maintenance component). The format of each value is on docs/notes-folder.md.
+// the folder maintenance component). Their formats are on docs/scribbixout.md.
 #pragma once
 
 namespace sx::common {

@@ -73,12 +73,6 @@ ComPtr<UserProperty> add_property(UserProperties* properties, const char* name, 
   return added;
 }
 
-ComPtr<UserProperty> find_or_add(UserProperties* properties, const char* name, LONG type,
-                                 std::optional<bool> add_to_folder_fields = std::nullopt) {
-  ComPtr<UserProperty> found = find_property(properties, name);
-  return found ? found : add_property(properties, name, type, add_to_folder_fields);
-}
-
 Variant value_of(UserProperty* property) {
   Variant value;
   throw_if_failed(property->get_Value(value.put()));
@@ -93,6 +87,16 @@ ComPtr<_OutlookItem> as_item(const ComPtr<IDispatch>& object) {
   ComPtr<_OutlookItem> item;
   if (object) throw_if_failed(object.As(&item));
   return item;
+}
+
+// The first post of `items` in collection order whose "ScribKey" equals aKey (0 when not given);
+// posts without the property never match. Null when there is none.
+ComPtr<_OutlookItem> find_note(_Items* items, VARIANT* aKey) {
+  const double key = given(aKey) ? number_of(aKey) : 0;
+  const std::u16string filter = u"[" + u16(sx::common::kKeyProperty) + u"] = " + key_text(key);
+  ComPtr<IDispatch> found;
+  throw_if_failed(items->Find(Bstr(filter).get(), found.ReleaseAndGetAddressOf()));
+  return as_item(found);
 }
 
 // Writes the date properties of a note date; `only_present` writes only those the post has.
@@ -523,28 +527,30 @@ LONG Class1::new_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aSubject, VARIANT*
     if (given(aSense) && long_of(aSense) != -1)
       throw_if_failed(item->put_Sensitivity(long_of(aSense)));
     mask += 0x800000;
+    // Adding a property the post has already gives that property, and a new post has none: no
+    // need to look for them first.
     ComPtr<UserProperties> properties;
     throw_if_failed(item->get_UserProperties(properties.ReleaseAndGetAddressOf()));
     mask += 0x4000000;
     if (given(aKey) && number_of(aKey) != 0) {
-      ComPtr<UserProperty> key = find_or_add(properties.Get(), sx::common::kKeyProperty, olNumber);
+      ComPtr<UserProperty> key = add_property(properties.Get(), sx::common::kKeyProperty, olNumber);
       set_value(key.Get(), Variant::from_r8(number_of(aKey)));
     }
     mask += 0x80000;
     const DATE date = given(aDate) ? date_of(aDate) : 0;
     if (date != 0) {
       ComPtr<UserProperty> entry =
-          find_or_add(properties.Get(), sx::common::kEntryDateProperty, olDateTime);
+          add_property(properties.Get(), sx::common::kEntryDateProperty, olDateTime);
       set_value(entry.Get(), Variant::from_date(date));
       mask += 0x10000;
       for (const auto& [name, text] : {std::pair{sx::common::kDayProperty, day_text(date)},
                                        std::pair{sx::common::kMonthProperty, month_text(date)},
                                        std::pair{sx::common::kYearProperty, year_text(date)}}) {
-        ComPtr<UserProperty> property = find_or_add(properties.Get(), name, olText);
+        ComPtr<UserProperty> property = add_property(properties.Get(), name, olText);
         set_value(property.Get(), Variant::from_bstr(text));
       }
       ComPtr<UserProperty> time =
-          find_or_add(properties.Get(), sx::common::kTimeProperty, olDateTime, false);
+          add_property(properties.Get(), sx::common::kTimeProperty, olDateTime, false);
       set_value(time.Get(), Variant::from_date(time_of_day(date)));
       mask += 0x20000;
     } else {
@@ -552,7 +558,7 @@ LONG Class1::new_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aSubject, VARIANT*
     }
     if (given(aFlag) && long_of(aFlag) != -1) {
       ComPtr<UserProperty> archived =
-          find_or_add(properties.Get(), sx::common::kArchivedProperty, olYesNo);
+          add_property(properties.Get(), sx::common::kArchivedProperty, olYesNo);
       set_value(archived.Get(), Variant::from_bool(long_of(aFlag) != 0));
     }
     mask += 0x40000;
@@ -583,11 +589,7 @@ LONG Class1::update_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aSubject, VARIA
   if (!items_) return 0;
   LONG code = 0;
   try {
-    const double key = given(aKey) ? number_of(aKey) : 0;
-    const std::u16string filter = u"[" + u16(sx::common::kKeyProperty) + u"] = " + key_text(key);
-    ComPtr<IDispatch> found;
-    throw_if_failed(items_->Find(Bstr(filter).get(), found.ReleaseAndGetAddressOf()));
-    const ComPtr<_OutlookItem> item = as_item(found);
+    const ComPtr<_OutlookItem> item = find_note(items_.Get(), aKey);
     if (!item) return 0;
     code = 1;
     const LONG format = given(aFormat) ? long_of(aFormat) : LONG{olFormatPlain};
@@ -650,11 +652,7 @@ LONG Class1::delete_item(VARIANT* aKey) {
   try {
     // The first post in collection order whose key equals aKey; posts without a key are passed
     // over (one made by hand ahead of the note must not keep the note from being deleted).
-    const double key = given(aKey) ? number_of(aKey) : 0;
-    const std::u16string filter = u"[" + u16(sx::common::kKeyProperty) + u"] = " + key_text(key);
-    ComPtr<IDispatch> found;
-    throw_if_failed(items_->Find(Bstr(filter).get(), found.ReleaseAndGetAddressOf()));
-    const ComPtr<_OutlookItem> item = as_item(found);
+    const ComPtr<_OutlookItem> item = find_note(items_.Get(), aKey);
     if (!item) return 0;
     Bstr entry_id;
     throw_if_failed(item->get_EntryID(entry_id.put()));

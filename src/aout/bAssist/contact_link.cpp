@@ -7,10 +7,11 @@ using sx::com::Bstr;
 using sx::com::ComPtr;
 using sx::com::throw_if_failed;
 
+// A post (class olPost) is the item that answers _PostItem; asking a proxy for an interface of
+// its object costs no call into Outlook.
 bool is_post(_OutlookItem* item) {
-  LONG object_class = 0;
-  throw_if_failed(item->get_Class(&object_class));
-  return object_class == olPost;
+  ComPtr<_PostItem> post;
+  return SUCCEEDED(item->QueryInterface(_PostItem::kIid, post.PutVoid()));
 }
 
 std::u16string trimmed(std::u16string_view text) {
