@@ -74,7 +74,10 @@ void OutlookAssistant::join_worker() {
   WaitForSingleObject(thread_, INFINITE);
   CloseHandle(thread_);
   thread_ = nullptr;
-  ResetEvent(reply_);  // an ended worker's last reply answers nothing
+  // An ended worker's last reply answers nothing, and a request it never took (its component
+  // could not be made) is posted again by the command that starts the next worker.
+  ResetEvent(reply_);
+  ResetEvent(request_);
 }
 
 void OutlookAssistant::post(int command, VARIANT* const* args, int count) {

@@ -154,7 +154,11 @@ TEST_F(OutlookAssistantTest, AnUpdateIsOneCommandInModeOneAndADeleteAndANewPostO
     EXPECT_EQ(calls(), std::vector<std::string>({"UpdateItem"}));
   }
   fake_outlook().version = "10.0.2627";
-  fake_outlook().posts.push_back({7, 40000, 40000, 40000, u"old", u"old"});
+  FakePost old;
+  old.key = 7;
+  old.date = old.create = old.modify = 40000;
+  old.body = u"old";
+  fake_outlook().posts.push_back(old);
   OutlookAssistant assistant;
   open_folder(assistant);
   ASSERT_EQ(assistant.formatMode(), 2);

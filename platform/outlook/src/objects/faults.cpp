@@ -44,7 +44,7 @@ int inject_fault(const Fault& fault) {
   // A client holds proxies: the fault is for the object behind one.
   f.object = sx::com::object_identity(f.object);
   std::lock_guard g(mutex());
-  faults()[next_id] = Entry{f, 0};
+  faults()[next_id] = Entry{f, 0, {}};
   return next_id++;
 }
 
