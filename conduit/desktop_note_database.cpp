@@ -326,12 +326,17 @@ long DesktopNoteDatabase::startOutlook() {
 }
 
 long DesktopNoteDatabase::connect() {
-  if (startOutlook() != 0) {
-    log_line("Error Connecting to Outlook", slText);
-    return kFailure;
-  }
+  // The watcher already runs while Outlook starts: an Outlook that asks for a profile as it starts
+  // answers no call until its chooser is closed, so a watcher started only afterwards would never
+  // see it. Once Outlook has started, the watcher gets its three seconds anew and is waited for.
   {
     ProfilePromptWatcher watcher;
+    watcher.start();
+    if (startOutlook() != 0) {
+      watcher.stop();
+      log_line("Error Connecting to Outlook", slText);
+      return kFailure;
+    }
     watcher.start();
     watcher.wait();
   }

@@ -4,7 +4,10 @@
 #include <set>
 
 #include "real_outlook_fixture.h"
+#include "sx/clock.h"
 #include "sx/outlook/faults.h"
+#include "sx/outlook/outlook_process.h"
+#include "sx/window.h"
 
 namespace sx::conduit::testing {
 namespace {
@@ -80,6 +83,27 @@ TEST_F(RealOutlookRunTest, EachSyncTypeInTurnKeepsBothSidesEqual) {
       EXPECT_EQ(notes.count(9100 + round), 1u);
     }
   }
+}
+
+TEST_F(RealOutlookRunTest, TheWatcherCancelsChooseProfileAndTheRunLogsOnToThePairedProfile) {
+  put_notes(1);
+  ASSERT_TRUE(sx::outlook::set_prompt_for_profile(true));
+  // Nobody answers the chooser for a minute: only the watcher closes it in time.
+  sx::window::set_host(sx::window::Host::kScripted);
+  sx::window::expect_dialog(sx::window::DialogMatch::by_title(sx::outlook::kChooseProfileTitle),
+                            {sx::window::wait(60000)});
+  const std::int64_t started = sx::clock::now_ms();
+  ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);
+  EXPECT_LT(sx::clock::now_ms() - started, 30000);
+  bool cancelled = false;
+  for (const auto& shown : sx::window::shown()) {
+    if (shown.title != sx::outlook::kChooseProfileTitle) continue;
+    cancelled = shown.result == IDCANCEL && !shown.ended_by_host;
+  }
+  EXPECT_TRUE(cancelled);
+  sx::window::set_host(sx::window::Host::kNone);
+  ASSERT_TRUE(sx::outlook::set_prompt_for_profile(false));
+  EXPECT_EQ(folder(), handheld_notes());
 }
 
 // The notes a scenario expects to survive, by text: each round changes and adds notes on both
