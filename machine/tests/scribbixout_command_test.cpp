@@ -57,8 +57,8 @@ TEST_F(ScribbixOutCommandTest, AFailedUpgradeLeavesTheInstalledServer) {
   ASSERT_EQ(run_tool({"scribbixout", "install"}).exit_code, 0);
   const auto before = files_of(machine_.root());
   write_file(machine_.root() / "not-a-library.dll", "MZ nothing to load");
-  for (const std::string file : {(machine_.root() / "missing.dll").string(),
-                                 (machine_.root() / "not-a-library.dll").string()}) {
+  for (const std::string& file : {(machine_.root() / "missing.dll").string(),
+                                  (machine_.root() / "not-a-library.dll").string()}) {
     ToolResult r = run_tool({"scribbixout", "install", "--file", file, "--path", "C:\\Elsewhere"});
     EXPECT_EQ(r.exit_code, 1) << file;
     EXPECT_NE(r.output.find("The machine is as it was."), std::string::npos) << r.output;

@@ -1,7 +1,11 @@
 #include "class1.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "contact_link.h"
 #include "module_state.h"
@@ -21,13 +25,7 @@ using sx::com::Variant;
 
 constexpr char kSource[] = "ScribbixOut.Class1";
 
-std::u16string u16(const char* ascii) {
-  std::u16string out;
-  for (const char* p = ascii; *p != '\0'; ++p) out.push_back(static_cast<char16_t>(*p));
-  return out;
-}
-
-Bstr bstr(const char* ascii) { return Bstr(u16(ascii)); }
+Bstr bstr(const char* ascii) { return Bstr(widen(ascii)); }
 
 // Keeps an error as this thread's error information, where a caller that sees the failure in a
 // method's result finds its source and description.
@@ -93,7 +91,7 @@ ComPtr<_OutlookItem> as_item(const ComPtr<IDispatch>& object) {
 // posts without the property never match. Null when there is none.
 ComPtr<_OutlookItem> find_note(_Items* items, VARIANT* aKey) {
   const double key = given(aKey) ? number_of(aKey) : 0;
-  const std::u16string filter = u"[" + u16(sx::common::kKeyProperty) + u"] = " + key_text(key);
+  const std::u16string filter = u"[" + widen(sx::common::kKeyProperty) + u"] = " + key_text(key);
   ComPtr<IDispatch> found;
   throw_if_failed(items->Find(Bstr(filter).get(), found.ReleaseAndGetAddressOf()));
   return as_item(found);
@@ -242,7 +240,7 @@ STDMETHODIMP Class1::GetScribbixFolder(LONG* result) {
           if (!root) break;
           Bstr name;
           throw_if_failed(root->get_Name(name.put()));
-          if (name.u16() != u16(sx::common::kStoreRootName)) continue;
+          if (name.u16() != widen(sx::common::kStoreRootName)) continue;
           // The first root of that name is the only one searched.
           ComPtr<_Folders> children;
           throw_if_failed(root->get_Folders(children.ReleaseAndGetAddressOf()));
@@ -255,7 +253,7 @@ STDMETHODIMP Class1::GetScribbixFolder(LONG* result) {
             if (!child) break;
             Bstr child_name;
             throw_if_failed(child->get_Name(child_name.put()));
-            if (child_name.u16() == u16(sx::common::kNotesFolderName)) {
+            if (child_name.u16() == widen(sx::common::kNotesFolderName)) {
               notes_folder_ = child;
               found = 0;
               break;
@@ -499,7 +497,7 @@ LONG Class1::new_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aSubject, VARIANT*
   try {
     const LONG format = given(aFormat) ? long_of(aFormat) : LONG{olFormatPlain};
     ComPtr<IDispatch> added;
-    throw_if_failed(items_->Add(Variant::from_bstr(u16(sx::common::kPostClass)).get(),
+    throw_if_failed(items_->Add(Variant::from_bstr(widen(sx::common::kPostClass)).get(),
                                 added.ReleaseAndGetAddressOf()));
     item = as_item(added);
     if (!item) sx::com::issue_error(E_NOINTERFACE);

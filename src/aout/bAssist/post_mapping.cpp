@@ -8,18 +8,12 @@
 namespace sx::assist {
 namespace {
 
-std::u16string ascii(const char* text) {
-  std::u16string out;
-  for (const char* p = text; *p != '\0'; ++p) out.push_back(static_cast<char16_t>(*p));
-  return out;
-}
-
 bool calendar_of(DATE date, SYSTEMTIME* time) { return VariantTimeToSystemTime(date, time) != 0; }
 
 std::u16string two_digits(int value) {
   char text[8];
   std::snprintf(text, sizeof text, "%s%d", value < 10 ? "0" : "", value);
-  return ascii(text);
+  return widen(text);
 }
 
 bool is_line_break(char16_t c) { return c == u'\r' || c == u'\n'; }
@@ -27,10 +21,16 @@ bool is_blank(char16_t c) { return c == u' ' || c == u'\t' || c == 0x00A0; }
 
 }  // namespace
 
+std::u16string widen(std::string_view ascii) {
+  std::u16string out;
+  for (const char c : ascii) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+  return out;
+}
+
 std::u16string year_text(DATE date) {
   SYSTEMTIME t{};
   if (!calendar_of(date, &t)) return {};
-  return ascii(std::to_string(t.wYear).c_str());
+  return widen(std::to_string(t.wYear).c_str());
 }
 
 std::u16string month_text(DATE date) {
@@ -97,7 +97,7 @@ std::u16string html_body(std::u16string_view text) {
 }
 
 bool is_note_class(std::u16string_view message_class) {
-  const std::u16string prefix = ascii(sx::common::kNoteClassPrefix);
+  const std::u16string prefix = widen(sx::common::kNoteClassPrefix);
   return message_class.substr(0, prefix.size()) == prefix;
 }
 
@@ -108,7 +108,7 @@ std::u16string key_text(double key) {
   } else {
     std::snprintf(text, sizeof text, "%.17g", key);
   }
-  return ascii(text);
+  return widen(text);
 }
 
 }  // namespace sx::assist

@@ -11,6 +11,9 @@
 
 namespace sx::assist {
 
+// An ASCII text (names, classes, digits) as UTF-16.
+std::u16string widen(std::string_view ascii);
+
 // "YYYY/MM/DD", "YYYY/MM" and "YYYY" of an automation date (the year in as many digits as it has,
 // month and day with a leading zero below 10). "" for a date outside the valid range.
 std::u16string day_text(DATE date);

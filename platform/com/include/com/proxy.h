@@ -276,7 +276,10 @@ template <class I>
 class ProxyOf : public I, public detail::InterfaceProxyBase {
  public:
   using Interface = I;
-  ProxyOf(ProxyManager* manager, IUnknown* target) : InterfaceProxyBase(manager, target) {}
+  // The typed pointer is taken now, while the object is surely alive: later the object may be gone
+  // and the pointer is only passed home, where the call first checks that it still lives.
+  ProxyOf(ProxyManager* manager, IUnknown* target)
+      : InterfaceProxyBase(manager, target), remote_(static_cast<I*>(target)) {}
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return proxy_query(iid, out); }
   STDMETHODIMP_(ULONG) AddRef() override { return proxy_add_ref(); }
@@ -284,7 +287,7 @@ class ProxyOf : public I, public detail::InterfaceProxyBase {
   IUnknown* unknown() override { return static_cast<I*>(this); }
 
  protected:
-  I* remote() const { return static_cast<I*>(target()); }
+  I* remote() const { return remote_; }
 
   template <class C, class... P>
   HRESULT forward(HRESULT (STDMETHODCALLTYPE C::*method)(P...), std::type_identity_t<P>... args) {
@@ -293,6 +296,9 @@ class ProxyOf : public I, public detail::InterfaceProxyBase {
         [this](const std::function<void()>& work) { return call_home(work); }, remote(), method,
         args...);
   }
+
+ private:
+  I* const remote_;
 };
 
 // ProxyOf plus IDispatch's four methods, for dual interfaces.

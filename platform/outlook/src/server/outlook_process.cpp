@@ -26,8 +26,16 @@ HINSTANCE module_handle() {
   return reinterpret_cast<HINSTANCE>(const_cast<char*>(&tag));
 }
 
-std::mutex g_mutex;
-std::shared_ptr<OutlookProcess> g_current;  // guarded by g_mutex
+// The running Outlook of this process. Outlook's thread takes itself out of it as its last step,
+// which may come while the process already runs its exit handlers: the record is never destroyed.
+struct Current {
+  std::mutex mutex;
+  std::shared_ptr<OutlookProcess> process;  // guarded by mutex
+};
+Current& current() {
+  static Current* const record = new Current();
+  return *record;
+}
 thread_local OutlookProcess* t_process = nullptr;
 
 // The class object of "Outlook.Application": every creation gets the one Application.
@@ -87,8 +95,8 @@ void register_window_and_dialog(WNDPROC window_proc) {
 HRESULT OutlookProcess::start() {
   std::shared_ptr<OutlookProcess> old;
   {
-    std::lock_guard lock(g_mutex);
-    old = g_current;
+    std::lock_guard lock(current().mutex);
+    old = current().process;
   }
   // Asked to start only when no class object is registered: an Outlook still here is ending. Its
   // thread may still give references back to this apartment, which therefore keeps serving.
@@ -103,15 +111,15 @@ HRESULT OutlookProcess::start() {
   process->started_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (process->started_ == nullptr) return E_OUTOFMEMORY;
   {
-    std::lock_guard lock(g_mutex);
-    g_current = process;
+    std::lock_guard lock(current().mutex);
+    current().process = process;
   }
   auto* handed = new std::shared_ptr<OutlookProcess>(process);
   process->thread_ = CreateThread(nullptr, 0, &OutlookProcess::thread_main, handed, 0, nullptr);
   if (process->thread_ == nullptr) {
     delete handed;
-    std::lock_guard lock(g_mutex);
-    g_current = nullptr;
+    std::lock_guard lock(current().mutex);
+    current().process = nullptr;
     return CO_E_SERVER_EXEC_FAILURE;
   }
   WaitForSingleObject(process->started_, INFINITE);
@@ -119,8 +127,8 @@ HRESULT OutlookProcess::start() {
 }
 
 bool OutlookProcess::running() {
-  std::lock_guard lock(g_mutex);
-  return g_current != nullptr;
+  std::lock_guard lock(current().mutex);
+  return current().process != nullptr;
 }
 
 OutlookProcess::~OutlookProcess() {
@@ -138,8 +146,8 @@ DWORD WINAPI OutlookProcess::thread_main(LPVOID handed) {
     // Nothing passes the thread's boundary; Outlook simply ends.
   }
   t_process = nullptr;
-  std::lock_guard lock(g_mutex);
-  if (g_current == self) g_current = nullptr;
+  std::lock_guard lock(current().mutex);
+  if (current().process == self) current().process = nullptr;
   return 0;
 }
 

@@ -196,6 +196,7 @@ TEST_F(WriteItemTest, UpdateGivesTheCodeOfTheStepReached) {
       {"UserProperty", "put_Value", 2, 16},
       {"UserProperty", "put_Value", 3, 32},
       {"UserProperty", "put_Value", 4, 64},
+      {"UserProperty", "put_Value", 5, 128},
       {"UserProperty", "put_Value", 6, 256},
       {"PostItem", "Close", 1, 2048},
   };
