@@ -93,7 +93,9 @@ TEST_F(OutlookRunTest, EverySyncTypeLeavesBothSidesEqual) {
     const Notes notes = handheld_notes();
     expect_sides_equal();
     EXPECT_EQ(notes.at(100), c.note100);
-    if (c.type == eFast || c.type == eSlow) EXPECT_EQ(notes.at(101), "outlook edit");
+    if (c.type == eFast || c.type == eSlow) {
+      EXPECT_EQ(notes.at(101), "outlook edit");
+    }
     EXPECT_EQ(notes.count(9100), c.keeps_outlook_only_note ? 1u : 0u);
     bool handheld_only = false;
     for (const auto& [id, text] : notes) handheld_only |= text == "only on the handheld";

@@ -162,7 +162,10 @@ class OutlookCallFaultTest : public FaultEveryCallTest,
 TEST_P(OutlookCallFaultTest, AFaultAtEveryOutlookCallThenACleanHotSyncLosesNothing) {
   // How many Outlook calls a HotSync of one round makes.
   edit(0);
-  const int counter = sx::outlook::inject_fault({.kind = "", .operation = "*", .nth = 1 << 30});
+  sx::outlook::Fault count_only;
+  count_only.operation = "*";
+  count_only.nth = 1 << 30;
+  const int counter = sx::outlook::inject_fault(count_only);
   ASSERT_EQ(hotsync(), 0);
   const int calls = sx::outlook::fault_calls(counter);
   sx::outlook::clear_faults();
