@@ -176,20 +176,11 @@ TEST_P(OutlookCallFaultTest, AFaultAtEveryOutlookCallThenACleanHotSyncLosesNothi
     edit(n);
     const int fault = sx::outlook::inject_fault(
         {.kind = "", .operation = "*", .nth = n, .hr = E_FAIL, .description = "injected"});
-    const long faulted = hotsync();
+    (void)hotsync();  // a faulted run may fail or not; what counts is what the clean one leaves
     const std::string failed = sx::outlook::fault_failed_call(fault);
     sx::outlook::clear_faults();
     ASSERT_EQ(hotsync(), 0) << "clean HotSync after a fault at Outlook call " << n << ": "
                             << ::testing::PrintToString(last_log_);
-    // The access component answers an update whose post search failed as an update of a post
-    // that is not there: success. The conduit cannot tell, so the change it wrote is taken as
-    // done; that gap belongs to the component.
-    if (faulted == 0 && (failed == "Items.Find" || failed == "Items.FindNext")) {
-      const Folder notes = handheld_notes();
-      ASSERT_EQ(folder(), notes);
-      for (auto& [id, text] : live_) text = notes.count(id) != 0 ? notes.at(id) : text;
-      continue;
-    }
     check("Outlook call " + std::to_string(n) + " (" + failed + ")");
     if (HasFatalFailure()) return;
   }

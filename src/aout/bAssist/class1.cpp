@@ -633,7 +633,9 @@ LONG Class1::update_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aSubject, VARIA
     return 0;
   } catch (const ComError& e) {
     keep_error(e);
-    return code;
+    // A search that failed before any post was found would give 0, which reads as success: the
+    // caller would take a change that never reached Outlook as written.
+    return code == 0 ? -1 : code;
   }
 }
 

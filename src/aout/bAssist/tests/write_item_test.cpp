@@ -186,7 +186,7 @@ TEST_F(WriteItemTest, UpdateRewritesTheValuesAndAddsNoProperty) {
 TEST_F(WriteItemTest, UpdateGivesTheCodeOfTheStepReached) {
   add_notes(1);
   const StepFault faults[] = {
-      {"Items", "Find", 1, 0},
+      {"Items", "Find", 1, -1},  // not 0, which would read as success
       {"PostItem", "Subject", 1, 1},
       {"PostItem", "put_Body", 1, 1},
       {"PostItem", "Categories", 1, 2},
