@@ -36,6 +36,16 @@ struct UserProperties;
 struct UserProperty;
 struct Links;
 struct Link;
+struct _Explorers;
+struct _Explorer;
+struct _Inspectors;
+struct _Inspector;
+struct Panes;
+struct _OutlookBarStorage;
+struct _OutlookBarGroups;
+struct _OutlookBarGroup;
+struct _OutlookBarShortcuts;
+struct _OutlookBarShortcut;
 
 // OlItemType (Application.CreateItem, Items.Add, MAPIFolder.DefaultItemType).
 enum OlItemType : LONG { olMailItem = 0, olContactItem = 2, olPostItem = 6 };
@@ -80,7 +90,14 @@ inline constexpr CLSID CLSID_OutlookApplication =
      and every client's proxies are cut off (RPC_E_DISCONNECTED from then on). */              \
   M(Quit)                                                                                      \
   /* The COM add-ins Outlook found when it started. */                                         \
-  M(get_COMAddIns, (COMAddIns**, addins))
+  M(get_COMAddIns, (COMAddIns**, addins))                                                      \
+  /* The open explorer windows, in the order they were opened. */                              \
+  M(get_Explorers, (_Explorers**, explorers))                                                  \
+  /* The explorer shown last that is still open; null when Outlook shows none (started by      \
+     automation without a window). */                                                          \
+  M(get_ActiveExplorer, (_Explorer**, explorer))                                               \
+  /* The open inspector windows, in the order they were opened. */                             \
+  M(get_Inspectors, (_Inspectors**, inspectors))
 
 struct _Application : IDispatch {
   static constexpr IID kIid = sx::com::guid("{00063001-0000-0000-C000-000000000046}");
@@ -212,54 +229,60 @@ struct _Items : IDispatch {
 };
 
 // Members every item kind shares, in one slot order: posts, contacts and mail derive from it.
-#define SX_OUTLOOK_OUTLOOK_ITEM_MEMBERS(M)                                                     \
-  M(get_Class, (LONG*, object_class))                                                          \
-  /* "" before the first save */                                                               \
-  M(get_EntryID, (BSTR*, id))                                                                  \
-  M(get_Parent, (IDispatch**, folder))                                                         \
-  M(get_MessageClass, (BSTR*, value))                                                          \
-  M(put_MessageClass, (BSTR, value))                                                           \
-  M(get_Subject, (BSTR*, value))                                                               \
-  M(put_Subject, (BSTR, value))                                                                \
-  M(get_Body, (BSTR*, value))                                                                  \
-  M(put_Body, (BSTR, value))                                                                   \
-  M(get_HTMLBody, (BSTR*, value))                                                              \
-  /* also sets BodyFormat to olFormatHTML */                                                   \
-  M(put_HTMLBody, (BSTR, value))                                                               \
-  M(get_BodyFormat, (LONG*, value))                                                            \
-  M(put_BodyFormat, (LONG, value))                                                             \
-  M(get_Categories, (BSTR*, value))                                                            \
-  M(put_Categories, (BSTR, value))                                                             \
-  M(get_Sensitivity, (LONG*, value))                                                           \
-  M(put_Sensitivity, (LONG, value))                                                            \
-  M(get_Importance, (LONG*, value))                                                            \
-  M(put_Importance, (LONG, value))                                                             \
-  M(get_BillingInformation, (BSTR*, value))                                                    \
-  M(put_BillingInformation, (BSTR, value))                                                     \
-  M(get_Companies, (BSTR*, value))                                                             \
-  M(put_Companies, (BSTR, value))                                                              \
-  /* Set by the first save, the last save, and (posts and mail) the first save; kOutlookNoDate \
-     before. */                                                                                \
-  M(get_CreationTime, (DATE*, value))                                                          \
-  M(get_LastModificationTime, (DATE*, value))                                                  \
-  M(get_ReceivedTime, (DATE*, value))                                                          \
-  /* no unsaved changes */                                                                     \
-  M(get_Saved, (VARIANT_BOOL*, saved))                                                         \
-  M(get_UserProperties, (UserProperties**, properties))                                        \
-  M(get_Links, (Links**, links))                                                               \
-  /* Writes the item (ItemAdd to its folder's watchers the first time, ItemChange after). */   \
-  M(Save)                                                                                      \
-  /* olSave saves (even an unchanged new item); olDiscard and olPromptForSave drop unsaved     \
-     changes. */                                                                               \
-  M(Close, (LONG, mode))                                                                       \
-  /* A saved copy in the same folder (ItemAdd there), with this item's unsaved changes. */     \
-  M(Copy, (IDispatch**, copy))                                                                 \
-  /* Saves this item (with its changes) into `destination` and returns the moved item          \
-     (ItemRemove in the old folder, ItemAdd in the new). This object then refers to nothing    \
-     that can be saved. */                                                                     \
-  M(Move, (MAPIFolder*, destination), (IDispatch**, moved))                                    \
-  /* ItemRemove in its folder */                                                               \
-  M(Delete)
+#define SX_OUTLOOK_OUTLOOK_ITEM_MEMBERS(M)                                                      \
+  M(get_Class, (LONG*, object_class))                                                           \
+  /* "" before the first save */                                                                \
+  M(get_EntryID, (BSTR*, id))                                                                   \
+  M(get_Parent, (IDispatch**, folder))                                                          \
+  M(get_MessageClass, (BSTR*, value))                                                           \
+  M(put_MessageClass, (BSTR, value))                                                            \
+  M(get_Subject, (BSTR*, value))                                                                \
+  M(put_Subject, (BSTR, value))                                                                 \
+  M(get_Body, (BSTR*, value))                                                                   \
+  M(put_Body, (BSTR, value))                                                                    \
+  M(get_HTMLBody, (BSTR*, value))                                                               \
+  /* also sets BodyFormat to olFormatHTML */                                                    \
+  M(put_HTMLBody, (BSTR, value))                                                                \
+  M(get_BodyFormat, (LONG*, value))                                                             \
+  M(put_BodyFormat, (LONG, value))                                                              \
+  M(get_Categories, (BSTR*, value))                                                             \
+  M(put_Categories, (BSTR, value))                                                              \
+  M(get_Sensitivity, (LONG*, value))                                                            \
+  M(put_Sensitivity, (LONG, value))                                                             \
+  M(get_Importance, (LONG*, value))                                                             \
+  M(put_Importance, (LONG, value))                                                              \
+  M(get_BillingInformation, (BSTR*, value))                                                     \
+  M(put_BillingInformation, (BSTR, value))                                                      \
+  M(get_Companies, (BSTR*, value))                                                              \
+  M(put_Companies, (BSTR, value))                                                               \
+  /* Set by the first save, the last save, and (posts and mail) the first save; kOutlookNoDate  \
+     before. */                                                                                 \
+  M(get_CreationTime, (DATE*, value))                                                           \
+  M(get_LastModificationTime, (DATE*, value))                                                   \
+  M(get_ReceivedTime, (DATE*, value))                                                           \
+  /* no unsaved changes */                                                                      \
+  M(get_Saved, (VARIANT_BOOL*, saved))                                                          \
+  M(get_UserProperties, (UserProperties**, properties))                                         \
+  M(get_Links, (Links**, links))                                                                \
+  /* Writes the item (ItemAdd to its folder's watchers the first time, ItemChange after). */    \
+  M(Save)                                                                                       \
+  /* olSave saves (even an unchanged new item); olDiscard and olPromptForSave drop unsaved      \
+     changes. */                                                                                \
+  M(Close, (LONG, mode))                                                                        \
+  /* A saved copy in the same folder (ItemAdd there), with this item's unsaved changes. */      \
+  M(Copy, (IDispatch**, copy))                                                                  \
+  /* Saves this item (with its changes) into `destination` and returns the moved item           \
+     (ItemRemove in the old folder, ItemAdd in the new). This object then refers to nothing     \
+     that can be saved. */                                                                      \
+  M(Move, (MAPIFolder*, destination), (IDispatch**, moved))                                     \
+  /* ItemRemove in its folder */                                                                \
+  M(Delete)                                                                                     \
+  /* Opens this item object in an inspector (or shows the one it is open in): NewInspector,     \
+     then, for a saved item, Read on this object. `modal` is accepted and ignored. */           \
+  M(Display, (VARIANT, modal))                                                                  \
+  /* The inspector this item object is open in; else a new one, not shown, for it (NewInspector \
+     is raised; Display shows it). */                                                           \
+  M(GetInspector, (_Inspector**, inspector))
 
 struct _OutlookItem : IDispatch {
   static constexpr IID kIid = sx::com::guid("{000630FF-0000-0000-C000-000000000046}");
@@ -401,6 +424,258 @@ struct ItemsEvents : IDispatch {
 
  protected:
   ~ItemsEvents() = default;
+};
+
+// The events of one item object (not of other objects of the same item): a sink connects through
+// the item's IConnectionPointContainer. Read: the item was opened in an inspector (after that
+// inspector's NewInspector). Close: the inspector showing it closes, or its Close is called;
+// `cancel` True keeps it open.
+#define SX_OUTLOOK_ITEM_EVENTS_MEMBERS(M) \
+  M(Read)                                 \
+  M(Close, (VARIANT_BOOL*, cancel))
+
+struct ItemEvents : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{0006303A-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_ITEM_EVENTS_MEMBERS)
+
+ protected:
+  ~ItemEvents() = default;
+};
+
+// OlFolderDisplayMode (Explorers.Add).
+enum OlFolderDisplayMode : LONG {
+  olFolderDisplayNormal = 0,
+  olFolderDisplayFolderOnly = 1,
+  olFolderDisplayNoNavigation = 2
+};
+
+#define SX_OUTLOOK_EXPLORERS_MEMBERS(M)                                         \
+  M(get_Count, (LONG*, count))                                                  \
+  /* 1-based; DISP_E_BADINDEX outside 1..Count */                               \
+  M(Item, (VARIANT, index), (_Explorer**, explorer))                            \
+  /* A new explorer on `folder` (a MAPIFolder), not shown until its Display. */ \
+  M(Add, (VARIANT, folder), (LONG, display_mode), (_Explorer**, explorer))
+
+struct _Explorers : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{0006300A-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_EXPLORERS_MEMBERS)
+
+ protected:
+  ~_Explorers() = default;
+};
+
+// An explorer window. It answers IConnectionPointContainer for ExplorerEvents. Every member of a
+// closed explorer fails with E_FAIL.
+#define SX_OUTLOOK_EXPLORER_MEMBERS(M)                                                        \
+  /* The folder it shows. A put shows that folder (looking at its items afresh: what another  \
+     process saved there since is noticed now, see docs/outlook-user-interface.md). */        \
+  M(get_CurrentFolder, (MAPIFolder**, folder))                                                \
+  M(put_CurrentFolder, (MAPIFolder*, folder))                                                 \
+  /* "<folder name> - Microsoft Outlook" */                                                   \
+  M(get_Caption, (BSTR*, caption))                                                            \
+  /* Shows it; it becomes the ActiveExplorer. */                                              \
+  M(Display)                                                                                  \
+  /* Closes it: Close is raised while it still counts in Explorers; then it leaves them. When \
+     it was the last explorer, Outlook ends (as with Quit) before this returns. */            \
+  M(Close)                                                                                    \
+  /* The explorers' command bars (outlook/office.h) */                                        \
+  M(get_CommandBars, (_CommandBars**, bars))                                                  \
+  /* Its panes: the Outlook Bar ("OutlookBar") */                                             \
+  M(get_Panes, (Panes**, panes))
+
+struct _Explorer : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063003-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_EXPLORER_MEMBERS)
+
+ protected:
+  ~_Explorer() = default;
+};
+
+// An explorer's events, raised on Outlook's thread. Close: the explorer is closing and still
+// counts in Application.Explorers.
+#define SX_OUTLOOK_EXPLORER_EVENTS_MEMBERS(M) M(Close)
+
+struct ExplorerEvents : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{0006304F-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_EXPLORER_EVENTS_MEMBERS)
+
+ protected:
+  ~ExplorerEvents() = default;
+};
+
+// The open inspectors. It answers IConnectionPointContainer for InspectorsEvents.
+#define SX_OUTLOOK_INSPECTORS_MEMBERS(M)               \
+  M(get_Count, (LONG*, count))                         \
+  /* 1-based; DISP_E_BADINDEX outside 1..Count */      \
+  M(Item, (VARIANT, index), (_Inspector**, inspector)) \
+  /* An inspector for `item`, as item.GetInspector */  \
+  M(Add, (IDispatch*, item), (_Inspector**, inspector))
+
+struct _Inspectors : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063008-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_INSPECTORS_MEMBERS)
+
+ protected:
+  ~_Inspectors() = default;
+};
+
+// NewInspector: an inspector was opened for an item, before the item's Read.
+#define SX_OUTLOOK_INSPECTORS_EVENTS_MEMBERS(M) M(NewInspector, (_Inspector*, inspector))
+
+struct InspectorsEvents : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063079-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_INSPECTORS_EVENTS_MEMBERS)
+
+ protected:
+  ~InspectorsEvents() = default;
+};
+
+// An inspector: the window of one opening of an item. A saved post or mail opens for reading, a
+// new item or a contact for editing. Every member of a closed inspector fails with E_FAIL.
+#define SX_OUTLOOK_INSPECTOR_MEMBERS(M)                                                          \
+  /* The one item object of this opening (the object Read was raised on) */                      \
+  M(get_CurrentItem, (IDispatch**, item))                                                        \
+  /* Its own command bars: "Menu Bar" (control 30003 "&Edit" holds 3273 "Edit Ite&m", whose      \
+     Execute switches a note from reading to editing) and "Standard". */                         \
+  M(get_CommandBars, (_CommandBars**, bars))                                                     \
+  M(get_Caption, (BSTR*, caption))                                                               \
+  /* Shows it. */                                                                                \
+  M(Display, (VARIANT, modal))                                                                   \
+  /* The item's Close is raised (a sink may cancel); olSave saves the item, olDiscard and        \
+     olPromptForSave drop its unsaved changes; then the inspector leaves Inspectors. */          \
+  M(Close, (LONG, mode))                                                                         \
+  /* Not Outlook's own: what a person sees and does in the window. Editing: whether the item can \
+     be changed in it. TypeText: a person types at the end of the body (E_ACCESSDENIED while     \
+     reading). */                                                                                \
+  M(get_Editing, (VARIANT_BOOL*, editing))                                                       \
+  M(TypeText, (BSTR, text))
+
+struct _Inspector : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063005-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_INSPECTOR_MEMBERS)
+
+ protected:
+  ~_Inspector() = default;
+};
+
+// An explorer's panes: only the Outlook Bar, by name "OutlookBar" or index 1.
+#define SX_OUTLOOK_PANES_MEMBERS(M)                                \
+  M(get_Count, (LONG*, count))                                     \
+  /* an _OutlookBarPane; E_INVALIDARG for another name or index */ \
+  M(Item, (VARIANT, index), (IDispatch**, pane))
+
+struct Panes : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063009-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_PANES_MEMBERS)
+
+ protected:
+  ~Panes() = default;
+};
+
+#define SX_OUTLOOK_OUTLOOK_BAR_PANE_MEMBERS(M) \
+  /* "OutlookBar" */                           \
+  M(get_Name, (BSTR*, name))                   \
+  M(get_Visible, (VARIANT_BOOL*, visible))     \
+  M(put_Visible, (VARIANT_BOOL, visible))      \
+  M(get_Contents, (_OutlookBarStorage**, contents))
+
+struct _OutlookBarPane : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063074-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_OUTLOOK_BAR_PANE_MEMBERS)
+
+ protected:
+  ~_OutlookBarPane() = default;
+};
+
+#define SX_OUTLOOK_OUTLOOK_BAR_STORAGE_MEMBERS(M) M(get_Groups, (_OutlookBarGroups**, groups))
+
+struct _OutlookBarStorage : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063075-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_OUTLOOK_BAR_STORAGE_MEMBERS)
+
+ protected:
+  ~_OutlookBarStorage() = default;
+};
+
+// The groups of the Outlook Bar of the logged-on profile, in the pane's order. They are the
+// profile's: kept in its Outlook Bar file (docs/outlook-user-interface.md); a profile without one
+// has "Outlook Shortcuts" (Inbox, Contacts), "My Shortcuts" and "Other Shortcuts".
+#define SX_OUTLOOK_OUTLOOK_BAR_GROUPS_MEMBERS(M)                                               \
+  M(get_Count, (LONG*, count))                                                                 \
+  /* By 1-based index (DISP_E_BADINDEX outside) or by name, compared exactly (MAPI_E_NOT_FOUND \
+     when absent). */                                                                          \
+  M(Item, (VARIANT, index), (_OutlookBarGroup**, group))                                       \
+  /* A new group at the 1-based `index` (omitted: at the end). A name already used or empty:   \
+     E_INVALIDARG. */                                                                          \
+  M(Add, (BSTR, name), (VARIANT, index), (_OutlookBarGroup**, group))                          \
+  M(Remove, (VARIANT, index))
+
+struct _OutlookBarGroups : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063072-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_OUTLOOK_BAR_GROUPS_MEMBERS)
+
+ protected:
+  ~_OutlookBarGroups() = default;
+};
+
+// A group; members of a removed group fail with E_FAIL.
+#define SX_OUTLOOK_OUTLOOK_BAR_GROUP_MEMBERS(M) \
+  M(get_Name, (BSTR*, name))                    \
+  M(put_Name, (BSTR, name))                     \
+  M(get_Shortcuts, (_OutlookBarShortcuts**, shortcuts))
+
+struct _OutlookBarGroup : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063073-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_OUTLOOK_BAR_GROUP_MEMBERS)
+
+ protected:
+  ~_OutlookBarGroup() = default;
+};
+
+#define SX_OUTLOOK_OUTLOOK_BAR_SHORTCUTS_MEMBERS(M)                                            \
+  M(get_Count, (LONG*, count))                                                                 \
+  /* By 1-based index (DISP_E_BADINDEX outside) or by name, compared exactly (MAPI_E_NOT_FOUND \
+     when absent). */                                                                          \
+  M(Item, (VARIANT, index), (_OutlookBarShortcut**, shortcut))                                 \
+  /* A new shortcut to `target` (a MAPIFolder of an open store, or a text: a file path or      \
+     address) named `name`, at the 1-based `index` (omitted: at the end). */                   \
+  M(Add, (VARIANT, target), (BSTR, name), (VARIANT, index), (_OutlookBarShortcut**, shortcut)) \
+  M(Remove, (VARIANT, index))
+
+struct _OutlookBarShortcuts : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063070-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_OUTLOOK_BAR_SHORTCUTS_MEMBERS)
+
+ protected:
+  ~_OutlookBarShortcuts() = default;
+};
+
+#define SX_OUTLOOK_OUTLOOK_BAR_SHORTCUT_MEMBERS(M)                                             \
+  M(get_Name, (BSTR*, name))                                                                   \
+  /* The folder (VT_DISPATCH, a MAPIFolder; MAPI_E_NOT_FOUND when its store is not open or the \
+     folder is gone) or the text (VT_BSTR). */                                                 \
+  M(get_Target, (VARIANT*, target))
+
+struct _OutlookBarShortcut : IDispatch {
+  static constexpr IID kIid = sx::com::guid("{00063071-0000-0000-C000-000000000046}");
+  using Base = IDispatch;
+  SX_COM_MEMBERS(SX_OUTLOOK_OUTLOOK_BAR_SHORTCUT_MEMBERS)
+
+ protected:
+  ~_OutlookBarShortcut() = default;
 };
 
 // MAPI's error codes that Outlook's automation errors carry.

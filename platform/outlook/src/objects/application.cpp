@@ -1,6 +1,7 @@
 #include "objects/objects.h"
 #include "server/outlook_process.h"
 #include "sx/outlook/install.h"
+#include "ui/ui.h"
 
 namespace sx::outlook {
 
@@ -10,6 +11,11 @@ ApplicationImpl::ApplicationImpl(OutlookProcess& process)
 }
 
 ApplicationImpl::~ApplicationImpl() = default;
+
+Ui& ApplicationImpl::ui() {
+  if (!ui_) ui_ = std::make_unique<Ui>(*this);
+  return *ui_;
+}
 
 const Members<ApplicationImpl>& ApplicationImpl::members() {
   static const Members<ApplicationImpl> m = [] {
@@ -40,6 +46,9 @@ const Members<ApplicationImpl>& ApplicationImpl::members() {
       return self.Quit();
     });
     m.get(u"COMAddIns", &ApplicationImpl::get_COMAddIns);
+    m.get(u"Explorers", &ApplicationImpl::get_Explorers);
+    m.get(u"ActiveExplorer", &ApplicationImpl::get_ActiveExplorer);
+    m.get(u"Inspectors", &ApplicationImpl::get_Inspectors);
     return m;
   }();
   return m;
@@ -107,6 +116,33 @@ STDMETHODIMP ApplicationImpl::get_COMAddIns(COMAddIns** addins) {
     need(addins);
     *addins = nullptr;
     hand_out(sx::com::make_object<COMAddInsImpl>(AppPtr(this)), addins);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP ApplicationImpl::get_Explorers(_Explorers** explorers) {
+  return call("get_Explorers", [&] {
+    need(explorers);
+    *explorers = nullptr;
+    hand_out(sx::com::make_object<ExplorersImpl>(AppPtr(this)), explorers);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP ApplicationImpl::get_ActiveExplorer(_Explorer** explorer) {
+  return call("get_ActiveExplorer", [&] {
+    need(explorer);
+    *explorer = nullptr;
+    hand_out(ExplorerPtr(ui().active_explorer()), explorer);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP ApplicationImpl::get_Inspectors(_Inspectors** inspectors) {
+  return call("get_Inspectors", [&] {
+    need(inspectors);
+    *inspectors = nullptr;
+    hand_out(sx::com::make_object<InspectorsImpl>(AppPtr(this)), inspectors);
     return S_OK;
   });
 }

@@ -6,26 +6,6 @@ namespace sx::outlook {
 
 namespace {
 
-// Index argument: a number (1-based) or a name.
-struct IndexArg {
-  bool by_name = false;
-  LONG number = 0;
-  std::string name;
-};
-
-IndexArg read_index(const VARIANT& v) {
-  sx::com::Variant value(v);
-  if (value.vt() == (VT_BYREF | VT_VARIANT)) value = sx::com::Variant(*v.pvarVal);
-  IndexArg out;
-  if ((value.vt() & VT_TYPEMASK) == VT_BSTR) {
-    out.by_name = true;
-    out.name = value.to_utf8();
-  } else {
-    out.number = value.to_i4();
-  }
-  return out;
-}
-
 template <class M>
 void add_index_method(M& m, std::u16string_view name, auto method) {
   m.add(name, [method](auto& self, WORD, const sx::com::DispatchArgs& a, VARIANT* r) {

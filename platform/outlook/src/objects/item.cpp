@@ -1,4 +1,5 @@
 #include "objects/objects.h"
+#include "ui/ui.h"
 
 namespace sx::outlook {
 
@@ -68,6 +69,8 @@ STDMETHODIMP ItemImpl::QueryInterface(REFIID iid, void** object) {
     *object = static_cast<_MailItem*>(this);
   else if (iid == kItemImplIid)
     *object = this;
+  else if (iid == IConnectionPointContainer::kIid)
+    *object = static_cast<IConnectionPointContainer*>(this);
   if (*object == nullptr) return E_NOINTERFACE;
   AddRef();
   return S_OK;
@@ -111,6 +114,8 @@ const Members<ItemImpl>& ItemImpl::members() {
     m.prop(u"FirstName", &I::get_FirstName, &I::put_FirstName);
     m.prop(u"CompanyName", &I::get_CompanyName, &I::put_CompanyName);
     m.get(u"FullName", &I::get_FullName);
+    m.method(u"Display", &I::Display);
+    m.function(u"GetInspector", &I::GetInspector);
     m.add(u"Save",
           [](I& self, WORD, const sx::com::DispatchArgs&, VARIANT*) { return self.Save(); });
     m.add(u"Delete",
@@ -356,10 +361,12 @@ void ItemImpl::save_now() {
   work_.reset();
   sx::com::ComPtr<IDispatch> self;
   QueryInterface(IID_IDispatch, self.PutVoid());
-  if (is_new)
+  if (is_new) {
+    app_->ui().saw_item(folder_, id_);
     s.raise_add(folder_, self.Get());
-  else
+  } else {
     s.raise_change(folder_, self.Get());
+  }
 }
 
 STDMETHODIMP ItemImpl::Save() {
@@ -371,15 +378,56 @@ STDMETHODIMP ItemImpl::Save() {
 
 STDMETHODIMP ItemImpl::Close(LONG mode) {
   return call("Close", [&] {
-    if (mode == olSave) {
-      if (!gone_ && (id_ == 0 || work_)) save_now();
-    } else if (mode == olDiscard || mode == olPromptForSave) {
-      work_.reset();
-    } else {
+    if (mode != olSave && mode != olDiscard && mode != olPromptForSave)
       raise(E_INVALIDARG, "The close mode is not valid.");
+    // An item open in an inspector closes with it (the Close event comes from there).
+    if (InspectorPtr inspector = app_->ui().inspector_of(this)) {
+      inspector->close(mode);
+      return S_OK;
     }
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    events_.raise([&](ItemEvents* sink) { return sink->Close(&cancel); });
+    if (cancel == VARIANT_FALSE) close_now(mode);
     return S_OK;
   });
+}
+
+void ItemImpl::close_now(LONG mode) {
+  if (mode == olSave) {
+    if (!gone_ && (id_ == 0 || work_)) save_now();
+  } else {
+    work_.reset();
+  }
+}
+
+STDMETHODIMP ItemImpl::Display(VARIANT) {
+  return call("Display", [&] {
+    check_usable();
+    app_->ui().inspector_for(ItemPtr(this))->show();
+    return S_OK;
+  });
+}
+
+STDMETHODIMP ItemImpl::GetInspector(_Inspector** inspector) {
+  return call("GetInspector", [&] {
+    need(inspector);
+    *inspector = nullptr;
+    check_usable();
+    hand_out(app_->ui().inspector_for(ItemPtr(this)), inspector);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP ItemImpl::EnumConnectionPoints(void** enumerator) {
+  if (enumerator) *enumerator = nullptr;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP ItemImpl::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
+  SX_COM_CHECK_THREAD();
+  return find_event_point<ItemEvents>(
+      iid, [self = ItemPtr(this)] { return &self->events_; },
+      static_cast<IConnectionPointContainer*>(this), point);
 }
 
 STDMETHODIMP ItemImpl::Copy(IDispatch** copy) {
@@ -430,6 +478,7 @@ STDMETHODIMP ItemImpl::Move(MAPIFolder* destination, IDispatch** moved) {
     if (id_ != 0) s.raise_remove(from);
     sx::com::ComPtr<IDispatch> added;
     result->QueryInterface(IID_IDispatch, added.PutVoid());
+    app_->ui().saw_item(dest, new_id);
     s.raise_add(dest, added.Get());
     hand_out(result, moved);
     return S_OK;

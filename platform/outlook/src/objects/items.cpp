@@ -6,50 +6,6 @@ namespace sx::outlook {
 
 namespace {
 
-// The connection point of ItemsEvents for one folder.
-class ItemsConnectionPoint : public sx::com::ComObject<IConnectionPoint> {
- public:
-  ItemsConnectionPoint(AppPtr app, FolderRef folder, IConnectionPointContainer* container)
-      : app_(std::move(app)), folder_(std::move(folder)), container_(container) {}
-  STDMETHODIMP GetConnectionInterface(IID* iid) override {
-    SX_COM_CHECK_THREAD();
-    if (iid == nullptr) return E_POINTER;
-    *iid = ItemsEvents::kIid;
-    return S_OK;
-  }
-  STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** c) override {
-    SX_COM_CHECK_THREAD();
-    if (c == nullptr) return E_POINTER;
-    return container_.CopyTo(c);
-  }
-  STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
-    SX_COM_CHECK_THREAD();
-    if (sink == nullptr || cookie == nullptr) return E_POINTER;
-    sx::com::ComPtr<ItemsEvents> events;
-    if (FAILED(sink->QueryInterface(IID_PPV_ARGS(events.ReleaseAndGetAddressOf()))))
-      return CONNECT_E_CANNOTCONNECT;
-    try {
-      *cookie = app_->session().advise(folder_, events.Get());
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
-    return S_OK;
-  }
-  STDMETHODIMP Unadvise(DWORD cookie) override {
-    SX_COM_CHECK_THREAD();
-    return app_->session().unadvise(folder_, cookie) ? S_OK : CONNECT_E_NOCONNECTION;
-  }
-  STDMETHODIMP EnumConnections(void** e) override {
-    if (e) *e = nullptr;
-    return E_NOTIMPL;
-  }
-
- private:
-  AppPtr app_;
-  FolderRef folder_;
-  sx::com::ComPtr<IConnectionPointContainer> container_;
-};
-
 std::string message_class_for(const VARIANT& type, const FolderRecord& folder) {
   sx::com::Variant t(type);
   if (t.vt() == (VT_BYREF | VT_VARIANT)) t = sx::com::Variant(*type.pvarVal);
@@ -326,16 +282,9 @@ STDMETHODIMP ItemsImpl::EnumConnectionPoints(void** enumerator) {
 
 STDMETHODIMP ItemsImpl::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
   SX_COM_CHECK_THREAD();
-  if (point == nullptr) return E_POINTER;
-  *point = nullptr;
-  if (iid != ItemsEvents::kIid) return CONNECT_E_NOCONNECTION;
-  try {
-    auto cp = sx::com::make_object<ItemsConnectionPoint>(app_, folder_, this);
-    *point = cp.Detach();
-    return S_OK;
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return find_event_point<ItemsEvents>(
+      iid, [app = app_, folder = folder_] { return &app->session().folder_sinks(folder); }, this,
+      point);
 }
 
 }  // namespace sx::outlook

@@ -3,9 +3,13 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "objects/errors.h"
@@ -14,6 +18,58 @@
 namespace sx::outlook {
 
 class ApplicationImpl;
+
+namespace detail {
+
+// One positional argument of a late-bound call, converted to the typed method's parameter type.
+template <class P>
+struct InArg;
+template <>
+struct InArg<VARIANT> {
+  VARIANT value;  // borrowed from the call (omitted: VT_ERROR DISP_E_PARAMNOTFOUND)
+  HRESULT load(const sx::com::DispatchArgs& a, UINT i) {
+    VariantInit(&value);
+    if (VARIANT* v = a.at(i); v != nullptr && !a.omitted(i)) {
+      value = *v;
+    } else {
+      value.vt = VT_ERROR;
+      value.scode = DISP_E_PARAMNOTFOUND;
+    }
+    return S_OK;
+  }
+};
+template <VARTYPE Vt, class V, V VARIANT::*Field>
+struct ConvertedArg {
+  sx::com::Variant holder;
+  V value{};
+  HRESULT load(const sx::com::DispatchArgs& a, UINT i) {
+    const HRESULT hr = a.get(i, Vt, &holder);
+    if (SUCCEEDED(hr)) value = holder.get().*Field;
+    return hr;
+  }
+};
+template <>
+struct InArg<BSTR> : ConvertedArg<VT_BSTR, BSTR, &VARIANT::bstrVal> {};
+template <>
+struct InArg<LONG> : ConvertedArg<VT_I4, LONG, &VARIANT::lVal> {};
+template <>
+struct InArg<VARIANT_BOOL> : ConvertedArg<VT_BOOL, VARIANT_BOOL, &VARIANT::boolVal> {};
+template <class I>
+struct InArg<I*> {
+  sx::com::ComPtr<I> object;
+  I* value = nullptr;
+  HRESULT load(const sx::com::DispatchArgs& a, UINT i) {
+    sx::com::Variant v;
+    if (const HRESULT hr = a.get(i, VT_DISPATCH, &v); FAILED(hr)) return hr;
+    IDispatch* d = v.get().pdispVal;
+    if (d != nullptr && FAILED(d->QueryInterface(IID_PPV_ARGS(object.ReleaseAndGetAddressOf()))))
+      return DISP_E_TYPEMISMATCH;
+    value = object.Get();
+    return S_OK;
+  }
+};
+
+}  // namespace detail
 
 // Member table of a class T for late binding: names (matched without regard to case) to handlers.
 template <class T>
@@ -58,6 +114,28 @@ class Members {
                  to_variant(out, result);
                  return S_OK;
                });
+  }
+
+  // A method whose parameters are all inputs (VARIANT, BSTR, LONG, VARIANT_BOOL, interfaces),
+  // taken from the call's positional arguments.
+  template <class... P>
+  Members& method(std::u16string_view name, HRESULT (T::*fn)(P...)) {
+    return add(name, [fn](T& self, WORD, const sx::com::DispatchArgs& args, VARIANT*) {
+      return call_with(self, fn, args, static_cast<std::nullptr_t*>(nullptr),
+                       std::index_sequence_for<P...>{});
+    });
+  }
+  // A method whose last parameter is its result (an out-pointer), the others inputs as above.
+  template <class... P>
+  Members& function(std::u16string_view name, HRESULT (T::*fn)(P...)) {
+    static_assert(sizeof...(P) > 0);
+    return add(name, [fn](T& self, WORD, const sx::com::DispatchArgs& args, VARIANT* result) {
+      using Out = std::remove_pointer_t<std::tuple_element_t<sizeof...(P) - 1, std::tuple<P...>>>;
+      Out out{};
+      HRESULT hr = call_with(self, fn, args, &out, std::make_index_sequence<sizeof...(P) - 1>{});
+      if (SUCCEEDED(hr)) to_variant(out, result);
+      return hr;
+    });
   }
 
   HRESULT ids_of_names(LPOLESTR* names, UINT count, DISPID* ids) const {
@@ -125,6 +203,25 @@ class Members {
   }
 
  private:
+  template <class Fn, class Out, std::size_t... I>
+  static HRESULT call_with(T& self, Fn fn, const sx::com::DispatchArgs& args, Out* out,
+                           std::index_sequence<I...>) {
+    return call_with_types(self, fn, args, out, std::index_sequence<I...>{}, fn);
+  }
+  template <class Fn, class Out, std::size_t... I, class... P>
+  static HRESULT call_with_types(T& self, Fn fn, const sx::com::DispatchArgs& args, Out* out,
+                                 std::index_sequence<I...>, HRESULT (T::*)(P...)) {
+    using Params = std::tuple<P...>;
+    std::tuple<detail::InArg<std::tuple_element_t<I, Params>>...> in;
+    HRESULT hr = S_OK;
+    ((SUCCEEDED(hr) ? (hr = std::get<I>(in).load(args, static_cast<UINT>(I))) : hr), ...);
+    if (FAILED(hr)) return hr;
+    if constexpr (std::is_same_v<Out, std::nullptr_t>) {
+      return (self.*fn)(std::get<I>(in).value...);
+    } else {
+      return (self.*fn)(std::get<I>(in).value..., out);
+    }
+  }
   static std::u16string fold(std::u16string_view s) {
     std::u16string out(s);
     for (auto& c : out)
@@ -225,6 +322,54 @@ template <class I, class T>
 void hand_out(const sx::com::ComPtr<T>& object, I** out) {
   *out = static_cast<I*>(object.Get());
   if (*out) (*out)->AddRef();
+}
+
+// Index argument of a collection: a number (1-based) or a name.
+struct IndexArg {
+  bool by_name = false;
+  LONG number = 0;
+  std::string name;
+};
+
+inline sx::com::Variant dereferenced(const VARIANT& v) {
+  sx::com::Variant value(v);
+  if (value.vt() == (VT_BYREF | VT_VARIANT)) value = sx::com::Variant(*v.pvarVal);
+  return value;
+}
+
+// Throws (a ComError) when the value is neither a text nor a number.
+inline IndexArg read_index(const VARIANT& v) {
+  sx::com::Variant value = dereferenced(v);
+  IndexArg out;
+  if ((value.vt() & VT_TYPEMASK) == VT_BSTR) {
+    out.by_name = true;
+    out.name = value.to_utf8();
+  } else {
+    out.number = value.to_i4();
+  }
+  return out;
+}
+
+// An optional argument: nothing when it is omitted (VT_ERROR), Empty or Null.
+inline std::optional<sx::com::Variant> given(const VARIANT& v) {
+  sx::com::Variant value = dereferenced(v);
+  if (value.is_empty() || value.is_null() || value.vt() == VT_ERROR) return std::nullopt;
+  return value;
+}
+inline std::optional<LONG> given_long(const VARIANT& v) {
+  auto value = given(v);
+  if (!value) return std::nullopt;
+  return value->to_i4();
+}
+inline std::optional<bool> given_bool(const VARIANT& v) {
+  auto value = given(v);
+  if (!value) return std::nullopt;
+  return value->changed_to(VT_BOOL).get().boolVal != VARIANT_FALSE;
+}
+inline std::optional<std::string> given_text(const VARIANT& v) {
+  auto value = given(v);
+  if (!value) return std::nullopt;
+  return value->changed_to(VT_BSTR).to_utf8();
 }
 
 // The folder passed as argument `index` of a late-bound call: S_OK with *folder set, the argument's

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "objects/events.h"
 #include "objects/object_base.h"
 #include "objects/session.h"
 #include "outlook/extensibility.h"
@@ -17,6 +18,7 @@ inline constexpr IID kFolderImplIid = sx::com::guid("{5A0C1E01-0000-4000-8000-00
 inline constexpr IID kItemImplIid = sx::com::guid("{5A0C1E01-0000-4000-8000-0000000000F2}");
 
 class OutlookProcess;
+class Ui;
 
 class ApplicationImpl : public OutlookObject<ApplicationImpl, _Application> {
  public:
@@ -26,6 +28,8 @@ class ApplicationImpl : public OutlookObject<ApplicationImpl, _Application> {
   static const Members<ApplicationImpl>& members();
   Session& session() { return *session_; }
   OutlookProcess& process() { return process_; }
+  // Outlook's windows (ui/ui.h), made when first needed.
+  Ui& ui();
 
   STDMETHODIMP get_Version(BSTR* version) override;
   STDMETHODIMP get_Name(BSTR* name) override;
@@ -33,10 +37,14 @@ class ApplicationImpl : public OutlookObject<ApplicationImpl, _Application> {
   STDMETHODIMP CreateItem(LONG item_type, IDispatch** item) override;
   STDMETHODIMP Quit() override;
   STDMETHODIMP get_COMAddIns(COMAddIns** addins) override;
+  STDMETHODIMP get_Explorers(_Explorers** explorers) override;
+  STDMETHODIMP get_ActiveExplorer(_Explorer** explorer) override;
+  STDMETHODIMP get_Inspectors(_Inspectors** inspectors) override;
 
  private:
   OutlookProcess& process_;
   std::unique_ptr<Session> session_;
+  std::unique_ptr<Ui> ui_;
 };
 using AppPtr = sx::com::ComPtr<ApplicationImpl>;
 
@@ -148,7 +156,8 @@ class ItemsImpl : public OutlookObject<ItemsImpl, _Items, IConnectionPointContai
   std::uint64_t find_seq_ = 0;
 };
 
-class ItemImpl : public OutlookObject<ItemImpl, _ContactItem, _PostItem, _MailItem> {
+class ItemImpl : public OutlookObject<ItemImpl, _ContactItem, _PostItem, _MailItem,
+                                      IConnectionPointContainer> {
  public:
   // A saved item (`id` != 0), or a new one of `data` in `folder` (store may be null for an item of
   // CreateItem, which finds its folder when saved).
@@ -208,6 +217,15 @@ class ItemImpl : public OutlookObject<ItemImpl, _ContactItem, _PostItem, _MailIt
   STDMETHODIMP get_CompanyName(BSTR* value) override;
   STDMETHODIMP put_CompanyName(BSTR value) override;
   STDMETHODIMP get_FullName(BSTR* value) override;
+  STDMETHODIMP Display(VARIANT modal) override;
+  STDMETHODIMP GetInspector(_Inspector** inspector) override;
+  STDMETHODIMP EnumConnectionPoints(void** enumerator) override;
+  STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+
+  // The sinks of this object's events (Read, Close).
+  Sinks<ItemEvents>& events() { return events_; }
+  // Close without the event: olSave saves, the other modes drop unsaved changes. Throws.
+  void close_now(LONG mode);
 
  private:
   HRESULT get_text(const char* op, const char* name, BSTR* value);
@@ -227,6 +245,7 @@ class ItemImpl : public OutlookObject<ItemImpl, _ContactItem, _PostItem, _MailIt
   std::shared_ptr<const ItemData> base_;
   std::optional<ItemData> work_;
   bool gone_ = false;  // moved or deleted: nothing more can be saved through this object
+  Sinks<ItemEvents> events_;
 };
 
 class UserPropertiesImpl : public OutlookObject<UserPropertiesImpl, UserProperties> {

@@ -141,43 +141,23 @@ std::shared_ptr<Store> Session::store_by_id(const StoreId& id) {
   return nullptr;
 }
 
-DWORD Session::advise(const FolderRef& folder, ItemsEvents* sink) {
-  const DWORD cookie = next_cookie_++;
-  sinks_[folder].emplace_back(cookie, sx::com::ComPtr<ItemsEvents>(sink));
-  return cookie;
-}
-
 void Session::drop_sinks() {
   auto gone = std::move(sinks_);
   sinks_.clear();
 }
 
-bool Session::unadvise(const FolderRef& folder, DWORD cookie) {
-  auto it = sinks_.find(folder);
-  if (it == sinks_.end()) return false;
-  auto& list = it->second;
-  auto n = std::erase_if(list, [&](const auto& e) { return e.first == cookie; });
-  if (list.empty()) sinks_.erase(it);
-  return n > 0;
-}
-
-std::vector<sx::com::ComPtr<ItemsEvents>> Session::sinks_of(const FolderRef& folder) const {
-  std::vector<sx::com::ComPtr<ItemsEvents>> out;
-  auto it = sinks_.find(folder);
-  if (it != sinks_.end())
-    for (const auto& e : it->second) out.push_back(e.second);
-  return out;
-}
-
 // Sinks are called on a copy of the list, so that they may advise and unadvise while called.
 void Session::raise_add(const FolderRef& folder, IDispatch* item) {
-  for (auto& sink : sinks_of(folder)) (void)sink->ItemAdd(item);
+  if (auto it = sinks_.find(folder); it != sinks_.end())
+    it->second.raise([&](ItemsEvents* sink) { return sink->ItemAdd(item); });
 }
 void Session::raise_change(const FolderRef& folder, IDispatch* item) {
-  for (auto& sink : sinks_of(folder)) (void)sink->ItemChange(item);
+  if (auto it = sinks_.find(folder); it != sinks_.end())
+    it->second.raise([&](ItemsEvents* sink) { return sink->ItemChange(item); });
 }
 void Session::raise_remove(const FolderRef& folder) {
-  for (auto& sink : sinks_of(folder)) (void)sink->ItemRemove();
+  if (auto it = sinks_.find(folder); it != sinks_.end())
+    it->second.raise([](ItemsEvents* sink) { return sink->ItemRemove(); });
 }
 
 }  // namespace sx::outlook

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "objects/events.h"
 #include "outlook/outlook.h"
 #include "sx/outlook/store.h"
 
@@ -57,16 +58,14 @@ class Session {
   std::shared_ptr<Store> store_by_id(const StoreId& id);
 
   // Event sinks per folder.
-  DWORD advise(const FolderRef& folder, ItemsEvents* sink);
+  Sinks<ItemsEvents>& folder_sinks(const FolderRef& folder) { return sinks_[folder]; }
   // Lets go of every sink (Outlook ends): a client's sink is released in its apartment.
   void drop_sinks();
-  bool unadvise(const FolderRef& folder, DWORD cookie);
   void raise_add(const FolderRef& folder, IDispatch* item);
   void raise_change(const FolderRef& folder, IDispatch* item);
   void raise_remove(const FolderRef& folder);
 
  private:
-  std::vector<sx::com::ComPtr<ItemsEvents>> sinks_of(const FolderRef& folder) const;
   // Opens a store file of the profile; a byte copy of a store in `open` gets an identity of its
   // own, so that entry ids never lead into the wrong file. Throws OutlookError.
   static std::shared_ptr<Store> open_store(const std::filesystem::path& host, bool create,
@@ -75,8 +74,7 @@ class Session {
   bool logged_on_ = false;
   std::string profile_;
   std::vector<OpenStore> stores_;
-  std::map<FolderRef, std::vector<std::pair<DWORD, sx::com::ComPtr<ItemsEvents>>>> sinks_;
-  DWORD next_cookie_ = 1;
+  std::map<FolderRef, Sinks<ItemsEvents>> sinks_;
 };
 
 // Refreshes the store and returns its model; throws OutlookError when the file cannot be read, and

@@ -138,6 +138,19 @@ HRESULT AddInHost::set_connected(std::size_t index, bool connect_it) {
   return S_OK;
 }
 
+bool AddInHost::load_on_demand(const std::string& progid) {
+  const auto index = find(progid);
+  if (!index) return false;
+  AddIn& addin = addins_.at(*index);
+  if (addin.connected) return true;
+  const auto behavior = addin.registration.load_behavior;
+  if (!behavior || (*behavior & addins::kLoadOnDemand) == 0) return false;
+  if (FAILED(connect(*index, ext_cm_AfterStartup))) return false;
+  (void)addins::set_load_behavior(progid, *behavior | addins::kLoaded);
+  tell_others(*index);
+  return true;
+}
+
 void AddInHost::shut_down() {
   // By position: an add-in's call may add to the list (COMAddIns.Update).
   for (std::size_t i = 0; i < addins_.size(); ++i) {

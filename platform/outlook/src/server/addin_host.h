@@ -44,6 +44,11 @@ class AddInHost {
   // A Connect put: connects (ext_cm_AfterStartup) or disconnects (ext_dm_UserClosed) at once and
   // writes "LoadBehavior". The add-in's failure when OnConnection fails.
   HRESULT set_connected(std::size_t index, bool connect);
+  // A click routed to the add-in `progid` (a control's OnAction "!<ProgID>"): an add-in that is
+  // not connected and whose "LoadBehavior" at start said load on demand (8) is connected now
+  // (ext_cm_AfterStartup) and its "LoadBehavior" gets the loaded bit (9). Whether it is connected
+  // afterwards.
+  bool load_on_demand(const std::string& progid);
   // Outlook ends: OnBeginShutdown to each connected add-in, then OnDisconnection
   // (ext_dm_HostShutdown) to each, in list order; they are released.
   void shut_down();

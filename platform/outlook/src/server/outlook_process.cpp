@@ -9,6 +9,7 @@
 #include "sx/outlook/outlook_process.h"
 #include "sx/outlook/profiles.h"
 #include "sx/window.h"
+#include "ui/ui.h"
 
 namespace sx::outlook {
 
@@ -31,6 +32,7 @@ HINSTANCE module_handle() {
 struct Current {
   std::mutex mutex;
   std::shared_ptr<OutlookProcess> process;  // guarded by mutex
+  bool explorer_at_start = false;           // guarded by mutex: the next start opens one
 };
 Current& current() {
   static Current* const record = new Current();
@@ -108,6 +110,10 @@ HRESULT OutlookProcess::start() {
     }
   }
   std::shared_ptr<OutlookProcess> process(new OutlookProcess());
+  {
+    std::lock_guard lock(current().mutex);
+    process->explorer_at_start_ = std::exchange(current().explorer_at_start, false);
+  }
   process->started_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (process->started_ == nullptr) return E_OUTOFMEMORY;
   {
@@ -186,7 +192,11 @@ HRESULT OutlookProcess::start_on_thread() {
       FAILED(hr)) {
     return hr;
   }
-  sx::com::on_last_external_release([this] { quit(); });
+  // Started by automation, Outlook ends with its last client; with an explorer open, it ends
+  // when the last explorer closes.
+  sx::com::on_last_external_release([this] {
+    if (app_->ui().explorers().empty()) quit();
+  });
   if (prompts_for_profile()) {
     prompt_at_start_ = true;  // once the creation has returned
   } else {
@@ -203,6 +213,8 @@ void OutlookProcess::created() {
 
 void OutlookProcess::complete_startup() {
   startup_done_ = true;
+  // The explorer is there before the add-ins connect: they find it as the ActiveExplorer.
+  if (explorer_at_start_) app_->ui().open_explorer(std::nullopt, true);
   addins_->start_up();
 }
 
@@ -245,6 +257,7 @@ void OutlookProcess::quit() {
     app_->session().logoff();
     // Now, while the client whose call ends Outlook is still waiting (and serving its apartment).
     app_->session().drop_sinks();
+    app_->ui().shut_down();
   }
   if (class_cookie_ != 0) CoRevokeClassObject(std::exchange(class_cookie_, 0));
   sx::com::on_last_external_release(nullptr);
@@ -344,6 +357,45 @@ int close_running_outlooks() {
 }
 
 bool outlook_running_here() { return OutlookProcess::running(); }
+
+HRESULT start_with_explorer(_Application** application) {
+  if (application == nullptr) return E_POINTER;
+  *application = nullptr;
+  {
+    std::lock_guard lock(current().mutex);
+    current().explorer_at_start = true;
+  }
+  const HRESULT hr = CoCreateInstance(CLSID_OutlookApplication, nullptr, CLSCTX_LOCAL_SERVER,
+                                      _Application::kIid, reinterpret_cast<void**>(application));
+  bool started_now = false;
+  {
+    std::lock_guard lock(current().mutex);
+    started_now = !std::exchange(current().explorer_at_start, false);
+  }
+  if (FAILED(hr) || started_now) return hr;
+  // Outlook ran already: a new explorer on its default folder.
+  sx::com::ComPtr<_NameSpace> ns;
+  sx::com::ComPtr<MAPIFolder> inbox;
+  sx::com::ComPtr<_Explorers> explorers;
+  sx::com::ComPtr<_Explorer> explorer;
+  sx::com::Bstr mapi = sx::com::Bstr::from_utf8("MAPI");
+  VARIANT folder;
+  VariantInit(&folder);
+  HRESULT step = (*application)->GetNamespace(mapi.get(), ns.GetAddressOf());
+  if (SUCCEEDED(step)) step = ns->GetDefaultFolder(olFolderInbox, inbox.GetAddressOf());
+  if (SUCCEEDED(step)) step = (*application)->get_Explorers(explorers.GetAddressOf());
+  if (SUCCEEDED(step)) {
+    folder.vt = VT_DISPATCH;
+    folder.pdispVal = inbox.Get();
+    step = explorers->Add(folder, olFolderDisplayNormal, explorer.GetAddressOf());
+  }
+  if (SUCCEEDED(step)) step = explorer->Display();
+  if (FAILED(step)) {
+    (*application)->Release();
+    *application = nullptr;
+  }
+  return step;
+}
 
 void register_server() {
   sx::com::register_local_server(CLSID_OutlookApplication, [](IClassFactory** factory) {

@@ -66,6 +66,7 @@ class OutlookProcess {
   HWND prompt_ = nullptr;       // "Choose Profile" while it is shown
   std::string chosen_profile_;  // what its OK chose
   bool quit_after_prompt_ = false;
+  bool explorer_at_start_ = false;  // started as a person's Outlook: an explorer opens
 };
 
 }  // namespace sx::outlook

@@ -9,8 +9,11 @@
 // A call matches a fault when:
 // - `kind` is empty, equals the object's kind ("Application", "NameSpace", "Folders",
 //   "MAPIFolder", "Items", "PostItem", "ContactItem", "MailItem", "UserProperties",
-//   "UserProperty", "Links", "Link", "COMAddIns", "COMAddIn"), or is "Item" and the object is an
-//   item of any kind;
+//   "UserProperty", "Links", "Link", "COMAddIns", "COMAddIn", "Explorers", "Explorer", "Panes",
+//   "Inspectors", "Inspector", "CommandBars", "CommandBar", "CommandBarControls",
+//   "CommandBarButton", "CommandBarPopup", "OutlookBarPane", "OutlookBarGroups", "OutlookBarGroup",
+//   "OutlookBarShortcuts", "OutlookBarShortcut"), or is "Item" and the object is an item of any
+//   kind;
 // - `operation` equals the member's accessor name ("get_Subject", "put_Value", "GetFirst", "Save")
 //   or its name without the get_/put_ prefix ("Subject" matches both);
 // - `object` is null or is the called object (a client's proxy of it will do).

@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "outlook/outlook.h"
+
 namespace sx::outlook {
 
 // Outlook's main window: a hidden top-level window that FindWindowA finds (also from another
@@ -36,5 +38,11 @@ int close_running_outlooks();
 
 // Whether this process's Outlook is running (its thread has started and not yet ended).
 bool outlook_running_here();
+
+// Starts Outlook as a person does (OUTLOOK.EXE): with an explorer on the default folder, shown
+// before the start-up add-ins connect, so that they find it as the ActiveExplorer. When Outlook
+// runs already, a new explorer on the default folder is shown. The Application (a proxy) in
+// *application. Outlook then ends when its last explorer closes, or with Quit.
+HRESULT start_with_explorer(_Application** application);
 
 }  // namespace sx::outlook

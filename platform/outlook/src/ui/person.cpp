@@ -1,0 +1,326 @@
+#include "sx/outlook/person.h"
+
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#include "outlook/outlook.h"
+#include "sx/outlook/outlook_process.h"
+
+namespace sx::outlook {
+
+namespace {
+
+using sx::com::Bstr;
+using sx::com::ComPtr;
+using sx::com::Variant;
+
+constexpr std::size_t kItemsShown = 50;
+
+constexpr char kHelp[] =
+    "Commands: folder N, open N, type TEXT, save, close, close!, click N, look, quit, help.";
+
+// Outlook's failure in words: its error information, else the code.
+std::string failure(HRESULT hr) {
+  std::string text;
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    text = sx::com::bstr_to_utf8(description);
+    SysFreeString(description);
+    info->Release();
+  }
+  if (text.empty()) {
+    char code[32];
+    std::snprintf(code, sizeof code, "error 0x%08X", static_cast<unsigned>(hr));
+    text = code;
+  }
+  return text;
+}
+
+std::string take(BSTR b) {
+  std::string s = sx::com::bstr_to_utf8(b);
+  SysFreeString(b);
+  return s;
+}
+
+Variant missing() {
+  Variant v;
+  v.get().vt = VT_ERROR;
+  v.get().scode = DISP_E_PARAMNOTFOUND;
+  return v;
+}
+
+// A positive number, or 0.
+std::size_t number(const std::string& text) {
+  if (text.empty() || text.size() > 6) return 0;
+  std::size_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return n;
+}
+
+std::string text_property(IDispatch* object, const char16_t* name) {
+  Variant value;
+  if (FAILED(sx::com::get_property(object, name, value.put()))) return "";
+  try {
+    return value.changed_to(VT_BSTR).to_utf8();
+  } catch (...) {
+    return "";
+  }
+}
+
+}  // namespace
+
+struct PersonOutlook::State {
+  ComPtr<_Application> app;
+  ComPtr<_NameSpace> ns;
+  // What the last screen numbered.
+  std::vector<ComPtr<MAPIFolder>> folders;
+  std::vector<ComPtr<IDispatch>> items;
+  std::vector<ComPtr<CommandBarControl>> controls;
+  bool ended = false;
+
+  ComPtr<_Explorer> explorer() {
+    ComPtr<_Explorer> e;
+    if (!ended && app) app->get_ActiveExplorer(e.GetAddressOf());
+    return e;
+  }
+  // The inspector opened last, when one is open.
+  ComPtr<_Inspector> inspector() {
+    ComPtr<_Inspectors> all;
+    ComPtr<_Inspector> last;
+    LONG count = 0;
+    if (ended || FAILED(app->get_Inspectors(all.GetAddressOf())) ||
+        FAILED(all->get_Count(&count)) || count == 0)
+      return last;
+    all->Item(Variant::from_i4(count).get(), last.GetAddressOf());
+    return last;
+  }
+  void check_alive() {
+    // Outlook gone (its last explorer closed, or Exit): every call fails as disconnected.
+    ComPtr<_Explorers> explorers;
+    if (!ended && app && app->get_Explorers(explorers.GetAddressOf()) == RPC_E_DISCONNECTED)
+      ended = true;
+    if (ended) {
+      folders.clear();
+      items.clear();
+      controls.clear();
+      ns = nullptr;
+      app = nullptr;
+    }
+  }
+
+  void list_folders(_Folders* list, int depth, std::string& out) {
+    LONG count = 0;
+    if (list == nullptr || FAILED(list->get_Count(&count))) return;
+    for (LONG i = 1; i <= count; ++i) {
+      ComPtr<MAPIFolder> folder;
+      if (FAILED(list->Item(Variant::from_i4(i).get(), folder.GetAddressOf()))) continue;
+      BSTR name = nullptr;
+      folder->get_Name(&name);
+      folders.push_back(folder);
+      out += "  " + std::to_string(folders.size()) + ". " + std::string(2 * depth, ' ') +
+             take(name) + "\n";
+      ComPtr<_Folders> children;
+      if (SUCCEEDED(folder->get_Folders(children.GetAddressOf())))
+        list_folders(children.Get(), depth + 1, out);
+    }
+  }
+
+  void list_controls(CommandBarControls* list, int depth, std::string& out) {
+    LONG count = 0;
+    if (list == nullptr || FAILED(list->get_Count(&count))) return;
+    for (LONG i = 1; i <= count; ++i) {
+      ComPtr<CommandBarControl> control;
+      if (FAILED(list->Item(Variant::from_i4(i).get(), control.GetAddressOf()))) continue;
+      VARIANT_BOOL visible = VARIANT_TRUE;
+      control->get_Visible(&visible);
+      if (visible == VARIANT_FALSE) continue;
+      BSTR caption = nullptr;
+      control->get_Caption(&caption);
+      controls.push_back(control);
+      out += "    c" + std::to_string(controls.size()) + " " + std::string(2 * depth, ' ') +
+             take(caption) + "\n";
+      ComPtr<CommandBarPopup> popup;
+      ComPtr<CommandBarControls> inner;
+      if (SUCCEEDED(control->QueryInterface(IID_PPV_ARGS(popup.GetAddressOf()))) &&
+          SUCCEEDED(popup->get_Controls(inner.GetAddressOf())))
+        list_controls(inner.Get(), depth + 1, out);
+    }
+  }
+
+  void list_bars(_CommandBars* bars, bool menu_only, std::string& out) {
+    LONG count = 0;
+    if (bars == nullptr || FAILED(bars->get_Count(&count))) return;
+    for (LONG i = 1; i <= count; ++i) {
+      ComPtr<CommandBar> bar;
+      if (FAILED(bars->Item(Variant::from_i4(i).get(), bar.GetAddressOf()))) continue;
+      VARIANT_BOOL visible = VARIANT_FALSE;
+      bar->get_Visible(&visible);
+      BSTR name = nullptr;
+      bar->get_Name(&name);
+      const std::string title = take(name);
+      if (visible == VARIANT_FALSE || (menu_only && title != "Menu Bar")) continue;
+      out += "  [" + title + "]\n";
+      ComPtr<CommandBarControls> list;
+      if (SUCCEEDED(bar->get_Controls(list.GetAddressOf()))) list_controls(list.Get(), 0, out);
+    }
+  }
+};
+
+PersonOutlook::PersonOutlook(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+PersonOutlook::~PersonOutlook() = default;
+
+std::unique_ptr<PersonOutlook> PersonOutlook::start(std::string* why) {
+  auto state = std::make_unique<State>();
+  HRESULT hr = start_with_explorer(state->app.GetAddressOf());
+  if (SUCCEEDED(hr)) {
+    hr = state->app->GetNamespace(Bstr::from_utf8("MAPI").get(), state->ns.GetAddressOf());
+  }
+  if (FAILED(hr)) {
+    if (why) *why = "Outlook cannot be started: " + failure(hr);
+    return nullptr;
+  }
+  return std::unique_ptr<PersonOutlook>(new PersonOutlook(std::move(state)));
+}
+
+bool PersonOutlook::running() const { return !state_->ended; }
+
+std::string PersonOutlook::screen() {
+  State& s = *state_;
+  s.check_alive();
+  s.folders.clear();
+  s.items.clear();
+  s.controls.clear();
+  if (s.ended) return "Outlook has ended.\n";
+  std::string out;
+  ComPtr<_Explorer> explorer = s.explorer();
+  if (!explorer) return "Outlook shows no explorer.\n";
+  BSTR caption = nullptr;
+  explorer->get_Caption(&caption);
+  out += "== " + take(caption) + " ==\n";
+
+  out += "Folders:\n";
+  ComPtr<_Folders> roots;
+  if (SUCCEEDED(s.ns->get_Folders(roots.GetAddressOf()))) s.list_folders(roots.Get(), 0, out);
+
+  ComPtr<MAPIFolder> current;
+  ComPtr<_Items> items;
+  LONG count = 0;
+  if (SUCCEEDED(explorer->get_CurrentFolder(current.GetAddressOf())) && current &&
+      SUCCEEDED(current->get_Items(items.GetAddressOf())) && SUCCEEDED(items->get_Count(&count))) {
+    BSTR name = nullptr;
+    current->get_Name(&name);
+    out += "Items of " + take(name) + " (" + std::to_string(count) + "):\n";
+    for (LONG i = 1; i <= count && s.items.size() < kItemsShown; ++i) {
+      ComPtr<IDispatch> item;
+      if (FAILED(items->Item(Variant::from_i4(i).get(), item.GetAddressOf()))) continue;
+      s.items.push_back(item);
+      out += "  " + std::to_string(s.items.size()) + ". " + text_property(item.Get(), u"Subject") +
+             "  <" + text_property(item.Get(), u"MessageClass") + ">\n";
+    }
+    if (static_cast<std::size_t>(count) > s.items.size())
+      out +=
+          "  ... " + std::to_string(static_cast<std::size_t>(count) - s.items.size()) + " more\n";
+  }
+
+  out += "Menus and toolbars:\n";
+  ComPtr<_CommandBars> bars;
+  if (SUCCEEDED(explorer->get_CommandBars(bars.GetAddressOf())))
+    s.list_bars(bars.Get(), false, out);
+
+  if (ComPtr<_Inspector> inspector = s.inspector()) {
+    BSTR title = nullptr;
+    inspector->get_Caption(&title);
+    VARIANT_BOOL editing = VARIANT_FALSE;
+    inspector->get_Editing(&editing);
+    ComPtr<IDispatch> item;
+    inspector->get_CurrentItem(item.GetAddressOf());
+    out +=
+        "-- " + take(title) + " (" + (editing != VARIANT_FALSE ? "editing" : "reading") + ") --\n";
+    out += "Subject: " + text_property(item.Get(), u"Subject") + "\n";
+    out += text_property(item.Get(), u"Body") + "\n";
+    ComPtr<_CommandBars> own;
+    if (SUCCEEDED(inspector->get_CommandBars(own.GetAddressOf())))
+      s.list_bars(own.Get(), true, out);
+  }
+  return out;
+}
+
+bool PersonOutlook::run(const std::string& line, std::string* reply) {
+  State& s = *state_;
+  std::string said;
+  auto done = [&](std::string text) {
+    if (reply) *reply = std::move(text);
+    s.check_alive();
+    return !s.ended;
+  };
+  s.check_alive();
+  if (s.ended) return done("Outlook has ended.");
+  const std::size_t space = line.find(' ');
+  const std::string command = line.substr(0, space);
+  const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+  const std::size_t n = number(rest);
+  HRESULT hr = S_OK;
+
+  if (command.empty() || command == "look") {
+    if (ComPtr<_Explorer> explorer = s.explorer()) {
+      ComPtr<MAPIFolder> current;
+      if (SUCCEEDED(explorer->get_CurrentFolder(current.GetAddressOf())) && current)
+        hr = explorer->put_CurrentFolder(current.Get());
+    }
+  } else if (command == "help") {
+    return done(kHelp);
+  } else if (command == "folder") {
+    if (n < 1 || n > s.folders.size()) return done("There is no folder " + rest + ".");
+    ComPtr<_Explorer> explorer = s.explorer();
+    hr = explorer ? explorer->put_CurrentFolder(s.folders[n - 1].Get()) : E_FAIL;
+  } else if (command == "open") {
+    if (n < 1 || n > s.items.size()) return done("There is no item " + rest + ".");
+    Variant item = Variant::from_dispatch(s.items[n - 1].Get());
+    ComPtr<_OutlookItem> typed;
+    hr = s.items[n - 1]->QueryInterface(IID_PPV_ARGS(typed.GetAddressOf()));
+    if (SUCCEEDED(hr)) hr = typed->Display(missing().get());
+  } else if (command == "type" || command == "save" || command == "close" || command == "close!") {
+    ComPtr<_Inspector> inspector = s.inspector();
+    if (!inspector) return done("No item is open.");
+    ComPtr<IDispatch> item;
+    ComPtr<_OutlookItem> typed;
+    inspector->get_CurrentItem(item.GetAddressOf());
+    if (item) item->QueryInterface(IID_PPV_ARGS(typed.GetAddressOf()));
+    if (!typed) return done("No item is open.");
+    if (command == "type") {
+      hr = inspector->TypeText(Bstr::from_utf8(rest).get());
+      if (hr == E_ACCESSDENIED)
+        return done("The item is open for reading; choose Edit Item on its Edit menu first.");
+    } else if (command == "save") {
+      hr = typed->Save();
+      if (SUCCEEDED(hr)) said = "Saved.";
+    } else {
+      VARIANT_BOOL saved = VARIANT_TRUE;
+      typed->get_Saved(&saved);
+      if (command == "close" && saved == VARIANT_FALSE)
+        return done("The item has unsaved changes: \"save\" keeps them, \"close!\" drops them.");
+      hr = inspector->Close(olDiscard);
+    }
+  } else if (command == "click") {
+    const std::size_t at = number(rest.size() > 1 && rest[0] == 'c' ? rest.substr(1) : rest);
+    if (at < 1 || at > s.controls.size()) return done("There is no control " + rest + ".");
+    hr = s.controls[at - 1]->Execute();
+  } else if (command == "quit") {
+    hr = s.app->Quit();
+    s.ended = SUCCEEDED(hr) || hr == RPC_E_DISCONNECTED;
+    return done(s.ended ? "Outlook has ended." : "Outlook did not end: " + failure(hr));
+  } else {
+    return done("Unknown command \"" + command + "\". " + kHelp);
+  }
+  if (FAILED(hr) && hr != RPC_E_DISCONNECTED) return done(failure(hr));
+  return done(said);
+}
+
+}  // namespace sx::outlook
