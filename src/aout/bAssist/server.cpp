@@ -1,12 +1,11 @@
 // ScribbixOut's four in-process server exports.
-#include <dlfcn.h>
-
 #include <atomic>
 
 #include "class1.h"
 #include "comdef.h"
 #include "module_state.h"
 #include "registration.h"
+#include "scribbix/com_registration.h"
 #include "scribbixout/scribbixout.h"
 #include "windows.h"
 
@@ -15,6 +14,8 @@ namespace {
 
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
+// An address inside this module, by which it finds its own file.
+const char module_anchor = 0;
 
 // Class1's factory: counts LockServer, so that DllCanUnloadNow keeps a locked server loaded.
 class Class1Factory : public sx::com::ComObject<IClassFactory> {
@@ -38,18 +39,6 @@ class Class1Factory : public sx::com::ComObject<IClassFactory> {
     return S_OK;
   }
 };
-
-// This module's file: its Windows path when it lies on the machine's drive C:.
-std::string module_path() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&module_path), &info) == 0 || info.dli_fname == nullptr)
-    return {};
-  char path[MAX_PATH] = {};
-  HMODULE module = GetModuleHandleA(info.dli_fname);
-  const DWORD length = module != nullptr ? GetModuleFileNameA(module, path, sizeof path) : 0;
-  if (length == 0 || length >= sizeof path) return info.dli_fname;
-  return std::string(path, length);
-}
 
 }  // namespace
 
@@ -77,7 +66,7 @@ SX_EXPORT HRESULT DllCanUnloadNow() { return sx::assist::can_unload() ? S_OK : S
 
 SX_EXPORT HRESULT DllRegisterServer() {
   try {
-    const std::string path = sx::assist::module_path();
+    const std::string path = sx::common::module_path_of(&sx::assist::module_anchor);
     if (path.empty()) return SELFREG_E_CLASS;
     return sx::assist::register_server(path);
   } catch (...) {
