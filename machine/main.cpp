@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   sx::machine_tool::add_outlook_command(program);
   sx::machine_tool::add_conduit_command(program);
   sx::machine_tool::add_scribbixout_command(program);
+  sx::machine_tool::add_scribbixupdate_command(program);
   sx::machine_tool::add_com_command(program);
   program.app().footer(
       "\"sxmachine COMMAND --help\" tells more about a command. Exit code: 0 on success, 1 on "
