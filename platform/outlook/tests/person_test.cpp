@@ -31,7 +31,7 @@ class PersonTest : public OutlookProcessTest {
     ComPtr<_Application> app = create();
     ComPtr<IDispatch> item;
     ASSERT_EQ(inbox_items(mapi(app.Get()).Get())
-                  ->Add(Variant::from_utf8("IPM.Post").get(), item.GetAddressOf()),
+                  ->Add(Variant::from_utf8("IPM.Post").get(), item.ReleaseAndGetAddressOf()),
               S_OK);
     sx::com::put_property(item.Get(), u"Subject", Variant::from_utf8(subject).get());
     sx::com::put_property(item.Get(), u"Body", Variant::from_utf8(body).get());
@@ -82,7 +82,7 @@ TEST_F(PersonTest, APersonOpensAPostEditsSavesClosesAndQuits) {
   EXPECT_EQ(reply, "There is no item 9.");
   EXPECT_FALSE(person->run("quit", &reply));
   EXPECT_EQ(reply, "Outlook has ended.");
-  EXPECT_FALSE(outlook_running_here());
+  EXPECT_FALSE(outlook_window());  // gone when the call returns
   EXPECT_FALSE(person->run("look", &reply));
   person.reset();
 
@@ -90,7 +90,7 @@ TEST_F(PersonTest, APersonOpensAPostEditsSavesClosesAndQuits) {
   app_ = create();
   ComPtr<IDispatch> saved;
   ASSERT_EQ(inbox_items(mapi(app_.Get()).Get())
-                ->Item(Variant::from_utf8("Shopping").get(), saved.GetAddressOf()),
+                ->Item(Variant::from_utf8("Shopping").get(), saved.ReleaseAndGetAddressOf()),
             S_OK);
   Variant body;
   ASSERT_EQ(sx::com::get_property(saved.Get(), u"Body", body.put()), S_OK);

@@ -46,7 +46,7 @@ class Recorder : public sx::com::ComObject<InspectorsEvents, ItemEvents, Explore
     // Asked from inside the event: the closing explorer still counts.
     ComPtr<_Explorers> explorers;
     LONG count = -1;
-    if (app_ && SUCCEEDED(app_->get_Explorers(explorers.GetAddressOf())))
+    if (app_ && SUCCEEDED(app_->get_Explorers(explorers.ReleaseAndGetAddressOf())))
       explorers->get_Count(&count);
     events.push_back("ExplorerClose(" + std::to_string(count) + ")");
     return S_OK;
@@ -61,8 +61,8 @@ DWORD advise(IUnknown* source, REFIID iid, IUnknown* sink) {
   ComPtr<IConnectionPointContainer> container;
   ComPtr<IConnectionPoint> point;
   DWORD cookie = 0;
-  EXPECT_EQ(source->QueryInterface(IID_PPV_ARGS(container.GetAddressOf())), S_OK);
-  EXPECT_EQ(container->FindConnectionPoint(iid, point.GetAddressOf()), S_OK);
+  EXPECT_EQ(source->QueryInterface(IID_PPV_ARGS(container.ReleaseAndGetAddressOf())), S_OK);
+  EXPECT_EQ(container->FindConnectionPoint(iid, point.ReleaseAndGetAddressOf()), S_OK);
   EXPECT_EQ(point->Advise(sink, &cookie), S_OK);
   return cookie;
 }
@@ -84,35 +84,35 @@ class OutlookWindowsTest : public OutlookProcessTest {
  protected:
   ComPtr<_Application> start_person_outlook() {
     ComPtr<_Application> app;
-    EXPECT_EQ(start_with_explorer(app.GetAddressOf()), S_OK);
+    EXPECT_EQ(start_with_explorer(app.ReleaseAndGetAddressOf()), S_OK);
     return app;
   }
   static ComPtr<_Explorer> active(_Application* app) {
     ComPtr<_Explorer> explorer;
-    EXPECT_EQ(app->get_ActiveExplorer(explorer.GetAddressOf()), S_OK);
+    EXPECT_EQ(app->get_ActiveExplorer(explorer.ReleaseAndGetAddressOf()), S_OK);
     return explorer;
   }
   static ComPtr<CommandBar> bar(_CommandBars* bars, const char* name) {
     ComPtr<CommandBar> bar;
     Variant which = Variant::from_utf8(name);
-    bars->Item(which.get(), bar.GetAddressOf());
+    bars->Item(which.get(), bar.ReleaseAndGetAddressOf());
     return bar;
   }
   static ComPtr<CommandBar> explorer_bar(_Application* app, const char* name) {
     ComPtr<_CommandBars> bars;
-    EXPECT_EQ(active(app)->get_CommandBars(bars.GetAddressOf()), S_OK);
+    EXPECT_EQ(active(app)->get_CommandBars(bars.ReleaseAndGetAddressOf()), S_OK);
     return bar(bars.Get(), name);
   }
   // The captions of a bar's top-level controls, joined by "|".
   static std::string captions(CommandBar* bar) {
     ComPtr<CommandBarControls> controls;
-    EXPECT_EQ(bar->get_Controls(controls.GetAddressOf()), S_OK);
+    EXPECT_EQ(bar->get_Controls(controls.ReleaseAndGetAddressOf()), S_OK);
     LONG count = 0;
     controls->get_Count(&count);
     std::string out;
     for (LONG i = 1; i <= count; ++i) {
       ComPtr<CommandBarControl> c;
-      EXPECT_EQ(controls->Item(Variant::from_i4(i).get(), c.GetAddressOf()), S_OK);
+      EXPECT_EQ(controls->Item(Variant::from_i4(i).get(), c.ReleaseAndGetAddressOf()), S_OK);
       BSTR caption = nullptr;
       c->get_Caption(&caption);
       out += (i > 1 ? "|" : "") + text_of(caption);
@@ -123,7 +123,7 @@ class OutlookWindowsTest : public OutlookProcessTest {
     ComPtr<CommandBarControl> control;
     Variant t = Variant::from_utf8(tag);
     EXPECT_EQ(bar->FindControl(missing().get(), missing().get(), t.get(), missing().get(),
-                               missing().get(), control.GetAddressOf()),
+                               missing().get(), control.ReleaseAndGetAddressOf()),
               S_OK);
     return control;
   }
@@ -131,22 +131,23 @@ class OutlookWindowsTest : public OutlookProcessTest {
   static ComPtr<_PostItem> saved_post(_NameSpace* ns, const char* subject) {
     ComPtr<_Items> items = inbox_items(ns);
     ComPtr<IDispatch> item;
-    EXPECT_EQ(items->Add(Variant::from_utf8("IPM.Post").get(), item.GetAddressOf()), S_OK);
+    EXPECT_EQ(items->Add(Variant::from_utf8("IPM.Post").get(), item.ReleaseAndGetAddressOf()),
+              S_OK);
     ComPtr<_PostItem> post;
-    item->QueryInterface(IID_PPV_ARGS(post.GetAddressOf()));
+    item->QueryInterface(IID_PPV_ARGS(post.ReleaseAndGetAddressOf()));
     post->put_Subject(Bstr::from_utf8(subject).get());
     post->put_Body(Bstr::from_utf8("first line").get());
     EXPECT_EQ(post->Save(), S_OK);
     ComPtr<IDispatch> again;
-    EXPECT_EQ(items->Item(Variant::from_utf8(subject).get(), again.GetAddressOf()), S_OK);
+    EXPECT_EQ(items->Item(Variant::from_utf8(subject).get(), again.ReleaseAndGetAddressOf()), S_OK);
     ComPtr<_PostItem> fresh;
-    again->QueryInterface(IID_PPV_ARGS(fresh.GetAddressOf()));
+    again->QueryInterface(IID_PPV_ARGS(fresh.ReleaseAndGetAddressOf()));
     return fresh;
   }
   static void quit(ComPtr<_Application>& app) {
     EXPECT_EQ(app->Quit(), S_OK);
     app = nullptr;
-    EXPECT_FALSE(outlook_running_here());
+    EXPECT_FALSE(outlook_window());  // gone when the call returns
   }
 };
 
@@ -155,15 +156,16 @@ class OutlookWindowsTest : public OutlookProcessTest {
 TEST_F(OutlookWindowsTest, OutlookStartedByAutomationHasNoExplorer) {
   app_ = create();
   ComPtr<_Explorer> explorer;
-  EXPECT_EQ(app_->get_ActiveExplorer(explorer.GetAddressOf()), S_OK);
+  EXPECT_EQ(app_->get_ActiveExplorer(explorer.ReleaseAndGetAddressOf()), S_OK);
   EXPECT_FALSE(explorer);
   ComPtr<_Explorers> explorers;
-  ASSERT_EQ(app_->get_Explorers(explorers.GetAddressOf()), S_OK);
+  ASSERT_EQ(app_->get_Explorers(explorers.ReleaseAndGetAddressOf()), S_OK);
   LONG count = -1;
   EXPECT_EQ(explorers->get_Count(&count), S_OK);
   EXPECT_EQ(count, 0);
   ComPtr<_Explorer> none;
-  EXPECT_EQ(explorers->Item(Variant::from_i4(1).get(), none.GetAddressOf()), DISP_E_BADINDEX);
+  EXPECT_EQ(explorers->Item(Variant::from_i4(1).get(), none.ReleaseAndGetAddressOf()),
+            DISP_E_BADINDEX);
 }
 
 TEST_F(OutlookWindowsTest, ExplorerCloseIsRaisedWhileItCountsAndTheLastCloseEndsOutlook) {
@@ -177,12 +179,12 @@ TEST_F(OutlookWindowsTest, ExplorerCloseIsRaisedWhileItCountsAndTheLastCloseEnds
   // A second explorer, shown: it is the active one now.
   ComPtr<_NameSpace> ns = mapi(app_.Get());
   ComPtr<MAPIFolder> inbox;
-  ASSERT_EQ(ns->GetDefaultFolder(olFolderInbox, inbox.GetAddressOf()), S_OK);
+  ASSERT_EQ(ns->GetDefaultFolder(olFolderInbox, inbox.ReleaseAndGetAddressOf()), S_OK);
   ComPtr<_Explorers> explorers;
-  ASSERT_EQ(app_->get_Explorers(explorers.GetAddressOf()), S_OK);
+  ASSERT_EQ(app_->get_Explorers(explorers.ReleaseAndGetAddressOf()), S_OK);
   ComPtr<_Explorer> second;
   ASSERT_EQ(explorers->Add(Variant::from_dispatch(inbox.Get()).get(), olFolderDisplayNormal,
-                           second.GetAddressOf()),
+                           second.ReleaseAndGetAddressOf()),
             S_OK);
   ASSERT_EQ(second->Display(), S_OK);
   EXPECT_EQ(sx::com::object_identity(active(app_.Get()).Get()),
@@ -202,9 +204,9 @@ TEST_F(OutlookWindowsTest, ExplorerCloseIsRaisedWhileItCountsAndTheLastCloseEnds
   EXPECT_TRUE(outlook_running_here());
   app_ = create();
   recorder->app_ = app_;
-  ASSERT_EQ(app_->get_Explorers(explorers.GetAddressOf()), S_OK);
-  ASSERT_EQ(explorers->Item(Variant::from_i4(1).get(), first.GetAddressOf()), S_OK);
-  ASSERT_EQ(explorers->Item(Variant::from_i4(2).get(), second.GetAddressOf()), S_OK);
+  ASSERT_EQ(app_->get_Explorers(explorers.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(explorers->Item(Variant::from_i4(1).get(), first.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(explorers->Item(Variant::from_i4(2).get(), second.ReleaseAndGetAddressOf()), S_OK);
   explorers = nullptr;
 
   EXPECT_EQ(second->Close(), S_OK);
@@ -216,9 +218,9 @@ TEST_F(OutlookWindowsTest, ExplorerCloseIsRaisedWhileItCountsAndTheLastCloseEnds
   EXPECT_EQ(first->Close(), S_OK);
   // The event came while the last explorer still counted, and Outlook is gone afterwards.
   EXPECT_EQ(recorder->events, std::vector<std::string>{"ExplorerClose(1)"});
-  EXPECT_FALSE(outlook_running_here());
+  EXPECT_FALSE(outlook_window());  // gone when the call returns
   ComPtr<_Explorers> after;
-  EXPECT_EQ(app_->get_Explorers(after.GetAddressOf()), RPC_E_DISCONNECTED);
+  EXPECT_EQ(app_->get_Explorers(after.ReleaseAndGetAddressOf()), RPC_E_DISCONNECTED);
   recorder->app_ = nullptr;
 }
 
@@ -230,7 +232,7 @@ TEST_F(OutlookWindowsTest, NewInspectorComesBeforeReadOnTheSameItemObject) {
   ComPtr<_PostItem> post = saved_post(ns.Get(), "Opened");
   auto recorder = sx::com::make_object<Recorder>();
   ComPtr<_Inspectors> inspectors;
-  ASSERT_EQ(app_->get_Inspectors(inspectors.GetAddressOf()), S_OK);
+  ASSERT_EQ(app_->get_Inspectors(inspectors.ReleaseAndGetAddressOf()), S_OK);
   advise(inspectors.Get(), InspectorsEvents::kIid, static_cast<InspectorsEvents*>(recorder.Get()));
   advise(post.Get(), ItemEvents::kIid, static_cast<ItemEvents*>(recorder.Get()));
 
@@ -247,8 +249,8 @@ TEST_F(OutlookWindowsTest, NewInspectorComesBeforeReadOnTheSameItemObject) {
   ASSERT_EQ(post->Display(missing().get()), S_OK);
   EXPECT_EQ(recorder->events.size(), 2u);
   ComPtr<_Inspector> a, b;
-  ASSERT_EQ(post->GetInspector(a.GetAddressOf()), S_OK);
-  ASSERT_EQ(inspectors->Item(Variant::from_i4(1).get(), b.GetAddressOf()), S_OK);
+  ASSERT_EQ(post->GetInspector(a.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(inspectors->Item(Variant::from_i4(1).get(), b.ReleaseAndGetAddressOf()), S_OK);
   EXPECT_EQ(sx::com::object_identity(a.Get()), sx::com::object_identity(b.Get()));
 
   // Close asks the item's sinks; one that cancels keeps the inspector open.
@@ -262,7 +264,7 @@ TEST_F(OutlookWindowsTest, NewInspectorComesBeforeReadOnTheSameItemObject) {
   EXPECT_EQ(inspectors->get_Count(&count), S_OK);
   EXPECT_EQ(count, 0);
   ComPtr<IDispatch> gone;
-  EXPECT_EQ(a->get_CurrentItem(gone.GetAddressOf()), E_FAIL);
+  EXPECT_EQ(a->get_CurrentItem(gone.ReleaseAndGetAddressOf()), E_FAIL);
 }
 
 TEST_F(OutlookWindowsTest, ANoteOpensForReadingAndTheEditCommandOfItsMenuSwitchesToEditing) {
@@ -270,7 +272,7 @@ TEST_F(OutlookWindowsTest, ANoteOpensForReadingAndTheEditCommandOfItsMenuSwitche
   ComPtr<_NameSpace> ns = mapi(app_.Get());
   ComPtr<_PostItem> post = saved_post(ns.Get(), "Read me");
   ComPtr<_Inspector> inspector;
-  ASSERT_EQ(post->GetInspector(inspector.GetAddressOf()), S_OK);
+  ASSERT_EQ(post->GetInspector(inspector.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_EQ(inspector->Display(missing().get()), S_OK);
   VARIANT_BOOL editing = VARIANT_TRUE;
   EXPECT_EQ(inspector->get_Editing(&editing), S_OK);
@@ -279,24 +281,24 @@ TEST_F(OutlookWindowsTest, ANoteOpensForReadingAndTheEditCommandOfItsMenuSwitche
 
   // The walk: "Menu Bar", control 30003, inside it control 3273, Execute.
   ComPtr<_CommandBars> bars;
-  ASSERT_EQ(inspector->get_CommandBars(bars.GetAddressOf()), S_OK);
+  ASSERT_EQ(inspector->get_CommandBars(bars.ReleaseAndGetAddressOf()), S_OK);
   ComPtr<CommandBar> menu = bar(bars.Get(), "Menu Bar");
   ASSERT_TRUE(menu);
   ComPtr<CommandBarControl> edit;
   ASSERT_EQ(menu->FindControl(missing().get(), Variant::from_i4(30003).get(), missing().get(),
-                              missing().get(), missing().get(), edit.GetAddressOf()),
+                              missing().get(), missing().get(), edit.ReleaseAndGetAddressOf()),
             S_OK);
   ComPtr<CommandBarPopup> popup;
-  ASSERT_EQ(edit->QueryInterface(IID_PPV_ARGS(popup.GetAddressOf())), S_OK);
+  ASSERT_EQ(edit->QueryInterface(IID_PPV_ARGS(popup.ReleaseAndGetAddressOf())), S_OK);
   ComPtr<CommandBarControls> inside;
-  ASSERT_EQ(popup->get_Controls(inside.GetAddressOf()), S_OK);
+  ASSERT_EQ(popup->get_Controls(inside.ReleaseAndGetAddressOf()), S_OK);
   LONG count = 0;
   inside->get_Count(&count);
   ComPtr<CommandBarControl> command;
   for (LONG i = 1; i <= count && !command; ++i) {
     ComPtr<CommandBarControl> c;
     LONG id = 0;
-    inside->Item(Variant::from_i4(i).get(), c.GetAddressOf());
+    inside->Item(Variant::from_i4(i).get(), c.ReleaseAndGetAddressOf());
     if (SUCCEEDED(c->get_Id(&id)) && id == 3273) command = c;
   }
   ASSERT_TRUE(command);
@@ -308,7 +310,7 @@ TEST_F(OutlookWindowsTest, ANoteOpensForReadingAndTheEditCommandOfItsMenuSwitche
   EXPECT_EQ(inspector->Close(olSave), S_OK);
   ComPtr<_Items> items = inbox_items(ns.Get());
   ComPtr<IDispatch> read;
-  ASSERT_EQ(items->Item(Variant::from_utf8("Read me").get(), read.GetAddressOf()), S_OK);
+  ASSERT_EQ(items->Item(Variant::from_utf8("Read me").get(), read.ReleaseAndGetAddressOf()), S_OK);
   Variant body;
   ASSERT_EQ(sx::com::get_property(read.Get(), u"Body", body.put()), S_OK);
   EXPECT_EQ(body.to_utf8(), "first line and more");
@@ -323,7 +325,7 @@ TEST_F(OutlookWindowsTest, AnAddInWatchingInspectorsSwitchesAnOpenedNoteToEditin
   ASSERT_EQ(post->Display(missing().get()), S_OK);
   EXPECT_EQ(addin_log(), "Toolbar:NewInspector\nToolbar:Read(same)\n");
   ComPtr<_Inspector> inspector;
-  ASSERT_EQ(post->GetInspector(inspector.GetAddressOf()), S_OK);
+  ASSERT_EQ(post->GetInspector(inspector.ReleaseAndGetAddressOf()), S_OK);
   VARIANT_BOOL editing = VARIANT_FALSE;
   EXPECT_EQ(inspector->get_Editing(&editing), S_OK);
   EXPECT_EQ(editing, VARIANT_TRUE);
@@ -389,46 +391,47 @@ TEST_F(OutlookWindowsTest, ATemporaryMenuIsGoneInTheNextRunAndAClickLoadsAnOnDem
 TEST_F(OutlookWindowsTest, CommandBarsRefuseWhatIsNotThereAndPlaceControlsWhereAsked) {
   app_ = start_person_outlook();
   ComPtr<_CommandBars> bars;
-  ASSERT_EQ(active(app_.Get())->get_CommandBars(bars.GetAddressOf()), S_OK);
+  ASSERT_EQ(active(app_.Get())->get_CommandBars(bars.ReleaseAndGetAddressOf()), S_OK);
   ComPtr<CommandBar> none;
-  EXPECT_EQ(bars->Item(Variant::from_utf8("No Such Bar").get(), none.GetAddressOf()), E_INVALIDARG);
+  EXPECT_EQ(bars->Item(Variant::from_utf8("No Such Bar").get(), none.ReleaseAndGetAddressOf()),
+            E_INVALIDARG);
   ComPtr<CommandBar> toolbar;
   ASSERT_EQ(bars->Add(Variant::from_utf8("Mine").get(), Variant::from_i4(msoBarTop).get(),
-                      missing().get(), missing().get(), toolbar.GetAddressOf()),
+                      missing().get(), missing().get(), toolbar.ReleaseAndGetAddressOf()),
             S_OK);
   ComPtr<CommandBar> twice;
   EXPECT_EQ(bars->Add(Variant::from_utf8("mine").get(), missing().get(), missing().get(),
-                      missing().get(), twice.GetAddressOf()),
+                      missing().get(), twice.ReleaseAndGetAddressOf()),
             E_INVALIDARG);
   ComPtr<CommandBarControls> controls;
-  ASSERT_EQ(toolbar->get_Controls(controls.GetAddressOf()), S_OK);
+  ASSERT_EQ(toolbar->get_Controls(controls.ReleaseAndGetAddressOf()), S_OK);
   for (const char* caption : {"b", "a", "c"}) {
     ComPtr<CommandBarControl> c;
     // "a" goes before "b"; the others at the end.
     Variant before = std::string(caption) == "a" ? Variant::from_i4(1) : missing();
     ASSERT_EQ(controls->Add(missing().get(), missing().get(), missing().get(), before.get(),
-                            missing().get(), c.GetAddressOf()),
+                            missing().get(), c.ReleaseAndGetAddressOf()),
               S_OK);
     c->put_Caption(Bstr::from_utf8(caption).get());
   }
   EXPECT_EQ(captions(toolbar.Get()), "a|b|c");
   ComPtr<CommandBarControl> bad;
   EXPECT_EQ(controls->Add(missing().get(), missing().get(), missing().get(),
-                          Variant::from_i4(9).get(), missing().get(), bad.GetAddressOf()),
+                          Variant::from_i4(9).get(), missing().get(), bad.ReleaseAndGetAddressOf()),
             E_INVALIDARG);
   EXPECT_EQ(controls->Add(Variant::from_i4(4).get(), missing().get(), missing().get(),
-                          missing().get(), missing().get(), bad.GetAddressOf()),
+                          missing().get(), missing().get(), bad.ReleaseAndGetAddressOf()),
             E_INVALIDARG);
   // A copy of a built-in command, of its own type; an unknown command is refused.
   ComPtr<CommandBarControl> copy;
   ASSERT_EQ(controls->Add(missing().get(), Variant::from_i4(30003).get(), missing().get(),
-                          missing().get(), missing().get(), copy.GetAddressOf()),
+                          missing().get(), missing().get(), copy.ReleaseAndGetAddressOf()),
             S_OK);
   LONG type = 0;
   EXPECT_EQ(copy->get_Type(&type), S_OK);
   EXPECT_EQ(type, msoControlPopup);
   EXPECT_EQ(controls->Add(missing().get(), Variant::from_i4(99999).get(), missing().get(),
-                          missing().get(), missing().get(), bad.GetAddressOf()),
+                          missing().get(), missing().get(), bad.ReleaseAndGetAddressOf()),
             E_INVALIDARG);
   EXPECT_EQ(captions(toolbar.Get()), "a|b|c|&Edit");
   ComPtr<CommandBar> menu = bar(bars.Get(), "Menu Bar");
@@ -474,9 +477,10 @@ TEST_F(OutlookWindowsTest, InjectedFaultsReachTheNewObjects) {
       {.kind = "OutlookBarGroups", .operation = "Count", .hr = E_OUTOFMEMORY, .description = "no"});
   ComPtr<_Explorer> explorer = active(app_.Get());
   ComPtr<_CommandBars> bars;
-  ASSERT_EQ(explorer->get_CommandBars(bars.GetAddressOf()), S_OK);
+  ASSERT_EQ(explorer->get_CommandBars(bars.ReleaseAndGetAddressOf()), S_OK);
   ComPtr<CommandBar> menu;
-  EXPECT_EQ(bars->Item(Variant::from_utf8("Menu Bar").get(), menu.GetAddressOf()), E_FAIL);
+  EXPECT_EQ(bars->Item(Variant::from_utf8("Menu Bar").get(), menu.ReleaseAndGetAddressOf()),
+            E_FAIL);
   IErrorInfo* info = nullptr;
   ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
   BSTR description = nullptr;
@@ -490,11 +494,12 @@ TEST_F(OutlookWindowsTest, InjectedFaultsReachTheNewObjects) {
   ComPtr<_OutlookBarPane> bar_pane;
   ComPtr<_OutlookBarStorage> contents;
   ComPtr<_OutlookBarGroups> groups;
-  ASSERT_EQ(explorer->get_Panes(panes.GetAddressOf()), S_OK);
-  ASSERT_EQ(panes->Item(Variant::from_utf8("OutlookBar").get(), pane.GetAddressOf()), S_OK);
-  ASSERT_EQ(pane->QueryInterface(IID_PPV_ARGS(bar_pane.GetAddressOf())), S_OK);
-  ASSERT_EQ(bar_pane->get_Contents(contents.GetAddressOf()), S_OK);
-  ASSERT_EQ(contents->get_Groups(groups.GetAddressOf()), S_OK);
+  ASSERT_EQ(explorer->get_Panes(panes.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(panes->Item(Variant::from_utf8("OutlookBar").get(), pane.ReleaseAndGetAddressOf()),
+            S_OK);
+  ASSERT_EQ(pane->QueryInterface(IID_PPV_ARGS(bar_pane.ReleaseAndGetAddressOf())), S_OK);
+  ASSERT_EQ(bar_pane->get_Contents(contents.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(contents->get_Groups(groups.ReleaseAndGetAddressOf()), S_OK);
   LONG count = 0;
   EXPECT_EQ(groups->get_Count(&count), E_OUTOFMEMORY);
   quit(app_);
@@ -510,11 +515,12 @@ TEST_F(OutlookWindowsTest, OutlookBarGroupsComeInPaneOrderAndAShortcutIsAddedAtT
     ComPtr<_OutlookBarPane> bar;
     ComPtr<_OutlookBarStorage> contents;
     ComPtr<_OutlookBarGroups> groups;
-    EXPECT_EQ(active(app)->get_Panes(panes.GetAddressOf()), S_OK);
-    EXPECT_EQ(panes->Item(Variant::from_utf8("OutlookBar").get(), pane.GetAddressOf()), S_OK);
-    EXPECT_EQ(pane->QueryInterface(IID_PPV_ARGS(bar.GetAddressOf())), S_OK);
-    EXPECT_EQ(bar->get_Contents(contents.GetAddressOf()), S_OK);
-    EXPECT_EQ(contents->get_Groups(groups.GetAddressOf()), S_OK);
+    EXPECT_EQ(active(app)->get_Panes(panes.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(panes->Item(Variant::from_utf8("OutlookBar").get(), pane.ReleaseAndGetAddressOf()),
+              S_OK);
+    EXPECT_EQ(pane->QueryInterface(IID_PPV_ARGS(bar.ReleaseAndGetAddressOf())), S_OK);
+    EXPECT_EQ(bar->get_Contents(contents.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(contents->get_Groups(groups.ReleaseAndGetAddressOf()), S_OK);
     return groups;
   };
   auto names = [](_OutlookBarGroups* groups) {
@@ -523,7 +529,7 @@ TEST_F(OutlookWindowsTest, OutlookBarGroupsComeInPaneOrderAndAShortcutIsAddedAtT
     std::string out;
     for (LONG i = 1; i <= count; ++i) {
       ComPtr<_OutlookBarGroup> g;
-      EXPECT_EQ(groups->Item(Variant::from_i4(i).get(), g.GetAddressOf()), S_OK);
+      EXPECT_EQ(groups->Item(Variant::from_i4(i).get(), g.ReleaseAndGetAddressOf()), S_OK);
       BSTR name = nullptr;
       g->get_Name(&name);
       out += text_of(name) + ",";
@@ -533,33 +539,34 @@ TEST_F(OutlookWindowsTest, OutlookBarGroupsComeInPaneOrderAndAShortcutIsAddedAtT
   ComPtr<_OutlookBarGroups> groups = groups_of(app_.Get());
   EXPECT_EQ(names(groups.Get()), "Outlook Shortcuts,My Shortcuts,Other Shortcuts,");
   ComPtr<_OutlookBarGroup> group;
-  EXPECT_EQ(groups->Item(Variant::from_utf8("my shortcuts").get(), group.GetAddressOf()),
+  EXPECT_EQ(groups->Item(Variant::from_utf8("my shortcuts").get(), group.ReleaseAndGetAddressOf()),
             MAPI_E_NOT_FOUND);  // names are compared exactly
-  ASSERT_EQ(groups->Item(Variant::from_utf8("My Shortcuts").get(), group.GetAddressOf()), S_OK);
+  ASSERT_EQ(groups->Item(Variant::from_utf8("My Shortcuts").get(), group.ReleaseAndGetAddressOf()),
+            S_OK);
   ComPtr<_OutlookBarGroup> added;
-  ASSERT_EQ(
-      groups->Add(Bstr::from_utf8("Notes").get(), Variant::from_i4(2).get(), added.GetAddressOf()),
-      S_OK);
+  ASSERT_EQ(groups->Add(Bstr::from_utf8("Notes").get(), Variant::from_i4(2).get(),
+                        added.ReleaseAndGetAddressOf()),
+            S_OK);
   EXPECT_EQ(names(groups.Get()), "Outlook Shortcuts,Notes,My Shortcuts,Other Shortcuts,");
 
   // Shortcuts: the defaults, then one added without a position lands at the end.
   ComPtr<_OutlookBarGroup> first;
-  ASSERT_EQ(groups->Item(Variant::from_i4(1).get(), first.GetAddressOf()), S_OK);
+  ASSERT_EQ(groups->Item(Variant::from_i4(1).get(), first.ReleaseAndGetAddressOf()), S_OK);
   ComPtr<_OutlookBarShortcuts> shortcuts;
-  ASSERT_EQ(first->get_Shortcuts(shortcuts.GetAddressOf()), S_OK);
+  ASSERT_EQ(first->get_Shortcuts(shortcuts.ReleaseAndGetAddressOf()), S_OK);
   ComPtr<_NameSpace> ns = mapi(app_.Get());
   ComPtr<MAPIFolder> contacts;
-  ASSERT_EQ(ns->GetDefaultFolder(olFolderContacts, contacts.GetAddressOf()), S_OK);
+  ASSERT_EQ(ns->GetDefaultFolder(olFolderContacts, contacts.ReleaseAndGetAddressOf()), S_OK);
   ComPtr<_OutlookBarShortcut> shortcut;
   ASSERT_EQ(
       shortcuts->Add(Variant::from_dispatch(contacts.Get()).get(), Bstr::from_utf8("People").get(),
-                     missing().get(), shortcut.GetAddressOf()),
+                     missing().get(), shortcut.ReleaseAndGetAddressOf()),
       S_OK);
   LONG count = 0;
   EXPECT_EQ(shortcuts->get_Count(&count), S_OK);
   EXPECT_EQ(count, 3);
   ComPtr<_OutlookBarShortcut> last;
-  ASSERT_EQ(shortcuts->Item(Variant::from_i4(3).get(), last.GetAddressOf()), S_OK);
+  ASSERT_EQ(shortcuts->Item(Variant::from_i4(3).get(), last.ReleaseAndGetAddressOf()), S_OK);
   BSTR name = nullptr;
   EXPECT_EQ(last->get_Name(&name), S_OK);
   EXPECT_EQ(text_of(name), "People");
@@ -570,10 +577,12 @@ TEST_F(OutlookWindowsTest, OutlookBarGroupsComeInPaneOrderAndAShortcutIsAddedAtT
   app_ = start_person_outlook();
   groups = groups_of(app_.Get());
   EXPECT_EQ(names(groups.Get()), "Outlook Shortcuts,Notes,My Shortcuts,Other Shortcuts,");
-  ASSERT_EQ(groups->Item(Variant::from_utf8("Outlook Shortcuts").get(), first.GetAddressOf()),
+  ASSERT_EQ(
+      groups->Item(Variant::from_utf8("Outlook Shortcuts").get(), first.ReleaseAndGetAddressOf()),
+      S_OK);
+  ASSERT_EQ(first->get_Shortcuts(shortcuts.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(shortcuts->Item(Variant::from_utf8("People").get(), last.ReleaseAndGetAddressOf()),
             S_OK);
-  ASSERT_EQ(first->get_Shortcuts(shortcuts.GetAddressOf()), S_OK);
-  ASSERT_EQ(shortcuts->Item(Variant::from_utf8("People").get(), last.GetAddressOf()), S_OK);
   Variant target;
   ASSERT_EQ(last->get_Target(target.put()), S_OK);
   ASSERT_EQ(target.vt(), VT_DISPATCH);
@@ -626,7 +635,7 @@ TEST_F(OutlookWindowsTest, AFolderShownAgainNoticesWhatAnotherProcessSavedThere)
   // announced twice.
   ComPtr<_Explorer> explorer = active(app_.Get());
   ComPtr<MAPIFolder> inbox;
-  ASSERT_EQ(explorer->get_CurrentFolder(inbox.GetAddressOf()), S_OK);
+  ASSERT_EQ(explorer->get_CurrentFolder(inbox.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_EQ(explorer->put_CurrentFolder(inbox.Get()), S_OK);
   EXPECT_EQ(listener->added, (std::vector<std::string>{"Own", "From elsewhere"}));
   ASSERT_EQ(explorer->put_CurrentFolder(inbox.Get()), S_OK);

@@ -86,7 +86,7 @@ struct PersonOutlook::State {
 
   ComPtr<_Explorer> explorer() {
     ComPtr<_Explorer> e;
-    if (!ended && app) app->get_ActiveExplorer(e.GetAddressOf());
+    if (!ended && app) app->get_ActiveExplorer(e.ReleaseAndGetAddressOf());
     return e;
   }
   // The inspector opened last, when one is open.
@@ -94,16 +94,17 @@ struct PersonOutlook::State {
     ComPtr<_Inspectors> all;
     ComPtr<_Inspector> last;
     LONG count = 0;
-    if (ended || FAILED(app->get_Inspectors(all.GetAddressOf())) ||
+    if (ended || FAILED(app->get_Inspectors(all.ReleaseAndGetAddressOf())) ||
         FAILED(all->get_Count(&count)) || count == 0)
       return last;
-    all->Item(Variant::from_i4(count).get(), last.GetAddressOf());
+    all->Item(Variant::from_i4(count).get(), last.ReleaseAndGetAddressOf());
     return last;
   }
   void check_alive() {
     // Outlook gone (its last explorer closed, or Exit): every call fails as disconnected.
     ComPtr<_Explorers> explorers;
-    if (!ended && app && app->get_Explorers(explorers.GetAddressOf()) == RPC_E_DISCONNECTED)
+    if (!ended && app &&
+        app->get_Explorers(explorers.ReleaseAndGetAddressOf()) == RPC_E_DISCONNECTED)
       ended = true;
     if (ended) {
       folders.clear();
@@ -119,14 +120,14 @@ struct PersonOutlook::State {
     if (list == nullptr || FAILED(list->get_Count(&count))) return;
     for (LONG i = 1; i <= count; ++i) {
       ComPtr<MAPIFolder> folder;
-      if (FAILED(list->Item(Variant::from_i4(i).get(), folder.GetAddressOf()))) continue;
+      if (FAILED(list->Item(Variant::from_i4(i).get(), folder.ReleaseAndGetAddressOf()))) continue;
       BSTR name = nullptr;
       folder->get_Name(&name);
       folders.push_back(folder);
       out += "  " + std::to_string(folders.size()) + ". " + std::string(2 * depth, ' ') +
              take(name) + "\n";
       ComPtr<_Folders> children;
-      if (SUCCEEDED(folder->get_Folders(children.GetAddressOf())))
+      if (SUCCEEDED(folder->get_Folders(children.ReleaseAndGetAddressOf())))
         list_folders(children.Get(), depth + 1, out);
     }
   }
@@ -136,7 +137,7 @@ struct PersonOutlook::State {
     if (list == nullptr || FAILED(list->get_Count(&count))) return;
     for (LONG i = 1; i <= count; ++i) {
       ComPtr<CommandBarControl> control;
-      if (FAILED(list->Item(Variant::from_i4(i).get(), control.GetAddressOf()))) continue;
+      if (FAILED(list->Item(Variant::from_i4(i).get(), control.ReleaseAndGetAddressOf()))) continue;
       VARIANT_BOOL visible = VARIANT_TRUE;
       control->get_Visible(&visible);
       if (visible == VARIANT_FALSE) continue;
@@ -147,8 +148,8 @@ struct PersonOutlook::State {
              take(caption) + "\n";
       ComPtr<CommandBarPopup> popup;
       ComPtr<CommandBarControls> inner;
-      if (SUCCEEDED(control->QueryInterface(IID_PPV_ARGS(popup.GetAddressOf()))) &&
-          SUCCEEDED(popup->get_Controls(inner.GetAddressOf())))
+      if (SUCCEEDED(control->QueryInterface(IID_PPV_ARGS(popup.ReleaseAndGetAddressOf()))) &&
+          SUCCEEDED(popup->get_Controls(inner.ReleaseAndGetAddressOf())))
         list_controls(inner.Get(), depth + 1, out);
     }
   }
@@ -158,7 +159,7 @@ struct PersonOutlook::State {
     if (bars == nullptr || FAILED(bars->get_Count(&count))) return;
     for (LONG i = 1; i <= count; ++i) {
       ComPtr<CommandBar> bar;
-      if (FAILED(bars->Item(Variant::from_i4(i).get(), bar.GetAddressOf()))) continue;
+      if (FAILED(bars->Item(Variant::from_i4(i).get(), bar.ReleaseAndGetAddressOf()))) continue;
       VARIANT_BOOL visible = VARIANT_FALSE;
       bar->get_Visible(&visible);
       BSTR name = nullptr;
@@ -167,7 +168,8 @@ struct PersonOutlook::State {
       if (visible == VARIANT_FALSE || (menu_only && title != "Menu Bar")) continue;
       out += "  [" + title + "]\n";
       ComPtr<CommandBarControls> list;
-      if (SUCCEEDED(bar->get_Controls(list.GetAddressOf()))) list_controls(list.Get(), 0, out);
+      if (SUCCEEDED(bar->get_Controls(list.ReleaseAndGetAddressOf())))
+        list_controls(list.Get(), 0, out);
     }
   }
 };
@@ -178,9 +180,10 @@ PersonOutlook::~PersonOutlook() = default;
 
 std::unique_ptr<PersonOutlook> PersonOutlook::start(std::string* why) {
   auto state = std::make_unique<State>();
-  HRESULT hr = start_with_explorer(state->app.GetAddressOf());
+  HRESULT hr = start_with_explorer(state->app.ReleaseAndGetAddressOf());
   if (SUCCEEDED(hr)) {
-    hr = state->app->GetNamespace(Bstr::from_utf8("MAPI").get(), state->ns.GetAddressOf());
+    hr =
+        state->app->GetNamespace(Bstr::from_utf8("MAPI").get(), state->ns.ReleaseAndGetAddressOf());
   }
   if (FAILED(hr)) {
     if (why) *why = "Outlook cannot be started: " + failure(hr);
@@ -207,19 +210,21 @@ std::string PersonOutlook::screen() {
 
   out += "Folders:\n";
   ComPtr<_Folders> roots;
-  if (SUCCEEDED(s.ns->get_Folders(roots.GetAddressOf()))) s.list_folders(roots.Get(), 0, out);
+  if (SUCCEEDED(s.ns->get_Folders(roots.ReleaseAndGetAddressOf())))
+    s.list_folders(roots.Get(), 0, out);
 
   ComPtr<MAPIFolder> current;
   ComPtr<_Items> items;
   LONG count = 0;
-  if (SUCCEEDED(explorer->get_CurrentFolder(current.GetAddressOf())) && current &&
-      SUCCEEDED(current->get_Items(items.GetAddressOf())) && SUCCEEDED(items->get_Count(&count))) {
+  if (SUCCEEDED(explorer->get_CurrentFolder(current.ReleaseAndGetAddressOf())) && current &&
+      SUCCEEDED(current->get_Items(items.ReleaseAndGetAddressOf())) &&
+      SUCCEEDED(items->get_Count(&count))) {
     BSTR name = nullptr;
     current->get_Name(&name);
     out += "Items of " + take(name) + " (" + std::to_string(count) + "):\n";
     for (LONG i = 1; i <= count && s.items.size() < kItemsShown; ++i) {
       ComPtr<IDispatch> item;
-      if (FAILED(items->Item(Variant::from_i4(i).get(), item.GetAddressOf()))) continue;
+      if (FAILED(items->Item(Variant::from_i4(i).get(), item.ReleaseAndGetAddressOf()))) continue;
       s.items.push_back(item);
       out += "  " + std::to_string(s.items.size()) + ". " + text_property(item.Get(), u"Subject") +
              "  <" + text_property(item.Get(), u"MessageClass") + ">\n";
@@ -231,7 +236,7 @@ std::string PersonOutlook::screen() {
 
   out += "Menus and toolbars:\n";
   ComPtr<_CommandBars> bars;
-  if (SUCCEEDED(explorer->get_CommandBars(bars.GetAddressOf())))
+  if (SUCCEEDED(explorer->get_CommandBars(bars.ReleaseAndGetAddressOf())))
     s.list_bars(bars.Get(), false, out);
 
   if (ComPtr<_Inspector> inspector = s.inspector()) {
@@ -240,13 +245,13 @@ std::string PersonOutlook::screen() {
     VARIANT_BOOL editing = VARIANT_FALSE;
     inspector->get_Editing(&editing);
     ComPtr<IDispatch> item;
-    inspector->get_CurrentItem(item.GetAddressOf());
+    inspector->get_CurrentItem(item.ReleaseAndGetAddressOf());
     out +=
         "-- " + take(title) + " (" + (editing != VARIANT_FALSE ? "editing" : "reading") + ") --\n";
     out += "Subject: " + text_property(item.Get(), u"Subject") + "\n";
     out += text_property(item.Get(), u"Body") + "\n";
     ComPtr<_CommandBars> own;
-    if (SUCCEEDED(inspector->get_CommandBars(own.GetAddressOf())))
+    if (SUCCEEDED(inspector->get_CommandBars(own.ReleaseAndGetAddressOf())))
       s.list_bars(own.Get(), true, out);
   }
   return out;
@@ -271,7 +276,7 @@ bool PersonOutlook::run(const std::string& line, std::string* reply) {
   if (command.empty() || command == "look") {
     if (ComPtr<_Explorer> explorer = s.explorer()) {
       ComPtr<MAPIFolder> current;
-      if (SUCCEEDED(explorer->get_CurrentFolder(current.GetAddressOf())) && current)
+      if (SUCCEEDED(explorer->get_CurrentFolder(current.ReleaseAndGetAddressOf())) && current)
         hr = explorer->put_CurrentFolder(current.Get());
     }
   } else if (command == "help") {
@@ -284,15 +289,15 @@ bool PersonOutlook::run(const std::string& line, std::string* reply) {
     if (n < 1 || n > s.items.size()) return done("There is no item " + rest + ".");
     Variant item = Variant::from_dispatch(s.items[n - 1].Get());
     ComPtr<_OutlookItem> typed;
-    hr = s.items[n - 1]->QueryInterface(IID_PPV_ARGS(typed.GetAddressOf()));
+    hr = s.items[n - 1]->QueryInterface(IID_PPV_ARGS(typed.ReleaseAndGetAddressOf()));
     if (SUCCEEDED(hr)) hr = typed->Display(missing().get());
   } else if (command == "type" || command == "save" || command == "close" || command == "close!") {
     ComPtr<_Inspector> inspector = s.inspector();
     if (!inspector) return done("No item is open.");
     ComPtr<IDispatch> item;
     ComPtr<_OutlookItem> typed;
-    inspector->get_CurrentItem(item.GetAddressOf());
-    if (item) item->QueryInterface(IID_PPV_ARGS(typed.GetAddressOf()));
+    inspector->get_CurrentItem(item.ReleaseAndGetAddressOf());
+    if (item) item->QueryInterface(IID_PPV_ARGS(typed.ReleaseAndGetAddressOf()));
     if (!typed) return done("No item is open.");
     if (command == "type") {
       hr = inspector->TypeText(Bstr::from_utf8(rest).get());
