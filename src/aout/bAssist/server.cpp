@@ -5,6 +5,7 @@
 #include "comdef.h"
 #include "module_state.h"
 #include "registration.h"
+#include "scribbix/class_factory.h"
 #include "scribbix/com_registration.h"
 #include "scribbixout/scribbixout.h"
 #include "windows.h"
@@ -17,28 +18,8 @@ std::atomic<long> g_locks{0};
 // An address inside this module, by which it finds its own file.
 const char module_anchor = 0;
 
-// Class1's factory: counts LockServer, so that DllCanUnloadNow keeps a locked server loaded.
-class Class1Factory : public sx::com::ComObject<IClassFactory> {
- public:
-  Class1Factory() : ComObject(sx::com::Threading::kFree) {}
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    try {
-      sx::com::ComPtr<Class1> created = sx::com::make_object<Class1>();
-      return created->QueryInterface(iid, object);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (...) {
-      return E_UNEXPECTED;
-    }
-  }
-  STDMETHODIMP LockServer(BOOL lock) override {
-    lock_server(lock != FALSE);
-    return S_OK;
-  }
-};
+// Class1's factory: LockServer counted.
+using Class1Factory = sx::common::ClassFactory<Class1, lock_server>;
 
 }  // namespace
 

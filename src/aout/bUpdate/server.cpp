@@ -4,6 +4,7 @@
 #include "comdef.h"
 #include "module_state.h"
 #include "outlook_calls.h"
+#include "scribbix/class_factory.h"
 #include "scribbix/com_registration.h"
 #include "scribbixupdate/scribbixupdate.h"
 #include "update1.h"
@@ -25,28 +26,8 @@ constexpr sx::common::AutomationServer kServer{scribbixupdate::kUpdate1ProgId,
                                                scribbixupdate::kLibraryHelpString,
                                                scribbixupdate::kLibraryLocale};
 
-// Update1's factory: counts LockServer, so that DllCanUnloadNow keeps a locked server loaded.
-class Update1Factory : public sx::com::ComObject<IClassFactory> {
- public:
-  Update1Factory() : ComObject(sx::com::Threading::kFree) {}
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    try {
-      sx::com::ComPtr<Update1> created = sx::com::make_object<Update1>();
-      return created->QueryInterface(iid, object);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (...) {
-      return E_UNEXPECTED;
-    }
-  }
-  STDMETHODIMP LockServer(BOOL lock) override {
-    lock_server(lock != FALSE);
-    return S_OK;
-  }
-};
+// Update1's factory: LockServer counted.
+using Update1Factory = sx::common::ClassFactory<Update1, lock_server>;
 
 }  // namespace
 
