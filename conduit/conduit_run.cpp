@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "analysis.h"
+#include "desktop_note_database.h"
 #include "diagnostics.h"
 #include "hotsync/hslog.h"
 #include "progress.h"
@@ -16,7 +17,7 @@
 namespace sx::conduit {
 namespace {
 
-DesktopDatabaseFactory g_desktop_factory = nullptr;
+DesktopDatabaseFactory g_desktop_factory = &make_desktop_database;
 
 std::string bounded(const char* text, std::size_t size) {
   return std::string(text, strnlen(text, size));
@@ -58,7 +59,9 @@ long first_failure(long so_far, long result) { return so_far != 0 ? so_far : res
 
 }  // namespace
 
-void set_desktop_database_factory(DesktopDatabaseFactory factory) { g_desktop_factory = factory; }
+void set_desktop_database_factory(DesktopDatabaseFactory factory) {
+  g_desktop_factory = factory != nullptr ? factory : &make_desktop_database;
+}
 
 std::string desktop_file_name(const std::string& user_name) {
   std::string name = user_name;
@@ -139,8 +142,7 @@ long ConduitRun::drive() {
   progress().beginDatabase(kScribbixDatabase);
   log_line(format_string(IDS_SYNC_DATABASE, kScribbixDatabase), slText);
   HandheldNoteDatabase handheld(properties_);
-  std::unique_ptr<NoteDatabase> desktop =
-      g_desktop_factory != nullptr ? g_desktop_factory(properties_) : nullptr;
+  std::unique_ptr<NoteDatabase> desktop = g_desktop_factory(properties_);
   // Declared after both sides: whatever path the driver leaves by, both are closed first.
   SideCloser handheld_closer;
   SideCloser desktop_closer;

@@ -18,7 +18,8 @@ inline constexpr long kNoInstallation = 0x400E;
 inline constexpr long kDesktopFailure = 4101;
 
 // Makes the desktop NoteDatabase of a sync run (description string 22, handheld flag clear).
-// The Outlook side installs its factory; with none installed the desktop cannot be opened (4101).
+// The product's is the Outlook side (make_desktop_database); tests install their own, and null
+// brings the product's back.
 using DesktopDatabaseFactory = std::unique_ptr<NoteDatabase> (*)(SyncProperties* properties);
 void set_desktop_database_factory(DesktopDatabaseFactory factory);
 

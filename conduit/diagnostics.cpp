@@ -18,8 +18,8 @@ std::string g_path;  // run thread only; set at the first write of the process
 constexpr std::uint64_t kTicksPerSecond = 10000000ull;
 constexpr std::uint64_t kSeconds1601To1970 = 11644473600ull;
 constexpr std::uint64_t kSeconds1601To1904 =
-    kSeconds1601To1970 - static_cast<std::uint64_t>(-sx::calendar::days_from_civil(1904, 1, 1)) *
-                             86400ull;
+    kSeconds1601To1970 -
+    static_cast<std::uint64_t>(-sx::calendar::days_from_civil(1904, 1, 1)) * 86400ull;
 
 FILETIME file_time(std::uint64_t seconds_since_1601) {
   const std::uint64_t ticks = seconds_since_1601 * kTicksPerSecond;
@@ -115,8 +115,8 @@ std::string diagnostic_note(const NoteRecord& note) {
 }
 
 std::string diagnostic_dump(const NoteDatabase& database) {
-  std::string out = database.displayName() + ": " +
-                    load_string(database.descriptionId()).value_or("") + "\n";
+  std::string out =
+      database.displayName() + ": " + load_string(database.descriptionId()).value_or("") + "\n";
   out += "Modified: " + format_database_time(database.modification_time, database.isHandheld()) +
          "  Last Sync: " + format_database_time(database.last_sync_time, database.isHandheld()) +
          "\n";

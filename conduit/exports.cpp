@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "com/hresult.h"
+#include "com/runtime.h"
 #include "conduit_run.h"
 #include "hotsync/actiondlg.h"
 #include "hotsync/condapi.h"
@@ -36,6 +37,25 @@ long run_action_dialog(int current, int* new_type, int* permanence) {
   *permanence = dialog.m_bMakeDefault ? ePermanentPreference : eTemporaryPreference;
   return 0;
 }
+
+// The module enters COM on the thread that loads it and leaves it when it is unloaded. When that
+// thread has ended first (the process exits: a thread's own data goes before the modules' globals)
+// its apartment ended with it, and there is nothing left to leave.
+bool g_loading_thread_ended = false;
+struct LoadingThread {
+  ~LoadingThread() { g_loading_thread_ended = true; }
+};
+thread_local LoadingThread t_loading_thread;
+
+struct ModuleApartment {
+  ModuleApartment() : entered(SUCCEEDED(CoInitialize(nullptr))) {
+    (void)&t_loading_thread;  // made after the thread's apartment, so it ends before it
+  }
+  ~ModuleApartment() {
+    if (entered && !g_loading_thread_ended) CoUninitialize();
+  }
+  bool entered;
+} g_module_apartment;
 
 }  // namespace
 

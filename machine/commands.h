@@ -3,6 +3,8 @@
 // with a message for the person.
 #pragma once
 
+#include <memory>
+
 #include "sx/cli/program.h"
 
 namespace sx::machine_tool {
@@ -32,5 +34,11 @@ void add_scribbixout_command(sx::cli::Program& program);
 // sxmachine scribbixupdate install|uninstall (the folder maintenance component with the update
 // store SXUpdate.pst; component_command.cpp)
 void add_scribbixupdate_command(sx::cli::Program& program);
+
+// sxmachine system install (the whole system as its setup would leave it; system_command.cpp)
+void add_system_command(sx::cli::Program& program);
+
+// The machine tool with all its commands.
+std::unique_ptr<sx::cli::Program> make_program();
 
 }  // namespace sx::machine_tool

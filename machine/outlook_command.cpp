@@ -1,6 +1,7 @@
 // sxmachine outlook install|addins|prompt|close: Outlook's installation, its COM add-ins, its "ask
 // for a profile" setting, and closing the Outlooks that run on the machine.
 #include <cstdio>
+#include <iostream>
 #include <memory>
 
 #include "commands.h"
@@ -8,6 +9,7 @@
 #include "sx/outlook/addins.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/outlook_process.h"
+#include "sx/outlook/person.h"
 
 namespace sx::machine_tool {
 namespace {
@@ -126,11 +128,26 @@ void add_close(sx::cli::Program& program, CLI::App* outlook) {
   });
 }
 
+void add_run(sx::cli::Program& program, CLI::App* outlook) {
+  CLI::App* run = outlook->add_subcommand(
+      "run",
+      "start Outlook as a person does (an explorer on the default folder, the start-up add-ins "
+      "loaded), show it as text and take commands from standard input: folder N, open N, type "
+      "TEXT, save, close, close!, click N, look, quit, help");
+  program.action(run, [] {
+    std::string why;
+    if (!sx::outlook::converse(std::cin, std::cout, &why))
+      throw sx::cli::Failure(sx::cli::sentence(why));
+    return sx::cli::kExitSuccess;
+  });
+}
+
 }  // namespace
 
 void add_outlook_command(sx::cli::Program& program) {
-  CLI::App* outlook = program.app().add_subcommand(
-      "outlook", "install Outlook, list its add-ins, make it ask for a profile, close it");
+  CLI::App* outlook = program.app().add_subcommand("outlook",
+                                                   "install Outlook, list its add-ins, make it ask "
+                                                   "for a profile, run it for a person, close it");
   auto options = std::make_shared<sx::outlook::InstallOptions>();
   CLI::App* install = outlook->add_subcommand(
       "install",
@@ -189,6 +206,7 @@ void add_outlook_command(sx::cli::Program& program) {
   add_addins(program, outlook);
   add_prompt(program, outlook);
   add_close(program, outlook);
+  add_run(program, outlook);
 }
 
 }  // namespace sx::machine_tool

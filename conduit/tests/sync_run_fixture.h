@@ -333,6 +333,33 @@ class PostsRunTest : public SyncRunTest {
     conduit_log(&result);
     ASSERT_EQ(result, 0);
   }
+  // Changes a handheld note's text as the handheld application does (dirty, Mod bit of the text).
+  void edit_handheld(std::int32_t id, const std::string& text) {
+    auto db = read_back(kScribbixDatabase);
+    for (auto& record : db.records) {
+      NoteRecord note;
+      if (!note.unpack(record.data.data(), record.data.size(), nullptr) || note.noteId() != id)
+        continue;
+      record.data = note_bytes(id, text, 1u << NoteRecord::kText);
+      record.attributes |= 0x40;
+    }
+    put_database(db);
+  }
+  void add_handheld(const std::string& text, std::uint32_t record_id) {
+    auto db = read_back(kScribbixDatabase);
+    db.records.push_back({0x40, record_id, note_bytes(0, text)});
+    put_database(db);
+  }
+  void delete_handheld(std::int32_t id) {
+    auto db = read_back(kScribbixDatabase);
+    for (auto& record : db.records) {
+      NoteRecord note;
+      if (note.unpack(record.data.data(), record.data.size(), nullptr) && note.noteId() == id) {
+        record.attributes |= 0x80;
+      }
+    }
+    put_database(db);
+  }
   // The handheld's live notes after the run: note ID -> text.
   std::map<std::int32_t, std::string> handheld_notes() {
     std::map<std::int32_t, std::string> out;

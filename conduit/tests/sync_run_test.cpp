@@ -134,13 +134,14 @@ TEST_F(SyncRunTest, UserNameWithSeparatorsStaysInItsFolder) {
   EXPECT_EQ(desktop_file_name(".."), "..-Scribbix.sxz");
 }
 
-TEST_F(SyncRunTest, WithoutADesktopSideTheProductLogs39) {
-  set_desktop_database_factory(nullptr);
+TEST_F(SyncRunTest, WithoutTheAccessComponentTheProductCannotConnectAndLogs39) {
+  set_desktop_database_factory(nullptr);  // the product's Outlook side
   put_notes(1);
   long result = -1;
   const auto log = conduit_log(&result);
-  ASSERT_EQ(log.size(), 4u);
-  EXPECT_EQ(log[2], "[error] Failed to open database on the desktop.");
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[2], "Error Connecting to Outlook");
+  EXPECT_EQ(log[3], "[error] Failed to open database on the desktop.");
   EXPECT_EQ(result, 4101);
 }
 

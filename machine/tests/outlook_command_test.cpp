@@ -46,6 +46,25 @@ TEST_F(OutlookCommandTest, InstallSetsTheVersionsOfOutlookAndItsLibraryFiles) {
   EXPECT_EQ(run_tool({"outlook", "install", "--editor-preferences", "many"}).exit_code, 1);
 }
 
+// A person's Outlook from the machine tool: the screen, a command, and Outlook gone at "quit".
+TEST_F(OutlookCommandTest, RunShowsOutlookToAPersonAndEndsItAtQuit) {
+  ASSERT_EQ(run_tool({"outlook", "install"}).exit_code, 0);
+  ToolResult r =
+      run_program(SXMACHINE_PATH, {"--machine", machine_.root().string(), "outlook", "run"},
+                  "printf 'folder 99\\nquit\\n' |");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("- Microsoft Outlook =="), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Outlook has ended."), std::string::npos) << r.output;
+  EXPECT_EQ(run_tool({"outlook", "close"}).output, "No Outlook is running.\n");
+  // Without Outlook installed there is nothing to start: said in words, exit code 1.
+  ASSERT_EQ(run_tool({"create", "--replace"}).exit_code, 0);
+  ToolResult bare =
+      run_program(SXMACHINE_PATH, {"--machine", machine_.root().string(), "outlook", "run"},
+                  "printf 'quit\\n' |");
+  EXPECT_EQ(bare.exit_code, 1) << bare.output;
+  EXPECT_EQ(bare.output.rfind("ERROR: ", 0), 0u) << bare.output;
+}
+
 TEST_F(OutlookCommandTest, RegisteredAddInsAreListedWithTheirLoadBehavior) {
   EXPECT_EQ(run_tool({"outlook", "addins"}).output,
             "No COM add-ins are registered with Outlook.\n");

@@ -138,7 +138,9 @@ void release_proxies_held_by(Apartment& apartment) {
     }
     apartment.proxies.clear();
   }
-  for (auto& [manager, connections] : held) {
+  for (auto& entry : held) {
+    ProxyManager* manager = entry.first.Get();
+    const std::size_t connections = entry.second;
     if (connections == 0) continue;
     (void)call_in(
         manager->home(),

@@ -2,11 +2,9 @@
 // default folder (the start-up add-ins load and find it), shows it as text and takes a person's
 // commands, one a line, from standard input (sx/outlook/person.h), until "quit", the end of the
 // input, or the last explorer closing.
-#include <cstdio>
 #include <iostream>
 #include <string>
 
-#include "comdef.h"
 #include "sx/cli/program.h"
 #include "sx/outlook/person.h"
 
@@ -19,29 +17,8 @@ int main(int argc, char** argv) {
       "click N, look, quit, help. The end of the input ends Outlook too.");
   program.app().footer("Exit code: 0 when Outlook ended normally, 1 when it could not start.");
   program.action(&program.app(), [] {
-    if (FAILED(CoInitialize(nullptr))) throw sx::cli::Failure("Cannot start COM.");
     std::string why;
-    auto outlook = sx::outlook::PersonOutlook::start(&why);
-    if (!outlook) {
-      CoUninitialize();
-      throw sx::cli::Failure(why + ".");
-    }
-    std::cout << outlook->screen() << std::flush;
-    std::string line;
-    while (outlook->running()) {
-      std::cout << "> " << std::flush;
-      const bool input = static_cast<bool>(std::getline(std::cin, line));
-      if (!input) line = "quit";
-      std::string reply;
-      const bool on = outlook->run(line, &reply);
-      if (!input) std::cout << "\n";
-      if (reply.empty() && !on) reply = "Outlook has ended.";
-      if (!reply.empty()) std::cout << reply << "\n";
-      if (on && line != "help") std::cout << outlook->screen();
-      std::cout << std::flush;
-    }
-    outlook.reset();
-    CoUninitialize();
+    if (!sx::outlook::converse(std::cin, std::cout, &why)) throw sx::cli::Failure(why + ".");
     return sx::cli::kExitSuccess;
   });
   return program.run(argc, argv);

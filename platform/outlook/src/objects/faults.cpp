@@ -12,6 +12,7 @@ namespace {
 struct Entry {
   Fault fault;
   int calls = 0;
+  std::string failed;  // "Kind.operation" of the last call it failed
 };
 
 std::mutex& mutex() {
@@ -25,7 +26,7 @@ std::map<int, Entry>& faults() {
 int next_id = 1;
 
 bool operation_matches(const std::string& wanted, std::string_view op) {
-  if (wanted == op) return true;
+  if (wanted == op || wanted == "*") return true;
   if (op.size() > 4 && (op.substr(0, 4) == "get_" || op.substr(0, 4) == "put_"))
     return wanted == op.substr(4);
   return false;
@@ -43,7 +44,7 @@ int inject_fault(const Fault& fault) {
   // A client holds proxies: the fault is for the object behind one.
   f.object = sx::com::object_identity(f.object);
   std::lock_guard g(mutex());
-  faults()[next_id] = Entry{f, 0};
+  faults()[next_id] = Entry{f, 0, {}};
   return next_id++;
 }
 
@@ -55,6 +56,12 @@ void remove_fault(int id) {
 void clear_faults() {
   std::lock_guard g(mutex());
   faults().clear();
+}
+
+std::string fault_failed_call(int id) {
+  std::lock_guard g(mutex());
+  auto it = faults().find(id);
+  return it == faults().end() ? std::string() : it->second.failed;
 }
 
 int fault_calls(int id) {
@@ -73,8 +80,10 @@ void check_fault(std::string_view kind, std::string_view operation, const void* 
     if (!kind_matches(f.kind, kind) || !operation_matches(f.operation, operation)) continue;
     if (f.object != nullptr && static_cast<const void*>(f.object) != identity) continue;
     const int n = ++e.calls;
-    if (n >= f.nth && (f.times == 0 || n < f.nth + f.times))
+    if (n >= f.nth && (f.times == 0 || n < f.nth + f.times)) {
+      e.failed = std::string(kind) + "." + std::string(operation);
       throw OutlookError(f.hr, f.description, f.source);
+    }
   }
 }
 

@@ -2,8 +2,11 @@
 
 #include <cstdlib>
 #include <functional>
+#include <istream>
+#include <ostream>
 #include <vector>
 
+#include "objbase.h"
 #include "outlook/outlook.h"
 #include "sx/outlook/outlook_process.h"
 
@@ -326,6 +329,35 @@ bool PersonOutlook::run(const std::string& line, std::string* reply) {
   }
   if (FAILED(hr) && hr != RPC_E_DISCONNECTED) return done(failure(hr));
   return done(said);
+}
+
+bool converse(std::istream& in, std::ostream& out, std::string* why) {
+  if (FAILED(CoInitialize(nullptr))) {
+    *why = "Cannot start COM";
+    return false;
+  }
+  auto outlook = PersonOutlook::start(why);
+  if (!outlook) {
+    CoUninitialize();
+    return false;
+  }
+  out << outlook->screen() << std::flush;
+  std::string line;
+  while (outlook->running()) {
+    out << "> " << std::flush;
+    const bool input = static_cast<bool>(std::getline(in, line));
+    if (!input) line = "quit";
+    std::string reply;
+    const bool on = outlook->run(line, &reply);
+    if (!input) out << "\n";
+    if (reply.empty() && !on) reply = "Outlook has ended.";
+    if (!reply.empty()) out << reply << "\n";
+    if (on && line != "help") out << outlook->screen();
+    out << std::flush;
+  }
+  outlook.reset();
+  CoUninitialize();
+  return true;
 }
 
 }  // namespace sx::outlook

@@ -93,7 +93,8 @@ TEST_F(ComponentTest, DispatchIdsFollowTheSlotsAndLateBoundCallsFillByReference)
 TEST_F(ComponentTest, ServerMayUnloadOnlyWithoutObjectsOrLocks) {
   HMODULE module = LoadLibraryA(kServerPath);
   ASSERT_NE(module, nullptr);
-  auto can_unload = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+  auto can_unload = reinterpret_cast<HRESULT (*)()>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
   ASSERT_NE(can_unload, nullptr);
   EXPECT_EQ(can_unload(), S_FALSE);  // the fixture's object lives
   component_ = nullptr;

@@ -63,7 +63,7 @@ TEST_F(ReadItemTest, HandMadePostIsStampedOnItsFirstReadingAndSavedOnlyThen) {
   EXPECT_EQ(property(post.Get(), "EntryDate").to_date(), created);
   SYSTEMTIME t{};
   VariantTimeToSystemTime(created, &t);
-  char day[16];
+  char day[32];
   std::snprintf(day, sizeof day, "%04d/%02d/%02d", t.wYear, t.wMonth, t.wDay);
   EXPECT_EQ(property(post.Get(), "Day").to_utf8(), day);
   EXPECT_EQ(property(post.Get(), "Month").to_utf8(), std::string(day, 7));

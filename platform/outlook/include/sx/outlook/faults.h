@@ -15,7 +15,8 @@
 //   "OutlookBarShortcuts", "OutlookBarShortcut"), or is "Item" and the object is an item of any
 //   kind;
 // - `operation` equals the member's accessor name ("get_Subject", "put_Value", "GetFirst", "Save")
-//   or its name without the get_/put_ prefix ("Subject" matches both);
+//   or its name without the get_/put_ prefix ("Subject" matches both); "*" matches every member
+//   (with an empty kind: the n-th call into Outlook, whatever it is);
 // - `object` is null or is the called object (a client's proxy of it will do).
 // Kind "Application" with operation "Create" is the creation of "Outlook.Application" itself: the
 // CoCreateInstance (or a creation from another apartment) fails with the fault's HRESULT.
@@ -37,7 +38,7 @@ struct Fault {
   int times = 1;
   HRESULT hr = E_FAIL;
   std::string source = "Microsoft Outlook";
-  std::string description;
+  std::string description{};
 };
 
 // Adds a fault; returns its id for remove_fault.
@@ -46,5 +47,7 @@ void remove_fault(int id);
 void clear_faults();
 // How many matching calls a fault has counted so far (0 for an unknown id).
 int fault_calls(int id);
+// The last call a fault made fail, as "Kind.operation" ("Items.Find"); "" when none.
+std::string fault_failed_call(int id);
 
 }  // namespace sx::outlook

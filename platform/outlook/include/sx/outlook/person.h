@@ -23,6 +23,7 @@
 //   help          the commands
 #pragma once
 
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -49,5 +50,11 @@ class PersonOutlook {
   explicit PersonOutlook(std::unique_ptr<State> state);
   std::unique_ptr<State> state_;
 };
+
+// A person's whole session: starts Outlook with an explorer, shows the screen on `out` and runs the
+// commands read from `in` until "quit", the end of the input (which quits) or the last explorer
+// closing. Enters and leaves a single-threaded apartment itself. False, with the reason in *why,
+// when Outlook could not start.
+bool converse(std::istream& in, std::ostream& out, std::string* why);
 
 }  // namespace sx::outlook

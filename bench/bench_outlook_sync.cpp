@@ -1,0 +1,246 @@
+// Whole HotSyncs of the product through HotSync Manager: the real conduit, its assistant thread,
+// ScribbixOut and the Outlook stand-in, on a machine installed as setup leaves it (virtual clock:
+// the profile watcher's three seconds and the 100 ms wait slices cost no real time; everything
+// else is measured).
+// - First (slow) HotSync of N handheld notes against N posts, half of them the same notes, for N =
+//   1,000, 10,000 and 100,000 (budget: 10,000 under 2 s; 100,000 under 20 s; cost per note growing
+//   at most 1.5x from 1,000 to 100,000).
+// - Fast HotSync of 10,000 notes with 1% changed on each side (budget: under 300 ms).
+// - One command round trip through the assistant (budget: median under 30 us).
+// - The floor: reading and writing the same bytes of the handheld file, the store and the state
+//   file, without any synchronisation.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "comdef.h"
+#include "commands.h"
+#include "note_database.h"
+#include "notes_setup.h"
+#include "notes_store.h"
+#include "outlook_assistant.h"
+#include "sx/hotsync.h"
+#include "sx/hotsync_pdb.h"
+#include "sx/machine.h"
+#include "sx/paths.h"
+#include "sx/testing/temp_machine.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace sx::conduit;
+constexpr char kUser[] = "Bench";
+
+std::vector<BYTE> note_bytes(std::int32_t id, const std::string& text) {
+  NoteRecord note;
+  note.setNoteId(id);
+  note.text(NoteRecord::kText).setDesktop(text);
+  std::vector<BYTE> bytes(kRecordBufferSize);
+  bytes.resize(note.pack(bytes.data(), bytes.size()));
+  return bytes;
+}
+
+std::string body(int key) {
+  return "Note number " + std::to_string(key) + "\r\nwith a second line of text";
+}
+
+class SyncMachine {
+ public:
+  explicit SyncMachine(int notes) : notes_(notes) {
+    const std::string root = machine_.root().string();
+    const char* argv[] = {"sxmachine", "--machine", root.c_str(), "system",
+                          "install",   "--user",    kUser};
+    std::fflush(stdout);
+    (void)sx::machine_tool::make_program()->run(7, argv);
+    handheld_ = sx::hotsync::database_file(sx::hotsync::handheld_dir(kUser), kScribbixDatabase);
+    store_ = sx::paths::to_host(sx::machine_tool::notes_store_path(kUser));
+    // The handheld: keys 1 .. N/2 (also in Outlook) and N+1 .. N+N/2 (only here).
+    sx::hotsync::PdbDatabase db;
+    db.name = kScribbixDatabase;
+    db.version = 2;
+    db.type = kDataType;
+    db.creator = kScribbixCreator;
+    db.app_info = std::vector<std::uint8_t>(kCategoryBlockSize, 0);
+    std::memcpy(db.app_info->data() + 2 + 16, "Business", 8);
+    std::uint32_t uid = 0x100;
+    for (int k = 1; k <= notes / 2; ++k) db.records.push_back({1, uid++, note_bytes(k, body(k))});
+    for (int k = notes + 1; k <= notes + notes / 2; ++k)
+      db.records.push_back({1, uid++, note_bytes(k, body(k))});
+    std::string why;
+    (void)sx::hotsync::save_database(handheld_, db, &why);
+    // Outlook: keys 1 .. N (the first half the same notes).
+    {
+      sx::outlook::Store::Options o;
+      auto store = sx::outlook::Store::open(store_, o, &why);
+      std::uint32_t folder = 0;
+      for (std::uint32_t child : store->model().root()->children)
+        folder = store->model().folder(child)->record.name == "Scribbix" ? child : folder;
+      (void)store->change(
+          [&](const sx::outlook::StoreModel& m, std::vector<sx::outlook::Record>* out,
+              std::string*) {
+            std::uint64_t id = m.next_item_id();
+            for (int k = 1; k <= notes; ++k)
+              out->push_back(sx::outlook::ItemPutRecord{id++, folder, sx::bench::post(k)});
+            return true;
+          },
+          &why);
+    }
+    snapshot_ = machine_.root().parent_path() / (machine_.root().filename().string() + "-first");
+    copy_tree(machine_.root(), snapshot_);
+  }
+  ~SyncMachine() {
+    std::error_code ec;
+    fs::remove_all(snapshot_, ec);
+  }
+  // Back to the machine as it was before the first HotSync.
+  void restore() { copy_tree(snapshot_, machine_.root()); }
+  void keep(const fs::path& to) { copy_tree(machine_.root(), to); }
+  void restore(const fs::path& from) { copy_tree(from, machine_.root()); }
+  long hotsync() {
+    sx::hotsync::HotSyncReport report;
+    return sx::hotsync::run_hotsync(kUser, &report);
+  }
+  // 1% of the notes changed on each side (as the handheld application and Outlook would).
+  void change_one_percent(int round) {
+    std::string why;
+    sx::hotsync::PdbDatabase db;
+    (void)sx::hotsync::load_database(handheld_, &db, &why);
+    for (std::size_t i = 0; i < db.records.size(); i += 100) {
+      NoteRecord note;
+      (void)note.unpack(db.records[i].data.data(), db.records[i].data.size(), nullptr);
+      NoteRecord changed;
+      changed.setNoteId(note.noteId());
+      changed.setMod(1u << NoteRecord::kText);
+      changed.text(NoteRecord::kText)
+          .setDesktop("changed on the handheld " + std::to_string(round));
+      std::vector<BYTE> bytes(kRecordBufferSize);
+      bytes.resize(changed.pack(bytes.data(), bytes.size()));
+      db.records[i].data = bytes;
+      db.records[i].attributes |= 0x40;
+    }
+    db.modified = sx::hotsync::desktop_palm_now();
+    (void)sx::hotsync::save_database(handheld_, db, &why);
+    sx::outlook::Store::Options o;
+    auto store = sx::outlook::Store::open(store_, o, &why);
+    std::vector<std::pair<std::uint64_t, sx::outlook::StoredItem>> picked;
+    int n = 0;
+    for (std::uint32_t child : store->model().root()->children) {
+      const auto* f = store->model().folder(child);
+      if (f->record.name != "Scribbix") continue;
+      for (const auto& [seq, id] : f->order) {
+        if (n++ % 100 != 50) continue;
+        const auto* item = store->model().item(id);
+        sx::outlook::ItemData d = *item->data;
+        d.set("Body", sx::outlook::Value::text_of("changed in Outlook " + std::to_string(round)));
+        std::uint64_t item_id = id;
+        (void)store->put_item(&item_id, child, d, &why);
+      }
+    }
+  }
+  int notes() const { return notes_; }
+  const fs::path& handheld() const { return handheld_; }
+  const fs::path& store() const { return store_; }
+  fs::path root() const { return machine_.root(); }
+
+ private:
+  static void copy_tree(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    fs::remove_all(to, ec);
+    fs::copy(from, to, fs::copy_options::recursive, ec);
+  }
+  sx::testing::TempMachine machine_;
+  int notes_;
+  fs::path handheld_, store_, snapshot_;
+};
+
+void BM_FirstHotSync(benchmark::State& state) {
+  CoInitialize(nullptr);
+  SyncMachine m(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    state.PauseTiming();
+    m.restore();
+    state.ResumeTiming();
+    if (m.hotsync() != 0) state.SkipWithError("the HotSync failed");
+  }
+  state.counters["us_per_note"] = benchmark::Counter(
+      static_cast<double>(2 * m.notes()),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  CoUninitialize();
+}
+BENCHMARK(BM_FirstHotSync)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+
+void BM_FastHotSyncOf10000With1PercentChangedOnEachSide(benchmark::State& state) {
+  CoInitialize(nullptr);
+  SyncMachine m(10000);
+  if (m.hotsync() != 0) state.SkipWithError("the first HotSync failed");
+  const fs::path synced = m.root().parent_path() / (m.root().filename().string() + "-synced");
+  m.keep(synced);
+  int round = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    m.restore(synced);
+    m.change_one_percent(++round);
+    state.ResumeTiming();
+    if (m.hotsync() != 0) state.SkipWithError("the HotSync failed");
+  }
+  std::error_code ec;
+  fs::remove_all(synced, ec);
+  CoUninitialize();
+}
+BENCHMARK(BM_FastHotSyncOf10000With1PercentChangedOnEachSide)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
+
+void BM_AssistantRoundTrip(benchmark::State& state) {
+  CoInitialize(nullptr);
+  SyncMachine m(0);
+  {
+    OutlookAssistant assistant;
+    (void)assistant.IsOutlookLoaded();  // the worker and the component are made
+    for (auto _ : state) benchmark::DoNotOptimize(assistant.IsOutlookLoaded());
+  }
+  CoUninitialize();
+}
+BENCHMARK(BM_AssistantRoundTrip)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+
+// The floor: the bytes of a synchronised machine's handheld file, notes store and state file read
+// and written back once, nothing else.
+void BM_FloorReadAndWriteTheSameBytes(benchmark::State& state) {
+  CoInitialize(nullptr);
+  SyncMachine m(static_cast<int>(state.range(0)));
+  (void)m.hotsync();
+  std::vector<fs::path> files = {m.handheld(), m.store()};
+  for (const auto& entry : fs::recursive_directory_iterator(m.root())) {
+    if (entry.path().extension() == ".VXS") files.push_back(entry.path());
+  }
+  for (auto _ : state) {
+    for (const fs::path& file : files) {
+      std::ifstream in(file, std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(in)), {});
+      std::ofstream out(file.string() + ".copy", std::ios::binary);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+  }
+  CoUninitialize();
+}
+BENCHMARK(BM_FloorReadAndWriteTheSameBytes)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,635 @@
+#include "desktop_note_database.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <cwctype>
+#include <optional>
+
+#include "com/bstr.h"
+#include "com/variant_value.h"
+#include "dialogs.h"
+#include "hotsync/hslog.h"
+#include "hotsync/syncmgr.h"
+#include "profile_prompt_watcher.h"
+#include "progress.h"
+#include "resources.h"
+#include "settings.h"
+#include "state_file.h"
+#include "sx/clock.h"
+#include "windows.h"
+
+namespace sx::conduit {
+namespace {
+
+constexpr long kFailure = 4101;
+constexpr std::size_t kMaxText = 32767;
+constexpr std::size_t kMaxContact = 255;
+constexpr std::size_t kMaxCategory = 15;
+constexpr char kProfilesKey[] = "Software\\Vorlan Software\\Scribbix\\Profiles";
+constexpr const char* kAddInKeys[] = {
+    "Software\\Microsoft\\Office\\Outlook\\Addins\\ScribbixMonitorAddIn.Connect",
+    "Software\\Microsoft\\Office\\Outlook\\Addins\\VorScribOutlookAddIn.Connect",
+};
+constexpr DWORD kHeldBack = 8;
+
+bool equal_without_case(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The nine values of one post, as ReadItem fills them.
+enum Value { kKey, kDate, kCreate, kModify, kBody, kCategory, kContact, kSense, kFlag, kValues };
+
+class Values {
+ public:
+  Values() {
+    for (auto& v : v_) VariantInit(&v);
+  }
+  ~Values() {
+    for (auto& v : v_) VariantClear(&v);
+  }
+  Values(const Values&) = delete;
+  Values& operator=(const Values&) = delete;
+  VARIANT* operator[](int i) { return &v_[i]; }
+  VARIANT* data() { return v_; }
+
+ private:
+  VARIANT v_[kValues];
+};
+
+// A VARIANT's value, or `otherwise` when it is empty or cannot be converted.
+double number(const VARIANT* v, double otherwise = 0) {
+  if (v->vt == VT_EMPTY || v->vt == VT_NULL) return otherwise;
+  try {
+    return com::Variant(*v).to_r8();
+  } catch (...) {
+    return otherwise;
+  }
+}
+DATE date_of(const VARIANT* v) {
+  if (v->vt == VT_EMPTY || v->vt == VT_NULL) return 0;
+  try {
+    return com::Variant(*v).to_date();
+  } catch (...) {
+    return 0;
+  }
+}
+std::string ansi_of(const VARIANT* v) {
+  if (v->vt == VT_EMPTY || v->vt == VT_NULL) return {};
+  try {
+    return com::Variant(*v).to_ansi();
+  } catch (...) {
+    return {};
+  }
+}
+std::int32_t key_of(const VARIANT* v) {
+  const double key = std::trunc(number(v));
+  if (!(key >= -2147483648.0 && key <= 2147483647.0)) return 0;
+  return static_cast<std::int32_t>(key);
+}
+
+void set_text_if_different(TextField& field, const std::string& text, bool mark) {
+  if (field.desktop() == text) return;
+  field.setDesktop(text);
+  if (mark) field.modified_here = true;
+}
+
+void set_date_if_different(DateField& field, double value, bool mark) {
+  DateField probe(0);
+  probe.set(value);
+  if (field.equals(probe)) {
+    field.set(value);  // the same minute: keep the exact time Outlook holds
+    return;
+  }
+  field.set(value);
+  if (mark) field.modified_here = true;
+}
+
+}  // namespace
+
+// --- Subject of a post
+
+std::u16string derive_subject(const std::u16string& text) {
+  constexpr std::size_t kLimit = 60;
+  std::u16string out;
+  bool seen_text = false;
+  std::size_t i = 0;
+  for (; i < text.size() && i < kLimit; ++i) {
+    const char16_t c = text[i];
+    if (c == u'\r' || c == u'\n') {
+      if (seen_text) return out;
+      out += u'.';
+      continue;
+    }
+    out += c;
+    if (!std::iswspace(static_cast<wint_t>(c))) seen_text = true;
+  }
+  out.append(text, i, std::u16string::npos);
+  if (out.size() <= kLimit) return out;
+  for (std::size_t p = kLimit; p >= 31; --p) {
+    if (out[p] == u' ') return out.substr(0, p);
+  }
+  return out.substr(0, kLimit);
+}
+
+// --- DesktopNoteRecord
+
+DesktopNoteRecord::DesktopNoteRecord(DesktopNoteDatabase& database) : database_(database) {
+  protect_in_state_file = true;
+}
+
+namespace {
+
+// The eight arguments of NewItem and UpdateItem for `note` (`adding`: sense and flag as VT_INT).
+struct PostArguments {
+  com::Variant key, date, subject, body, category, contact, sense, flag;
+  PostArguments(DesktopNoteRecord& note, const DesktopNoteDatabase& database, bool adding) {
+    key = com::Variant::from_r8(note.noteId());
+    date = com::Variant::from_date(note.date(NoteRecord::kDate).value());
+    const std::u16string text = com::ansi_to_u16(note.text(NoteRecord::kText).desktop());
+    subject = com::Variant::from_bstr(derive_subject(text));
+    body = com::Variant::from_bstr(text);
+    const int index = note.category().value();
+    category = com::Variant::from_ansi(index > 0 && index < 16 ? database.categoryName(index) : "");
+    std::u16string who = com::ansi_to_u16(note.text(NoteRecord::kText2).desktop());
+    if (who.size() > kMaxContact) who.resize(kMaxContact);
+    contact = com::Variant::from_bstr(who);
+    const int sensitivity = note.privateFlag().get() ? 2 : 0;
+    const int archived = (note.attributes() & kAttrArchived) != 0 ? 1 : 0;
+    sense = com::Variant::from_i4(sensitivity);
+    flag = com::Variant::from_i4(archived);
+    if (adding) {
+      sense.get().vt = VT_INT;
+      flag.get().vt = VT_INT;
+    }
+  }
+};
+
+}  // namespace
+
+long DesktopNoteRecord::addToOutlook() {
+  if (needsRewrite() || noteId() == 0) {
+    const std::int32_t id = database_.newNoteId();
+    if (id == 0) return kNoteNotCreated;
+    setNoteId(id);
+    needs_rewrite = false;
+  }
+  PostArguments a(*this, database_, true);
+  const long result = database_.assistant().NewItem(
+      &a.key.get(), &a.date.get(), &a.subject.get(), &a.body.get(), &a.category.get(),
+      &a.contact.get(), &a.sense.get(), &a.flag.get());
+  clearChangedMarks();
+  if (result < 0) {
+    log_line("Adding an Entry to Outlook", slText);
+    posted = false;
+    return kFailure;
+  }
+  posted = true;
+  post_key = noteId();
+  return 0;
+}
+
+long DesktopNoteRecord::updateInOutlook() {
+  SyncYieldCycles(1);
+  if (oversized) {
+    std::string subject =
+        com::u16_to_ansi(derive_subject(com::ansi_to_u16(text(NoteRecord::kText).desktop())));
+    if (subject.size() > 100) subject.resize(100);
+    log_line("Oversized entry in Outlook not updated: \"" + subject + "\"", slText);
+    return 0;
+  }
+  PostArguments a(*this, database_, false);
+  OutlookAssistant& assistant = database_.assistant();
+  const bool in_place = assistant.formatMode() == 1;
+  const long result =
+      assistant.UpdateItem(&a.key.get(), &a.date.get(), &a.subject.get(), &a.body.get(),
+                           &a.category.get(), &a.contact.get(), &a.sense.get(), &a.flag.get());
+  const bool failed = in_place ? result != 0 : result < 0;
+  if (failed) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Updating an Entry in Outlook (%08X)",
+                  static_cast<unsigned>(result));
+    log_line(line, slText);
+    if (!in_place) {
+      // The post was deleted before it was to be made again: it is gone now.
+      posted = false;
+      database_.lost_posts_.push_back(noteId());
+    }
+    return kFailure;
+  }
+  return 0;
+}
+
+long DesktopNoteRecord::deleteFromOutlook() {
+  com::Variant key = com::Variant::from_r8(noteId());
+  const long result = database_.assistant().DeleteItem(&key.get());
+  if (result < 0) {
+    log_line("Deleting an Entry from Outlook", slText);
+    return kFailure;
+  }
+  return result;
+}
+
+// --- DesktopNoteDatabase
+
+DesktopNoteDatabase::DesktopNoteDatabase(SyncProperties* properties)
+    : NoteDatabase("desktop", properties, false, IDS_DESKTOP_DB),
+      assistant_(std::make_unique<OutlookAssistant>()) {
+  if (properties != nullptr) {
+    user_name_.assign(properties->m_UserName,
+                      strnlen(properties->m_UserName, sizeof properties->m_UserName));
+  }
+}
+
+DesktopNoteDatabase::~DesktopNoteDatabase() {
+  try {
+    DesktopNoteDatabase::close();
+  } catch (...) {
+  }
+}
+
+long DesktopNoteDatabase::close() {
+  const long result = NoteDatabase::close();
+  if (!state_saved_ && !lost_posts_.empty()) forgetLostPosts();
+  lost_posts_.clear();
+  assistant_.reset();  // unloads Outlook and ends the worker
+  open_ = false;
+  return result;
+}
+
+long DesktopNoteDatabase::open(const std::string& path, bool create) {
+  desktop_path_ = path;
+  name_ = path;
+  create_ = create;
+  if (!assistant_) assistant_ = std::make_unique<OutlookAssistant>();
+  open_time_ = static_cast<DWORD>(sx::clock::wall_unix_ms() / 1000);
+  state_path_ = state_file_path(
+      properties_ != nullptr
+          ? std::string(properties_->m_PathName,
+                        strnlen(properties_->m_PathName, sizeof properties_->m_PathName))
+          : std::string(),
+      path);
+  const long state = read_state_file(state_path_, *this,
+                                     [this] { return std::make_unique<DesktopNoteRecord>(*this); });
+  last_sync_time = modification_time;
+  // Outlook cannot tell whether its folder changed without reading it: the desktop always counts
+  // as changed, so a fast sync never stops at "nothing changed" on its account.
+  modification_time = std::max(open_time_, last_sync_time + 1);
+  if (const long r = connect(); r != 0) return r;
+  open_ = true;
+  if (state == 0 && assistant_->GetScribbixFolder() != 0) {
+    log_line(format_string(IDS_FOLDER_NOT_FOUND, profile_.c_str()), slWarning);
+    return kFailure;
+  }
+  return state;
+}
+
+long DesktopNoteDatabase::startOutlook() {
+  const long loaded = assistant_->IsOutlookLoaded();
+  if (loaded == 1) {
+    log_line("Already loaded??", slText);
+    return 0;
+  }
+  if (loaded != 0) return loaded;
+  // The system's add-ins stay out of this Outlook: their "LoadBehavior" is 8 while it starts.
+  std::optional<DWORD> kept[std::size(kAddInKeys)];
+  for (std::size_t i = 0; i < std::size(kAddInKeys); ++i) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kAddInKeys[i], 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+      continue;
+    DWORD value = 0, size = sizeof value, type = 0;
+    if (RegQueryValueExA(key, "LoadBehavior", nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                         &size) == ERROR_SUCCESS &&
+        type == REG_DWORD) {
+      kept[i] = value;
+      RegSetValueExA(key, "LoadBehavior", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kHeldBack),
+                     sizeof kHeldBack);
+    }
+    RegCloseKey(key);
+  }
+  const long result = assistant_->LoadOutlook();
+  if (result != 0) log_line("Outlook Failure", slText);
+  for (std::size_t i = 0; i < std::size(kAddInKeys); ++i) {
+    if (!kept[i]) continue;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kAddInKeys[i], 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+      continue;
+    RegSetValueExA(key, "LoadBehavior", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*kept[i]),
+                   sizeof(DWORD));
+    RegCloseKey(key);
+  }
+  return result;
+}
+
+long DesktopNoteDatabase::connect() {
+  // The watcher already runs while Outlook starts: an Outlook that asks for a profile as it starts
+  // answers no call until its chooser is closed, so a watcher started only afterwards would never
+  // see it. Once Outlook has started, the watcher gets its three seconds anew and is waited for.
+  {
+    ProfilePromptWatcher watcher;
+    watcher.start();
+    if (startOutlook() != 0) {
+      watcher.stop();
+      log_line("Error Connecting to Outlook", slText);
+      return kFailure;
+    }
+    watcher.start();
+    watcher.wait();
+  }
+  profile_.clear();
+  bool found = false;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kProfilesKey, 0, 0x20019, &key) == ERROR_SUCCESS) {
+    char value[1024] = {};
+    DWORD size = sizeof value - 1, type = 0;
+    if (RegQueryValueExA(key, user_name_.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value),
+                         &size) == ERROR_SUCCESS &&
+        type == REG_SZ) {
+      profile_.assign(value, strnlen(value, sizeof value));
+      found = true;
+    }
+    RegCloseKey(key);
+  }
+  if (found) {
+    com::Variant profile = com::Variant::from_ansi(profile_);
+    if (assistant_->LogonOutlook(&profile.get()) == 0) return 0;
+    log_line(format_string(IDS_LOGON_FAILED, profile_.c_str()), slText);
+  } else if (!ask_unknown_user()) {
+    log_line(load_string(IDS_LOGON_CANCELLED).value_or(""), slText);
+    return kFailure;
+  }
+  com::Variant empty = com::Variant::from_ansi("");
+  if (assistant_->LogonOutlook(&empty.get()) != 0) {
+    log_line(load_string(IDS_LOGON_CANCELLED).value_or(""), slText);
+    return kFailure;
+  }
+  return 0;
+}
+
+// --- Reading the notes folder
+
+std::string category_name(const std::string& text) {
+  std::string name = text.substr(0, text.find(','));
+  if (name.size() != text.size()) {
+    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
+  }
+  std::size_t start = 0;
+  while (start < name.size() && std::isspace(static_cast<unsigned char>(name[start]))) ++start;
+  return name.substr(start, kMaxCategory);
+}
+
+int DesktopNoteDatabase::categoryFor(const std::string& text, bool create) {
+  const std::string name = category_name(text);
+  if (name.empty()) return 0;
+  for (int i = 1; i < 16; ++i) {
+    if (equal_without_case(categories_[static_cast<std::size_t>(i)], name)) return i;
+  }
+  if (!create) return 0;
+  for (int i = 1; i < 16; ++i) {
+    if (categories_[static_cast<std::size_t>(i)].empty()) {
+      categories_[static_cast<std::size_t>(i)] = name;
+      return i;
+    }
+  }
+  return 0;
+}
+
+void DesktopNoteDatabase::readPost(VARIANT* values, DesktopNoteRecord* known) {
+  std::string body = ansi_of(&values[kBody]);
+  bool oversized = false;
+  if (body.size() > kMaxText) {
+    body.resize(kMaxText);
+    oversized = true;
+  }
+  const bool is_private = (static_cast<long>(number(&values[kSense])) & 2) != 0;
+  const std::string contact = ansi_of(&values[kContact]);
+  const std::string category_text = ansi_of(&values[kCategory]);
+  DesktopNoteRecord* note = known;
+  // A post the state file does not know is a new desktop note: every field Outlook holds is
+  // reported as changed here. Fields Outlook does not hold (Resv1, Resv2, the first text) keep
+  // what the note had.
+  const bool fresh = note == nullptr;
+  if (fresh) {
+    auto made = std::make_unique<DesktopNoteRecord>(*this);
+    made->setNoteId(key_of(&values[kKey]));
+    note = static_cast<DesktopNoteRecord*>(&admit(std::move(made)));
+  }
+  note->post_key = key_of(&values[kKey]);
+  note->setDeleted(false);
+  note->date(NoteRecord::kCreated).set(date_of(&values[kCreate]));
+  note->date(NoteRecord::kModified).set(date_of(&values[kModify]));
+  // A post always has a date (its first reading stamps one); a note without one keeps having none
+  // rather than taking the stamp as a change made in Outlook.
+  if (fresh || note->date(NoteRecord::kDate).value() != 0) {
+    set_date_if_different(note->date(NoteRecord::kDate), date_of(&values[kDate]), true);
+  }
+  set_text_if_different(note->text(NoteRecord::kText), body, true);
+  if (oversized) note->oversized = true;
+  set_text_if_different(note->text(NoteRecord::kText2), contact, true);
+  if (note->privateFlag().get() != is_private) {
+    note->privateFlag().setBool(is_private);
+    note->privateFlag().modified_here = true;
+  }
+  // A category name new to both sides takes a free slot on this path too, so that a category
+  // given to a note in Outlook reaches the handheld instead of being dropped.
+  const int current = note->category().value();
+  const std::string name = category_name(category_text);
+  const bool same = !name.empty() && current > 0 && current < 16 &&
+                    equal_without_case(categories_[static_cast<std::size_t>(current)], name);
+  if (!same) {
+    const int index = categoryFor(name, true);
+    if (index != current) {
+      note->category().set(index);
+      note->category().modified_here = true;
+    }
+  }
+  if (fresh) {
+    for (int i : {NoteRecord::kDate, NoteRecord::kText2, NoteRecord::kText}) {
+      note->field(static_cast<std::size_t>(i)).modified_here = true;
+    }
+    note->category().modified_here = true;
+    note->privateFlag().modified_here = true;
+  }
+  note->clearChangedMarks();
+  progress().item(1, *note);
+}
+
+long DesktopNoteDatabase::readAll() {
+  for (auto& [id, note] : notes_) note->setDeleted(true);
+  progress().step(1, *this);
+  const long count = assistant_->BeginItem();
+  if (count < 0) {
+    log_line("Reading from Outlook", slText);
+    return kFailure;
+  }
+  item_count_ = static_cast<int>(count);
+  records_to_read_ = item_count_;
+  long result = 0;
+  std::map<std::int32_t, bool> seen;  // keys read this run
+  long visited = 0;
+  for (long index = assistant_->NextItem(); index > 0; index = assistant_->NextItem()) {
+    ++visited;
+    Values values;
+    const long read = assistant_->ReadItem(values[0], values[1], values[2], values[3], values[4],
+                                           values[5], values[6], values[7], values[8]);
+    const bool failed = read < 0;
+    if (failed) {
+      char line[64];
+      std::snprintf(line, sizeof line, "Error Reading an Outlook entry (%ld). ", read);
+      log_line(line + assistant_->GetLastErrorText(), slText);
+    }
+    SyncYieldCycles(1);
+    if (!failed && number(values[kFlag]) == 0) {
+      const std::int32_t key = key_of(values[kKey]);
+      auto* known = static_cast<DesktopNoteRecord*>(find(key));
+      // A second post with one key is a note of its own (admitted under a provisional ID).
+      if (known != nullptr && seen[key]) known = nullptr;
+      seen[key] = true;
+      readPost(values.data(), known);
+    }
+    if (failed) {
+      log_line("Outlook Automation Failure", slText);
+      result = kFailure;
+      (void)assistant_->EndItem();
+    }
+  }
+  records_to_read_ = 0;
+  // NextItem answers -1 both at the end and when the next post cannot be fetched: a walk that
+  // ended before the folder's count would leave the posts not read looking deleted in Outlook, and
+  // the merge would delete their notes on the handheld.
+  if (result == 0 && visited < count) {
+    log_line("Reading from Outlook", slText);
+    result = kFailure;
+  }
+  return result;
+}
+
+void DesktopNoteDatabase::setCategoriesFrom(const BYTE* block) {
+  if (block == nullptr) return;
+  for (int i = 0; i < 16; ++i) {
+    const char* name = reinterpret_cast<const char*>(block + 2 + 16 * i);
+    categories_[static_cast<std::size_t>(i)].assign(name, strnlen(name, 16));
+  }
+}
+
+long DesktopNoteDatabase::transferCategoriesTo(NoteDatabase& target) {
+  auto* handheld = dynamic_cast<HandheldNoteDatabase*>(&target);
+  if (handheld == nullptr) return 0;
+  BYTE* block = handheld->categoryBlock();
+  for (int i = 1; i < 16; ++i) {
+    const std::string& name = categories_[static_cast<std::size_t>(i)];
+    char* slot = reinterpret_cast<char*>(block + 2 + 16 * i);
+    if (name.empty() || name == std::string(slot, strnlen(slot, 16))) continue;
+    std::memset(slot, 0, 16);
+    std::memcpy(slot, name.data(), std::min<std::size_t>(name.size(), kMaxCategory));
+    handheld->setCategoryBlockChanged();
+  }
+  return 0;
+}
+
+// --- Writing
+
+std::unique_ptr<NoteRecord> DesktopNoteDatabase::createRecord(const NoteRecord* from) {
+  auto note = std::make_unique<DesktopNoteRecord>(*this);
+  if (from == nullptr) return note;
+  note->copyFrom(*from);
+  note->info().m_RecId = from->info().m_RecId;
+  const long result = note->addToOutlook();
+  if (result == kNoteNotCreated) return nullptr;
+  if (result != 0) write_failed_ = true;
+  ++item_count_;
+  SyncYieldCycles(1);
+  return note;
+}
+
+long DesktopNoteDatabase::writeChangedRecord(NoteRecord& note) {
+  return static_cast<DesktopNoteRecord&>(note).updateInOutlook();
+}
+
+long DesktopNoteDatabase::handleArchivedRecord(NoteRecord& note) {
+  auto& desktop = static_cast<DesktopNoteRecord&>(note);
+  if (!desktop.posted) return 0;
+  return desktop.updateInOutlook();
+}
+
+long DesktopNoteDatabase::deleteRecord(NoteRecord& note) {
+  const long result = static_cast<DesktopNoteRecord&>(note).deleteFromOutlook();
+  note.markForDeletion();
+  --item_count_;
+  return result == kFailure ? kFailure : 0;
+}
+
+// Notes whose ID the merge changed (a second post with one key, given a key of its own) are written
+// with their new keys. The component finds a post by key only, so every post of the old key is
+// removed and each note that was read from one is posted again.
+long DesktopNoteDatabase::rekeyPosts() {
+  std::map<std::int32_t, std::vector<DesktopNoteRecord*>> by_old_key;
+  bool any = false;
+  for (auto& [id, note] : notes_) {
+    auto* d = static_cast<DesktopNoteRecord*>(note.get());
+    if (d->post_key == 0 || d->isDeletedOrArchived()) continue;
+    by_old_key[d->post_key].push_back(d);
+    if (d->post_key != d->noteId()) any = true;
+  }
+  if (!any) return 0;
+  long result = 0;
+  for (auto& [old_key, group] : by_old_key) {
+    const bool moved =
+        std::any_of(group.begin(), group.end(), [](auto* d) { return d->post_key != d->noteId(); });
+    const bool whole =
+        std::none_of(group.begin(), group.end(), [](auto* d) { return d->oversized; });
+    if (!moved || !whole) continue;  // a cut text is never written back: the post stays
+    com::Variant key = com::Variant::from_r8(old_key);
+    for (int guard = 0; guard < 64; ++guard) {
+      if (assistant_->DeleteItem(&key.get()) <= 0) break;
+    }
+    for (DesktopNoteRecord* d : group) {
+      d->needs_rewrite = false;
+      if (d->addToOutlook() != 0) {
+        result = kFailure;
+        lost_posts_.push_back(d->noteId());
+      }
+    }
+  }
+  return result;
+}
+
+long DesktopNoteDatabase::writeAll() {
+  long result = rekeyPosts();
+  const long base = NoteDatabase::writeAll();
+  if (result == 0) result = base;
+  if (result == 0 && write_failed_) result = kFailure;
+  return result;
+}
+
+long DesktopNoteDatabase::saveState() {
+  // A note whose post could not be made is not remembered as on the desktop: the next sync sees it
+  // missing here and makes it again, instead of taking it as deleted in Outlook.
+  for (auto it = notes_.begin(); it != notes_.end();) {
+    it = static_cast<DesktopNoteRecord*>(it->second.get())->posted ? std::next(it)
+                                                                   : notes_.erase(it);
+  }
+  const long result = write_state_file(state_path_, *this);
+  if (result == 0) state_saved_ = true;
+  return result;
+}
+
+// The run failed after a post was removed and could not be made again: the state file of the last
+// sync would take the missing post as a deletion in Outlook and delete the note on the handheld.
+// The kept state forgets those notes, so the next sync makes their posts again from the handheld.
+void DesktopNoteDatabase::forgetLostPosts() {
+  NoteDatabase previous("state", properties_, false, IDS_DESKTOP_DB);
+  if (read_state_file(state_path_, previous) != 0) return;
+  for (std::int32_t id : lost_posts_) previous.notes().erase(id);
+  (void)write_state_file(state_path_, previous);
+}
+
+std::unique_ptr<NoteDatabase> make_desktop_database(SyncProperties* properties) {
+  return std::make_unique<DesktopNoteDatabase>(properties);
+}
+
+}  // namespace sx::conduit

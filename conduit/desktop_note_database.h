@@ -1,0 +1,122 @@
+// DesktopNoteDatabase: the Outlook side of a sync run. It connects to Outlook through its
+// OutlookAssistant (Outlook started with the system's add-ins held back, "Choose Profile"
+// dismissed, the profile paired with the Palm user logged on, the notes folder found), reads every
+// post of the notes folder into DesktopNoteRecords, marks what changed in Outlook since the state
+// file of the last sync, and writes additions, changes, archive marks and deletions back as posts.
+//
+// Identity: a note is its post's "ScribKey". A desktop note's post is made with the note
+// (createRecord), so a DesktopNoteRecord is never "new" to writeAll; its record information
+// carries the handheld record id of its note, which the sync run sets and the state file keeps.
+//
+// What changed in Outlook: a post whose key the state file holds is compared field by field with
+// the note the state file kept; each field that differs is marked modified here. A post the state
+// file lacks is a new desktop note (the fields Outlook holds are marked); a note of the state file
+// whose post is gone or archived keeps its deleted bit (the merge takes it as deleted here).
+//
+// Run thread only. Result codes: 0, 4101 (the desktop side failed), or the state file's own code.
+#pragma once
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "note_database.h"
+#include "outlook_assistant.h"
+
+namespace sx::conduit {
+
+class DesktopNoteDatabase;
+
+class DesktopNoteRecord : public NoteRecord {
+ public:
+  explicit DesktopNoteRecord(DesktopNoteDatabase& database);
+  // Its post is made with it.
+  bool isNew() const override { return false; }
+
+  // The post operations, through the database's assistant. Add takes a new key first when the note
+  // has none of its own (provisional or 0); 0, or 4101 when the post could not be made (logged;
+  // the note is then left out of the state file). Update: 0 or 4101 (logged); an oversized note is
+  // left as it is (logged, 0). Delete: DeleteItem's result, or 4101 when it failed (logged).
+  long addToOutlook();
+  long updateInOutlook();
+  long deleteFromOutlook();
+
+  // The post's text was cut on reading (longer than 32767 bytes in the ANSI code page): the post
+  // is never written from this note.
+  bool oversized = false;
+  // A post holds this note (false: its post could not be made this run).
+  bool posted = true;
+  // The key of the post this note was read from (0: not read from a post this run).
+  std::int32_t post_key = 0;
+
+ private:
+  DesktopNoteDatabase& database_;
+};
+
+class DesktopNoteDatabase : public NoteDatabase {
+ public:
+  explicit DesktopNoteDatabase(SyncProperties* properties);
+  ~DesktopNoteDatabase() override;
+
+  int recordCount() const override { return item_count_; }
+  std::string displayName() const override { return desktop_path_; }
+  bool isOpen() const override { return open_; }
+  // Ends Outlook's use (log off, release) and the assistant's thread; safe to call again.
+  long close() override;
+  long open(const std::string& path, bool create) override;
+  long readAll() override;
+  long writeAll() override;
+  long handleArchivedRecord(NoteRecord& note) override;
+  long writeChangedRecord(NoteRecord& note) override;
+  long afterWriteCleanup() override { return 0; }
+  long deleteRecord(NoteRecord& note) override;
+  std::unique_ptr<NoteRecord> createRecord(const NoteRecord* from) override;
+  void setCategoriesFrom(const BYTE* block) override;
+  long transferCategoriesTo(NoteDatabase& target) override;
+  long saveState() override;
+
+  OutlookAssistant& assistant() { return *assistant_; }
+  // Category i's name (0-15).
+  const std::string& categoryName(int i) const { return categories_[static_cast<std::size_t>(i)]; }
+  // The category index of a post's category text (category_name), matched without regard to case
+  // with names 1-15; an unknown name takes the first empty slot (0 when there is none, or when
+  // `create` is false). "" gives 0.
+  int categoryFor(const std::string& text, bool create);
+
+ private:
+  friend class DesktopNoteRecord;
+  long connect();
+  long startOutlook();
+  void readPost(VARIANT* values, DesktopNoteRecord* known);
+  long rekeyPosts();
+  void forgetLostPosts();
+
+  std::string desktop_path_;
+  bool create_ = false;
+  DWORD open_time_ = 0;
+  std::string state_path_;
+  int item_count_ = 0;
+  std::string user_name_;
+  std::string profile_;  // the profile paired with the Palm user ("" when none)
+  std::unique_ptr<OutlookAssistant> assistant_;
+  std::array<std::string, 16> categories_;
+  bool open_ = false;
+  bool write_failed_ = false;
+  bool state_saved_ = false;
+  // Notes whose post this run removed and could not make again (an update by re-creation).
+  std::vector<std::int32_t> lost_posts_;
+};
+
+// The subject of a post for a note text (first line, at most 60 characters; see the notes folder
+// contract in docs/conduit.md).
+std::u16string derive_subject(const std::u16string& text);
+// A post's category text as a category name: cut at its first comma (the blanks before it
+// dropped), leading blanks skipped, at most 15 characters.
+std::string category_name(const std::string& text);
+
+// The desktop factory of the product (installed when the conduit loads).
+std::unique_ptr<NoteDatabase> make_desktop_database(SyncProperties* properties);
+
+}  // namespace sx::conduit

@@ -1,0 +1,377 @@
+// sxdemo DIR: the main job on a fresh simulated machine. Makes the machine in DIR (replacing one
+// there), installs HotSync, Outlook and the system as setup would, synchronises a handheld's notes
+// with Outlook once, then changes notes on both sides (new on each side, one note changed on both
+// sides in different fields, a conflict, an archived note, deleted notes, a private note,
+// categories, non-ASCII text), presses HotSync and prints the HotSync log and the notes of both
+// sides before and after. The machine stays for a person to look at with the tools.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "comdef.h"
+#include "commands.h"
+#include "scribbixout/scribbixout.h"
+#include "sx/cli/terminal_text.h"
+#include "sx/hotsync.h"
+#include "sx/hotsync_pdb.h"
+#include "sx/machine.h"
+#include "windows.h"
+
+namespace {
+
+using sx::com::Variant;
+
+constexpr char kUser[] = "Ana Lopez";
+constexpr std::uint8_t kPrivate = 0x10, kDirty = 0x40, kDeleted = 0x80, kArchived = 0x08;
+
+// A note as a person reads it in the tables.
+struct Note {
+  std::string category;
+  std::string flags;
+  std::string text;  // ANSI
+};
+using Notes = std::map<std::int32_t, Note>;
+
+void step(const std::vector<std::string>& args) {
+  std::vector<const char*> argv = {"sxmachine"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  if (sx::machine_tool::make_program()->run(static_cast<int>(argv.size()), argv.data()) != 0) {
+    throw std::runtime_error("the machine could not be made");
+  }
+}
+
+// --- The handheld's "ScribbixDB" (record layout: Mod, ID, three dates, Resv1, Resv2, three texts)
+
+void put_be32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i)
+    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+std::vector<std::uint8_t> note_bytes(std::int32_t id, const std::string& text, std::uint32_t mod) {
+  std::vector<std::uint8_t> r(26, 0);
+  put_be32(r, 0, mod);
+  put_be32(r, 4, static_cast<std::uint32_t>(id));
+  r.push_back(0);  // first text
+  r.push_back(0);  // contact
+  r.insert(r.end(), text.begin(), text.end());
+  r.push_back(0);
+  return r;
+}
+
+std::int32_t note_id(const std::vector<std::uint8_t>& d) {
+  if (d.size() < 8) return 0;
+  return static_cast<std::int32_t>(std::uint32_t(d[4]) << 24 | std::uint32_t(d[5]) << 16 |
+                                   std::uint32_t(d[6]) << 8 | d[7]);
+}
+
+std::string note_text(const std::vector<std::uint8_t>& d) {
+  std::size_t at = 26;
+  for (int skip = 0; skip < 2 && at < d.size(); ++skip) {
+    while (at < d.size() && d[at] != 0) ++at;
+    ++at;
+  }
+  std::string text;
+  while (at < d.size() && d[at] != 0) text += static_cast<char>(d[at++]);
+  return text;
+}
+
+std::filesystem::path handheld_file() {
+  std::vector<sx::hotsync::UserEntry> users;
+  std::string why;
+  if (!sx::hotsync::read_users(&users, &why)) throw std::runtime_error(why);
+  for (const auto& u : users) {
+    if (u.name == kUser) {
+      return sx::hotsync::database_file(sx::hotsync::handheld_dir(u.directory), "ScribbixDB");
+    }
+  }
+  throw std::runtime_error("no HotSync user");
+}
+
+sx::hotsync::PdbDatabase load_handheld() {
+  sx::hotsync::PdbDatabase db;
+  std::string why;
+  if (!sx::hotsync::load_database(handheld_file(), &db, &why)) throw std::runtime_error(why);
+  return db;
+}
+
+void save_handheld(const sx::hotsync::PdbDatabase& db) {
+  std::string why;
+  if (!sx::hotsync::save_database(handheld_file(), db, &why)) throw std::runtime_error(why);
+}
+
+std::string category_name(const sx::hotsync::PdbDatabase& db, int index) {
+  if (index == 0 || !db.app_info || db.app_info->size() < 2 + 16 * 16) return "";
+  const char* name = reinterpret_cast<const char*>(db.app_info->data() + 2 + 16 * index);
+  return std::string(name, strnlen(name, 16));
+}
+
+Notes handheld_notes() {
+  const auto db = load_handheld();
+  Notes out;
+  for (const auto& r : db.records) {
+    if (r.attributes & kDeleted) continue;
+    Note n;
+    n.category = category_name(db, r.attributes & 0x0F);
+    n.flags = std::string(r.attributes & kPrivate ? "private " : "") +
+              (r.attributes & kArchived ? "archived " : "") +
+              (r.attributes & kDirty ? "changed" : "");
+    n.text = note_text(r.data);
+    out[note_id(r.data)] = n;
+  }
+  return out;
+}
+
+void make_handheld() {
+  sx::hotsync::PdbDatabase db;
+  db.name = "ScribbixDB";
+  db.version = 2;
+  db.type = 0x44415441;     // 'DATA'
+  db.creator = 0x56535871;  // 'VSXq'
+  db.created = db.modified = sx::hotsync::desktop_palm_now() - 86400;
+  db.seed = 0x1000;
+  db.app_info = std::vector<std::uint8_t>(296, 0);
+  const char* names[] = {"Unfiled", "Business", "Personal"};
+  for (int i = 0; i < 3; ++i)
+    std::snprintf(reinterpret_cast<char*>(db.app_info->data() + 2 + 16 * i), 16, "%s", names[i]);
+  auto add = [&](std::uint8_t attributes, std::uint32_t uid, std::int32_t id,
+                 const std::string& text) {
+    db.records.push_back({attributes, uid, note_bytes(id, text, 0)});
+  };
+  add(1, 0x101, 1001, "Shopping list\nmilk, eggs, bread");
+  add(2, 0x102, 1002, "Call the dentist on Monday");
+  add(1, 0x103, 1003, "Quarterly report: draft due Friday");
+  add(0, 0x104, 1004, "Old idea for the garden");
+  add(0, 0x105, 1005, "Parking: level 3, row F");
+  add(2, 0x106, 1006, "Gift ideas for Sam");
+  save_handheld(db);
+}
+
+// The person's changes on the handheld after the first HotSync.
+void change_handheld() {
+  auto db = load_handheld();
+  for (auto& r : db.records) {
+    const std::int32_t id = note_id(r.data);
+    if (id == 1001) {  // its text here, its category in Outlook
+      r.data = note_bytes(id, "Shopping list\nmilk, eggs, bread, caf\xe9", 1u << 9);
+      r.attributes |= kDirty;
+    } else if (id == 1003) {  // changed on both sides: a conflict
+      r.data = note_bytes(id, "Quarterly report: draft due Thursday (handheld)", 1u << 9);
+      r.attributes |= kDirty;
+    } else if (id == 1004) {  // archived: deleted with the archive flag, its data kept
+      r.attributes = kDeleted | kArchived | kDirty;
+    } else if (id == 1005) {
+      r.attributes |= kDeleted | kDirty;
+    } else if (id == 1006) {
+      r.attributes |= kPrivate | kDirty;
+      r.data = note_bytes(id, "Gift ideas for Sam (a secret)", (1u << 9) | (1u << 30));
+    }
+  }
+  db.records.push_back({0x40 | 2, 0x107, note_bytes(0, "Na\xefve question for J\xfcrgen", 0)});
+  db.modified = sx::hotsync::desktop_palm_now();
+  save_handheld(db);
+}
+
+// --- Outlook's notes folder, through the access component (as the notes add-in would write)
+
+class NotesFolder {
+ public:
+  NotesFolder() {
+    CLSID clsid{};
+    check(CLSIDFromProgID(u"ScribbixOut.Class1", &clsid));
+    check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, _Class1::kIid, c_.PutVoid()));
+    LONG r = 0;
+    c_->LoadOutlook(&r);
+    Variant profile = Variant::from_utf8("Outlook");
+    c_->LogonOutlook(&profile.get(), &r);
+    c_->GetScribbixFolder(&r);
+    if (r != 0) throw std::runtime_error("the notes folder is not there");
+  }
+  ~NotesFolder() {
+    LONG r = 0;
+    c_->UnloadOutlook(&r);
+  }
+  Notes read() {
+    Notes out;
+    LONG r = 0;
+    c_->BeginItem(&r);
+    for (c_->NextItem(&r); r > 0; c_->NextItem(&r)) {
+      Variant v[9];
+      LONG read = 0;
+      c_->ReadItem(&v[0].get(), &v[1].get(), &v[2].get(), &v[3].get(), &v[4].get(), &v[5].get(),
+                   &v[6].get(), &v[7].get(), &v[8].get(), &read);
+      if (read != 0) continue;
+      Note n;
+      n.category = v[5].to_ansi();
+      n.flags =
+          std::string(v[7].to_i4() & 2 ? "private " : "") + (v[8].to_bool() ? "archived" : "");
+      n.text = v[4].to_ansi();
+      out[static_cast<std::int32_t>(v[0].to_r8())] = n;
+    }
+    return out;
+  }
+  void add(const std::string& text, const std::string& category, int sense) {
+    write(false, 0, text, category, sense);
+  }
+  void update(double key, const std::string& text, const std::string& category) {
+    write(true, key, text, category, -1);
+  }
+  void remove(double key) {
+    LONG r = 0;
+    c_->BeginItem(&r);
+    Variant k = Variant::from_r8(key);
+    c_->DeleteItem(&k.get(), &r);
+  }
+
+ private:
+  static void check(HRESULT hr) {
+    if (FAILED(hr))
+      throw std::runtime_error("ScribbixOut cannot be created: " + sx::com::error_message(hr));
+  }
+  void write(bool update, double key, const std::string& text, const std::string& category,
+             int sense) {
+    LONG r = 0;
+    c_->BeginItem(&r);
+    Variant k = Variant::from_r8(key), d, s, b, c, n, p = Variant::from_i4(sense),
+            f = Variant::from_i4(update ? -1 : 0), fmt = Variant::from_i4(1);
+    if (!text.empty()) {
+      s = Variant::from_ansi(text.substr(0, text.find('\r')));
+      b = Variant::from_ansi(text);
+    }
+    if (!category.empty()) c = Variant::from_ansi(category);
+    if (update) {
+      c_->UpdateItem(&k.get(), &d.get(), &s.get(), &b.get(), &c.get(), &n.get(), &p.get(), &f.get(),
+                     &fmt.get(), &r);
+    } else {
+      c_->NewItem(&k.get(), &d.get(), &s.get(), &b.get(), &c.get(), &n.get(), &p.get(), &f.get(),
+                  &fmt.get(), &r);
+    }
+  }
+  sx::com::ComPtr<_Class1> c_;
+};
+
+std::int32_t key_of(const Notes& notes, const std::string& starts) {
+  for (const auto& [id, n] : notes) {
+    if (n.text.rfind(starts, 0) == 0) return id;
+  }
+  return 0;
+}
+
+// The person's changes in Outlook after the first HotSync.
+void change_outlook() {
+  NotesFolder outlook;
+  const Notes notes = outlook.read();
+  outlook.update(key_of(notes, "Shopping list"), "",
+                 "Personal");  // another field than the handheld's
+  outlook.update(key_of(notes, "Quarterly report"),
+                 "Quarterly report: draft due Wednesday (Outlook)", "");
+  outlook.remove(key_of(notes, "Call the dentist"));
+  outlook.add("Flight AF 1234 \x96 gate 42, seat 17C\r\nTaxi booked for 6:15", "Travel", 0);
+  outlook.add("PIN for the garage: 4711", "", 2);
+}
+
+// --- What is shown
+
+std::string shown(const std::string& ansi) {
+  std::string one_line;
+  for (char c : ansi) {
+    if (c == '\r') continue;
+    one_line += c == '\n' ? std::string(" / ") : std::string(1, c);
+  }
+  if (one_line.size() > 46) one_line = one_line.substr(0, 45) + "~";
+  return sx::cli::ansi_to_terminal(one_line);
+}
+
+void print_table(const char* title, const Notes& notes) {
+  std::printf("\n  %s (%zu notes)\n", title, notes.size());
+  std::printf("  %-11s %-9s %-16s %s\n", "note ID", "category", "flags", "text");
+  for (const auto& [id, n] : notes) {
+    std::printf("  %-11d %-9s %-16s %s\n", id, sx::cli::ansi_to_terminal(n.category).c_str(),
+                n.flags.c_str(), shown(n.text).c_str());
+  }
+}
+
+void print_sides(const char* when) {
+  std::printf("\n=== %s\n", when);
+  print_table("Handheld (ScribbixDB)", handheld_notes());
+  print_table("Outlook (Vorlan\\Scribbix)", NotesFolder().read());
+}
+
+long press_hotsync(bool show_log) {
+  sx::hotsync::HotSyncReport report;
+  const long result = sx::hotsync::run_hotsync(kUser, &report);
+  if (show_log) {
+    std::printf("\n=== HotSync\n");
+    for (const std::string& line : sx::hotsync::report_lines(report)) {
+      std::printf("  %s\n", sx::cli::ansi_to_terminal(line).c_str());
+    }
+  }
+  return result;
+}
+
+void set_conduit_setting(const char* name, DWORD value) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER,
+                    "Software\\U.S. Robotics\\Pilot Desktop\\ApplicationVorScrib", 0,
+                    KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    throw std::runtime_error("the conduit is not registered");
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+}
+
+int run(const std::string& dir) {
+  std::printf("=== Installing on a fresh machine at %s\n", dir.c_str());
+  step({"create", dir, "--replace"});
+  step({"--machine", dir, "system", "install", "--user", kUser});
+  sx::machine::set_root(dir);
+  // The conflict is decided by the handheld's value instead of asking (the log tells it), and
+  // every change is logged.
+  set_conduit_setting("ConflictResolution", 1);
+  set_conduit_setting("LogChanges", 1);
+  make_handheld();
+  {
+    NotesFolder outlook;
+    outlook.add("Book club: read chapters 4-6", "Personal", 0);
+  }
+  std::printf("\n=== First HotSync (the handheld and Outlook meet)\n");
+  if (press_hotsync(false) != 0) std::printf("  (the first HotSync failed)\n");
+  change_handheld();
+  change_outlook();
+  print_sides("Before the HotSync");
+  const long result = press_hotsync(true);
+  print_sides("After the HotSync");
+  std::printf(
+      "\nThe machine stays at %s. Look at it with:\n"
+      "  build/default/machine/sxmachine --machine %s hotsync list \"%s\" ScribbixDB\n"
+      "  build/default/platform/outlook/sxfolders --machine %s items \"Vorlan\\Scribbix\"\n"
+      "  build/default/machine/sxmachine --machine %s hotsync sync \"%s\"\n",
+      dir.c_str(), dir.c_str(), kUser, dir.c_str(), dir.c_str(), kUser);
+  return result == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool help = argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h");
+  if (argc != 2 || help) {
+    std::fputs(
+        "Usage: sxdemo DIR\nMakes a fresh simulated machine in DIR (replacing one there), installs "
+        "the system,\nsynchronises a handheld with Outlook and shows both sides before and after a "
+        "HotSync.\n",
+        help ? stdout : stderr);
+    return help ? 0 : 1;
+  }
+  try {
+    CoInitialize(nullptr);
+    const int code = run(std::filesystem::absolute(argv[1]).string());
+    CoUninitialize();
+    return code;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ERROR: %s\n", e.what());
+    return 1;
+  }
+}
