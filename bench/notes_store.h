@@ -13,9 +13,9 @@ namespace sx::bench {
 
 using namespace sx::outlook;
 
-inline ItemData post(int key) {
+inline ItemData post(int key, const char* message_class = "IPM.Post.ScribbixPost2") {
   ItemData d;
-  d.set("MessageClass", Value::text_of("IPM.Post.ScribbixPost2"));
+  d.set("MessageClass", Value::text_of(message_class));
   d.set("Subject", Value::text_of("Note number " + std::to_string(key)));
   d.set("Body",
         Value::text_of("Note number " + std::to_string(key) + "\r\nwith a second line of text"));
@@ -33,8 +33,10 @@ inline ItemData post(int key) {
   return d;
 }
 
-// A store file whose root is `root_name` and whose folder "Scribbix" holds `posts` posts.
-inline void make_notes_store(const std::filesystem::path& path, const char* root_name, int posts) {
+// A store file whose root is `root_name` and whose folder "Scribbix" holds `posts` posts of
+// `message_class`.
+inline void make_notes_store(const std::filesystem::path& path, const char* root_name, int posts,
+                             const char* message_class = "IPM.Post.ScribbixPost2") {
   std::string why;
   Store::Options o;
   o.create_if_missing = true;
@@ -50,7 +52,8 @@ inline void make_notes_store(const std::filesystem::path& path, const char* root
   (void)store->change(
       [&](const StoreModel& m, std::vector<Record>* out, std::string*) {
         std::uint64_t id = m.next_item_id();
-        for (int i = 1; i <= posts; ++i) out->push_back(ItemPutRecord{id++, f.id, post(i)});
+        for (int i = 1; i <= posts; ++i)
+          out->push_back(ItemPutRecord{id++, f.id, post(i, message_class)});
         return true;
       },
       &why);

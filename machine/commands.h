@@ -28,8 +28,12 @@ void add_com_command(sx::cli::Program& program);
 // sxmachine conduit install|uninstall (conduit_command.cpp)
 void add_conduit_command(sx::cli::Program& program);
 
-// sxmachine scribbixout install|uninstall (the Outlook access component; scribbixout_command.cpp)
+// sxmachine scribbixout install|uninstall (the Outlook access component; component_command.cpp)
 void add_scribbixout_command(sx::cli::Program& program);
+
+// sxmachine scribbixupdate install|uninstall (the folder maintenance component with the update
+// store SXUpdate.pst; component_command.cpp)
+void add_scribbixupdate_command(sx::cli::Program& program);
 
 // sxmachine system install (the whole system as its setup would leave it; system_command.cpp)
 void add_system_command(sx::cli::Program& program);

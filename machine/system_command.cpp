@@ -48,6 +48,7 @@ int install(const SystemOptions& o) {
   step({"outlook", "install", "--profile", o.profile});
   step({"conduit", "install"});
   step({"scribbixout", "install"});
+  step({"scribbixupdate", "install"});
   std::string why;
   if (!install_notes_store(o.profile, o.user, &why)) {
     throw sx::cli::Failure("the notes store cannot be installed: " + why);

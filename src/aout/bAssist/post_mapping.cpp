@@ -8,14 +8,6 @@
 namespace sx::assist {
 namespace {
 
-bool calendar_of(DATE date, SYSTEMTIME* time) { return VariantTimeToSystemTime(date, time) != 0; }
-
-std::u16string two_digits(int value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%s%d", value < 10 ? "0" : "", value);
-  return widen(text);
-}
-
 bool is_line_break(char16_t c) { return c == u'\r' || c == u'\n'; }
 bool is_blank(char16_t c) { return c == u' ' || c == u'\t' || c == 0x00A0; }
 
@@ -25,30 +17,6 @@ std::u16string widen(std::string_view ascii) {
   std::u16string out;
   for (const char c : ascii) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
   return out;
-}
-
-std::u16string year_text(DATE date) {
-  SYSTEMTIME t{};
-  if (!calendar_of(date, &t)) return {};
-  return widen(std::to_string(t.wYear).c_str());
-}
-
-std::u16string month_text(DATE date) {
-  SYSTEMTIME t{};
-  if (!calendar_of(date, &t)) return {};
-  return year_text(date) + u"/" + two_digits(t.wMonth);
-}
-
-std::u16string day_text(DATE date) {
-  SYSTEMTIME t{};
-  if (!calendar_of(date, &t)) return {};
-  return month_text(date) + u"/" + two_digits(t.wDay);
-}
-
-DATE time_of_day(DATE date) {
-  SYSTEMTIME t{};
-  if (!calendar_of(date, &t)) return 0;
-  return (t.wHour * 3600.0 + t.wMinute * 60.0 + t.wSecond) / 86400.0;
 }
 
 std::u16string subject_from_body(std::u16string_view body) {

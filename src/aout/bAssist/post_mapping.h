@@ -8,20 +8,18 @@
 #include <string_view>
 
 #include "comdef.h"
+#include "scribbix/date_texts.h"
 
 namespace sx::assist {
 
 // An ASCII text (names, classes, digits) as UTF-16.
 std::u16string widen(std::string_view ascii);
 
-// "YYYY/MM/DD", "YYYY/MM" and "YYYY" of an automation date (the year in as many digits as it has,
-// month and day with a leading zero below 10). "" for a date outside the valid range.
-std::u16string day_text(DATE date);
-std::u16string month_text(DATE date);
-std::u16string year_text(DATE date);
-// The time of day of `date` as an automation date on day zero (14:30 gives 0.6041666...), to the
-// second. 0 for a date outside the valid range.
-DATE time_of_day(DATE date);
+// The date texts ("Day", "Month", "Year") and the time of day ("Time") of a note date.
+using sx::common::day_text;
+using sx::common::month_text;
+using sx::common::time_of_day;
+using sx::common::year_text;
 
 // The subject made from a body: its first min(length, 60) characters, where a carriage return or
 // line feed before any non-blank character becomes ".", the first one after a non-blank character

@@ -1,12 +1,12 @@
 // ScribbixOut's four in-process server exports.
-#include <dlfcn.h>
-
 #include <atomic>
 
 #include "class1.h"
 #include "comdef.h"
 #include "module_state.h"
 #include "registration.h"
+#include "scribbix/class_factory.h"
+#include "scribbix/com_registration.h"
 #include "scribbixout/scribbixout.h"
 #include "windows.h"
 
@@ -15,41 +15,11 @@ namespace {
 
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
+// An address inside this module, by which it finds its own file.
+const char module_anchor = 0;
 
-// Class1's factory: counts LockServer, so that DllCanUnloadNow keeps a locked server loaded.
-class Class1Factory : public sx::com::ComObject<IClassFactory> {
- public:
-  Class1Factory() : ComObject(sx::com::Threading::kFree) {}
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    try {
-      sx::com::ComPtr<Class1> created = sx::com::make_object<Class1>();
-      return created->QueryInterface(iid, object);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (...) {
-      return E_UNEXPECTED;
-    }
-  }
-  STDMETHODIMP LockServer(BOOL lock) override {
-    lock_server(lock != FALSE);
-    return S_OK;
-  }
-};
-
-// This module's file: its Windows path when it lies on the machine's drive C:.
-std::string module_path() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&module_path), &info) == 0 || info.dli_fname == nullptr)
-    return {};
-  char path[MAX_PATH] = {};
-  HMODULE module = GetModuleHandleA(info.dli_fname);
-  const DWORD length = module != nullptr ? GetModuleFileNameA(module, path, sizeof path) : 0;
-  if (length == 0 || length >= sizeof path) return info.dli_fname;
-  return std::string(path, length);
-}
+// Class1's factory: LockServer counted.
+using Class1Factory = sx::common::ClassFactory<Class1, lock_server>;
 
 }  // namespace
 
@@ -77,7 +47,7 @@ SX_EXPORT HRESULT DllCanUnloadNow() { return sx::assist::can_unload() ? S_OK : S
 
 SX_EXPORT HRESULT DllRegisterServer() {
   try {
-    const std::string path = sx::assist::module_path();
+    const std::string path = sx::common::module_path_of(&sx::assist::module_anchor);
     if (path.empty()) return SELFREG_E_CLASS;
     return sx::assist::register_server(path);
   } catch (...) {
