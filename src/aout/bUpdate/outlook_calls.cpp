@@ -18,12 +18,15 @@ struct SharedApplication {
   std::mutex lock;
   DWORD thread = 0;
   ComPtr<_Application> application;
+  // The module is unloaded only when no component object lives, so nothing is held then. A
+  // reference still held when the process exits is left alone: its apartment may be gone.
+  ~SharedApplication() { (void)application.Detach(); }
 };
 
+// An object of the module, not of the heap: the module may be unloaded and loaded again.
 SharedApplication& shared() {
-  // Never destroyed: the last release happens on the apartment's own thread, before exit.
-  static SharedApplication* s = new SharedApplication();
-  return *s;
+  static SharedApplication s;
+  return s;
 }
 
 ComPtr<_Application> create_application() {
