@@ -24,8 +24,9 @@ class NotesFolder {
     EXPECT_EQ(assistant_.LogonOutlook(&profile.get()), 0);
     EXPECT_EQ(assistant_.GetScribbixFolder(), 0);
   }
-  Folder read() {
-    Folder out;
+  // Every live post in folder order: (key, text), a key twice included.
+  std::vector<std::pair<std::int32_t, std::string>> read_all() {
+    std::vector<std::pair<std::int32_t, std::string>> out;
     EXPECT_GE(assistant_.BeginItem(), 0);
     while (assistant_.NextItem() > 0) {
       com::Variant v[9];
@@ -33,9 +34,13 @@ class NotesFolder {
                                     &v[5].get(), &v[6].get(), &v[7].get(), &v[8].get()),
                 0);
       if (v[8].to_bool()) continue;  // archived
-      out[static_cast<std::int32_t>(v[0].to_r8())] = v[4].to_ansi();
+      out.emplace_back(static_cast<std::int32_t>(v[0].to_r8()), v[4].to_ansi());
     }
     return out;
+  }
+  Folder read() {
+    const auto posts = read_all();
+    return Folder(posts.begin(), posts.end());
   }
   // How many posts the notes folder holds, archived ones included.
   long count() { return assistant_.BeginItem(); }
