@@ -20,6 +20,7 @@
 #include "scribbixaddin/scribbixaddin.h"
 #include "scribbixmonitor/scribbixmonitor.h"
 #include "sx/outlook/addins.h"
+#include "sx/outlook/faults.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/outlook_process.h"
 #include "sx/registry_file.h"
