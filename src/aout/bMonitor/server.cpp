@@ -1,7 +1,5 @@
 // ScribbixMonitorAddIn's four in-process server exports. DllRegisterServer registers the class
 // Connect and the add-in's entry for Outlook (loaded when Outlook starts).
-#include <atomic>
-
 #include "comdef.h"
 #include "connect.h"
 #include "module_state.h"
@@ -13,8 +11,7 @@
 namespace sx::monitor {
 namespace {
 
-std::atomic<long> g_objects{0};
-std::atomic<long> g_locks{0};
+sx::common::ServerCounts g_counts;
 // An address inside this module, by which it finds its own file.
 const char module_anchor = 0;
 
@@ -34,24 +31,18 @@ using ConnectFactory = sx::common::ClassFactory<Connect, lock_server>;
 
 }  // namespace
 
-void object_created() { ++g_objects; }
-void object_destroyed() { --g_objects; }
-void lock_server(bool lock) { lock ? ++g_locks : --g_locks; }
-bool can_unload() { return g_objects.load() == 0 && g_locks.load() <= 0; }
+void object_created() { g_counts.object_created(); }
+void object_destroyed() { g_counts.object_destroyed(); }
+void lock_server(bool lock) { g_counts.lock_server(lock); }
+bool can_unload() { return g_counts.can_unload(); }
 
 }  // namespace sx::monitor
 
 #define SX_EXPORT extern "C" __attribute__((visibility("default")))
 
 SX_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  if (clsid != scribbixmonitor::kConnectClsid) return CLASS_E_CLASSNOTAVAILABLE;
-  try {
-    return sx::com::make_object<sx::monitor::ConnectFactory>()->QueryInterface(iid, object);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return sx::common::get_class_object<sx::monitor::ConnectFactory>(
+      clsid, scribbixmonitor::kConnectClsid, iid, object);
 }
 
 SX_EXPORT HRESULT DllCanUnloadNow() { return sx::monitor::can_unload() ? S_OK : S_FALSE; }

@@ -94,6 +94,18 @@ class AddInTest : public ::testing::Test {
         S_OK);
     return app_.Get();
   }
+  // Takes the notes store "Vorlan" out of the profile (its file stays), with an Outlook of its own.
+  void remove_notes_store() {
+    start_by_automation();
+    ComPtr<_Folders> roots;
+    ASSERT_EQ(ns()->get_Folders(roots.GetAddressOf()), S_OK);
+    ComPtr<MAPIFolder> root;
+    ASSERT_EQ(roots->Item(Variant::from_utf8("Vorlan").get(), root.GetAddressOf()), S_OK);
+    ASSERT_EQ(ns()->RemoveStore(root.Get()), S_OK);
+    root = nullptr;
+    roots = nullptr;
+    quit();
+  }
   void quit() {
     if (app_) app_->Quit();
     app_ = nullptr;

@@ -172,17 +172,7 @@ TEST_F(CommandUiTest, AutomationStartWithoutAnExplorerConnectsAndTouchesNoBar) {
 
 TEST_F(CommandUiTest, WithoutTheNotesFolderTheAddInWatchesNothingAndHidesTheToolbar) {
   leave_toolbar_from_earlier_run();
-  // The notes store leaves the profile.
-  start_by_automation();
-  ComPtr<_Folders> roots;
-  ASSERT_EQ(ns()->get_Folders(roots.GetAddressOf()), S_OK);
-  ComPtr<MAPIFolder> root;
-  ASSERT_EQ(roots->Item(Variant::from_utf8("Vorlan").get(), root.GetAddressOf()), S_OK);
-  ASSERT_EQ(ns()->RemoveStore(root.Get()), S_OK);
-  root = nullptr;
-  roots = nullptr;
-  quit();
-
+  remove_notes_store();
   set_setting("MenuMode", 0);
   start();
   EXPECT_TRUE(connected(kNotesAddIn));

@@ -12,17 +12,6 @@ constexpr char kMonitor[] = "ScribbixMonitorAddIn.Connect";
 
 class MonitorTest : public AddInTest {
  protected:
-  void remove_notes_store() {
-    start_by_automation();
-    ComPtr<_Folders> roots;
-    ASSERT_EQ(ns()->get_Folders(roots.GetAddressOf()), S_OK);
-    ComPtr<MAPIFolder> root;
-    ASSERT_EQ(roots->Item(Variant::from_utf8("Vorlan").get(), root.GetAddressOf()), S_OK);
-    ASSERT_EQ(ns()->RemoveStore(root.Get()), S_OK);
-    root = nullptr;
-    roots = nullptr;
-    quit();
-  }
   bool notes_bar_visible() {
     ComPtr<CommandBar> notes_bar = bar("Scribbix Bar");
     VARIANT_BOOL visible = VARIANT_FALSE;
