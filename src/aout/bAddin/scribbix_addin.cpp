@@ -175,7 +175,7 @@ void ScribbixAddIn::AttachOutlook(_Application* application, const std::u16strin
     }
     SetUpCommandUi();
   } catch (...) {
-    // A failed connection leaves nothing behind: no watch stays connected to a add-in that
+    // A failed connection leaves nothing behind: no watch stays connected to an add-in that
     // Outlook has given up.
     DetachOutlook();
     throw;
