@@ -18,7 +18,7 @@ using sx::common::EventSink;
 
 // --- Event sinks: each hands its event to the add-in's handler.
 
-class ScribbixAddIn::ExplorerSink : public EventSink<ExplorerEvents, ScribbixAddIn> {
+class ScribbixAddIn::ExplorerSink final : public EventSink<ExplorerEvents, ScribbixAddIn> {
  public:
   using EventSink::EventSink;
   STDMETHODIMP Close() override {
@@ -27,7 +27,7 @@ class ScribbixAddIn::ExplorerSink : public EventSink<ExplorerEvents, ScribbixAdd
   }
 };
 
-class ScribbixAddIn::ButtonSink : public EventSink<CommandBarButtonEvents, ScribbixAddIn> {
+class ScribbixAddIn::ButtonSink final : public EventSink<CommandBarButtonEvents, ScribbixAddIn> {
  public:
   using EventSink::EventSink;
   STDMETHODIMP Click(CommandBarButton*, VARIANT_BOOL*) override {
@@ -36,7 +36,7 @@ class ScribbixAddIn::ButtonSink : public EventSink<CommandBarButtonEvents, Scrib
   }
 };
 
-class ScribbixAddIn::ItemsSink : public EventSink<ItemsEvents, ScribbixAddIn> {
+class ScribbixAddIn::ItemsSink final : public EventSink<ItemsEvents, ScribbixAddIn> {
  public:
   using EventSink::EventSink;
   STDMETHODIMP ItemAdd(IDispatch* item) override {
@@ -47,7 +47,7 @@ class ScribbixAddIn::ItemsSink : public EventSink<ItemsEvents, ScribbixAddIn> {
   STDMETHODIMP ItemRemove() override { return S_OK; }
 };
 
-class ScribbixAddIn::InspectorsSink : public EventSink<InspectorsEvents, ScribbixAddIn> {
+class ScribbixAddIn::InspectorsSink final : public EventSink<InspectorsEvents, ScribbixAddIn> {
  public:
   using EventSink::EventSink;
   STDMETHODIMP NewInspector(_Inspector* inspector) override {
@@ -56,7 +56,7 @@ class ScribbixAddIn::InspectorsSink : public EventSink<InspectorsEvents, Scribbi
   }
 };
 
-class ScribbixAddIn::PostSink : public EventSink<ItemEvents, ScribbixAddIn> {
+class ScribbixAddIn::PostSink final : public EventSink<ItemEvents, ScribbixAddIn> {
  public:
   using EventSink::EventSink;
   STDMETHODIMP Read() override {

@@ -39,7 +39,7 @@ ComPtr<MAPIFolder> walk_to(_Folders* folders, const char* name) {
 
 }  // namespace
 
-class ScribbixMonitor1::ExplorerSink
+class ScribbixMonitor1::ExplorerSink final
     : public sx::common::EventSink<ExplorerEvents, ScribbixMonitor1> {
  public:
   using EventSink::EventSink;
