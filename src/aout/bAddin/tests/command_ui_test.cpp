@@ -122,6 +122,18 @@ TEST_F(CommandUiTest, MenuModeOneWithAnEarlierToolbarDeletesItAndAddsNoMenu) {
   EXPECT_FALSE(bar("Scribbix Bar"));
 }
 
+TEST_F(CommandUiTest, OnAFirstStartModeOneShowsNoCommandAndANegativeModeTheToolbar) {
+  set_setting("MenuMode", 1);
+  start();
+  EXPECT_FALSE(bar("Scribbix Bar"));
+  EXPECT_FALSE(new_note_control());
+  quit();
+  set_setting("MenuMode", -1);
+  start();
+  EXPECT_EQ(captions(bar("Scribbix Bar").Get()), "New &Note");
+  EXPECT_EQ(captions(bar("Menu Bar").Get()), "&File|&Edit|&View|&Tools|&Actions|&Help");
+}
+
 TEST_F(CommandUiTest, AMenuModeThatIsNoNumberCountsAsTheToolbar) {
   set_text_setting("MenuMode", "menu please");
   start();
