@@ -35,6 +35,10 @@ void add_scribbixout_command(sx::cli::Program& program);
 // store SXUpdate.pst; component_command.cpp)
 void add_scribbixupdate_command(sx::cli::Program& program);
 
+// sxmachine scribbixoutlookaddin|scribbixmonitoraddin install|uninstall (the two Outlook add-ins;
+// component_command.cpp)
+void add_addin_commands(sx::cli::Program& program);
+
 // sxmachine system install (the whole system as its setup would leave it; system_command.cpp)
 void add_system_command(sx::cli::Program& program);
 

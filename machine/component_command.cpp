@@ -1,7 +1,9 @@
-// sxmachine scribbixout|scribbixupdate install|uninstall: what the setup program does for the
-// Outlook access component and the folder maintenance component: copy the server (and, for
-// ScribbixUpdate, the update store "SXUpdate.pst" beside it) into the installation directory and
-// register it (its DllRegisterServer, as regsvr32 would), or unregister and remove them.
+// sxmachine scribbixout|scribbixupdate|scribbixoutlookaddin|scribbixmonitoraddin
+// install|uninstall: what the setup program does for the Outlook access component, the folder
+// maintenance component and the two Outlook add-ins: copy the server (and, for ScribbixUpdate, the
+// update store "SXUpdate.pst" beside it) into the installation directory and register it (its
+// DllRegisterServer, as regsvr32 would; an add-in's also registers it with Outlook), or unregister
+// and remove them.
 //
 // An installation either completes or leaves the machine as it was: the new files go in under a
 // temporary name, the old ones (if any) are kept aside until the server has registered from its
@@ -19,6 +21,8 @@
 #include "commands.h"
 #include "install_path.h"
 #include "registry_snapshot.h"
+#include "scribbixaddin/scribbixaddin.h"
+#include "scribbixmonitor/scribbixmonitor.h"
 #include "scribbixout/scribbixout.h"
 #include "scribbixupdate/scribbixupdate.h"
 #include "sx/cli/values.h"
@@ -41,6 +45,9 @@ struct Component {
   IID iid;
   GUID libid;
   std::vector<std::pair<const char*, std::string>> files;  // installed name, source file
+  // Outlook's entry for an add-in (HKEY_CURRENT_USER), which its registration writes too; null for
+  // the components.
+  const char* outlook_addin = nullptr;
 };
 
 std::string hr_text(HRESULT hr) {
@@ -57,6 +64,10 @@ std::vector<RegistrySnapshot> class_keys(const Component& c) {
   keys.emplace_back(HKEY_CLASSES_ROOT, "CLSID\\" + sx::com::format_guid(c.clsid));
   keys.emplace_back(HKEY_CLASSES_ROOT, "Interface\\" + sx::com::format_guid(c.iid));
   keys.emplace_back(HKEY_CLASSES_ROOT, "TypeLib\\" + sx::com::format_guid(c.libid));
+  if (c.outlook_addin != nullptr)
+    keys.emplace_back(
+        HKEY_CURRENT_USER,
+        std::string("Software\\Microsoft\\Office\\Outlook\\Addins\\") + c.outlook_addin);
   return keys;
 }
 
@@ -238,6 +249,33 @@ void add_scribbixupdate_command(sx::cli::Program& program) {
         {"SXUpdate.pst", SX_UPDATE_STORE_TEMPLATE}}},
       "install the folder maintenance component ScribbixUpdate (\"ScribbixUpdate.Update1\") with "
       "the update store SXUpdate.pst and register it, or uninstall them");
+}
+
+void add_addin_commands(sx::cli::Program& program) {
+  add_component_command(
+      program,
+      {"scribbixoutlookaddin",
+       "ScribbixOutlookAddIn",
+       scribbixaddin::kConnectProgId,
+       scribbixaddin::kConnectClsid,
+       _ScribbixAddIn::kIid,
+       scribbixaddin::kLibid,
+       {{"ScribbixOutlookAddIn.dll", SX_NOTES_ADDIN_LIBRARY}},
+       scribbixaddin::kConnectProgId},
+      "install the notes add-in ScribbixOutlookAddIn (\"VorScribOutlookAddIn.Connect\") and "
+      "register it with COM and Outlook (loaded when Outlook starts), or uninstall it");
+  add_component_command(
+      program,
+      {"scribbixmonitoraddin",
+       "ScribbixMonitorAddIn",
+       scribbixmonitor::kConnectProgId,
+       scribbixmonitor::kConnectClsid,
+       _ScribbixMonitor1::kIid,
+       scribbixmonitor::kLibid,
+       {{"ScribbixMonitorAddIn.dll", SX_MONITOR_ADDIN_LIBRARY}},
+       scribbixmonitor::kConnectProgId},
+      "install the monitor add-in ScribbixMonitorAddIn (\"ScribbixMonitorAddIn.Connect\") and "
+      "register it with COM and Outlook (loaded when Outlook starts), or uninstall it");
 }
 
 }  // namespace sx::machine_tool

@@ -15,6 +15,7 @@ std::unique_ptr<sx::cli::Program> make_program() {
   add_conduit_command(*program);
   add_scribbixout_command(*program);
   add_scribbixupdate_command(*program);
+  add_addin_commands(*program);
   add_com_command(*program);
   add_system_command(*program);
   program->app().footer(

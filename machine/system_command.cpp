@@ -1,7 +1,8 @@
 // sxmachine system install: what the system's setup does on a machine, in one command: HotSync
-// Manager with the Palm user, Outlook with its profile, the conduit and ScribbixOut installed and
-// registered, the user's notes store in the profile and the pairing of the user with the profile.
-// Each part is the machine tool's own command, run in turn; the first that fails stops the rest.
+// Manager with the Palm user, Outlook with its profile, the conduit, ScribbixOut, ScribbixUpdate
+// and the two Outlook add-ins installed and registered, the user's notes store in the profile and
+// the pairing of the user with the profile. Each part is the machine tool's own command, run in
+// turn; the first that fails stops the rest.
 #include <cstdio>
 
 #include "commands.h"
@@ -49,6 +50,8 @@ int install(const SystemOptions& o) {
   step({"conduit", "install"});
   step({"scribbixout", "install"});
   step({"scribbixupdate", "install"});
+  step({"scribbixoutlookaddin", "install"});
+  step({"scribbixmonitoraddin", "install"});
   std::string why;
   if (!install_notes_store(o.profile, o.user, &why)) {
     throw sx::cli::Failure("the notes store cannot be installed: " + why);
@@ -70,8 +73,9 @@ void add_system_command(sx::cli::Program& program) {
   auto options = std::make_shared<SystemOptions>();
   CLI::App* install_cmd = system->add_subcommand(
       "install",
-      "install HotSync Manager with the Palm user, Outlook with the profile, the conduit and "
-      "ScribbixOut, the user's notes store \"<user> Vorlan.pst\" in the profile, and pair the user "
+      "install HotSync Manager with the Palm user, Outlook with the profile, the conduit, "
+      "ScribbixOut, ScribbixUpdate, the notes add-in and the monitor add-in, the user's notes "
+      "store \"<user> Vorlan.pst\" in the profile, and pair the user "
       "with the profile");
   install_cmd->add_option("--user", options->user, "the Palm user (default \"Palm User\")");
   install_cmd->add_option("--profile", options->profile,

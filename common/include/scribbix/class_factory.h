@@ -3,6 +3,7 @@
 // server loaded. Free-threaded; never throws.
 #pragma once
 
+#include <atomic>
 #include <new>
 
 #include "comdef.h"
@@ -31,5 +32,32 @@ class ClassFactory : public sx::com::ComObject<IClassFactory> {
     return S_OK;
   }
 };
+
+// What a server's DllCanUnloadNow answers from: its live objects and its factory's LockServer
+// count. Any thread.
+class ServerCounts {
+ public:
+  void object_created() { ++objects_; }
+  void object_destroyed() { --objects_; }
+  void lock_server(bool lock) { lock ? ++locks_ : --locks_; }
+  bool can_unload() const { return objects_.load() == 0 && locks_.load() <= 0; }
+
+ private:
+  std::atomic<long> objects_{0};
+  std::atomic<long> locks_{0};
+};
+
+// DllGetClassObject of a server of one class `served`, made by `Factory`.
+template <class Factory>
+HRESULT get_class_object(REFCLSID clsid, REFCLSID served, REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (clsid != served) return CLASS_E_CLASSNOTAVAILABLE;
+  try {
+    return sx::com::make_object<Factory>()->QueryInterface(iid, object);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
 
 }  // namespace sx::common

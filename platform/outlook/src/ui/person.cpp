@@ -70,10 +70,33 @@ std::string text_property(IDispatch* object, const char16_t* name) {
   Variant value;
   if (FAILED(sx::com::get_property(object, name, value.put()))) return "";
   try {
-    return value.changed_to(VT_BSTR).to_utf8();
+    return value.changed_to(VT_BSTR, VARIANT_ALPHABOOL).to_utf8();
   } catch (...) {
     return "";
   }
+}
+
+// The item's own fields (its user properties), as "Fields: Name=value, ..." on one line; "" when
+// it has none.
+std::string user_fields(IDispatch* object) {
+  ComPtr<_OutlookItem> item;
+  ComPtr<UserProperties> properties;
+  LONG count = 0;
+  if (object == nullptr || FAILED(object->QueryInterface(_OutlookItem::kIid, item.PutVoid())) ||
+      !item || FAILED(item->get_UserProperties(properties.ReleaseAndGetAddressOf())) ||
+      !properties || FAILED(properties->get_Count(&count)) || count <= 0) {
+    return "";
+  }
+  std::string out = "Fields:";
+  for (LONG i = 1; i <= count; ++i) {
+    ComPtr<UserProperty> property;
+    if (FAILED(properties->Item(Variant::from_i4(i).get(), property.ReleaseAndGetAddressOf())) ||
+        !property)
+      continue;
+    out += std::string(i > 1 ? ", " : " ") + text_property(property.Get(), u"Name") + "=" +
+           text_property(property.Get(), u"Value");
+  }
+  return out + "\n";
 }
 
 }  // namespace
@@ -252,6 +275,7 @@ std::string PersonOutlook::screen() {
     out +=
         "-- " + take(title) + " (" + (editing != VARIANT_FALSE ? "editing" : "reading") + ") --\n";
     out += "Subject: " + text_property(item.Get(), u"Subject") + "\n";
+    out += user_fields(item.Get());
     out += text_property(item.Get(), u"Body") + "\n";
     ComPtr<_CommandBars> own;
     if (SUCCEEDED(inspector->get_CommandBars(own.ReleaseAndGetAddressOf())))

@@ -7,8 +7,8 @@
 // The screen: the explorer's caption, the folder list (numbered), the current folder's items
 // (numbered), the explorer's visible command bars with their controls (numbered "cN"; popups show
 // their controls indented), and the open inspector, when there is one: its caption, "reading" or
-// "editing", the item's subject and body, and its menu bar's controls (numbered on from the
-// explorer's).
+// "editing", the item's subject, its own fields (user properties) and body, and its menu bar's
+// controls (numbered on from the explorer's).
 //
 // Commands (one a line; what is wrong is said, nothing is lost):
 //   folder N      show folder N of the list (items others saved there since are noticed)
