@@ -94,6 +94,10 @@ int Update(const std::string& profile) {
     throw Failure("The profile \"" + profile +
                   "\" has no notes folder to update; install one with: sxconfigure install");
   }
+  if (result < 0) {
+    throw Failure("The update of the profile \"" + profile + "\" failed (" + code +
+                  "); the notes folder was kept as it was.");
+  }
   std::printf("The update of the profile \"%s\" ended with %s.\n", profile.c_str(), code);
   return sx::cli::kExitSuccess;
 }

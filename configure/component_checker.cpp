@@ -70,9 +70,11 @@ CComponentChecker::~CComponentChecker() {
   }
 }
 
-void CComponentChecker::EndProgram(int code) {
+void CComponentChecker::EndProgram(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+void CComponentChecker::End(int code) {
   ended_ = true;
-  ExitProcess(static_cast<UINT>(code));
+  EndProgram(code);
 }
 
 int CComponentChecker::OutlookVersion(int index) const {
@@ -130,7 +132,7 @@ void CComponentChecker::CheckOutlook(int row) {
   if (!RegisteredServerFile("Outlook.Application", "LocalServer32", &server)) return;
   r.status = " Found ";
   if (StartOutlook() != 0) {
-    EndProgram(-1);
+    End(-1);
     return;
   }
   StartWatcher();
@@ -149,7 +151,7 @@ void CComponentChecker::CheckOutlook(int row) {
         std::string message;
         if (CheckPartialUpgrade(server, &message) != 0) {
           ShowOutlookProblem(message);
-          EndProgram(-1);
+          End(-1);
           return;
         }
       }

@@ -120,10 +120,12 @@ class CComponentChecker {
   bool Ended() const { return ended_; }
 
  protected:
-  // Ends the program with `code` (ExitProcess). Tests record the code instead.
+  // Ends the program with `code` (ExitProcess). Tests record the code instead; the refresh stops
+  // either way.
   virtual void EndProgram(int code);
 
  private:
+  void End(int code);
   StatusRow& Start(int row, const char* name, const char* status, RowState state);
   void StartWatcher();
 

@@ -175,7 +175,8 @@ long UpdateFolder(CComponentChecker& checker, const std::string& profile) {
   } else {
     result = 0;
   }
-  if (checker.LogonProfile(profile) != 0) return result;
+  // A profile that cannot be logged on to is no update done: the caller must not take it for one.
+  if (checker.LogonProfile(profile) != 0) return result == 0 ? kLogonFailed : result;
   {
     ComPtr<_Update1> update = CreateUpdateComponent();
     if (!update) {

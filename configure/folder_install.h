@@ -15,6 +15,9 @@ inline constexpr long NO_UPDATE_FILE = static_cast<long>(static_cast<LONG>(0x809
 // The folder maintenance component's result when the profile holds no notes folder to carry over.
 inline constexpr long kNoNotesFolder = static_cast<long>(static_cast<LONG>(0x80770000u));
 
+// UpdateFolder's result when the profile could not be logged on to (MAPI_E_LOGON_FAILED).
+inline constexpr long kLogonFailed = static_cast<long>(static_cast<LONG>(0x80040111u));
+
 // Rebuilds the profile's notes folder from the update store "SXUpdate.pst" of the installation
 // directory, carrying every note over: 0 or the component's own result, NO_UPDATE_FILE, or
 // kNoNotesFolder (then nothing is shown: the caller installs afresh).

@@ -17,7 +17,7 @@ void RegisterTemplate() {
     dialog.title = "Working";
     dialog.cx = 200;
     dialog.cy = 70;
-    dialog.style = DS_CENTER | WS_CAPTION | WS_VISIBLE;
+    dialog.style = DS_CENTER | WS_CAPTION;  // shown once its title and text are set
     dialog.controls = {
         {CWaitDlg::kTextId, ControlKind::kStatic, "", 7, 7, 186, 10, SS_CENTER},
         {CWaitDlg::kProgressId, ControlKind::kProgressBar, "", 7, 24, 186, 14, 0},
