@@ -76,4 +76,13 @@ TEST_F(CommandLineTest, CheckPrintsTheTenRowsAndAnInstallThenAnUpdateKeepTheFold
   EXPECT_NE(missing.out.find("ERROR: "), std::string::npos) << missing.out;
 }
 
+TEST_F(CommandLineTest, CheckOnAPartlyUpgradedOutlookEndsWithMinusOne) {
+  ASSERT_EQ(Machine("system install").code, 0);
+  ASSERT_EQ(Machine("outlook install --outlrpc-version 9.0.2416").code, 0);
+  const Ran check = Configure("check");
+  EXPECT_EQ(check.code, 255) << check.out;  // -1 as the shell sees it
+  EXPECT_NE(check.out.find("The following file is out of date: "), std::string::npos) << check.out;
+  EXPECT_EQ(check.out.find("Outlook Profiles"), std::string::npos) << check.out;  // no row after
+}
+
 }  // namespace
