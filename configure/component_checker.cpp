@@ -26,14 +26,7 @@ constexpr char kProfilesKey9x[] = "Software\\Microsoft\\Windows Messaging Subsys
 constexpr char kHotSyncCoreKey[] = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
 constexpr char kConduitKey[] = "Software\\U.S. Robotics\\Pilot Desktop\\ApplicationVorScrib";
 constexpr char kPairsKey[] = "Software\\Vorlan Software\\Scribbix\\Profiles";
-// FindAddIn's results from here up are its own failures, not an add-in's place.
-constexpr LONG kFindAddInFailure = 0x100000;
-constexpr LONG kConnected = 0x10000;
 constexpr int kUserNameSize = 100;
-
-bool FileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // The in-process or local server file of a registered ProgID, when the registration holds and the
 // file exists.
@@ -340,7 +333,7 @@ void CComponentChecker::CheckAddIn(int row, const char* name, const char* progId
       } else {
         r.info = " Registered ";
         r.status = " Disabled ";
-        if ((found & kConnected) != 0 || atStartup) {
+        if ((found & kAddInConnected) != 0 || atStartup) {
           r.status = " Enabled ";
           r.state = kGood;
         }

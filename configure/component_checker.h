@@ -57,6 +57,10 @@ inline constexpr char kMonitorAddInProgId[] = "ScribbixMonitorAddIn.Connect";
 inline constexpr char kNotesAddInName[] = "Scribbix Outlook Add-In";
 inline constexpr char kMonitorAddInName[] = "ScribbixMonitorAdd-In";
 inline constexpr char kAddinsKey[] = "Software\\Microsoft\\Office\\Outlook\\Addins\\";
+// FindAddIn's results: an add-in's place, with this bit when it is connected; from
+// kFindAddInFailure up, the component's own failure.
+inline constexpr LONG kAddInConnected = 0x10000;
+inline constexpr LONG kFindAddInFailure = 0x100000;
 
 class CComponentChecker {
  public:

@@ -36,11 +36,11 @@ int DecimalValue(const std::string& text) {
   return static_cast<int>(value);
 }
 
+}  // namespace
+
 bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
-
-}  // namespace
 
 int ReadFileVersion(const std::string& path, std::string* version) {
   version->clear();

@@ -8,6 +8,9 @@
 
 namespace sx::configure {
 
+// Whether a file or folder exists at the Windows path.
+bool FileExists(const std::string& path);
+
 // ReadFileVersion's results besides 0 (the version text was read).
 inline constexpr int kVersionFileMissing = -1;
 inline constexpr int kVersionUnreadable = -2;

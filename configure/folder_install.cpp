@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "file_version.h"
 #include "messages.h"
 #include "registry_key.h"
 #include "scribbix/notes_folder.h"
@@ -23,18 +24,12 @@ namespace {
 
 constexpr DWORD kBlockSize = 16384;
 constexpr int kMostSetAside = 100;
-constexpr LONG kFindAddInFailure = 0x100000;
-constexpr LONG kConnected = 0x10000;
 constexpr char kHeldOpen[] =
     "Outlook is holding the Scribbix file open.\nPlease shut down Outlook to continue the "
     "installation.";
 constexpr char kUpdateHeldOpen[] =
     "Outlook is holding the Scribbix Update file open.\nPlease shut down Outlook to continue the "
     "installation.";
-
-bool FileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 std::string Hex(unsigned long value) {
   char text[16];
@@ -136,7 +131,7 @@ void AddNotesFile(CComponentChecker& checker, const std::string& target, CWaitDl
         }
         for (const char* name : {kNotesAddInName, kMonitorAddInName}) {
           const LONG found = CallWithText(update.Get(), &_Update1::FindAddIn, name);
-          if (found < kFindAddInFailure && (found & kConnected) == 0) {
+          if (found < kFindAddInFailure && (found & kAddInConnected) == 0) {
             Variant addIn = Variant::from_ansi(name);
             Variant on = Variant::from_bool(true);
             LONG result = 0;

@@ -167,14 +167,15 @@ class ConfigureTest : public ::testing::Test {
     top->get_Folders(subs.ReleaseAndGetAddressOf());
     return Child(subs.Get(), sub);
   }
-  // The subjects of the items of "Vorlan\Scribbix" in `profile`, in folder order; nullopt when
+  // Calls `each` with every post of "Vorlan\Scribbix" in `profile`, in folder order; false when
   // the profile has no notes folder.
-  static std::optional<std::vector<std::string>> Notes(const std::string& profile = "Outlook") {
-    std::optional<std::vector<std::string>> subjects;
+  template <class Each>
+  static bool EachNote(const std::string& profile, Each each) {
+    bool found = false;
     WithOutlook(profile, [&](_NameSpace* ns) {
       ComPtr<MAPIFolder> folder = Folder(ns, "Vorlan", "Scribbix");
       if (!folder) return;
-      subjects.emplace();
+      found = true;
       ComPtr<_Items> items;
       folder->get_Items(items.ReleaseAndGetAddressOf());
       ComPtr<IDispatch> item;
@@ -182,13 +183,32 @@ class ConfigureTest : public ::testing::Test {
       while (item) {
         ComPtr<_PostItem> post;
         item->QueryInterface(_PostItem::kIid, post.PutVoid());
-        Bstr subject;
-        if (post) post->get_Subject(subject.put());
-        subjects->push_back(subject.utf8());
+        if (post) each(post.Get());
         items->GetNext(item.ReleaseAndGetAddressOf());
       }
     });
+    return found;
+  }
+  // The subjects of the notes; nullopt when the profile has no notes folder.
+  static std::optional<std::vector<std::string>> Notes(const std::string& profile = "Outlook") {
+    std::vector<std::string> subjects;
+    if (!EachNote(profile, [&](_PostItem* post) {
+          Bstr subject;
+          post->get_Subject(subject.put());
+          subjects.push_back(subject.utf8());
+        }))
+      return std::nullopt;
     return subjects;
+  }
+  // The entry ids of the notes of the profile "Outlook".
+  static std::vector<std::string> NoteIds() {
+    std::vector<std::string> ids;
+    EachNote("Outlook", [&](_PostItem* post) {
+      Bstr id;
+      post->get_EntryID(id.put());
+      ids.push_back(id.utf8());
+    });
+    return ids;
   }
   // Saves notes with these subjects into the profile's notes folder.
   static void AddNotes(const std::vector<std::string>& subjects,

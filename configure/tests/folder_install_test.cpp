@@ -28,27 +28,6 @@ class FolderInstallTest : public ConfigureTest {
     const sx::window::ControlState* bar = window->control(CWaitDlg::kProgressId);
     return bar != nullptr ? bar->progress_history : std::vector<int>{};
   }
-  // The entry ids of the notes, in folder order.
-  static std::vector<std::string> NoteIds() {
-    std::vector<std::string> ids;
-    WithOutlook("Outlook", [&](_NameSpace* ns) {
-      ComPtr<MAPIFolder> folder = Folder(ns, "Vorlan", "Scribbix");
-      if (!folder) return;
-      ComPtr<_Items> items;
-      folder->get_Items(items.ReleaseAndGetAddressOf());
-      ComPtr<IDispatch> item;
-      items->GetFirst(item.ReleaseAndGetAddressOf());
-      while (item) {
-        ComPtr<_PostItem> post;
-        item->QueryInterface(_PostItem::kIid, post.PutVoid());
-        Bstr id;
-        if (post) post->get_EntryID(id.put());
-        ids.push_back(id.utf8());
-        items->GetNext(item.ReleaseAndGetAddressOf());
-      }
-    });
-    return ids;
-  }
   std::filesystem::path Host(const std::string& windowsPath) {
     return machine_.c(windowsPath.substr(3));
   }
