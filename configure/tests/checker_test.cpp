@@ -128,7 +128,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(VersionCase{"9.0.0.3821", "Microsoft Outlook 2000 SR-1", " Active ", kGood},
                       VersionCase{"9.0.0.2711", "Microsoft Outlook 2000", " Active ", kGood},
                       VersionCase{"10.0.0.2627", "Microsoft Outlook", " Active ", kGood},
-                      VersionCase{"8.5.5104.6", "Microsoft Outlook", " Old ", kFailed}));
+                      VersionCase{"8.5.5104.6", "Microsoft Outlook", " Old ", kFailed}),
+    [](const ::testing::TestParamInfo<VersionCase>& info) {
+      std::string name = std::string("Version_") + info.param.version;
+      for (char& c : name) c = c == '.' ? '_' : c;
+      return name;
+    });
 
 TEST_F(CheckerTest, PartlyUpgradedSr1NamesTheOutOfDateFileAndEndsTheProgram) {
   InstallSystem();
