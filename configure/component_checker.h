@@ -98,6 +98,9 @@ class CComponentChecker {
   // The number of items of the notes folder "Vorlan\Scribbix" (0 or more), PROBE_FAILED when an
   // item cannot be read back, or another negative value.
   long CountFolderEntries();
+  // Deletes "Vorlan\SXUpdate", the new notes folder of an update that stopped before its end (it
+  // holds only copies of notes the old folder still has). True when there was one.
+  bool RemoveUnfinishedUpdateFolder();
   // Saves a test post in the (empty) folder, reads the first item back and removes the test post:
   // 0, PROBE_FAILED or a negative value.
   long ProbeEmptyFolder(MAPIFolder* folder);

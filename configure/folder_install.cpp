@@ -172,6 +172,7 @@ long UpdateFolder(CComponentChecker& checker, const std::string& profile) {
   }
   // A profile that cannot be logged on to is no update done: the caller must not take it for one.
   if (checker.LogonProfile(profile) != 0) return result == 0 ? kLogonFailed : result;
+  bool unfinished = false;
   {
     ComPtr<_Update1> update = CreateUpdateComponent();
     if (!update) {
@@ -191,8 +192,10 @@ long UpdateFolder(CComponentChecker& checker, const std::string& profile) {
             ShowMessage("Begin Upgrade Failure: 0x" + Hex(static_cast<unsigned long>(n)));
         } else {
           result = 0;
+          unfinished = true;
           for (LONG i = 0; cancel == 1; ++i) {
             if (i == n) {
+              unfinished = false;
               Call(update.Get(), &_Update1::EndUpdate);
               break;
             }
@@ -202,7 +205,9 @@ long UpdateFolder(CComponentChecker& checker, const std::string& profile) {
             wait.Pump();
           }
           Sleep(500);
-          result = Call(update.Get(), &_Update1::RemoveUpdateFolder);
+          // A note that could not be carried stays the result: the update is not done.
+          const LONG removed = Call(update.Get(), &_Update1::RemoveUpdateFolder);
+          if (result == 0) result = removed;
           Sleep(500);
           wait.Close();
         }
@@ -214,6 +219,9 @@ long UpdateFolder(CComponentChecker& checker, const std::string& profile) {
       }
     }
   }
+  // A cancelled or failed update leaves the old notes folder as it was, and beside it the new one
+  // with copies of the notes carried so far: the copies go, so no note is there twice.
+  if (unfinished) checker.RemoveUnfinishedUpdateFolder();
   checker.ReleaseOutlook();
   wait.Close();
   return result;

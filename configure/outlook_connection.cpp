@@ -22,6 +22,8 @@ namespace {
 constexpr DWORD kHeldBack = 8;
 constexpr DWORD kLoadAtStartup = 2;
 constexpr DWORD kLoadOnDemand = 8;
+// The folder an update builds beside the notes folder before it takes the notes folder's place.
+constexpr char kUpdateFolderName[] = "SXUpdate";
 
 // The first folder of `folders` named exactly `name` (walked with GetFirst/GetNext), or null.
 ComPtr<MAPIFolder> FindFolderByName(_Folders* folders, const char* name) {
@@ -178,6 +180,25 @@ long CComponentChecker::CountFolderEntries() {
   } catch (const ComError& e) {
     ShowComError(e);
     return -1;
+  }
+}
+
+bool CComponentChecker::RemoveUnfinishedUpdateFolder() {
+  if (!nameSpace_) return false;
+  try {
+    ComPtr<_Folders> roots;
+    throw_if_failed(nameSpace_->get_Folders(roots.ReleaseAndGetAddressOf()));
+    ComPtr<MAPIFolder> root = FindFolderByName(roots.Get(), sx::common::kStoreRootName);
+    if (!root) return false;
+    ComPtr<_Folders> subfolders;
+    throw_if_failed(root->get_Folders(subfolders.ReleaseAndGetAddressOf()));
+    ComPtr<MAPIFolder> unfinished = FindFolderByName(subfolders.Get(), kUpdateFolderName);
+    if (!unfinished) return false;
+    throw_if_failed(unfinished->Delete());
+    return true;
+  } catch (const ComError& e) {
+    ShowComError(e);
+    return false;
   }
 }
 

@@ -7,6 +7,8 @@
 #include "configure_fixture.h"
 #include "folder_install.h"
 #include "messages.h"
+#include "sx/outlook/faults.h"
+#include "sx/outlook/outlook_process.h"
 #include "wait_dlg.h"
 #include "win32/crt.h"
 
@@ -88,6 +90,7 @@ TEST_F(FolderInstallTest, CancelDuringTheUpdateLosesNoNoteAndLeavesTheOldFolderI
   EXPECT_EQ(NoteIds(), before);
   WithOutlook("Outlook", [](_NameSpace* ns) {
     EXPECT_FALSE(Folder(ns, "VorlanSXUpdate", "SXUpdate"));  // the update store is out
+    EXPECT_FALSE(Folder(ns, "Vorlan", "SXUpdate"));  // and the copies carried so far are gone
   });
   // A later update carries them all.
   sx::window::clear_script();
@@ -99,6 +102,50 @@ TEST_F(FolderInstallTest, CancelDuringTheUpdateLosesNoNoteAndLeavesTheOldFolderI
   std::sort(notes->begin(), notes->end());
   EXPECT_EQ(*notes, (std::vector<std::string>{"five", "four", "one", "three", "two"}));
   EXPECT_NE(NoteIds(), before);
+  WithOutlook("Outlook", [](_NameSpace* ns) { EXPECT_FALSE(Folder(ns, "Vorlan", "SXUpdate")); });
+}
+
+TEST_F(FolderInstallTest, NoteThatCannotBeCarriedFailsTheUpdateAndKeepsTheOldFolder) {
+  InstallSystem();
+  AddNotes({"one", "two", "three"});
+  const std::vector<std::string> before = NoteIds();
+  sx::outlook::inject_fault({.kind = "Item",
+                             .operation = "Move",
+                             .nth = 2,
+                             .hr = static_cast<HRESULT>(0x80040109),
+                             .source = "Microsoft Outlook",
+                             .description = "The disk is full."});
+  TestChecker checker;
+  EXPECT_EQ(UpdateFolder(checker, "Outlook"), -1);
+  sx::outlook::clear_faults();
+  EXPECT_EQ(Positions(kUpdating), (std::vector<int>{0}));
+  const auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("The disk is full."), std::string::npos) << boxes[0];
+  EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>({"one", "two", "three"}));
+  EXPECT_EQ(NoteIds(), before);
+  WithOutlook("Outlook", [](_NameSpace* ns) { EXPECT_FALSE(Folder(ns, "Vorlan", "SXUpdate")); });
+}
+
+TEST_F(FolderInstallTest, UpdateOnAMachineThatAsksForAProfileWorksInTheProfileNamed) {
+  InstallSystem();
+  AddNotes({"one"});
+  ASSERT_TRUE(sx::outlook::profiles::create("Work", false));
+  ASSERT_TRUE(sx::outlook::set_prompt_for_profile(true));
+  // A person would pick "Work" in the chooser after a while; the watcher cancels it first.
+  sx::window::expect_dialog(
+      sx::window::DialogMatch::by_title(sx::outlook::kChooseProfileTitle),
+      {sx::window::wait(60000), sx::window::select(1001, 1), sx::window::click(IDOK)});
+  TestChecker checker;
+  const std::int64_t started = sx::clock::now_ms();
+  const long result = UpdateFolder(checker, "Outlook");
+  EXPECT_GE(result, 0);
+  EXPECT_LT(sx::clock::now_ms() - started, 5000);
+  const auto chooser = sx::window::shown().front();
+  EXPECT_EQ(chooser.title, sx::outlook::kChooseProfileTitle);
+  EXPECT_EQ(chooser.result, IDCANCEL);
+  ASSERT_TRUE(sx::outlook::set_prompt_for_profile(false));
+  EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>({"one"}));
 }
 
 TEST_F(FolderInstallTest, UpdateOfAProfileWithoutNotesFolderSaysNothingAndAsksForAnInstall) {
