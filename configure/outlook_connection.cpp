@@ -87,6 +87,11 @@ long CComponentChecker::StartOutlook() {
       addIn.restore = old;
     }
   }
+  // An Outlook that asks for a profile shows its chooser as it starts, and answers no call until
+  // the chooser is closed. The watcher cancels it, so that the program logs on to the profile it
+  // means whoever started Outlook; it already looks while Outlook starts, and gets its three
+  // seconds anew once Outlook runs.
+  StartWatcher();
   try {
     CLSID clsid{};
     throw_if_failed(CLSIDFromProgID(u"Outlook.Application", &clsid));
@@ -105,10 +110,10 @@ long CComponentChecker::StartOutlook() {
     if (key.Open(HKEY_CURRENT_USER, std::string(kAddinsKey) + addIn.progId, 0))
       key.WriteDword("LoadBehavior", *addIn.restore);
   }
-  if (!outlookApp_) return -1;
-  // An Outlook that asks for a profile shows its chooser as soon as it has started, and answers
-  // no call until the chooser is closed. Cancelling it keeps whatever profile the program logs on
-  // to next, whoever started Outlook.
+  if (!outlookApp_) {
+    watcher_->stop();
+    return -1;
+  }
   StartWatcher();
   return 0;
 }
