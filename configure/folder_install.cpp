@@ -37,13 +37,18 @@ std::string Hex(unsigned long value) {
   return text;
 }
 
-// An object of the folder maintenance component, or null when it cannot be made.
-ComPtr<_Update1> CreateUpdateComponent() {
+// An object of the folder maintenance component, or null (and *why, when given, the creation's
+// failure) when it cannot be made.
+ComPtr<_Update1> CreateUpdateComponent(HRESULT* why = nullptr) {
   CLSID clsid{};
   ComPtr<_Update1> update;
-  if (FAILED(CLSIDFromProgID(u"ScribbixUpdate.Update1", &clsid))) return update;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, _Update1::kIid, update.PutVoid())))
+  HRESULT hr = CLSIDFromProgID(u"ScribbixUpdate.Update1", &clsid);
+  if (SUCCEEDED(hr))
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, _Update1::kIid, update.PutVoid());
+  if (FAILED(hr) || !update) {
     update = nullptr;
+    if (why != nullptr) *why = FAILED(hr) ? hr : E_NOINTERFACE;
+  }
   return update;
 }
 
@@ -174,9 +179,11 @@ long UpdateFolder(CComponentChecker& checker, const std::string& profile) {
   if (checker.LogonProfile(profile) != 0) return result == 0 ? kLogonFailed : result;
   bool unfinished = false;
   {
-    ComPtr<_Update1> update = CreateUpdateComponent();
+    HRESULT why = S_OK;
+    ComPtr<_Update1> update = CreateUpdateComponent(&why);
     if (!update) {
       ShowMessage("Upgrade Failure, Failed to load: ScribbixUpdate.dll");
+      result = why;  // nothing was updated
     } else {
       try {
         SetNameSpace(update.Get(), checker.NameSpace());

@@ -148,6 +148,41 @@ TEST_F(FolderInstallTest, UpdateOnAMachineThatAsksForAProfileWorksInTheProfileNa
   EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>({"one"}));
 }
 
+TEST_F(FolderInstallTest, UpdateWithoutTheComponentSaysSoAndIsNoUpdateDone) {
+  InstallSystem();
+  std::filesystem::remove(machine_.c("Program Files\\Vorlan\\Scribbix\\ScribbixUpdate.dll"));
+  TestChecker checker;
+  EXPECT_LT(UpdateFolder(checker, "Outlook"), 0);
+  EXPECT_EQ(Boxes(),
+            (std::vector<std::string>{"Upgrade Failure, Failed to load: ScribbixUpdate.dll"}));
+}
+
+TEST_F(FolderInstallTest, BeginUpdateFailureIsShownWithItsCodeAndEndsTheUpdate) {
+  InstallSystem();
+  AddNotes({"one"});
+  sx::outlook::inject_fault({.kind = "MAPIFolder",
+                             .operation = "CopyTo",
+                             .hr = E_FAIL,
+                             .source = "Microsoft Outlook",
+                             .description = "The folder cannot be copied."});
+  TestChecker checker;
+  const long result = UpdateFolder(checker, "Outlook");
+  sx::outlook::clear_faults();
+  EXPECT_LT(result, 0);
+  EXPECT_NE(result, kNoNotesFolder);
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "Begin Upgrade Failure: 0x%lx",
+                static_cast<unsigned long>(result) & 0xFFFFFFFFul);
+  const auto boxes = Boxes();
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back(), expected);
+  EXPECT_EQ(std::string(expected).size(), std::string("Begin Upgrade Failure: 0x").size() + 8);
+  EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>({"one"}));
+  WithOutlook("Outlook", [](_NameSpace* ns) {
+    EXPECT_FALSE(Folder(ns, "VorlanSXUpdate", "SXUpdate"));  // the update store went out again
+  });
+}
+
 TEST_F(FolderInstallTest, UpdateOfAProfileWithoutNotesFolderSaysNothingAndAsksForAnInstall) {
   InstallSystem();
   ASSERT_TRUE(sx::outlook::profiles::create("Work", false));
@@ -293,6 +328,27 @@ TEST_F(FolderInstallTest, InstallWithoutInstallationPathSaysSoAndTouchesNoProfil
                          "Install Failure, The installation path was not found.\nRun setup and "
                          "choose to Repair the installation."}));
   EXPECT_EQ(Positions(kInstalling), (std::vector<int>{0, 10, 20, 100}));
+}
+
+TEST_F(FolderInstallTest, InstallOverAnOldFileWithoutTheComponentStillKeepsTheOldFile) {
+  InstallSystem();
+  {
+    TestChecker checker;
+    InstallFolder(checker, "Palm User", "Outlook");
+  }
+  sx::window::clear_script();
+  CoFreeUnusedLibraries();  // the component is unloaded, then its file goes
+  std::filesystem::remove(machine_.c("Program Files\\Vorlan\\Scribbix\\ScribbixUpdate.dll"));
+  TestChecker checker;
+  InstallReport report;
+  InstallFolder(checker, "Palm User", "Outlook", &report);
+  EXPECT_EQ(report.setAside, std::string(kUserFile) + ".1");
+  const auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[0].rfind("Remove Failure, Failed to load: ScribbixUpdate.dll, Error 0x", 0), 0u)
+      << boxes[0];
+  EXPECT_EQ(boxes[1], "Install Failure, Failed to load: ScribbixUpdate.dll");
+  EXPECT_EQ(boxes[2], "Your previous Scribbix notes were kept in the file:\n" + report.setAside);
 }
 
 TEST_F(FolderInstallTest, InstallWithoutTheComponentSaysItCannotBeLoadedAndLeavesTheAddIns) {
