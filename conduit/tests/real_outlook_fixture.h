@@ -37,6 +37,8 @@ class NotesFolder {
     }
     return out;
   }
+  // How many posts the notes folder holds, archived ones included.
+  long count() { return assistant_.BeginItem(); }
   // A post as the notes add-in makes one (key 0: a post made by hand, stamped on its first read).
   void add(double key, const std::string& text, const std::string& category = "", int sense = 0) {
     EXPECT_GE(assistant_.BeginItem(), 0);

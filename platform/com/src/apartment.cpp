@@ -1,6 +1,8 @@
 // CoInitialize(Ex) / CoUninitialize: which apartment each thread is in; the queue of calls into an
 // apartment and how its thread runs them; waiting for a call to another apartment.
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "apartment_internal.h"
@@ -36,6 +38,84 @@ struct ThreadApartment {
 };
 
 thread_local ThreadApartment t_apartment;
+
+// A call across apartments is a handoff between two threads, and most answers (and most next
+// calls of a caller walking a collection) come within microseconds. Going to sleep and being woken
+// costs tens of microseconds, so both sides first watch for a little while without the lock.
+constexpr auto kWatch = std::chrono::microseconds(50);
+constexpr auto kWatchBeforeYield = std::chrono::microseconds(10);
+
+// Watches `seen()` for up to kWatch; true when it came. Not on a single processor, where the
+// thread watched for cannot run meanwhile.
+template <class Seen>
+bool watch_briefly(Seen seen) {
+  static const bool several_cpus = std::thread::hardware_concurrency() > 1;
+  if (!several_cpus) return seen();
+  const auto start = std::chrono::steady_clock::now();
+  for (unsigned i = 1;; ++i) {
+    if (seen()) return true;
+    if (i % 64 == 0) {
+      const auto waited = std::chrono::steady_clock::now() - start;
+      if (waited >= kWatch) return seen();
+      // On a busy machine the thread watched for may be queued behind this one.
+      if (waited >= kWatchBeforeYield) std::this_thread::yield();
+    }
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+}
+
+// On the apartment's thread, after it served a call: watches for the next one for a moment.
+// Callers meanwhile need neither wake it nor notify it; whatever comes after the watch is found by
+// the wait that follows, which looks at the queue first.
+bool watch_for_next_call(Apartment& apartment) {
+  std::uint64_t seen = 0;
+  {
+    auto guard = sx::kernel::lock();
+    if (!apartment.alive) return false;
+    apartment.watching = true;
+    seen = apartment.arrivals.load(std::memory_order_relaxed);
+  }
+  watch_briefly([&] { return apartment.arrivals.load(std::memory_order_acquire) != seen; });
+  auto guard = sx::kernel::lock();
+  apartment.watching = false;
+  return has_runnable_incoming(apartment);
+}
+
+// A message that the serving loop takes from the queue. A wake-up for calls is not needed there
+// (the loop runs the calls itself, in order) and would run calls that came after the messages
+// behind it. Any other message may run a modal loop, which knows nothing of calls: calls waiting
+// meanwhile get a wake-up queued behind it.
+void dispatch_in_serving_loop(Apartment& apartment, const MSG& msg) {
+  HWND wake = nullptr;
+  {
+    auto guard = sx::kernel::lock();
+    if (msg.message == kIncomingCalls && msg.hwnd == apartment.window) {
+      apartment.wake_posted = false;
+      return;
+    }
+    if (has_runnable_incoming(apartment) && !apartment.wake_posted && apartment.window != nullptr) {
+      apartment.wake_posted = true;
+      wake = apartment.window;
+    }
+  }
+  if (wake != nullptr) PostMessageA(wake, kIncomingCalls, 0, 0);
+  DispatchMessageA(&msg);
+}
+
+// On the calling thread, after it queued `call`: watches for the answer for a moment, and stops
+// early when a call comes into its own apartment (which it must serve meanwhile).
+bool watch_for_answer(Apartment* me, IncomingCall& call) {
+  const std::uint64_t arrivals = me != nullptr ? me->arrivals.load(std::memory_order_acquire) : 0;
+  call.caller_watching.store(true);
+  const bool answered = watch_briefly([&] {
+    return call.done.load(std::memory_order_acquire) ||
+           (me != nullptr && me->arrivals.load(std::memory_order_acquire) != arrivals);
+  });
+  call.caller_watching.store(false);
+  return answered && call.done.load();
+}
 
 std::shared_ptr<Apartment> multithreaded_apartment() {
   static auto* mta = new std::shared_ptr<Apartment>(
@@ -173,41 +253,53 @@ HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<vo
     auto guard = sx::kernel::lock();
     if (!target->alive) return RPC_E_DISCONNECTED;
     target->incoming.push_back(call);
-    if (!target->serving && !target->wake_posted && target->window != nullptr) {
-      target->wake_posted = true;
-      wake = target->window;
+    target->arrivals.fetch_add(1, std::memory_order_release);
+    if (!target->watching) {
+      if (!target->serving && !target->wake_posted && target->window != nullptr) {
+        target->wake_posted = true;
+        wake = target->window;
+      }
+      sx::kernel::notify_all();
     }
-    sx::kernel::notify_all();
   }
   if (wake != nullptr) PostMessageA(wake, kIncomingCalls, 0, 0);
-  wait_for(me, *call);
+  if (!watch_for_answer(me, *call)) wait_for(me, *call);
   return call->dropped ? RPC_E_DISCONNECTED : S_OK;
 }
 
-void serve_incoming(Apartment& apartment) {
-  for (;;) {
-    std::shared_ptr<IncomingCall> call;
-    {
-      auto guard = sx::kernel::lock();
-      auto next = apartment.incoming.begin();
-      if (apartment.hold > 0) {  // held: only reference counting runs
-        while (next != apartment.incoming.end() && !(*next)->references) ++next;
-      }
-      if (next == apartment.incoming.end()) {
-        apartment.wake_posted = false;
-        return;
-      }
-      call = std::move(*next);
-      apartment.incoming.erase(next);
-    }
-    try {
-      (*call->work)();
-    } catch (...) {
-      // The work of a proxied call catches its own failures; nothing may pass a thread boundary.
-    }
+bool serve_next_incoming(Apartment& apartment) {
+  std::shared_ptr<IncomingCall> call;
+  {
     auto guard = sx::kernel::lock();
-    call->done = true;
+    auto next = apartment.incoming.begin();
+    if (apartment.hold > 0) {  // held: only reference counting runs
+      while (next != apartment.incoming.end() && !(*next)->references) ++next;
+    }
+    if (next == apartment.incoming.end()) {
+      apartment.wake_posted = false;
+      return false;
+    }
+    call = std::move(*next);
+    apartment.incoming.erase(next);
+  }
+  try {
+    (*call->work)();
+  } catch (...) {
+    // The work of a proxied call catches its own failures; nothing may pass a thread boundary.
+  }
+  // A caller still watching sees the answer by itself. Otherwise it is in (or about to enter) a
+  // wait that looks at `done` under the lock, and must be notified. The two stores and loads are
+  // sequentially consistent, so at least one side sees the other's.
+  call->done.store(true);
+  if (!call->caller_watching.load()) {
+    auto guard = sx::kernel::lock();
     sx::kernel::notify_all();
+  }
+  return true;
+}
+
+void serve_incoming(Apartment& apartment) {
+  while (serve_next_incoming(apartment)) {
   }
 }
 
@@ -255,8 +347,29 @@ int run_message_loop() {
   detail::Apartment* me = detail::current_apartment_raw();
   if (me != nullptr && me->kind == ApartmentKind::kSingleThreaded) {
     auto ready = [me] { return detail::has_runnable_incoming(*me); };
-    while (detail::pump_serving(me, ready) != sx::window::PumpEnd::kQuit) {
-      detail::serve_incoming(*me);
+    // One call or one message at a time. A call found waiting runs only when no message waits
+    // after it was found: then no message came before it, and the order of the one queue a real
+    // apartment's thread has is kept.
+    bool served = false;
+    for (;;) {
+      bool runnable = false;
+      {
+        auto guard = sx::kernel::lock();
+        runnable = detail::has_runnable_incoming(*me);
+      }
+      MSG msg;
+      if (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (msg.message == WM_QUIT) break;  // left for the loop below
+        if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+          detail::dispatch_in_serving_loop(*me, msg);
+        continue;
+      }
+      if (runnable) {
+        served = detail::serve_next_incoming(*me);
+        continue;
+      }
+      if (std::exchange(served, false) && detail::watch_for_next_call(*me)) continue;
+      if (detail::pump_serving(me, ready) == sx::window::PumpEnd::kQuit) break;
     }
   }
   MSG msg;

@@ -3,6 +3,7 @@
 // (docs/com-apartments.md).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -30,8 +31,11 @@ namespace sx::com::detail {
 struct IncomingCall {
   const std::function<void()>* work = nullptr;
   bool references = false;  // only counts references: runs even while the apartment holds calls
-  bool done = false;        // kernel lock
-  bool dropped = false;     // kernel lock: the apartment ended before the call ran
+  bool dropped = false;     // kernel lock, written before `done`: the apartment ended first
+  // Set once the call ran or was given up. A caller that watches it without the lock (see
+  // `caller_watching`) needs no notification.
+  std::atomic<bool> done{false};
+  std::atomic<bool> caller_watching{false};
 };
 
 // An object of this apartment that proxies elsewhere use. Holds the references.
@@ -56,7 +60,9 @@ class Apartment {
   std::deque<std::shared_ptr<IncomingCall>> incoming;
   bool wake_posted = false;  // a wake-up message is on its way to `window`
   bool serving = false;      // its thread waits in a loop that notices incoming calls itself
-  HWND window = nullptr;     // message-only window that wakes the thread's message loop
+  bool watching = false;     // its thread watches `arrivals` for a moment between calls
+  std::atomic<std::uint64_t> arrivals{0};  // bumped (under the kernel lock) by every call queued
+  HWND window = nullptr;  // message-only window that wakes the thread's message loop
 
   // Used on the apartment's own thread only.
   int hold = 0;
@@ -83,8 +89,9 @@ HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<vo
 // Whether an incoming call may run now (kernel lock held).
 bool has_runnable_incoming(const Apartment& apartment);
 
-// On the apartment's thread: runs the waiting incoming calls (not while held).
+// On the apartment's thread: runs the waiting incoming calls (not while held), or the next one.
 void serve_incoming(Apartment& apartment);
+bool serve_next_incoming(Apartment& apartment);
 // On the apartment's thread: makes the window that wakes its message loop for incoming calls.
 void ensure_window(Apartment& apartment);
 

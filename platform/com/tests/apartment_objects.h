@@ -58,6 +58,7 @@ struct Trace {
   std::atomic<int> most_running{0};  // the most at once
   std::atomic<int> destroyed{0};
   std::thread::id destroyed_on;
+  HWND post_on_add = nullptr;  // Add posts WM_APP here, as a server posts itself work for later
 };
 
 class Counter : public sx::com::ComObject<ICounter, IUnproxied> {
@@ -76,6 +77,8 @@ class Counter : public sx::com::ComObject<ICounter, IUnproxied> {
     threads.push_back(std::this_thread::get_id());
     total_ += amount;
     if (total != nullptr) *total = total_;
+    if (trace_ != nullptr && trace_->post_on_add != nullptr)
+      PostMessageA(trace_->post_on_add, WM_APP, 0, 0);
     return S_OK;
   }
   STDMETHODIMP get_Name(BSTR* name) override {
@@ -137,8 +140,10 @@ class Counter : public sx::com::ComObject<ICounter, IUnproxied> {
 // make its objects), then the loop runs until the thread gets WM_QUIT, then `teardown`.
 class ServerThread {
  public:
-  explicit ServerThread(std::function<void()> setup, std::function<void()> teardown = {})
-      : setup_(std::move(setup)), teardown_(std::move(teardown)) {
+  // `serving_loop`: the thread runs sx::com::run_message_loop rather than a plain GetMessage loop.
+  explicit ServerThread(std::function<void()> setup, std::function<void()> teardown = {},
+                        bool serving_loop = false)
+      : setup_(std::move(setup)), teardown_(std::move(teardown)), serving_loop_(serving_loop) {
     ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     thread_ = CreateThread(nullptr, 0, &ServerThread::run, this, 0, &id_);
     WaitForSingleObject(ready_, INFINITE);
@@ -160,8 +165,12 @@ class ServerThread {
     self->thread_id_ = std::this_thread::get_id();
     self->setup_();
     SetEvent(self->ready_);
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    if (self->serving_loop_) {
+      sx::com::run_message_loop();
+    } else {
+      MSG msg;
+      while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    }
     if (self->teardown_) self->teardown_();
     CoUninitialize();
     return 0;
@@ -169,6 +178,7 @@ class ServerThread {
 
   std::function<void()> setup_;
   std::function<void()> teardown_;
+  bool serving_loop_ = false;
   HANDLE ready_ = nullptr;
   HANDLE thread_ = nullptr;
   DWORD id_ = 0;

@@ -250,6 +250,47 @@ TEST_F(ApartmentTest, HeldCallsWaitUntilTheServerReleasesThem) {
   stop_server(far);
 }
 
+// A server in run_message_loop watches for the next call for a moment after each one; a message
+// it posted itself inside a call (work for later) still runs before the caller's next call, as it
+// would in the one queue a real apartment's thread has.
+std::atomic<int> g_messages_handled{0};
+
+LRESULT CALLBACK count_messages(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_APP) {
+    ++g_messages_handled;
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+TEST_F(ApartmentTest, ServingLoopRunsTheMessageACallPostedBeforeTheNextCall) {
+  server_ = std::make_unique<ServerThread>(
+      [&] {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = count_messages;
+        wc.lpszClassName = "SxCountMessages";
+        RegisterClassA(&wc);
+        trace_.post_on_add = CreateWindowExA(0, "SxCountMessages", "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                             nullptr, nullptr, nullptr);
+        ComPtr<Counter> counter = sx::com::make_object<Counter>(&trace_);
+        server_object_ = counter.Get();
+        stream_ = pack(static_cast<ICounter*>(counter.Get()));
+      },
+      std::function<void()>{}, true);
+  ComPtr<ICounter> far = unpack(stream_);
+  ASSERT_NE(trace_.post_on_add, nullptr);
+  g_messages_handled = 0;
+  LONG total = 0;
+  int overtaken = 0;
+  for (int i = 1; i <= 500; ++i) {
+    EXPECT_EQ(far->Add(1, &total), S_OK);
+    if (g_messages_handled.load() < i - 1) ++overtaken;  // the message of the call before
+  }
+  EXPECT_EQ(overtaken, 0);
+  EXPECT_EQ(total, 500);
+  stop_server(far);
+}
+
 }  // namespace
 }  // namespace apartment_test
 
