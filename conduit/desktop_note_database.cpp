@@ -12,9 +12,9 @@
 #include "dialogs.h"
 #include "hotsync/hslog.h"
 #include "hotsync/syncmgr.h"
-#include "profile_prompt_watcher.h"
 #include "progress.h"
 #include "resources.h"
+#include "scribbix/profile_prompt_watcher.h"
 #include "settings.h"
 #include "state_file.h"
 #include "sx/clock.h"
@@ -330,7 +330,7 @@ long DesktopNoteDatabase::connect() {
   // answers no call until its chooser is closed, so a watcher started only afterwards would never
   // see it. Once Outlook has started, the watcher gets its three seconds anew and is waited for.
   {
-    ProfilePromptWatcher watcher;
+    sx::common::ProfilePromptWatcher watcher;
     watcher.start();
     if (startOutlook() != 0) {
       watcher.stop();

@@ -1,8 +1,8 @@
-#include "profile_prompt_watcher.h"
+#include "scribbix/profile_prompt_watcher.h"
 
 #include "windows.h"
 
-namespace sx::conduit {
+namespace sx::common {
 
 ProfilePromptWatcher::ProfilePromptWatcher() { InitializeCriticalSection(&lock_); }
 
@@ -76,4 +76,4 @@ void ProfilePromptWatcher::run() {
   }
 }
 
-}  // namespace sx::conduit
+}  // namespace sx::common

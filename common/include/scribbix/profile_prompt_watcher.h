@@ -1,7 +1,7 @@
-// ProfilePromptWatcher: while the conduit starts Outlook, a thread that cancels Outlook's "Choose
-// Profile" window (class "OUTLOOK.APPLICATION") so that the conduit can log on to the profile
-// paired with the Palm user. It looks 30 times, 100 ms apart (about three seconds), and looks again
-// at once after each window it cancelled.
+// ProfilePromptWatcher: while a program starts Outlook (the conduit, the configuration program), a
+// thread that cancels Outlook's "Choose Profile" window (class "OUTLOOK.APPLICATION") so that the
+// program can log on to the profile it means. It looks 30 times, 100 ms apart (about three
+// seconds), and looks again at once after each window it cancelled.
 //
 // start() and stop() may be called from any thread; the watcher's thread touches only top-level
 // windows. The destructor waits for the thread.
@@ -9,7 +9,7 @@
 
 #include "win32/sync.h"
 
-namespace sx::conduit {
+namespace sx::common {
 
 class ProfilePromptWatcher {
  public:
@@ -40,4 +40,4 @@ class ProfilePromptWatcher {
   HANDLE thread_ = nullptr;
 };
 
-}  // namespace sx::conduit
+}  // namespace sx::common
