@@ -308,8 +308,16 @@ class Scenario : public RealOutlookRunTest {
       note.handheld.reset();
       note.outlook.reset();
     }
-    for (const auto& [id, text] : handheld) notes_[owner(text)].handheld = text;
-    for (const auto& [id, text] : outlook) notes_[owner(text)].outlook = text;
+    std::map<std::string, int> copies;
+    for (const auto& [id, text] : handheld) {
+      notes_[owner(text)].handheld = text;
+      if (++copies[owner(text)] > 1) notes_[owner(text)].copied = true;
+    }
+    copies.clear();
+    for (const auto& [id, text] : outlook) {
+      notes_[owner(text)].outlook = text;
+      if (++copies[owner(text)] > 1) notes_[owner(text)].copied = true;
+    }
     for (auto it = notes_.begin(); it != notes_.end();) {
       ModelNote& note = it->second;
       if (note.handheld) note.texts.insert(*note.handheld);
