@@ -6,22 +6,22 @@
 
 namespace sx::configure {
 
-// Dialogs.
+// Dialogs. Their ids stay clear of the conduit's (129 to 132): a test process that runs a HotSync
+// loads the conduit beside this program's resources.
 inline constexpr int IDD_ABOUTBOX = 100;
 inline constexpr int IDD_STATUS = 102;
-inline constexpr int IDD_PROFILES = 129;
-inline constexpr int IDD_PROGRESS_OPTION = 130;
-inline constexpr int IDD_OUTLOOK_OPTIONS = 131;
-inline constexpr int IDD_OPTION_CAUTION = 132;
-inline constexpr int IDD_OPTION_WARNING = 133;
-inline constexpr int IDD_UPDATE_FOLDER = 134;
-inline constexpr int IDD_OUTLOOK_NOT_FOUND = 135;
-inline constexpr int IDD_COMPLETED = 136;
-inline constexpr int IDD_PAGE_FIRST = 140;
-inline constexpr int IDD_PAGE_OUTLOOK = 141;
-inline constexpr int IDD_PAGE_UPDATE = 142;
-inline constexpr int IDD_PAGE_FINAL = 143;
-inline constexpr int IDD_SPLASH = 144;
+inline constexpr int IDD_PROFILES = 160;
+inline constexpr int IDD_PROGRESS_OPTION = 161;
+inline constexpr int IDD_OUTLOOK_OPTIONS = 162;
+inline constexpr int IDD_OPTION_CAUTION = 163;
+inline constexpr int IDD_OPTION_WARNING = 164;
+inline constexpr int IDD_UPDATE_FOLDER = 165;
+inline constexpr int IDD_OUTLOOK_NOT_FOUND = 166;
+inline constexpr int IDD_COMPLETED = 167;
+inline constexpr int IDD_PAGE_FIRST = 170;
+inline constexpr int IDD_PAGE_OUTLOOK = 171;
+inline constexpr int IDD_PAGE_UPDATE = 172;
+inline constexpr int IDD_PAGE_FINAL = 173;
 
 // Other resources.
 inline constexpr int IDR_MAINFRAME = 128;  // the application icon

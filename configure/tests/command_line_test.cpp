@@ -105,8 +105,8 @@ TEST_F(CommandLineTest, TheMachineToolStartsTheStatusScreenWithItsSwitches) {
   // Nobody answers (host none): the wizard the switch opens is cancelled, then the screen closes.
   const Ran run = Machine("configure /INSTALL");
   EXPECT_EQ(run.code, 0) << run.out;
-  EXPECT_TRUE(std::filesystem::exists(machine_.c("Program Files\\Vorlan\\Scribbix") /
-                                      "SXConfigure.exe"));
+  EXPECT_TRUE(
+      std::filesystem::exists(machine_.c("Program Files\\Vorlan\\Scribbix") / "SXConfigure.exe"));
   EXPECT_EQ(Configure("screen --help").code, 0);
   // Started directly, as the starter does.
   const Ran plain = Configure("screen -install");
