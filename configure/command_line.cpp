@@ -150,23 +150,7 @@ std::unique_ptr<sx::cli::Program> MakeCommandLine() {
   // reach it through its Windows command line and are only checked to be words here.
   auto switches = std::make_shared<std::vector<std::string>>();
   screen->add_option("SWITCHES", *switches, "switches of the program, such as /install");
-  program->rewrite_arguments(screen, [](const std::vector<std::string>& args) {
-    std::vector<std::string> out;
-    std::vector<std::string> rest;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      if (args[i] == "--machine" && i + 1 < args.size()) {
-        out.push_back(args[i]);
-        out.push_back(args[++i]);
-      } else if (sx::cli::is_help(args[i])) {
-        out.push_back(args[i]);
-      } else {
-        rest.push_back(args[i]);
-      }
-    }
-    if (!rest.empty()) out.push_back("--");
-    out.insert(out.end(), rest.begin(), rest.end());
-    return out;
-  });
+  program->rewrite_arguments(screen, sx::cli::as_positional_arguments);
   screen->footer("Exit code: 0 when the screen was closed, 255 when a check ended the program.");
   program->action(screen, [switches] {
     // The status screen's checker ends the process itself (exit code -1) where Outlook cannot be

@@ -69,22 +69,7 @@ void add_configure_command(sx::cli::Program& program) {
       "installation wizard on the terminal), with its switches, such as /install");
   auto switches = std::make_shared<std::vector<std::string>>();
   configure->add_option("SWITCHES", *switches, "the program's switches (/install)");
-  program.rewrite_arguments(configure, [](const std::vector<std::string>& args) {
-    std::vector<std::string> out, rest;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      if (args[i] == "--machine" && i + 1 < args.size()) {
-        out.push_back(args[i]);
-        out.push_back(args[++i]);
-      } else if (sx::cli::is_help(args[i])) {
-        out.push_back(args[i]);
-      } else {
-        rest.push_back(args[i]);
-      }
-    }
-    if (!rest.empty()) out.push_back("--");
-    out.insert(out.end(), rest.begin(), rest.end());
-    return out;
-  });
+  program.rewrite_arguments(configure, sx::cli::as_positional_arguments);
   configure->footer("Exit code: 0 when SXConfigure was closed, 1 when it ended otherwise.");
   program.action(configure, [switches] { return Run(*switches); });
 }

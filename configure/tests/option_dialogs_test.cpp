@@ -19,21 +19,6 @@ using sx::window::select;
 
 class OptionDialogsTest : public ConfigureTest {
  protected:
-  // The checker after the checks that find profiles, Palm users and pairs.
-  static void Look(TestChecker& checker) {
-    checker.CheckProfiles(kRowProfiles);
-    checker.CheckHotSync(kRowHotSync);
-    checker.CheckHandhelds(kRowHandhelds);
-  }
-  static std::optional<std::string> Pair(const std::string& user) {
-    CRegistryKey key;
-    std::string profile;
-    if (!key.Open(HKEY_CURRENT_USER, kPairsKey, KEY_READ) ||
-        !key.ReadText(user.c_str(), &profile)) {
-      return std::nullopt;
-    }
-    return profile;
-  }
   static std::optional<DWORD> Dword(HKEY root, const char* path, const char* name) {
     CRegistryKey key;
     DWORD value = 0;
@@ -61,27 +46,27 @@ class OptionDialogsTest : public ConfigureTest {
 
 TEST_F(OptionDialogsTest, AnEmptyProfileRemovesTheUsersPairWhetherOrNotTheKeyExisted) {
   SaveProfileAssociation("Palm User", "");  // no key yet: made, nothing stored
-  EXPECT_EQ(Pair("Palm User"), std::nullopt);
+  EXPECT_EQ(StoredPair("Palm User"), std::nullopt);
   SaveProfileAssociation("Palm User", "Outlook");
   SaveProfileAssociation("Other", "Work");
-  EXPECT_EQ(Pair("Palm User"), std::optional<std::string>("Outlook"));
+  EXPECT_EQ(StoredPair("Palm User"), std::optional<std::string>("Outlook"));
   SaveProfileAssociation("Palm User", "");
-  EXPECT_EQ(Pair("Palm User"), std::nullopt);
-  EXPECT_EQ(Pair("Other"), std::optional<std::string>("Work"));
+  EXPECT_EQ(StoredPair("Palm User"), std::nullopt);
+  EXPECT_EQ(StoredPair("Other"), std::optional<std::string>("Work"));
 }
 
 TEST_F(OptionDialogsTest, ChangingAUsersProfileRewritesItsPairAndLeavesTheOthers) {
   InstallSystem({"Palm User", "Alpha"});
   ASSERT_TRUE(sx::outlook::profiles::create("Work", false));
   TestChecker checker;
-  Look(checker);
+  LookAtMachine(checker);
   // Alpha comes first in the sorted list and has no pair: no profile is selected for it.
   expect_dialog(DialogMatch::by_title("Configure Profiles"),
                 {select(IDC_PROFILES, 1), select(IDC_PALM_USERS, 1), select(IDC_PROFILES, 1),
                  select(IDC_PROFILES, 0), select(IDC_PROFILES, 1), click(IDOK)});
   EXPECT_EQ(RunProfilesDlg(checker, nullptr), IDOK);
-  EXPECT_EQ(Pair("Alpha"), std::optional<std::string>("Work"));
-  EXPECT_EQ(Pair("Palm User"), std::optional<std::string>("Work"));
+  EXPECT_EQ(StoredPair("Alpha"), std::optional<std::string>("Work"));
+  EXPECT_EQ(StoredPair("Palm User"), std::optional<std::string>("Work"));
   checker.CheckHandhelds(kRowHandhelds);
   EXPECT_EQ(checker.HandheldCount(), 2);
 }
@@ -89,7 +74,7 @@ TEST_F(OptionDialogsTest, ChangingAUsersProfileRewritesItsPairAndLeavesTheOthers
 TEST_F(OptionDialogsTest, ThePairedProfileIsShownForTheUserExceptWithASingleProfile) {
   InstallSystem({"Palm User", "Alpha"});
   TestChecker checker;
-  Look(checker);
+  LookAtMachine(checker);
   // One profile: choosing the user selects nothing, so that choosing the profile pairs them.
   expect_dialog(DialogMatch::by_title("Configure Profiles"),
                 {select(IDC_PALM_USERS, 1), click(IDCANCEL)});
@@ -101,7 +86,7 @@ TEST_F(OptionDialogsTest, ThePairedProfileIsShownForTheUserExceptWithASingleProf
   EXPECT_EQ(shown->control(IDC_PROFILES)->selection, -1);
 
   ASSERT_TRUE(sx::outlook::profiles::create("Work", false));
-  Look(checker);
+  LookAtMachine(checker);
   sx::window::clear_script();
   expect_dialog(DialogMatch::by_title("Configure Profiles"),
                 {select(IDC_PALM_USERS, 1), click(IDCANCEL)});
@@ -110,7 +95,8 @@ TEST_F(OptionDialogsTest, ThePairedProfileIsShownForTheUserExceptWithASingleProf
   ASSERT_TRUE(shown);
   EXPECT_EQ(shown->control(IDC_PROFILES)->items, (std::vector<std::string>{"Outlook", "Work"}));
   EXPECT_EQ(shown->control(IDC_PROFILES)->selection, 0);  // "Outlook", Palm User's pair
-  EXPECT_EQ(Pair("Palm User"), std::optional<std::string>("Outlook"));  // Cancel stored nothing
+  EXPECT_EQ(StoredPair("Palm User"),
+            std::optional<std::string>("Outlook"));  // Cancel stored nothing
 }
 
 TEST_F(OptionDialogsTest, ProgressOptionReadsTheRegistrationsValueAndNeverMakesTheKey) {
@@ -232,7 +218,7 @@ TEST_F(OptionDialogsTest, UpdateFolderDialogUpdatesTheChosenProfileAndNeverInsta
   InstallSystem();
   AddNotes({"one", "two"});
   TestChecker checker;
-  Look(checker);
+  LookAtMachine(checker);
   expect_dialog(DialogMatch::by_title("Update the Scribbix Folder"), {click(IDOK)});
   EXPECT_EQ(RunUpdateFolderDlg(checker, nullptr), IDOK);
   EXPECT_TRUE(ProgressWindow("Updating Scribbix Outlook Folder"));
@@ -242,7 +228,7 @@ TEST_F(OptionDialogsTest, UpdateFolderDialogUpdatesTheChosenProfileAndNeverInsta
 
   // A profile without a notes folder: the update finds nothing and nothing is installed.
   ASSERT_TRUE(sx::outlook::profiles::create("Alpha", false));
-  Look(checker);
+  LookAtMachine(checker);
   sx::window::clear_script();
   expect_dialog(DialogMatch::by_title("Update the Scribbix Folder"), {click(IDOK)});
   RunUpdateFolderDlg(checker, nullptr);

@@ -34,11 +34,6 @@ constexpr char kInstalling[] = "Installing Scribbix Outlook Folder";
 
 class WizardTest : public ConfigureTest {
  protected:
-  static void Look(TestChecker& checker) {
-    checker.CheckProfiles(kRowProfiles);
-    checker.CheckHotSync(kRowHotSync);
-    checker.CheckHandhelds(kRowHandhelds);
-  }
   // The pages in the order they were left.
   static std::vector<ShownWindow> Pages() {
     std::vector<ShownWindow> pages;
@@ -56,15 +51,6 @@ class WizardTest : public ConfigureTest {
     const sx::window::ControlState* c = page.control(id);
     return c != nullptr ? c->text : "<none>";
   }
-  static std::optional<std::string> Pair(const std::string& user) {
-    CRegistryKey key;
-    std::string profile;
-    if (!key.Open(HKEY_CURRENT_USER, kPairsKey, KEY_READ) ||
-        !key.ReadText(user.c_str(), &profile)) {
-      return std::nullopt;
-    }
-    return profile;
-  }
   // A machine as setup leaves it before anyone ran the wizard: HotSync with one user, Outlook,
   // the conduit and the components, but no notes store in any profile and no pair.
   void FreshMachine() {
@@ -78,7 +64,7 @@ TEST_F(WizardTest, OneUserAndOneProfileShowOnlyTheFolderAndFinalPages) {
   InstallSystem();
   AddNotes({"kept"});
   TestChecker checker;
-  Look(checker);
+  LookAtMachine(checker);
   expect_dialog(DialogMatch::by_title(kWizard), {click(ID_WIZNEXT), click(ID_WIZFINISH)});
   CWizardSettings settings(checker);
   EXPECT_TRUE(RunWizard(settings));
@@ -95,7 +81,7 @@ TEST_F(WizardTest, OneUserAndOneProfileShowOnlyTheFolderAndFinalPages) {
   EXPECT_TRUE(ProgressWindow(kUpdating));
   EXPECT_FALSE(ProgressWindow(kInstalling));
   EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>({"kept"}));
-  EXPECT_EQ(Pair("Palm User"), std::optional<std::string>("Outlook"));
+  EXPECT_EQ(StoredPair("Palm User"), std::optional<std::string>("Outlook"));
 }
 
 TEST_F(WizardTest, ChoicesSurviveGoingBackAndForthAndCancelChangesNothing) {
@@ -104,7 +90,7 @@ TEST_F(WizardTest, ChoicesSurviveGoingBackAndForthAndCancelChangesNothing) {
   ASSERT_TRUE(sx::outlook::profiles::create("Home", false));
   SetText(HKEY_CURRENT_USER, sx::outlook::profiles::kProfilesKey, "DefaultProfile", "Work");
   TestChecker checker;
-  Look(checker);
+  LookAtMachine(checker);
   expect_dialog(DialogMatch::by_title(kWizard),
                 {select(IDC_WIZARD_USERS, 1), click(ID_WIZNEXT),  // "Palm User"
                  click(ID_WIZNEXT),                               // the default profile
@@ -132,8 +118,8 @@ TEST_F(WizardTest, ChoicesSurviveGoingBackAndForthAndCancelChangesNothing) {
   EXPECT_EQ(Text(pages[5], IDC_FINAL_FOLDER), "Replace");
   EXPECT_EQ(pages[6].control(IDC_REPLACE)->check, BST_CHECKED);
   // Cancelled: no pair stored, no folder touched.
-  EXPECT_EQ(Pair("Palm User"), std::optional<std::string>("Outlook"));
-  EXPECT_EQ(Pair("Alpha"), std::nullopt);
+  EXPECT_EQ(StoredPair("Palm User"), std::optional<std::string>("Outlook"));
+  EXPECT_EQ(StoredPair("Alpha"), std::nullopt);
   EXPECT_FALSE(ProgressWindow(kUpdating));
   EXPECT_FALSE(ProgressWindow(kInstalling));
 }
@@ -142,7 +128,7 @@ TEST_F(WizardTest, UpdateWithoutAnUpdateStoreInstallsAsReplaceWould) {
   InstallSystem();
   std::filesystem::remove(machine_.c("Program Files\\Vorlan\\Scribbix") / "SXUpdate.pst");
   TestChecker checker;
-  Look(checker);
+  LookAtMachine(checker);
   expect_dialog(DialogMatch::by_title(kWizard), {click(ID_WIZNEXT), click(ID_WIZFINISH)});
   CWizardSettings settings(checker);
   EXPECT_TRUE(RunWizard(settings));
@@ -167,7 +153,7 @@ TEST_F(WizardTest, UpdateWithoutAnUpdateStoreInstallsAsReplaceWould) {
 TEST_F(WizardTest, UpdateOfAProfileWithoutANotesFolderInstallsItSilently) {
   FreshMachine();
   TestChecker checker;
-  Look(checker);
+  LookAtMachine(checker);
   ASSERT_EQ(checker.PalmUserCount(), 1);
   expect_dialog(DialogMatch::by_title(kWizard), {click(ID_WIZNEXT), click(ID_WIZFINISH)});
   CWizardSettings settings(checker);
@@ -178,13 +164,13 @@ TEST_F(WizardTest, UpdateOfAProfileWithoutANotesFolderInstallsItSilently) {
   EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>(std::vector<std::string>{}));
   EXPECT_TRUE(std::filesystem::exists(machine_.c("Program Files\\Vorlan\\Scribbix") /
                                       "Palm User Vorlan.pst"));
-  EXPECT_EQ(Pair("Palm User"), std::optional<std::string>("Outlook"));
+  EXPECT_EQ(StoredPair("Palm User"), std::optional<std::string>("Outlook"));
 }
 
 TEST_F(WizardTest, WithoutProfilesOnlyThePairIsStored) {
   Machine({"hotsync", "install"});
   TestChecker checker;
-  Look(checker);
+  LookAtMachine(checker);
   ASSERT_EQ(checker.ProfileCount(), 0);
   ASSERT_EQ(checker.PalmUserCount(), 0);
   // No Palm user: the first page's list is empty and Next stores an empty name.
