@@ -314,6 +314,9 @@ int MenuModeFromRegistry(bool read, DWORD value) {
 }
 
 void SaveProfileAssociation(const std::string& palmUser, const std::string& profile) {
+  // Without a Palm user (HotSync has none yet) there is nobody to pair: a pair under an empty name
+  // would be the key's unnamed value, which the checks would count as a configured handheld.
+  if (palmUser.empty()) return;
   CRegistryKey key;
   if (!key.Open(HKEY_CURRENT_USER, kPairsKey, 0) && !key.Create(kPairsKey)) return;
   if (profile.empty()) {

@@ -55,6 +55,16 @@ TEST_F(OptionDialogsTest, AnEmptyProfileRemovesTheUsersPairWhetherOrNotTheKeyExi
   EXPECT_EQ(StoredPair("Other"), std::optional<std::string>("Work"));
 }
 
+TEST_F(OptionDialogsTest, WithoutAPalmUserNoPairIsStoredAndNoHandheldCountsAsConfigured) {
+  SaveProfileAssociation("", "Outlook");  // as the wizard and the pairing dialog do without users
+  EXPECT_EQ(StoredPair(""), std::nullopt);
+  CRegistryKey key;
+  if (key.Open(HKEY_CURRENT_USER, kPairsKey, KEY_READ)) {
+    std::string unnamed;
+    EXPECT_FALSE(key.ReadText("", &unnamed)) << unnamed;
+  }
+}
+
 TEST_F(OptionDialogsTest, ChangingAUsersProfileRewritesItsPairAndLeavesTheOthers) {
   InstallSystem({"Palm User", "Alpha"});
   ASSERT_TRUE(sx::outlook::profiles::create("Work", false));
