@@ -247,7 +247,7 @@ long InstallFolder(CComponentChecker& checker, const std::string& palmUser,
   const bool haveDir = ReadInstallationDirectory(&dir);
   bool mayCopy = haveDir;
   if (haveDir) {
-    done.target = dir + "\\" + palmUser + " Vorlan.pst";
+    done.target = dir + "\\" + sx::common::NotesFileName(palmUser);
     if (FileExists(done.target)) {
       DetachOldFolder(checker, profile);
       mayCopy = SetAside(done.target, &done.setAside);

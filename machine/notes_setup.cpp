@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "scribbix/notes_folder.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/profiles.h"
 #include "sx/outlook/store.h"
@@ -12,8 +13,21 @@
 namespace sx::machine_tool {
 
 std::string notes_store_path(const std::string& user) {
+  // Where the configuration program installs it: the installation directory, when setup left one.
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, sx::common::kInstallationKey, 0, KEY_READ, &key) ==
+      ERROR_SUCCESS) {
+    char dir[MAX_PATH] = {};
+    DWORD size = sizeof dir - 1, type = 0;
+    const LONG read =
+        RegQueryValueExA(key, "Path", nullptr, &type, reinterpret_cast<BYTE*>(dir), &size);
+    RegCloseKey(key);
+    if (read == ERROR_SUCCESS && type == REG_SZ && dir[0] != '\0') {
+      return std::string(dir) + "\\" + sx::common::NotesFileName(user);
+    }
+  }
   const std::string store = sx::outlook::kDefaultStorePath;
-  return store.substr(0, store.rfind('\\') + 1) + user + " Vorlan.pst";
+  return store.substr(0, store.rfind('\\') + 1) + sx::common::NotesFileName(user);
 }
 
 bool install_notes_store(const std::string& profile, const std::string& user, std::string* why) {

@@ -7,6 +7,7 @@
 // RC_PARAMS (RapidCheck's own variable) runs more cases, e.g. RC_PARAMS="max_success=200".
 #include <rapidcheck.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <set>
@@ -89,6 +90,17 @@ struct ModelNote {
 
 std::string owner(const std::string& text) { return text.substr(0, text.find(' ')); }
 
+// A failed check of a case: the HotSync log of the step and both sides go to the test's output
+// at once (a failure that does not come again when RapidCheck re-runs the case still shows what
+// happened), then the case fails.
+#define CASE_CHECK(condition)                                        \
+  do {                                                               \
+    if (!(condition)) {                                              \
+      report(#condition, __LINE__);                                  \
+      RC_FAIL("line " + std::to_string(__LINE__) + ": " #condition); \
+    }                                                                \
+  } while (false)
+
 // One case: a machine of its own, the model, and the steps.
 class Scenario : public RealOutlookRunTest {
  public:
@@ -104,13 +116,14 @@ class Scenario : public RealOutlookRunTest {
         s->TearDown();
       }
     } down{this};
-    RC_ASSERT(HasFailure() == failed_before);  // the machine was set up
-    set_setting("ConflictResolution", 0);      // both sides changed a text: the desktop's wins
-    put_notes(0);                              // the handheld application's database, empty
+    CASE_CHECK(HasFailure() == failed_before);  // the machine was set up
+    set_setting("ConflictResolution", 0);       // both sides changed a text: the desktop's wins
+    put_notes(0);                               // the handheld application's database, empty
     for (int i = 0; i < handheld_notes; ++i) add(true);
     for (int i = 0; i < outlook_notes; ++i) add(false);
     hotsync_step(Step{});
     for (const Step& s : steps) {
+      ++steps_done_;
       switch (s.action) {
         case Action::kAddHandheld:
           add(true);
@@ -142,12 +155,18 @@ class Scenario : public RealOutlookRunTest {
   // The live notes of each side: (note ID or post key, text); duplicates kept.
   using Side = std::vector<std::pair<std::int32_t, std::string>>;
 
+  void report(const char* condition, int line) {
+    std::fprintf(stderr, "sync property: line %d: %s failed after step %d\n", line, condition,
+                 steps_done_);
+    for (const std::string& l : last_log_) std::fprintf(stderr, "  log: %s\n", l.c_str());
+  }
+
   Side handheld_side() {
     Side out;
     for (const auto& record : read_back(kScribbixDatabase).records) {
       if ((record.attributes & 0x80) != 0) continue;
       NoteRecord note;
-      RC_ASSERT(note.unpack(record.data.data(), record.data.size(), nullptr));
+      CASE_CHECK(note.unpack(record.data.data(), record.data.size(), nullptr));
       out.emplace_back(note.noteId(), note.text(NoteRecord::kText).desktop());
     }
     return out;
@@ -251,14 +270,14 @@ class Scenario : public RealOutlookRunTest {
     if (faulted) {
       dirty_ = true;
     } else {
-      RC_ASSERT(result == 0L);
+      CASE_CHECK(result == 0L);
       if (s.sync_type == ::eHHtoPC || s.sync_type == ::ePCtoHH) dirty_ = false;  // one side wins
       if (s.sync_type == ::eHHtoPC) {
-        RC_ASSERT(texts_of(handheld) == handheld_before);
-        RC_ASSERT(texts_of(outlook) == handheld_before);
+        CASE_CHECK(texts_of(handheld) == handheld_before);
+        CASE_CHECK(texts_of(outlook) == handheld_before);
       } else if (s.sync_type == ::ePCtoHH) {
-        RC_ASSERT(texts_of(outlook) == outlook_before);
-        RC_ASSERT(texts_of(handheld) == outlook_before);
+        CASE_CHECK(texts_of(outlook) == outlook_before);
+        CASE_CHECK(texts_of(handheld) == outlook_before);
       } else {
         check_two_way(handheld, outlook);
       }
@@ -269,14 +288,14 @@ class Scenario : public RealOutlookRunTest {
   // After a clean two-way HotSync: equal sides, and every note where the model expects it.
   void check_two_way(const Side& handheld, const Side& outlook) {
     std::map<std::int32_t, std::string> by_id(handheld.begin(), handheld.end());
-    RC_ASSERT(by_id.size() == handheld.size());  // no note ID twice
+    CASE_CHECK(by_id.size() == handheld.size());  // no note ID twice
     const std::map<std::int32_t, std::string> by_key(outlook.begin(), outlook.end());
-    RC_ASSERT(by_key == by_id);
-    RC_ASSERT(texts_of(outlook) == texts_of(handheld));
+    CASE_CHECK(by_key == by_id);
+    CASE_CHECK(texts_of(outlook) == texts_of(handheld));
     std::map<std::string, std::vector<std::string>> present;
     for (const auto& [id, text] : handheld) {
-      RC_ASSERT(id != 0);
-      RC_ASSERT(notes_.count(owner(text)) == 1u);  // nothing the model never wrote
+      CASE_CHECK(id != 0);
+      CASE_CHECK(notes_.count(owner(text)) == 1u);  // nothing the model never wrote
       present[owner(text)].push_back(text);
     }
     for (auto& [name, note] : notes_) {
@@ -284,20 +303,20 @@ class Scenario : public RealOutlookRunTest {
       if (dirty_ || note.copied) {
         // After a failed HotSync a note may come back twice, or come back after its deletion;
         // it may not be lost, and only its own texts count.
-        if (!note.deleted) RC_ASSERT(!found.empty());
-        for (const std::string& text : found) RC_ASSERT(note.texts.count(text) == 1u);
+        if (!note.deleted) CASE_CHECK(!found.empty());
+        for (const std::string& text : found) CASE_CHECK(note.texts.count(text) == 1u);
         if (found.size() > 1) note.copied = true;
         continue;
       }
       if (note.deleted) {  // deletion beats a change on the other side
-        RC_ASSERT(found.empty());
+        CASE_CHECK(found.empty());
         continue;
       }
-      RC_ASSERT(found.size() == 1u);
-      RC_ASSERT(note.outlook || note.handheld);
+      CASE_CHECK(found.size() == 1u);
+      CASE_CHECK(note.outlook || note.handheld);
       const std::string expected =
           note.edited_outlook || !note.handheld ? *note.outlook : *note.handheld;
-      RC_ASSERT(found.front() == expected);
+      CASE_CHECK(found.front() == expected);
     }
     dirty_ = false;
   }
@@ -308,8 +327,16 @@ class Scenario : public RealOutlookRunTest {
       note.handheld.reset();
       note.outlook.reset();
     }
-    for (const auto& [id, text] : handheld) notes_[owner(text)].handheld = text;
-    for (const auto& [id, text] : outlook) notes_[owner(text)].outlook = text;
+    std::map<std::string, int> copies;
+    for (const auto& [id, text] : handheld) {
+      notes_[owner(text)].handheld = text;
+      if (++copies[owner(text)] > 1) notes_[owner(text)].copied = true;
+    }
+    copies.clear();
+    for (const auto& [id, text] : outlook) {
+      notes_[owner(text)].outlook = text;
+      if (++copies[owner(text)] > 1) notes_[owner(text)].copied = true;
+    }
     for (auto it = notes_.begin(); it != notes_.end();) {
       ModelNote& note = it->second;
       if (note.handheld) note.texts.insert(*note.handheld);
@@ -334,6 +361,7 @@ class Scenario : public RealOutlookRunTest {
   int made_ = 0;
   int edits_ = 0;
   bool dirty_ = false;  // a HotSync failed since the last clean two-way one
+  int steps_done_ = 0;
 };
 
 TEST(SyncProperty, RandomEditsSyncTypesAndFaultsNeverLoseANoteAndCleanHotSyncsConverge) {

@@ -4,9 +4,11 @@
 
 #include <fstream>
 
+
 #include "configure_fixture.h"
 #include "folder_install.h"
 #include "messages.h"
+#include "scribbix/notes_folder.h"
 #include "sx/outlook/faults.h"
 #include "sx/outlook/outlook_process.h"
 #include "wait_dlg.h"
@@ -266,7 +268,8 @@ TEST_F(FolderInstallTest, InstallWhileOutlookHoldsTheOldFileRepeatsTheMessageUnt
   TestChecker checker;
   InstallReport report;
   InstallFolder(checker, "Palm User", "Outlook", &report);
-  EXPECT_EQ(report.setAside, std::string(kUserFile) + ".1");
+  // ".1" is the file the machine tool installed, set aside by the first installation.
+  EXPECT_EQ(report.setAside, std::string(kUserFile) + ".2");
   EXPECT_TRUE(report.copied);
   const auto boxes = Boxes();
   ASSERT_EQ(boxes.size(), 4u);
@@ -313,6 +316,19 @@ TEST_F(FolderInstallTest, FreshInstallForANewUserAddsTheNotesFolderToTheProfile)
   EXPECT_EQ(again.GetRowState(kRowFolder), kGood);
 }
 
+// A Palm user's name is the handheld's to choose: one with path separators still gets its notes
+// file inside the installation directory.
+TEST_F(FolderInstallTest, AUserNameWithPathSeparatorsKeepsTheNotesFileInTheInstallationDirectory) {
+  InstallSystem();
+  ASSERT_TRUE(sx::outlook::profiles::create("Work", false));
+  TestChecker checker;
+  InstallReport report;
+  InstallFolder(checker, "..\\..\\Jo/C:", "Work", &report);
+  EXPECT_EQ(report.target, std::string(kInstallDir) + "\\.._.._Jo_C_ Vorlan.pst");
+  EXPECT_TRUE(report.copied);
+  EXPECT_EQ(sx::common::NotesFileName(".."), "_ Vorlan.pst");
+}
+
 TEST_F(FolderInstallTest, InstallWithoutInstallationPathSaysSoAndTouchesNoProfile) {
   InstallSystem();
   HKEY key = nullptr;
@@ -342,7 +358,7 @@ TEST_F(FolderInstallTest, InstallOverAnOldFileWithoutTheComponentStillKeepsTheOl
   TestChecker checker;
   InstallReport report;
   InstallFolder(checker, "Palm User", "Outlook", &report);
-  EXPECT_EQ(report.setAside, std::string(kUserFile) + ".1");
+  EXPECT_EQ(report.setAside, std::string(kUserFile) + ".2");  // ".1": the machine tool's file
   const auto boxes = Boxes();
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[0].rfind("Remove Failure, Failed to load: ScribbixUpdate.dll, Error 0x", 0), 0u)

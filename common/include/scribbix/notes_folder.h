@@ -3,6 +3,8 @@
 // the folder maintenance component). Their formats are on docs/scribbixout.md.
 #pragma once
 
+#include <string>
+
 namespace sx::common {
 
 // The store root (a personal folders file added to the profile) and the notes folder directly
@@ -38,5 +40,17 @@ inline constexpr unsigned kSubjectLimit = 60;
 inline constexpr char kInstallationKey[] = "Software\\Vorlan Software\\Scribbix";
 inline constexpr char kBaseValue[] = "Base";
 inline constexpr char kLastValue[] = "Last";
+
+// The name of a Palm user's notes file in the installation directory: the user's name followed by
+// " Vorlan.pst". A name is the handheld's to choose; characters that would lead out of the
+// directory (path separators, a drive colon) become "_", so the file always lands inside it.
+inline std::string NotesFileName(const std::string& palmUser) {
+  std::string name = palmUser;
+  for (char& c : name) {
+    if (c == '\\' || c == '/' || c == ':') c = '_';
+  }
+  if (name == "." || name == "..") name = "_";
+  return name + " Vorlan.pst";
+}
 
 }  // namespace sx::common
