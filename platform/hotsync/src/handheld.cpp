@@ -106,8 +106,9 @@ bool parse_device_text(std::string_view text, const std::string& source, DeviceI
     auto bad = [&] {
       return set_why(why, source + ":" + std::to_string(number) + ": bad line \"" + line + "\"");
     };
-    // A NUL would cut the value short where the number is read.
-    if (line.find('\0') != std::string::npos) return bad();
+    // A NUL would cut a number short where it is read; a CR inside a line would give a user name
+    // that the device file cannot be written back with.
+    if (line.find_first_of(std::string_view("\0\r", 2)) != std::string::npos) return bad();
     const auto eq = line.find('=');
     if (eq == std::string::npos) return bad();
     const std::string key = line.substr(0, eq);

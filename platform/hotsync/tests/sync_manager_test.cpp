@@ -302,11 +302,12 @@ TEST_F(SyncManagerTest, DeviceFileRefusesADamagedLineAndNamesIt) {
   EXPECT_EQ(device.user_id, 16u);
   EXPECT_EQ(device.clock_offset, -5);
   EXPECT_EQ(device.user_name, "Ana = Lopez");
-  // A number cut short by a NUL used to read as the digits before it.
+  // A number cut short by a NUL used to read as the digits before it, and a name with a CR in it
+  // was read but could not be written back.
   for (const std::string& bad :
        {std::string("user_id=1\nlast_sync_pc=12\0junk\n", 31), std::string("user_id=1\nno line\n"),
-        std::string("user_id=1\nlast_sync_time=4294967296\n"),
-        std::string("user_id=1\nuser_id=\n")}) {
+        std::string("user_id=1\nlast_sync_time=4294967296\n"), std::string("user_id=1\nuser_id=\n"),
+        std::string("user_id=1\nuser_name=Ana\rLopez\n")}) {
     why.clear();
     EXPECT_FALSE(read_text(bad, &device, &why));
     EXPECT_NE(why.find("device.txt:2: bad line"), std::string::npos) << why;
