@@ -5,6 +5,7 @@
 
 #include "component_checker.h"
 #include "folder_install.h"
+#include "status_dlg.h"
 #include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
 
@@ -138,6 +139,25 @@ std::unique_ptr<sx::cli::Program> MakeCommandLine() {
       "keeping every note");
   update->add_option("--profile", *updateProfile, "the Outlook profile")->required();
   program->action(update, [updateProfile] { return Update(*updateProfile); });
+
+  CLI::App* screen = app.add_subcommand(
+      "screen",
+      "open the status screen for a person: the ten rows in their colours, RETEST, the Options, "
+      "Wizard and Help menus (in a terminal: mN chooses menu item N, sN a window menu item, N "
+      "presses control N, q closes). The switch /install (or -install, any case) opens the "
+      "installation wizard once the screen is up");
+  // The switches are the program's own (a slash or a dash, as Windows programs take them); they
+  // reach it through its Windows command line and are only checked to be words here.
+  auto switches = std::make_shared<std::vector<std::string>>();
+  screen->add_option("SWITCHES", *switches, "switches of the program, such as /install");
+  program->rewrite_arguments(screen, sx::cli::as_positional_arguments);
+  screen->footer("Exit code: 0 when the screen was closed, 255 when a check ended the program.");
+  program->action(screen, [switches] {
+    // The status screen's checker ends the process itself (exit code -1) where Outlook cannot be
+    // used at all.
+    CComponentChecker checker;
+    return RunConfigure(checker, GetCommandLineA());
+  });
   return program;
 }
 

@@ -42,6 +42,9 @@ void add_addin_commands(sx::cli::Program& program);
 // sxmachine system install (the whole system as its setup would leave it; system_command.cpp)
 void add_system_command(sx::cli::Program& program);
 
+// sxmachine configure [SWITCHES] (the configuration program for a person; configure_command.cpp)
+void add_configure_command(sx::cli::Program& program);
+
 // The machine tool with all its commands.
 std::unique_ptr<sx::cli::Program> make_program();
 

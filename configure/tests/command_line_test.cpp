@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "sx/outlook/profiles.h"
@@ -93,6 +94,23 @@ TEST_F(CommandLineTest, CheckOnAPartlyUpgradedOutlookEndsWithMinusOne) {
   EXPECT_EQ(check.code, 255) << check.out;  // -1 as the shell sees it
   EXPECT_NE(check.out.find("The following file is out of date: "), std::string::npos) << check.out;
   EXPECT_EQ(check.out.find("Outlook Profiles"), std::string::npos) << check.out;  // no row after
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CommandLineTest, TheMachineToolStartsTheStatusScreenWithItsSwitches) {
+  ASSERT_EQ(Machine("system install").code, 0);
+  // Nobody answers (host none): the wizard the switch opens is cancelled, then the screen closes.
+  const Ran run = Machine("configure /INSTALL");
+  EXPECT_EQ(run.code, 0) << run.out;
+  EXPECT_TRUE(
+      std::filesystem::exists(machine_.c("Program Files\\Vorlan\\Scribbix") / "SXConfigure.exe"));
+  EXPECT_EQ(Configure("screen --help").code, 0);
+  // Started directly, as the starter does.
+  const Ran plain = Configure("screen -install");
+  EXPECT_EQ(plain.code, 0) << plain.out;
 }
 
 }  // namespace

@@ -17,7 +17,9 @@
 #include "comdef.h"
 #include "commands.h"
 #include "component_checker.h"
+#include "option_dialogs.h"
 #include "outlook/outlook.h"
+#include "registry_key.h"
 #include "sx/clock.h"
 #include "sx/outlook/addins.h"
 #include "sx/outlook/install.h"
@@ -245,6 +247,24 @@ class ConfigureTest : public ::testing::Test {
       if (w.kind == sx::window::ShownWindow::Kind::kModelessDialog && w.title == title) return w;
     }
     return std::nullopt;
+  }
+
+  // The checks that find the profiles, the Palm users and the stored pairs (what the wizard and the
+  // dialogs read).
+  static void LookAtMachine(CComponentChecker& checker) {
+    checker.CheckProfiles(kRowProfiles);
+    checker.CheckHotSync(kRowHotSync);
+    checker.CheckHandhelds(kRowHandhelds);
+  }
+  // The profile stored for a Palm user, or nullopt.
+  static std::optional<std::string> StoredPair(const std::string& user) {
+    CRegistryKey key;
+    std::string profile;
+    if (!key.Open(HKEY_CURRENT_USER, kPairsKey, KEY_READ) ||
+        !key.ReadText(user.c_str(), &profile)) {
+      return std::nullopt;
+    }
+    return profile;
   }
 
   static std::optional<DWORD> LoadBehavior(const char* progId) {

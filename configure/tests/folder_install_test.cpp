@@ -4,7 +4,6 @@
 
 #include <fstream>
 
-
 #include "configure_fixture.h"
 #include "folder_install.h"
 #include "messages.h"

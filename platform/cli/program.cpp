@@ -42,6 +42,23 @@ std::string option_of(const std::string& message) {
 
 bool is_help(const std::string& arg) { return arg == "--help" || arg == "-h" || arg == "/?"; }
 
+std::vector<std::string> as_positional_arguments(const std::vector<std::string>& args) {
+  std::vector<std::string> out, rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == kMachineOption && i + 1 < args.size()) {
+      out.push_back(args[i]);
+      out.push_back(args[++i]);
+    } else if (is_help(args[i])) {
+      out.push_back(args[i]);
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  if (!rest.empty()) out.push_back("--");
+  out.insert(out.end(), rest.begin(), rest.end());
+  return out;
+}
+
 Program::Program(std::string name, std::string description) : app_(std::move(description), name) {
   app_.set_help_flag("-h,--help", "print this help and do nothing else");
   app_.add_option(kMachineOption, machine_option_,

@@ -147,5 +147,13 @@ TEST_F(ProgramTest, AFailureOfACommandIsPrintedAsAnError) {
   EXPECT_EQ(o.err, "ERROR: The inner command failed.\n");
 }
 
+TEST(PositionalArgumentsTest, WindowsSwitchesPassAsTheyStandButMachineAndHelpKeepTheirMeaning) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(as_positional_arguments(V{"/install", "--machine", "m", "-INSTALL"}),
+            (V{"--machine", "m", "--", "/install", "-INSTALL"}));
+  EXPECT_EQ(as_positional_arguments(V{"--help"}), (V{"--help"}));
+  EXPECT_EQ(as_positional_arguments(V{}), V{});
+}
+
 }  // namespace
 }  // namespace sx::cli

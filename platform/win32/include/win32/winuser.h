@@ -109,6 +109,12 @@ struct CREATESTRUCTA {
 #define WM_CTLCOLORDLG 0x0136
 #define WM_CTLCOLORSCROLLBAR 0x0137
 #define WM_CTLCOLORSTATIC 0x0138
+// Input messages: no host sends them (the hosts act on controls and menus); a window procedure may
+// still handle them as on Windows.
+#define WM_KEYDOWN 0x0100
+#define WM_LBUTTONDOWN 0x0201
+#define WM_RBUTTONDOWN 0x0204
+#define WM_MBUTTONDOWN 0x0207
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 

@@ -109,4 +109,9 @@ class Program {
 // True for the words that ask for help: --help, -h and /? (the Windows way).
 bool is_help(const std::string& arg);
 
+// A rewriter for a command that hands its arguments to a Windows program as they stand (switches
+// such as /install or -install): every argument but --machine with its value and the help words
+// becomes a positional argument.
+std::vector<std::string> as_positional_arguments(const std::vector<std::string>& args);
+
 }  // namespace sx::cli
