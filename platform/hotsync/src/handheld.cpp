@@ -1,5 +1,6 @@
 // The emulated handheld: its device file and its database files. See sx/hotsync.h.
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "device_file.h"
 #include "pdb_format.h"
 #include "sx/clock.h"
 #include "sx/hotsync.h"
@@ -87,29 +89,31 @@ fs::path handheld_dir(const std::string& folder) {
   return sx::machine::root() / "handhelds" / folder;
 }
 
-bool read_device(const fs::path& handheld, DeviceInfo* out, std::string* why) {
-  const fs::path file = handheld / "device.txt";
-  std::error_code ec;
-  const auto size = fs::file_size(file, ec);
-  if (ec) return set_why(why, "no handheld at " + handheld.string());
-  if (size > kMaxDeviceFileBytes) return set_why(why, file.string() + " is too large");
-  std::ifstream in(file, std::ios::binary);
+namespace detail {
+
+bool parse_device_text(std::string_view text, const std::string& source, DeviceInfo* out,
+                       std::string* why) {
   DeviceInfo info;
-  std::string line;
   int number = 0;
-  while (std::getline(in, line)) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    std::string line(text.substr(at, end - at));
+    at = end + 1;
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
-    const auto eq = line.find('=');
-    const std::string key = line.substr(0, eq);
-    const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
-    long long v = 0;
     auto bad = [&] {
-      return set_why(why,
-                     file.string() + ":" + std::to_string(number) + ": bad line \"" + line + "\"");
+      return set_why(why, source + ":" + std::to_string(number) + ": bad line \"" + line + "\"");
     };
+    // A NUL would cut a number short where it is read; a CR inside a line would give a user name
+    // that the device file cannot be written back with.
+    if (line.find_first_of(std::string_view("\0\r", 2)) != std::string::npos) return bad();
+    const auto eq = line.find('=');
     if (eq == std::string::npos) return bad();
+    const std::string key = line.substr(0, eq);
+    const std::string value = line.substr(eq + 1);
+    long long v = 0;
     if (key == "user_name") {
       info.user_name = value;
     } else if (key == "clock_offset") {
@@ -131,6 +135,21 @@ bool read_device(const fs::path& handheld, DeviceInfo* out, std::string* why) {
   }
   *out = std::move(info);
   return true;
+}
+
+}  // namespace detail
+
+bool read_device(const fs::path& handheld, DeviceInfo* out, std::string* why) {
+  const fs::path file = handheld / "device.txt";
+  std::error_code ec;
+  const auto size = fs::file_size(file, ec);
+  if (ec) return set_why(why, "no handheld at " + handheld.string());
+  if (size > kMaxDeviceFileBytes) return set_why(why, file.string() + " is too large");
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in) return set_why(why, "cannot read " + file.string());
+  return detail::parse_device_text(text.str(), file.string(), out, why);
 }
 
 bool write_device(const fs::path& handheld, const DeviceInfo& info, std::string* why) {

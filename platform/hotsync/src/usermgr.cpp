@@ -33,7 +33,7 @@ bool parse_user_line(const std::string& line, std::size_t number, CUser* user, s
   std::string reason;
   if (!plain_folder_name(directory, &reason)) return fail(why, number, reason);
   if (!valid_user_name(name))
-    return fail(why, number, "the user name is empty, longer than 255 bytes or has a tab");
+    return fail(why, number, "the user name is empty, longer than 255 bytes or has a tab or a NUL");
   *user = CUser(std::move(name), static_cast<DWORD>(id), std::move(directory));
   return true;
 }
@@ -68,7 +68,7 @@ bool plain_folder_name(const std::string& name, std::string* why) {
 
 bool valid_user_name(const std::string& name) {
   return !name.empty() && name.size() <= kMaxNameBytes &&
-         name.find_first_of("\t\r\n") == std::string::npos;
+         name.find_first_of(std::string_view("\t\r\n\0", 4)) == std::string::npos;
 }
 
 bool same_folder(const std::string& a, const std::string& b) {

@@ -23,7 +23,8 @@ std::string format_users_text(const std::vector<CUser>& users);
 // NUL, COM1, ...). False with the reason otherwise.
 [[nodiscard]] bool plain_folder_name(const std::string& name, std::string* why);
 
-// A user name: 1 to 255 bytes without tab, CR or LF.
+// A user name: 1 to 255 bytes without tab, CR, LF or NUL (a NUL would cut it short where the name
+// is handed out as a C string, and it could not be written back).
 bool valid_user_name(const std::string& name);
 
 // Whether two directory names name one folder on drive C: (ASCII letter case aside).

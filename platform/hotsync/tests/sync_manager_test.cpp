@@ -284,6 +284,36 @@ TEST_F(SyncManagerTest, UserInformationAndHandheldClockComeFromTheDeviceFile) {
             86400u);
 }
 
+TEST_F(SyncManagerTest, DeviceFileRefusesADamagedLineAndNamesIt) {
+  const fs::path file = handheld() / "device.txt";
+  const auto read_text = [&](const std::string& text, sx::hotsync::DeviceInfo* device,
+                             std::string* why) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    return sx::hotsync::read_device(handheld(), device, why);
+  };
+  sx::hotsync::DeviceInfo device;
+  std::string why;
+  // Windows line ends, comments, hexadecimal numbers and keys of newer versions are all read.
+  ASSERT_TRUE(
+      read_text("# handheld\r\nuser_id=0x10\r\nfuture=1\r\nclock_offset=-5\r\n"
+                "user_name=Ana = Lopez\r\n",
+                &device, &why))
+      << why;
+  EXPECT_EQ(device.user_id, 16u);
+  EXPECT_EQ(device.clock_offset, -5);
+  EXPECT_EQ(device.user_name, "Ana = Lopez");
+  // A number cut short by a NUL used to read as the digits before it, and a name with a CR in it
+  // was read but could not be written back.
+  for (const std::string& bad :
+       {std::string("user_id=1\nlast_sync_pc=12\0junk\n", 31), std::string("user_id=1\nno line\n"),
+        std::string("user_id=1\nlast_sync_time=4294967296\n"), std::string("user_id=1\nuser_id=\n"),
+        std::string("user_id=1\nuser_name=Ana\rLopez\n")}) {
+    why.clear();
+    EXPECT_FALSE(read_text(bad, &device, &why));
+    EXPECT_NE(why.find("device.txt:2: bad line"), std::string::npos) << why;
+  }
+}
+
 TEST_F(SyncManagerTest, AppPreferenceIsReadFromTheHandheldsPreferences) {
   fs::create_directories(handheld() / "prefs");
   std::ofstream(handheld() / "prefs" / "56535871-0-u.bin", std::ios::binary) << "pref!";

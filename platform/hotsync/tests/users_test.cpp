@@ -65,6 +65,13 @@ TEST_F(UsersTest, DamagedUsersFileLoadsNoUser) {
     EXPECT_EQ(users.GetUserCount(), 0);
     EXPECT_EQ(users.FindFirst(), nullptr);
   }
+  // A NUL in a name would cut it short where the name is handed out, and it could not be written
+  // back: refused like a tab.
+  write_users_file(std::string("HotSync users 1\r\n00000001\tDir\tNa\0me\r\n", 37));
+  CUserMgr users;
+  EXPECT_FALSE(load(&users));
+  std::string why;
+  EXPECT_FALSE(sx::hotsync::add_user(std::string("Na\0me", 6), 1, "Dir", &why));
 }
 
 TEST_F(UsersTest, DirectoriesArePlainFolderNamesThatDifferInMoreThanLetterCase) {
