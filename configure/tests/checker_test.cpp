@@ -310,12 +310,7 @@ TEST_F(CheckerTest, ProfileWithoutTheNotesStoreLeavesTheFolderRowNotFound) {
 TEST_F(CheckerTest, UnreadableNotesFolderShowsErrorAndTheProblemBox) {
   InstallSystem();
   AddNotes({"one"});
-  sx::outlook::inject_fault({.kind = "Item",
-                             .operation = "CreationTime",
-                             .nth = 1,
-                             .hr = static_cast<HRESULT>(0x80040107),
-                             .source = "Microsoft Outlook",
-                             .description = "The item cannot be read."});
+  FailTheNextCreationTimeRead();  // the folder probe fails
   TestChecker checker;
   checker.RefreshStatus();
   sx::outlook::clear_faults();

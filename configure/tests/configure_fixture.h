@@ -22,6 +22,7 @@
 #include "registry_key.h"
 #include "sx/clock.h"
 #include "sx/outlook/addins.h"
+#include "sx/outlook/faults.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/profiles.h"
 #include "sx/testing/temp_machine.h"
@@ -211,6 +212,15 @@ class ConfigureTest : public ::testing::Test {
       ids.push_back(id.utf8());
     });
     return ids;
+  }
+  // The next read of an item's CreationTime (the folder probe's) fails as Outlook fails it.
+  static void FailTheNextCreationTimeRead() {
+    sx::outlook::inject_fault({.kind = "Item",
+                               .operation = "CreationTime",
+                               .nth = 1,
+                               .hr = static_cast<HRESULT>(0x80040107),
+                               .source = "Microsoft Outlook",
+                               .description = "The item cannot be read."});
   }
   // Saves notes with these subjects into the profile's notes folder.
   static void AddNotes(const std::vector<std::string>& subjects,

@@ -148,12 +148,7 @@ TEST_F(StatusScreenTest, TheInstallSwitchOpensTheWizardOnceAfterTheFirstPaint) {
 TEST_F(StatusScreenTest, TheInstallSwitchIsDroppedWhenTheNotesFolderFailsItsProbe) {
   InstallSystem();
   AddNotes({"one"});
-  sx::outlook::inject_fault({.kind = "Item",
-                             .operation = "CreationTime",
-                             .nth = 1,
-                             .hr = static_cast<HRESULT>(0x80040107),
-                             .source = "Microsoft Outlook",
-                             .description = "The item cannot be read."});
+  FailTheNextCreationTimeRead();  // the folder probe fails
   TestChecker checker;
   expect_dialog(DialogMatch::by_title(kStatus), {sx::window::wait(10), click(IDOK)});
   Run(checker, " /install");
