@@ -42,6 +42,15 @@ function(sx_add_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
 
+# sx_add_soak_test(NAME TARGET FILTER): the GoogleTest tests of TARGET that FILTER selects, run
+# again as one long CTest entry "soak.NAME" with SX_SOAK=1 (sx/testing/soak.h: many trials instead
+# of a few) and the label "soak". The normal test presets leave soak tests out; `ctest --preset
+# soak` (or the workflow of that name) runs just them.
+function(sx_add_soak_test name target filter)
+  add_test(NAME soak.${name} COMMAND ${target} --gtest_filter=${filter})
+  set_tests_properties(soak.${name} PROPERTIES ENVIRONMENT SX_SOAK=1 LABELS soak TIMEOUT 7200)
+endfunction()
+
 # sx_windows_crt(TARGET): the target's calls of the C runtime's rename and remove take Windows paths
 # of the machine, as on Windows (platform/win32/include/win32/crt.h). Given to a program or to the
 # library a program is made of (which hands it on to the programs that link it).

@@ -4,7 +4,8 @@
 // its own, set up as registration and setup leave it (the progress window on); a failing case
 // shrinks to a short script of edits and HotSyncs.
 //
-// RC_PARAMS (RapidCheck's own variable) runs more cases, e.g. RC_PARAMS="max_success=200".
+// The suite runs 15 cases, the soak run 300 larger ones; RC_PARAMS (RapidCheck's own variable)
+// chooses others, e.g. RC_PARAMS="max_success=200".
 #include <rapidcheck.h>
 
 #include <cstdio>
@@ -15,6 +16,7 @@
 
 #include "real_outlook_fixture.h"
 #include "sx/outlook/faults.h"
+#include "sx/testing/soak.h"
 
 namespace sx::conduit::testing {
 namespace {
@@ -366,8 +368,8 @@ class Scenario : public RealOutlookRunTest {
 
 TEST(SyncProperty, RandomEditsSyncTypesAndFaultsNeverLoseANoteAndCleanHotSyncsConverge) {
   rc::detail::TestParams params;
-  params.maxSuccess = 15;
-  params.maxSize = 30;
+  params.maxSuccess = sx::testing::trials(15, 300);
+  params.maxSize = sx::testing::trials(30, 60);
   if (std::getenv("RC_PARAMS") != nullptr) params = rc::detail::configuration().testParams;
   rc::detail::TestMetadata metadata;
   metadata.id = metadata.description = "sync property";
