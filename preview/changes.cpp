@@ -1,7 +1,7 @@
 #include "sx/preview/changes.h"
 
 #include <algorithm>
-#include <map>
+#include <set>
 
 namespace sx::preview {
 namespace {
@@ -72,14 +72,15 @@ std::vector<Change> diff_side(Side side, const SideView& before, const SideView&
     const NoteView* was = find(before, now.identity);
     const bool was_live = was != nullptr && !was->archived;
     if (!was_live) {
-      if (!now.archived) changes.push_back({side, ChangeKind::kAdded, now.id, now.title(), {}});
+      if (!now.archived)
+        changes.push_back({side, ChangeKind::kAdded, now.id, false, now.title(), {}});
       continue;
     }
     if (now.archived) {
-      changes.push_back({side, ChangeKind::kArchived, now.id, now.title(), {}});
+      changes.push_back({side, ChangeKind::kArchived, now.id, false, now.title(), {}});
       continue;
     }
-    Change c{side, ChangeKind::kChanged, now.id, now.title(), {}};
+    Change c{side, ChangeKind::kChanged, now.id, false, now.title(), {}};
     for (const auto& [name, value] : now.fields) {
       const std::string& old = was->field(name);
       if (old != value) c.fields.push_back({name, old, value});
@@ -88,8 +89,19 @@ std::vector<Change> diff_side(Side side, const SideView& before, const SideView&
   }
   for (const NoteView& was : before.notes) {
     if (!was.archived && find(after, was.identity) == nullptr)
-      changes.push_back({side, ChangeKind::kDeleted, was.id, was.title(), {}});
+      changes.push_back({side, ChangeKind::kDeleted, was.id, false, was.title(), {}});
   }
+  return changes;
+}
+
+std::vector<Change> hotsync_changes(const Snapshot& before, const Snapshot& after) {
+  std::vector<Change> changes = diff_side(Side::kHandheld, before.handheld, after.handheld);
+  const auto outlook = diff_side(Side::kOutlook, before.outlook, after.outlook);
+  changes.insert(changes.end(), outlook.begin(), outlook.end());
+  std::set<std::int32_t> known;
+  for (const SideView* side : {&before.handheld, &before.outlook})
+    for (const NoteView& n : side->notes) known.insert(n.id);
+  for (Change& c : changes) c.new_id = c.kind == ChangeKind::kAdded && known.count(c.id) == 0;
   return changes;
 }
 

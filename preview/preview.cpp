@@ -220,9 +220,7 @@ Preview preview_from_lines(const std::string& user, const std::vector<std::strin
   }
   if (!parse_snapshot(lines, &pos, &p.before) || !parse_snapshot(lines, &pos, &p.after))
     throw PreviewError("The preview's HotSync left no readable result.");
-  p.changes = diff_side(Side::kHandheld, p.before.handheld, p.after.handheld);
-  const auto outlook = diff_side(Side::kOutlook, p.before.outlook, p.after.outlook);
-  p.changes.insert(p.changes.end(), outlook.begin(), outlook.end());
+  p.changes = hotsync_changes(p.before, p.after);
   p.categories_to_handheld = new_categories(p.before.handheld, p.after.handheld);
   p.categories_to_outlook = new_categories(p.before.outlook, p.after.outlook);
   p.conflicts = logged_conflicts(log, resolution);

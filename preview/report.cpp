@@ -52,7 +52,8 @@ void side_lines(const Preview& p, Side side, std::vector<std::string>* out) {
     if (c.side != side) continue;
     std::string kind = kind_name(c.kind);
     kind.resize(9, ' ');
-    out->push_back("  " + kind + "note " + std::to_string(c.id) + " " + quoted(c.title));
+    const std::string id = c.new_id ? "(new ID)" : std::to_string(c.id);
+    out->push_back("  " + kind + "note " + id + " " + quoted(c.title));
     for (const FieldChange& f : c.fields)
       out->push_back("           " + f.field + ": " + quoted(f.before) + " -> " + quoted(f.after));
   }

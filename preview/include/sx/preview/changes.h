@@ -22,6 +22,9 @@ struct Change {
   Side side = Side::kHandheld;
   ChangeKind kind = ChangeKind::kAdded;
   std::int32_t id = 0;  // the note ID (post key) after the HotSync; before it when deleted
+  // An added note whose ID the HotSync drew (no note of either side had it): the value of `id`
+  // depends on when the HotSync ran.
+  bool new_id = false;
   std::string title;
   std::vector<FieldChange> fields;  // kChanged only
   friend bool operator==(const Change&, const Change&) = default;
@@ -30,6 +33,8 @@ struct Change {
 // The changes of one side, in the order of its notes (those gone last). Notes are matched by
 // identity; a note archived or deleted before the HotSync takes no part.
 std::vector<Change> diff_side(Side side, const SideView& before, const SideView& after);
+// The changes of both sides (the handheld's first), added notes with a drawn ID marked.
+std::vector<Change> hotsync_changes(const Snapshot& before, const Snapshot& after);
 // Category names the side knows after and did not before.
 std::vector<std::string> new_categories(const SideView& before, const SideView& after);
 
