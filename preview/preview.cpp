@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "sx/clock.h"
 #include "sx/hotsync.h"
 #include "sx/machine.h"
 #include "sx/window.h"
@@ -164,7 +165,10 @@ Preview preview_hotsync(const std::string& user, const fs::path& worker) {
 }
 
 int run_worker(const std::string& user, const fs::path& output) {
+  // Nobody answers the copy's dialogs, and nobody waits for their timers: time jumps to the next
+  // deadline whenever every thread of the run waits, starting from the desktop's clock.
   sx::window::set_host(sx::window::Host::kNone);
+  sx::clock::use_virtual(sx::clock::wall_unix_ms());
   const auto who = find_user(user);
   const auto conduit = notes_conduit();
   log_conflicts(settings_key(conduit));
