@@ -38,11 +38,15 @@ class PreviewProperty : public PreviewTest {
     auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
     const char* const categories[] = {"Work", "Home", "Ideas"};
     int made = 0;
-    for (int i = 0, n = static_cast<int>(rng() % 6); i < n; ++i)
-      add_handheld("h" + std::to_string(++made), 0x5000 + static_cast<std::uint32_t>(made));
-    for (int i = 0, n = static_cast<int>(rng() % 6); i < n; ++i)
-      NotesFolder().add(40000 + ++made, "o" + std::to_string(made),
+    for (int i = 0, n = static_cast<int>(rng() % 6); i < n; ++i) {
+      ++made;
+      add_handheld("h" + std::to_string(made), 0x5000 + static_cast<std::uint32_t>(made));
+    }
+    for (int i = 0, n = static_cast<int>(rng() % 6); i < n; ++i) {
+      ++made;
+      NotesFolder().add(40000 + made, "o" + std::to_string(made),
                         chance(30) ? categories[rng() % 3] : "");
+    }
     ASSERT_EQ(hotsync(), 0);  // both sides hold every note now
 
     const auto ids = handheld_notes();
@@ -60,11 +64,15 @@ class PreviewProperty : public PreviewTest {
       if (what == 6)
         categorise_handheld(id, 1 + static_cast<int>(rng() % 3), categories[rng() % 3]);
     }
-    for (int i = 0, n = static_cast<int>(rng() % 3); i < n; ++i)
-      add_handheld("new h" + std::to_string(++made), 0x6000 + static_cast<std::uint32_t>(made));
-    for (int i = 0, n = static_cast<int>(rng() % 3); i < n; ++i)
-      NotesFolder().add(50000 + ++made, "new o" + std::to_string(made),
+    for (int i = 0, n = static_cast<int>(rng() % 3); i < n; ++i) {
+      ++made;
+      add_handheld("new h" + std::to_string(made), 0x6000 + static_cast<std::uint32_t>(made));
+    }
+    for (int i = 0, n = static_cast<int>(rng() % 3); i < n; ++i) {
+      ++made;
+      NotesFolder().add(50000 + made, "new o" + std::to_string(made),
                         chance(50) ? categories[rng() % 3] : "");
+    }
     set_setting("ConflictResolution", rng() % 4);
     const int types[] = {::eFast, ::eSlow, ::eHHtoPC, ::ePCtoHH};
     put_sync_type(chance(60) ? ::eFast : types[rng() % 4]);
