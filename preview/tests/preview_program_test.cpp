@@ -115,13 +115,21 @@ Snapshot handheld_of(int live) {
   return s;
 }
 
+Change change(Side side, ChangeKind kind, std::int32_t id) {
+  Change c;
+  c.side = side;
+  c.kind = kind;
+  c.id = id;
+  return c;
+}
+
 TEST(PreviewWarningTest, MoreThanAThirdOfASideDeletedOrOverwrittenIsWarnedAbout) {
   std::vector<Change> changes;
-  for (int i = 0; i < 3; ++i) changes.push_back({Side::kHandheld, ChangeKind::kDeleted, i});
-  changes.push_back({Side::kHandheld, ChangeKind::kAdded, 50});
-  changes.push_back({Side::kOutlook, ChangeKind::kDeleted, 2});  // 1 of 3
-  EXPECT_TRUE(warnings(changes, handheld_of(9)).empty());        // 3 of 9: a third, not more
-  changes.push_back({Side::kHandheld, ChangeKind::kChanged, 3});
+  for (int i = 0; i < 3; ++i) changes.push_back(change(Side::kHandheld, ChangeKind::kDeleted, i));
+  changes.push_back(change(Side::kHandheld, ChangeKind::kAdded, 50));
+  changes.push_back(change(Side::kOutlook, ChangeKind::kDeleted, 2));  // 1 of 3
+  EXPECT_TRUE(warnings(changes, handheld_of(9)).empty());              // 3 of 9: a third, not more
+  changes.push_back(change(Side::kHandheld, ChangeKind::kChanged, 3));
   EXPECT_EQ(warnings(changes, handheld_of(9)), (std::vector<Warning>{{Side::kHandheld, 4, 9}}));
   changes.back().kind = ChangeKind::kArchived;
   EXPECT_EQ(warnings(changes, handheld_of(9)).size(), 1u);
