@@ -1,5 +1,6 @@
 #include "analysis.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <unordered_map>
@@ -149,6 +150,86 @@ void match_deleted_records(NoteDatabase& handheld, const NoteDatabase& desktop) 
   }
 }
 
+namespace {
+
+// The fields a post holds; the others (Resv1, Resv2, the first text) a new post leaves empty.
+constexpr std::array<int, 5> kPostedFields = {NoteRecord::kCreated, NoteRecord::kModified,
+                                              NoteRecord::kDate, NoteRecord::kText2,
+                                              NoteRecord::kText};
+constexpr std::array<int, 3> kUnpostedFields = {NoteRecord::kResv1, NoteRecord::kResv2,
+                                                NoteRecord::kText1};
+
+bool same_or_excluded(const SyncField& a, const SyncField& b) {
+  return a.exclude || b.exclude || a.equals(b);
+}
+
+bool has_date(const NoteRecord& note) {
+  return static_cast<const DateField&>(note.field(NoteRecord::kDate)).value() != 0;
+}
+
+// The desktop note is the post a sync made of the handheld note: every field a post holds has the
+// handheld's value.
+bool posted_from(const NoteRecord& handheld, const NoteRecord& desktop) {
+  for (int i : kPostedFields) {
+    const auto index = static_cast<std::size_t>(i);
+    // A post always has a date: its first reading stamps one on a note that had none.
+    if (i == NoteRecord::kDate && !has_date(handheld)) continue;
+    if (!same_or_excluded(handheld.field(index), desktop.field(index))) return false;
+  }
+  return same_or_excluded(handheld.category(), desktop.category()) &&
+         same_or_excluded(handheld.privateFlag(), desktop.privateFlag());
+}
+
+}  // namespace
+
+void match_posted_new_notes(NoteDatabase& handheld, NoteDatabase& desktop) {
+  auto& notes = handheld.notes();
+  std::vector<NoteDatabase::NoteMap::iterator> fresh;
+  for (auto it = notes.begin(); it != notes.end(); ++it) {
+    const NoteRecord& note = *it->second;
+    if (note.needsRewrite() && !note.isDeletedOrArchived() && !note.isMarkedForDeletion()) {
+      fresh.push_back(it);
+    }
+  }
+  if (fresh.empty()) return;
+  // Desktop notes no handheld record ever held (the state file gave them none), under IDs the
+  // handheld does not hold.
+  std::vector<NoteRecord*> unmatched;
+  for (auto& [id, note] : desktop.notes()) {
+    const DWORD record = note->info().m_RecId;  // a packed member: read by value
+    if (record == 0 && !note->isDeletedOrArchived() && !note->isMarkedForDeletion() &&
+        !note->needsRewrite() && notes.count(id) == 0) {
+      unmatched.push_back(note.get());
+    }
+  }
+  for (auto it : fresh) {
+    NoteRecord& h = *it->second;
+    auto found = std::find_if(unmatched.begin(), unmatched.end(), [&](const NoteRecord* d) {
+      return d != nullptr && posted_from(h, *d);
+    });
+    if (found == unmatched.end()) continue;
+    NoteRecord& d = **found;
+    *found = nullptr;
+    // What a post does not hold (and a date it stamped) is the handheld's: the desktop note takes
+    // it as it stands, as the note the post was made of had it.
+    for (int i : kUnpostedFields) {
+      const auto index = static_cast<std::size_t>(i);
+      if (!d.field(index).equals(h.field(index))) d.field(index).assign(h.field(index));
+    }
+    SyncField& date = d.field(NoteRecord::kDate);
+    if (!date.equals(h.field(NoteRecord::kDate))) {
+      date.assign(h.field(NoteRecord::kDate));
+      date.modified_here = false;
+    }
+    const std::int32_t id = d.noteId();
+    auto node = notes.extract(it);
+    node.mapped()->setNoteId(id);  // written back to the handheld with its ID
+    node.mapped()->needs_rewrite = false;
+    node.key() = id;
+    notes.insert(std::move(node));
+  }
+}
+
 void carry_handheld_records(const NoteDatabase& handheld, NoteDatabase& desktop) {
   InOrder desktop_notes(desktop.notes(), true);
   for (const auto& [id, h] : handheld.notes()) {
@@ -241,7 +322,10 @@ int NoteRecord::resolveConflict(SyncField& hf, SyncField& df, DWORD /*bit*/) {
 long NoteDatabase::synchronizeWith(NoteDatabase& other) {
   pairWith(other);
   progress().step(6, *this);
-  if (isHandheld()) match_deleted_records(*this, other);
+  if (isHandheld()) {
+    match_deleted_records(*this, other);
+    match_posted_new_notes(*this, other);
+  }
   const Side other_side = side_of(other);
   long result = 0;
   InOrder other_notes(other.notes_, true);

@@ -31,6 +31,13 @@ void rekey(NoteDatabase& database);
 // its record id, so that the deletion reaches the desktop. Run before the merge.
 void match_deleted_records(NoteDatabase& handheld, const NoteDatabase& desktop);
 
+// A note new on the handheld that a sync which did not finish had already posted reads again as
+// new on both sides: the handheld record never took its ID, and the state file never learnt of the
+// post. Each handheld note without an ID of its own takes the ID of such a desktop note (no
+// handheld record id, an ID the handheld does not hold) whose post holds exactly its values, so
+// that the note is not made twice. Run before the merge.
+void match_posted_new_notes(NoteDatabase& handheld, NoteDatabase& desktop);
+
 // After both sides are written, before the desktop keeps its state: each desktop note learns the
 // handheld record id of its note, and one whose handheld record could not take it (too long)
 // keeps, in its Mod value, the bits of what the handheld still lacks, so that the next sync sees

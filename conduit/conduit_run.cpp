@@ -1,8 +1,10 @@
 #include "conduit_run.h"
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "analysis.h"
@@ -18,6 +20,21 @@ namespace sx::conduit {
 namespace {
 
 DesktopDatabaseFactory g_desktop_factory = &make_desktop_database;
+
+// Why the handheld did not take what was written to it, for the HotSync log.
+std::string handheld_failure_reason(long code) {
+  switch (code) {
+    case SYNCERR_REMOTE_NO_SPACE:
+      return "it has no room for more notes";
+    case SYNCERR_IO:
+      return "its database could not be written";
+    default: {
+      char text[32];
+      std::snprintf(text, sizeof text, "error 0x%lX", static_cast<unsigned long>(code));
+      return text;
+    }
+  }
+}
 
 std::string bounded(const char* text, std::size_t size) {
   return std::string(text, strnlen(text, size));
@@ -224,7 +241,14 @@ long ConduitRun::drive() {
   // 16. The handheld's close commits what was written to it. Only when everything reached both
   // sides does the desktop keep its state; otherwise the previous state stays, and the next sync
   // sees every change of this run again (as a change, never as a conflict to undo).
-  result = first_failure(result, handheld_closer.close());
+  const long committed = handheld_closer.close();
+  const long handheld_failure = first_failure(mirror ? first : second, committed);
+  if (handheld_failure != 0) {
+    log_line(
+        format_string(IDS_HANDHELD_WRITE_FAILED, handheld_failure_reason(handheld_failure).c_str()),
+        slWarning);
+  }
+  result = first_failure(result, committed);
   if (result == 0) result = desktop->saveState();
   progress().endDatabase(kScribbixDatabase);
   return first_failure(result, desktop_closer.close());

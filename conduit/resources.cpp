@@ -94,6 +94,8 @@ const std::map<UINT, const char*>& string_table() {
        "synchronized."},
       {100, "The synchronization stopped because of an unexpected error (%s)."},
       {101, "The notes could not be merged; nothing was written to the handheld or the desktop."},
+      {102, "The handheld did not take every change (%s); what it lacks is synchronized again at "
+            "the next HotSync."},
   };
   return table;
 }

@@ -59,6 +59,7 @@ enum StringId : UINT {
   IDS_DAMAGED_DATABASE = 99,
   IDS_UNEXPECTED_ERROR = 100,
   IDS_MERGE_FAILED = 101,
+  IDS_HANDHELD_WRITE_FAILED = 102,
 };
 
 // Dialog resource ids and their controls.

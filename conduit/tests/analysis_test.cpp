@@ -373,6 +373,42 @@ TEST_F(AnalysisTest, AHandheldRecordDeletedForGoodFindsItsDesktopNoteByRecordId)
   EXPECT_EQ(log(), Lines{"The note \"deleted on the handheld\" has been deleted from the desktop"});
 }
 
+// A sync that did not finish posted a note new on the handheld; the handheld record never took the
+// post's ID and the state file never learnt of the post. The next sync finds both as new.
+TEST_F(AnalysisTest, ANewHandheldNoteFindsThePostAnUnfinishedSyncMadeOfIt) {
+  auto& h = add(handheld_, provisional_note(-2, "posted before"));
+  auto& post = add(desktop_, make_note(7001, "posted before"));
+  post.date(NoteRecord::kDate).set(46000.5);  // the stamp a post's first reading gives it
+  post.date(NoteRecord::kDate).modified_here = true;
+  auto& other = add(handheld_, provisional_note(-3, "new, never posted"));
+  // Its text changed since: a note of its own, not the post of the handheld's note.
+  add(handheld_, provisional_note(-4, "edited after"));
+  auto& edited_post = add(desktop_, make_note(7002, "edited after, in Outlook"));
+  // A desktop note the handheld held (it knows its record): never taken for a post of a new note.
+  add(handheld_, provisional_note(-5, "known"));
+  auto& known = add(desktop_, with_record(make_note(7003, "known"), 0x405));
+  desktop_.next_id = 8000;
+  handheld_.synchronizeWith(desktop_);
+
+  EXPECT_EQ(h.noteId(), 7001);
+  EXPECT_TRUE(h.field(NoteRecord::kId).changed_in_memory);  // written back with the post's ID
+  EXPECT_EQ(handheld_.find(7001), &h);
+  EXPECT_EQ(desktop_.find(7001), &post);
+  // The note had no date: the post's stamp is not taken as a change (no conflict, no write back).
+  EXPECT_EQ(post.date(NoteRecord::kDate).value(), 0);
+  EXPECT_FALSE(h.field(NoteRecord::kDate).changed_in_memory);
+  EXPECT_NE(other.noteId(), -3);
+  EXPECT_EQ(handheld_.notes().size(), desktop_.notes().size());
+  // 7001 once; 8000-8002 made on the desktop, 7002 and 7003 on the handheld.
+  EXPECT_EQ(handheld_.notes().size(), 6u);
+  EXPECT_EQ(desktop_.find(7002), &edited_post);
+  EXPECT_EQ(desktop_.find(7003), &known);
+  const Lines lines = log();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.find("posted before") != l.npos; }),
+            0);
+}
+
 TEST_F(AnalysisTest, AnArchivedRecordWithModAllOnesLoadsAsDeletedAndDeletesTheDesktopNote) {
   auto h = archived_all_modified_handheld_note(7, "old", 0x207);
   EXPECT_EQ(h->attributes() & (kAttrDeleted | kAttrArchived), kAttrDeleted);

@@ -295,6 +295,10 @@ TEST_F(PostsRunTest, AHandheldCloseThatFailsFailsTheRunAndKeepsThePreviousState)
   sx::hotsync::inject_fault("SyncCloseDB", SYNCERR_IO);
   const Lines log = conduit_log(&result);
   EXPECT_EQ(result, SYNCERR_IO);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2],
+            "[error] The handheld did not take every change (its database could not be "
+            "written); what it lacks is synchronized again at the next HotSync.");
   EXPECT_EQ(log.back(), "[failed] ScribbixOutlook");
   EXPECT_EQ(state_bytes(), state);
 
@@ -325,9 +329,13 @@ TEST_F(PostsRunTest, AFailedHandheldWriteDoesNotRevertTheDesktopsEditAtTheNextSy
   long result = -1;
   g_posts[100] = "edited on the desktop";
   g_posts[101] = "also edited";
-  sx::hotsync::inject_fault("SyncWriteRec", SYNCERR_IO);  // the first of the two writes
-  conduit_log(&result);
-  EXPECT_EQ(result, SYNCERR_IO);
+  // The first of the two writes; a full handheld is named as such in the log.
+  sx::hotsync::inject_fault("SyncWriteRec", SYNCERR_REMOTE_NO_SPACE);
+  const Lines log = conduit_log(&result);
+  EXPECT_EQ(result, SYNCERR_REMOTE_NO_SPACE);
+  EXPECT_TRUE(has_line(log,
+                       "[error] The handheld did not take every change (it has no room for "
+                       "more notes); what it lacks is synchronized again at the next HotSync."));
 
   conduit_log(&result);
   EXPECT_EQ(result, 0);
