@@ -9,6 +9,7 @@
 #include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
 #include "sx/hotsync.h"
+#include "sx/preview/preview.h"
 
 namespace sx::machine_tool {
 namespace {
@@ -168,6 +169,17 @@ int sync(const std::string& utf8_user) {
   return result == 0 ? 0 : 1;
 }
 
+int preview(const std::string& utf8_user) {
+  const std::string user = ansi_name(utf8_user, "The user name");
+  try {
+    for (const std::string& line : sx::preview::preview_lines(sx::preview::preview_hotsync(user)))
+      std::printf("%s\n", ansi_to_terminal(line).c_str());
+  } catch (const sx::preview::PreviewError& e) {
+    fail(e.what());
+  }
+  return 0;
+}
+
 }  // namespace
 
 void add_hotsync_command(sx::cli::Program& program) {
@@ -253,6 +265,18 @@ void add_hotsync_command(sx::cli::Program& program) {
   sync_command->add_option("USER", *sync_user, "the HotSync user")->required();
   sync_command->footer("Exit code: 0 when the HotSync completed, 1 when anything failed.");
   program.action(sync_command, [sync_user] { return sync(*sync_user); });
+
+  auto preview_user = std::make_shared<std::string>();
+  CLI::App* preview_command = hotsync->add_subcommand(
+      "preview",
+      "show what the next HotSync of USER would do to the notes, note by note, without doing it "
+      "(it runs on a copy of the machine)");
+  preview_command->add_option("USER", *preview_user, "the HotSync user")->required();
+  preview_command->footer(
+      "Prints each side's added, changed (old and new values), archived and deleted notes, the "
+      "category names that would travel, the conflicts and how they would be settled, and a "
+      "warning when a side would lose or have overwritten more than a third of its notes.");
+  program.action(preview_command, [preview_user] { return preview(*preview_user); });
 }
 
 }  // namespace sx::machine_tool

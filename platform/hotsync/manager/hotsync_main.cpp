@@ -16,6 +16,7 @@
 #include "sx/hotsync.h"
 #include "sx/outlook/install.h"
 #include "sx/paths.h"
+#include "sx/preview/preview.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ using sx::cli::Failure;
 struct Options {
   bool resident = false;
   std::string sync_user;
+  std::string preview_user;
   bool list = false;
   std::vector<std::string> action;  // USER KEY
   std::string log_user;
@@ -59,6 +61,16 @@ int sync(const std::string& user) {
   for (const std::string& line : sx::hotsync::report_lines(report))
     std::printf("%s\n", terminal(line).c_str());
   return result == 0 ? 0 : 1;
+}
+
+int preview(const std::string& user) {
+  try {
+    for (const std::string& line : sx::preview::preview_lines(sx::preview::preview_hotsync(user)))
+      std::printf("%s\n", terminal(line).c_str());
+  } catch (const sx::preview::PreviewError& e) {
+    throw Failure(terminal(e.what()));
+  }
+  return 0;
 }
 
 int list() {
@@ -121,13 +133,15 @@ std::string ansi(const std::string& utf8) {
 
 int run(const Options& o, const CLI::App& app) {
   int given = 0;
-  for (const char* name : {"--resident", "--sync", "--list", "--action", "--log", "--close"})
+  for (const char* name :
+       {"--resident", "--sync", "--preview", "--list", "--action", "--log", "--close"})
     given += app.count(name) > 0 ? 1 : 0;
   if (given > 1) {
     throw sx::cli::UsageError(
-        "Give one of --resident, --sync, --list, --action, --log and --close.");
+        "Give one of --resident, --sync, --preview, --list, --action, --log and --close.");
   }
   if (app.count("--sync") > 0) return sync(ansi(o.sync_user));
+  if (app.count("--preview") > 0) return preview(ansi(o.preview_user));
   if (o.list) return list();
   if (app.count("--action") > 0) return action(ansi(o.action[0]), ansi(o.action[1]));
   if (app.count("--log") > 0) return show_log(ansi(o.log_user));
@@ -153,6 +167,10 @@ int main(int argc, char** argv) {
   app.add_option("--sync", options->sync_user,
                  "press HotSync for USER: run every registered conduit whose creator has a "
                  "database on USER's handheld; print the log")
+      ->type_name("USER");
+  app.add_option("--preview", options->preview_user,
+                 "show what the next HotSync of USER would do to the notes, note by note, "
+                 "without doing it: it runs on a copy of the machine")
       ->type_name("USER");
   app.add_flag("--list", options->list,
                "list the registered conduits (key, name, version, creator, file)");

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "actions_file.h"
 #include "hotsync/condapi.h"
 #include "hotsync/hslog.h"
 #include "hotsync/syncmgr.h"
@@ -26,7 +27,6 @@ namespace sx::hotsync {
 namespace {
 
 constexpr const char* kActionsFile = "SyncActions.txt";
-constexpr std::uintmax_t kMaxActionsFileBytes = 64 * 1024;
 
 std::atomic<void (*)(const char*)> g_progress{nullptr};
 
@@ -96,22 +96,14 @@ fs::path actions_file(const std::string& user_dir) {
   return sx::paths::to_host(hotsync_dir() + "\\" + user_dir + "\\" + kActionsFile);
 }
 
-std::map<std::string, std::pair<std::string, int>> read_actions(const fs::path& file) {
-  std::map<std::string, std::pair<std::string, int>> actions;
+detail::SyncActions read_actions(const fs::path& file) {
   std::error_code ec;
   const auto size = fs::file_size(file, ec);
-  if (ec || size > kMaxActionsFileBytes) return actions;
-  std::ifstream in(file);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    std::string key, kind;
-    int type = -1;
-    if (words >> key >> kind >> type && (kind == "default" || kind == "once") && type >= 0) {
-      actions[key] = {kind, type};
-    }
-  }
-  return actions;
+  if (ec || size > detail::kMaxActionsFileBytes) return {};
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return detail::parse_actions_text(text.str());
 }
 
 }  // namespace
@@ -149,10 +141,8 @@ bool write_action(const std::string& user_dir, const std::string& key_name,
   fs::create_directories(file.parent_path(), ec);
   const fs::path temp = file.string() + ".new";
   {
-    std::ofstream out(temp, std::ios::trunc);
-    for (const auto& [key, value] : actions) {
-      out << key << ' ' << value.first << ' ' << value.second << '\n';
-    }
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << detail::format_actions_text(actions);
     if (!out.flush()) return false;
   }
   fs::rename(temp, file, ec);

@@ -145,6 +145,29 @@ TEST_F(HotSyncRunTest, ConduitGetsItsPropertiesAndIsSkippedWithoutADatabaseOfIts
   RegCloseKey(key);
 }
 
+TEST_F(HotSyncRunTest, DamagedLinesOfTheActionsFileAreSkippedAndTheGoodOnesKept) {
+  ASSERT_TRUE(sx::hotsync::write_action(kUserDir, "ApplicationTest", {ePCtoHH, true}));
+  fs::path file;
+  for (const auto& entry : fs::recursive_directory_iterator(machine_.root())) {
+    if (entry.path().filename() == "SyncActions.txt") file = entry.path();
+  }
+  ASSERT_FALSE(file.empty());
+  std::ofstream(file, std::ios::app)
+      << "ApplicationA once 99999999999\nApplicationB sometimes 1\nApplicationC once -1\n"
+      << "ApplicationD once\n"
+      << std::string(300, '\0') << "\nApplicationE once 2 extra\n";
+  EXPECT_EQ(sx::hotsync::read_action(kUserDir, "ApplicationTest").sync_type, ePCtoHH);
+  for (const char* key : {"ApplicationA", "ApplicationB", "ApplicationC", "ApplicationD"}) {
+    EXPECT_EQ(sx::hotsync::read_action(kUserDir, key).sync_type, -1) << key;
+  }
+  EXPECT_EQ(sx::hotsync::read_action(kUserDir, "ApplicationE").sync_type, 2);
+  // Written again, the file keeps just what reads.
+  ASSERT_TRUE(sx::hotsync::write_action(kUserDir, "ApplicationE", {-1, false}));
+  std::ifstream in(file);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "ApplicationTest default 3\n");
+}
+
 TEST_F(HotSyncRunTest, ActionChosenOnceAppliesToOneHotSyncAndADefaultToAll) {
   put_database(make_database(1));
   register_test_conduit("open");

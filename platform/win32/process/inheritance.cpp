@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,26 @@ void write_exit_code(int status, void*) {
   }
   ::close(fd);
 }
+
+}  // namespace
+
+std::uint32_t exit_code_from_text(std::string_view text, int status_byte) {
+  const auto fallback = static_cast<std::uint32_t>(status_byte);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  const std::size_t from = !text.empty() && text[0] == '-' ? 1 : 0;
+  if (text.size() <= from || text.size() > 11 ||
+      text.find_first_not_of("0123456789", from) != std::string_view::npos) {
+    return fallback;
+  }
+  long long value = 0;
+  for (std::size_t i = from; i < text.size(); ++i) value = value * 10 + (text[i] - '0');
+  if (from == 1) value = -value;
+  if (value < INT32_MIN || value > UINT32_MAX) return fallback;
+  const auto code = static_cast<std::uint32_t>(value);
+  return (code & 0xFFu) == (fallback & 0xFFu) ? code : fallback;
+}
+
+namespace {
 
 std::string take_variable(const char* name) {
   const char* value = std::getenv(name);

@@ -3,7 +3,9 @@
 // full 32-bit exit code (a Linux parent sees only the low 8 bits of an exit status).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sx::process {
@@ -20,6 +22,10 @@ const std::string& inherited_command_line();
 // child (its command line, the exit code file, this process as its creator).
 std::vector<std::string> child_environment(const std::string& command_line,
                                            const std::string& exit_code_file);
+
+// The full exit code a child left in its exit code file ("<signed 32-bit number>\n"), when its low
+// 8 bits match the status the host saw (the file is then the child's own); else that status.
+std::uint32_t exit_code_from_text(std::string_view text, int status_byte);
 
 // Windows quoting of one argument, as CommandLineToArgvW reads it back.
 std::string quote_argument(const std::string& argument);

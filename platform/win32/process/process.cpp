@@ -49,17 +49,16 @@ class Process final : public sx::sync::Waitable {
 // The full exit code the child left in its file, when it matches the 8-bit status the host saw
 // (the file is then trusted to be the child's own); the file is removed either way.
 DWORD full_exit_code(const std::filesystem::path& file, int status_byte) {
-  DWORD code = static_cast<DWORD>(status_byte);
-  std::ifstream in(file);
-  long long value = 0;
-  if (in >> value && value >= INT32_MIN && value <= UINT32_MAX &&
-      (static_cast<unsigned long long>(value) & 0xFF) == static_cast<unsigned>(status_byte)) {
-    code = static_cast<DWORD>(value);
+  std::string text;
+  {
+    std::ifstream in(file, std::ios::binary);
+    char buffer[64];
+    in.read(buffer, sizeof buffer);
+    text.assign(buffer, static_cast<std::size_t>(in.gcount()));
   }
-  in.close();
   std::error_code ec;
   std::filesystem::remove(file, ec);
-  return code;
+  return exit_code_from_text(text, status_byte);
 }
 
 void reap(std::shared_ptr<Process> process) {

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "core.h"
+#include "machine_windows_format.h"
 #include "sx/clock.h"
 #include "sx/machine.h"
 
@@ -37,41 +38,6 @@ std::uint64_t handle_value(HWND hwnd) { return reinterpret_cast<std::uintptr_t>(
 std::uint32_t pid_of(HWND hwnd) { return static_cast<std::uint32_t>(handle_value(hwnd) >> 32); }
 
 fs::path windows_dir() { return sx::machine::root() / "windows"; }
-
-std::string hex(std::uint64_t v) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(v));
-  return text;
-}
-
-std::string escape(const std::string& s) {
-  std::string r;
-  for (char c : s) {
-    if (c == '\\') {
-      r += "\\\\";
-    } else if (c == '\n') {
-      r += "\\n";
-    } else if (c == '\r') {
-      r += "\\r";
-    } else {
-      r += c;
-    }
-  }
-  return r;
-}
-
-std::string unescape(const std::string& s) {
-  std::string r;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 1 < s.size()) {
-      const char n = s[++i];
-      r += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-    } else {
-      r += s[i];
-    }
-  }
-  return r;
-}
 
 bool process_alive(std::uint32_t pid) {
   return pid != 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
@@ -103,41 +69,6 @@ std::string read_small(const fs::path& file) {
   return text.str();
 }
 
-struct Entry {
-  std::uint32_t pid = 0;
-  std::string class_name;
-  std::string title;
-};
-
-bool parse_entry(const std::string& text, Entry* entry) {
-  std::istringstream in(text);
-  std::string line;
-  bool has_pid = false, has_class = false, has_title = false;
-  while (std::getline(in, line)) {
-    if (line.rfind("pid ", 0) == 0) {
-      char* end = nullptr;
-      const unsigned long v = std::strtoul(line.c_str() + 4, &end, 10);
-      if (end == line.c_str() + 4 || *end != '\0' || v > 0xFFFFFFFFul) return false;
-      entry->pid = static_cast<std::uint32_t>(v);
-      has_pid = true;
-    } else if (line.rfind("class ", 0) == 0) {
-      entry->class_name = unescape(line.substr(6));
-      has_class = true;
-    } else if (line.rfind("title ", 0) == 0 || line == "title") {
-      entry->title = line.size() > 6 ? unescape(line.substr(6)) : std::string();
-      has_title = true;
-    }
-  }
-  return has_pid && has_class && has_title;
-}
-
-bool parse_handle(const std::string& stem, std::uint64_t* value) {
-  if (stem.size() != 16) return false;
-  char* end = nullptr;
-  *value = std::strtoull(stem.c_str(), &end, 16);
-  return *end == '\0';
-}
-
 fs::path mailbox(std::uint32_t pid) { return windows_dir() / ("mail-" + std::to_string(pid)); }
 
 bool crosses_processes(UINT msg) {
@@ -164,12 +95,12 @@ void publish(Window& window) {
     Guard guard = sx::kernel::lock();
     if (window.child || window.destroyed) return;
     hwnd = window.hwnd;
-    content = "pid " + std::to_string(::getpid()) + "\nclass " + escape(window.class_name) +
-              "\ntitle " + escape(window.text) + "\n";
+    content = format_window_entry(
+        {static_cast<std::uint32_t>(::getpid()), window.class_name, window.text});
   }
   std::error_code ec;
   if (!fs::is_directory(sx::machine::root(), ec)) return;  // no machine: the process alone
-  const fs::path file = windows_dir() / (hex(handle_value(hwnd)) + ".win");
+  const fs::path file = windows_dir() / (handle_name(handle_value(hwnd)) + ".win");
   if (!write_atomically(file, content)) return;
   Guard guard = sx::kernel::lock();
   if (window.destroyed) {
@@ -190,13 +121,13 @@ void withdraw(const fs::path& entry) {
 HWND find_foreign(const char* class_name, const char* title) {
   std::error_code ec;
   const std::uint32_t me = static_cast<std::uint32_t>(::getpid());
-  std::vector<std::pair<std::uint64_t, Entry>> found;
+  std::vector<std::pair<std::uint64_t, WindowEntry>> found;
   for (fs::directory_iterator it(windows_dir(), ec), end; !ec && it != end; it.increment(ec)) {
     if (it->path().extension() != ".win") continue;
     std::uint64_t value = 0;
-    Entry entry;
-    if (!parse_handle(it->path().stem().string(), &value)) continue;
-    if (!parse_entry(read_small(it->path()), &entry)) continue;
+    WindowEntry entry;
+    if (!parse_handle_name(it->path().stem().string(), &value)) continue;
+    if (!parse_window_entry(read_small(it->path()), &entry)) continue;
     if (entry.pid == me || (value >> 32) != entry.pid) continue;
     if (!process_alive(entry.pid)) {
       std::error_code ignored;
@@ -215,9 +146,9 @@ HWND find_foreign(const char* class_name, const char* title) {
 
 bool foreign_window_exists(HWND hwnd) {
   if (hwnd == nullptr) return false;
-  Entry entry;
-  const fs::path file = windows_dir() / (hex(handle_value(hwnd)) + ".win");
-  return parse_entry(read_small(file), &entry) && entry.pid == pid_of(hwnd) &&
+  WindowEntry entry;
+  const fs::path file = windows_dir() / (handle_name(handle_value(hwnd)) + ".win");
+  return parse_window_entry(read_small(file), &entry) && entry.pid == pid_of(hwnd) &&
          process_alive(entry.pid);
 }
 
@@ -242,19 +173,13 @@ bool write_letter(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, const std::
   const fs::path file =
       mailbox(pid_of(hwnd)) /
       (std::to_string(::getpid()) + "-" + std::to_string(stamp) + "-" + std::to_string(n) + ".msg");
-  std::string line = hex(handle_value(hwnd)) + " " + std::to_string(msg) + " " +
-                     std::to_string(static_cast<unsigned long long>(wparam)) + " " +
-                     std::to_string(static_cast<long long>(lparam));
-  if (!reply.empty()) line += " " + reply;
-  if (!write_atomically(file, line + "\n")) {
+  const Letter letter{handle_value(hwnd), msg, static_cast<std::uint64_t>(wparam),
+                      static_cast<std::int64_t>(lparam), reply};
+  if (!write_atomically(file, format_letter(letter))) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
   return true;
-}
-
-bool is_reply_name(const std::string& s) {
-  return !s.empty() && s.size() <= 64 && s.find_first_not_of("0123456789-") == std::string::npos;
 }
 
 }  // namespace
@@ -274,11 +199,9 @@ LRESULT send_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   for (int round = 0;; ++round) {
     if (fs::exists(answer, ec)) {
-      const std::string text = read_small(answer);
+      const std::optional<std::int64_t> value = parse_answer(read_small(answer));
       fs::remove(answer, ec);
-      char* end = nullptr;
-      const long long value = std::strtoll(text.c_str(), &end, 10);
-      if (end != text.c_str()) return static_cast<LRESULT>(value);
+      if (value) return static_cast<LRESULT>(*value);
       report("ignored a damaged answer file %s", answer.string().c_str());
       return 0;
     }
@@ -312,17 +235,16 @@ void deliver_foreign_mail() {
     const std::string text = read_small(letter);
     std::error_code ignored;
     fs::remove(letter, ignored);
-    std::istringstream in(text);
-    std::string handle, reply;
-    unsigned long long msg = 0, wparam = 0;
-    long long lparam = 0;
-    std::uint64_t value = 0;
-    if (!(in >> handle >> msg >> wparam >> lparam) || !parse_handle(handle, &value) ||
-        !crosses_processes(static_cast<UINT>(msg)) || (in >> reply && !is_reply_name(reply))) {
+    Letter parsed;
+    if (!parse_letter(text, &parsed) || !crosses_processes(parsed.msg)) {
       report("ignored a damaged window message file %s", letter.string().c_str());
       continue;
     }
-    HWND hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(value));
+    const UINT msg = parsed.msg;
+    const unsigned long long wparam = parsed.wparam;
+    const long long lparam = parsed.lparam;
+    const std::string& reply = parsed.reply;
+    HWND hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(parsed.hwnd));
     if (!is_own_handle(hwnd)) continue;
     const LPARAM l = static_cast<LPARAM>(msg == WM_COMMAND ? 0 : lparam);
     if (reply.empty()) {
@@ -346,7 +268,7 @@ bool process_has_top_level_window(std::uint32_t pid) {
        it.increment(ec)) {
     std::uint64_t value = 0;
     if (it->path().extension() != ".win") continue;
-    if (!detail::parse_handle(it->path().stem().string(), &value)) continue;
+    if (!detail::parse_handle_name(it->path().stem().string(), &value)) continue;
     if ((value >> 32) == pid) return true;
   }
   return false;

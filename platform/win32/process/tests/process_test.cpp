@@ -95,6 +95,18 @@ TEST(CommandLine, ArgumentsAreQuotedSoThatWindowsReadsThemBack) {
   EXPECT_EQ(quote_argument(R"(x\"y z)"), R"("x\\\"y z")");
 }
 
+TEST(ExitCodeFile, TheFullCodeCountsOnlyWhenItMatchesTheStatusTheHostSaw) {
+  using sx::process::exit_code_from_text;
+  EXPECT_EQ(exit_code_from_text("-1\n", 255), 0xFFFFFFFFu);
+  EXPECT_EQ(exit_code_from_text("4101\n", 4101 & 0xFF), 4101u);
+  EXPECT_EQ(exit_code_from_text("4294967295", 255), 0xFFFFFFFFu);
+  // Another process's file, a damaged one or one cut short: the 8-bit status stands.
+  for (const char* text : {"4101\n", "", "\n", " 4101", "+4101", "41o1", "4294967296",
+                           "-2147483649", "99999999999999999999"}) {
+    EXPECT_EQ(exit_code_from_text(text, 7), 7u) << text;
+  }
+}
+
 TEST_F(ProcessTest, CommandLineIsSplitTheWindowsWay) {
   EXPECT_EQ(finish(start(R"(args C:\out.txt "two words" a\"b c:\dir\ "e\\")")), 0u);
   std::ifstream in(machine_.c("out.txt"));
