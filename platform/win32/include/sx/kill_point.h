@@ -2,12 +2,13 @@
 // kind) at a chosen moment, to see what a HotSync or an installation killed half-way leaves behind.
 //
 // The stand-ins pass named points where a killed process matters: every sync manager call (by its
-// name, e.g. "SyncWriteRec"), the commit of a handheld database ("pdb-rename"), every append to an
-// Outlook store ("store-append", "store-append-torn": half the bytes written first), the Windows
-// file layer ("WriteFile", "WriteFile-torn", "MoveFile") and the registry file ("registry-save").
+// name, e.g. "SyncWriteRec"), the commit of a handheld file ("handheld-rename"), every call on
+// Outlook's object model ("outlook-call"), every append to an Outlook store ("store-append", and
+// "store-append-torn": half the bytes written first), the Windows file layer ("WriteFile",
+// "WriteFile-torn", "MoveFile") and the registry file ("registry-save").
 //
-// SX_KILL_POINT="<point>:<n>" in a process's environment kills it at the n-th passage of <point>;
-// unset (the normal case), a passage costs one relaxed load.
+// SX_KILL_POINT="<point>:<n>" in a process's environment kills it at the n-th passage of <point>
+// (read once, at the first passage); unset, the normal case, a passage compares with an empty name.
 #pragma once
 
 namespace sx::kill_points {
