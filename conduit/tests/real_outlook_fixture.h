@@ -102,6 +102,15 @@ class RealOutlookRunTest : public PostsRunTest {
     return result;
   }
   Folder folder() { return NotesFolder().read(); }
+  // A new note as its side makes it: on the handheld as the notes application leaves it (dirty,
+  // no ID yet), in Outlook as the notes add-in saves it (key 40000 + n).
+  void make_note(bool on_handheld, int n, const std::string& text) {
+    if (on_handheld) {
+      add_handheld(text, 0x5000 + static_cast<std::uint32_t>(n));
+    } else {
+      NotesFolder().add(40000 + n, text);
+    }
+  }
 
   Lines last_log_;
 };

@@ -184,12 +184,11 @@ class Scenario : public RealOutlookRunTest {
     const std::string name = "n" + std::to_string(++made_);
     const std::string text = name + (on_handheld ? " h0" : " o0");
     ModelNote& note = notes_[name];
+    make_note(on_handheld, made_, text);
     if (on_handheld) {
-      add_handheld(text, 0x5000 + static_cast<std::uint32_t>(made_));
       note.handheld = text;
       note.edited_handheld = true;
     } else {
-      NotesFolder().add(40000 + made_, text);
       note.outlook = text;
       note.edited_outlook = true;
     }

@@ -14,6 +14,7 @@
 #include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
 #include "sx/hotsync.h"
+#include "sx/outlook/install.h"
 #include "sx/paths.h"
 #include "sx/preview/preview.h"
 
@@ -151,6 +152,9 @@ int run(const Options& o, const CLI::App& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Conduits reach Outlook through COM; Outlook is served in this process, as by a process of its
+  // own.
+  sx::outlook::register_server();
   sx::cli::Program program(
       "hotsync",
       "HotSync Manager of the simulated machine. Without a command it stays running with its\n"

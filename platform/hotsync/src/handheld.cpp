@@ -12,6 +12,7 @@
 #include "pdb_format.h"
 #include "sx/clock.h"
 #include "sx/hotsync.h"
+#include "sx/kill_point.h"
 #include "sx/machine.h"
 #include "sx/stale_temporaries.h"
 
@@ -62,6 +63,7 @@ bool write_file_atomically(const fs::path& file, const void* data, std::size_t s
     fs::remove(temp, ignored);
     return set_why(why, "cannot write " + temp.string());
   }
+  sx::kill_points::pass("handheld-rename");
   std::error_code ec;
   fs::rename(temp, file, ec);
   if (ec) {

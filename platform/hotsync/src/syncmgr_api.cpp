@@ -6,11 +6,13 @@
 #include "hotsync/hslog.h"
 #include "hotsync/syncmgr.h"
 #include "session.h"
+#include "sx/kill_point.h"
 
 namespace {
 
 template <typename Op>
 long guarded(const char* operation, Op&& op) noexcept {
+  sx::kill_points::pass(operation);
   try {
     if (const long fault = sx::hotsync::detail::take_fault(operation)) return fault;
     return op();

@@ -10,6 +10,7 @@
 #include "file_object.h"
 #include "file_time.h"
 #include "host_errors.h"
+#include "sx/kill_point.h"
 #include "win32/files.h"
 
 namespace sx::files {
@@ -92,6 +93,13 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     }
     if (!file->access().write) return sx::files::fail(ERROR_ACCESS_DENIED);
     const auto* in = static_cast<const char*>(lpBuffer);
+    if (sx::kill_points::due("WriteFile-torn")) {
+      if (::write(file->fd(), in, nNumberOfBytesToWrite / 2) < 0) {
+        // dying anyway
+      }
+      sx::kill_points::kill_now();
+    }
+    sx::kill_points::pass("WriteFile");
     DWORD done = 0;
     while (done < nNumberOfBytesToWrite) {
       const ssize_t n = ::write(file->fd(), in + done, nNumberOfBytesToWrite - done);

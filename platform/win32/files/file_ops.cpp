@@ -14,6 +14,7 @@
 #include "file_object.h"
 #include "host_errors.h"
 #include "share_lock.h"
+#include "sx/kill_point.h"
 #include "win32/files.h"
 
 namespace sx::files {
@@ -225,12 +226,14 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
 
 BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
   return guarded(FALSE, [&]() -> BOOL {
+    sx::kill_points::pass("MoveFile");
     return sx::files::move_file(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
   });
 }
 
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
   return guarded(FALSE, [&]() -> BOOL {
+    sx::kill_points::pass("MoveFile");
     return sx::files::move_file(lpExistingFileName, lpNewFileName, dwFlags);
   });
 }

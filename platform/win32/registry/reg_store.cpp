@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "reg_text.h"
+#include "sx/kill_point.h"
 #include "sx/machine.h"
 #include "sx/registry_file.h"
 #include "sx/stale_temporaries.h"
@@ -246,6 +247,7 @@ bool Store::write_file(const std::string& text) {
     if (::futimens(fd.get(), times) != 0 || ::fstat(fd.get(), &st) != 0) return fail("set time");
   }
   if (!fd.close()) return fail("close");
+  sx::kill_points::pass("registry-save");
   if (::rename(temp.c_str(), file.c_str()) != 0) return fail("rename");
   loaded_ = identity_of(st);
   loaded_valid_ = true;

@@ -142,6 +142,9 @@ STDMETHODIMP Update1::BeginUpdate(VARIANT* newPst, VARIANT* newForm, LONG* resul
         LONG n = count_of(roots.Get());
         out = reached = code(0x80003004u);
         ComPtr<MAPIFolder> old_folder;
+        // The new folder of an upgrade that removed the old one and was stopped before naming it
+        // (EndUpdate removes the old folder only when every note reached the new one).
+        ComPtr<MAPIFolder> unnamed_new_folder;
         if (n > 0) {
           notes_root_ = first_of(roots.Get());
           out = reached = code(0x80003005u);
@@ -159,6 +162,7 @@ STDMETHODIMP Update1::BeginUpdate(VARIANT* newPst, VARIANT* newForm, LONG* resul
                   old_folder = folder;
                   break;
                 }
+                if (named(folder.Get(), kUpdateFolderName)) unnamed_new_folder = folder;
                 folder = next_of(folders.Get());
               }
             }
@@ -167,6 +171,11 @@ STDMETHODIMP Update1::BeginUpdate(VARIANT* newPst, VARIANT* newForm, LONG* resul
           notes_root_ = next_of(roots.Get());
           out = reached = code(0x80003006u);
           --n;
+        }
+        if (!old_folder && unnamed_new_folder) {
+          // It holds every note: it becomes the notes folder, and this upgrade carries it.
+          rename(unnamed_new_folder.Get(), sx::common::kNotesFolderName);
+          old_folder = unnamed_new_folder;
         }
         if (!old_folder) {
           out = reached = scribbixupdate::kNotesFolderMissing;

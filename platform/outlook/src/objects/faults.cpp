@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "objects/errors.h"
+#include "sx/kill_point.h"
 
 namespace sx::outlook {
 
@@ -73,6 +74,7 @@ int fault_calls(int id) {
 namespace detail {
 
 void check_fault(std::string_view kind, std::string_view operation, const void* identity) {
+  sx::kill_points::pass("outlook-call");
   std::lock_guard g(mutex());
   if (faults().empty()) return;
   for (auto& [id, e] : faults()) {

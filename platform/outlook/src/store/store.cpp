@@ -11,6 +11,7 @@
 
 #include "record_log.h"
 #include "sx/file_share.h"
+#include "sx/kill_point.h"
 #include "win32/files.h"
 
 namespace sx::outlook {
@@ -228,6 +229,13 @@ std::shared_ptr<Store> Store::open(const std::filesystem::path& host_path, const
 }
 
 bool Store::write_all(const std::string& bytes, std::string* why) {
+  if (sx::kill_points::due("store-append-torn")) {
+    if (::pwrite(fd_, bytes.data(), bytes.size() / 2, static_cast<off_t>(end_)) < 0) {
+      // dying anyway
+    }
+    sx::kill_points::kill_now();
+  }
+  sx::kill_points::pass("store-append");
   std::uint64_t done = 0;
   while (done < bytes.size()) {
     ssize_t n =

@@ -259,6 +259,28 @@ TEST_F(UpgradeTest, BeginUpdateWithoutANotesFolderGivesItsCodeAndChangesNothing)
   EXPECT_TRUE(boxes().empty());
 }
 
+TEST_F(UpgradeTest, AnUpgradeStoppedBeforeNamingItsNewFolderIsFinishedByTheNextOne) {
+  for (int key = 1; key <= 3; ++key) add_note(key);
+  set_namespace();
+  const LONG n = begin();
+  ASSERT_EQ(n, 3);
+  for (LONG i = 0; i < n; ++i) ASSERT_EQ(call(&_Update1::NextUpdate), 0);
+  // EndUpdate's first step, then the program was killed: the old folder is gone, the new one holds
+  // every note under the name it was copied with.
+  ASSERT_EQ(folder_->Delete(), S_OK);
+  items_ = nullptr;
+  folder_ = nullptr;
+  EXPECT_EQ(subfolders(root_at(2).Get()), (std::vector<std::string>{"SXUpdate"}));
+  int failures = -1;
+  ASSERT_EQ(upgrade(&failures), S_OK);
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(subfolders(root_at(2).Get()), (std::vector<std::string>{"Scribbix"}));
+  current_notes_folder();
+  ASSERT_EQ(note_count(), 3);
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(property(note_at(i).Get(), "ScribKey").to_r8(), i);
+  EXPECT_TRUE(boxes().empty());
+}
+
 TEST_F(UpgradeTest, BeginUpdateTellsAMissingUpdateStoreOrFolder) {
   set_namespace();
   EXPECT_EQ(begin("C:\\NotAnUpdate.pst"), static_cast<LONG>(0x80003020u));
