@@ -223,8 +223,10 @@ class ConfigureTest : public ::testing::Test {
                                .description = "The item cannot be read."});
   }
   // Saves notes with these subjects into the profile's notes folder.
+  // Posts of the notes form with the subjects (and bodies) given; with `first_key`, they carry the
+  // note keys first_key, first_key + 1, ... as notes a HotSync has seen do.
   static void AddNotes(const std::vector<std::string>& subjects,
-                       const std::string& profile = "Outlook") {
+                       const std::string& profile = "Outlook", int first_key = 0) {
     WithOutlook(profile, [&](_NameSpace* ns) {
       ComPtr<MAPIFolder> folder = Folder(ns, "Vorlan", "Scribbix");
       ASSERT_TRUE(folder);
@@ -238,6 +240,16 @@ class ConfigureTest : public ::testing::Test {
         item->QueryInterface(_PostItem::kIid, post.PutVoid());
         post->put_Subject(Bstr::from_utf8(subject).get());
         post->put_Body(Bstr::from_utf8(subject).get());
+        if (first_key > 0) {
+          ComPtr<UserProperties> properties;
+          post->get_UserProperties(properties.ReleaseAndGetAddressOf());
+          ComPtr<UserProperty> key;
+          const Variant omitted = Variant::from_error(DISP_E_PARAMNOTFOUND);
+          ASSERT_EQ(properties->Add(Bstr::from_utf8("ScribKey").get(), olNumber, omitted.get(),
+                                    omitted.get(), key.ReleaseAndGetAddressOf()),
+                    S_OK);
+          key->put_Value(Variant::from_r8(first_key++).get());
+        }
         ASSERT_EQ(post->Save(), S_OK);
       }
     });

@@ -134,7 +134,7 @@ class FolderInstallKill : public ConfigureTest {
   // Where the notes are after a run: the profile's notes folder, or one set-aside file.
   void ExpectKeptWhole(const Subjects& notes, bool install, const std::string& context) {
     const std::optional<Subjects> inProfile = Notes();
-    const bool inFolder = inProfile && sorted(*inProfile) == notes;
+    bool inFolder = inProfile && sorted(*inProfile) == notes;
     int keptAside = 0;
     for (const auto& file : SetAside()) {
       if (FileNotes(file) == notes) ++keptAside;
@@ -143,7 +143,14 @@ class FolderInstallKill : public ConfigureTest {
       // Updating: the old folder until it is removed, then the new one. Killed between the removal
       // and the naming, the new folder holds every note under the name it was copied with, and
       // the next update names it.
+      // Killed inside a carry, the old folder also holds the copy of the note carried then (the
+      // next update removes it): one note twice at most.
       const bool inNewFolder = !inProfile && NewFolderNotes() == notes;
+      if (inProfile && !inFolder) {
+        Subjects once = sorted(*inProfile);
+        once.erase(std::unique(once.begin(), once.end()), once.end());
+        inFolder = once == notes && inProfile->size() <= notes.size() + 1;
+      }
       EXPECT_TRUE(inFolder || inNewFolder)
           << "the notes folder holds " << ::testing::PrintToString(inProfile) << "; " << context;
       EXPECT_EQ(keptAside, 0) << context;
@@ -171,7 +178,7 @@ class FolderInstallKill : public ConfigureTest {
     }
     Subjects notes;
     for (int i = pick(1, 6); i > 0; --i) notes.push_back("note " + std::to_string(i));
-    AddNotes(notes);
+    AddNotes(notes, "Outlook", 1);  // as a HotSync leaves them: each with its note key
     notes = sorted(notes);
 
     const bool install = pick(0, 1) == 1;

@@ -6,6 +6,9 @@
 // folder whole (no carry failed, as many carried as it holds, the new folder holding them all).
 // Otherwise EndUpdate keeps the old folder as it was, removes the incomplete new one and fails
 // with kUpgradeIncomplete.
+#include <set>
+#include <vector>
+
 #include "method_runner.h"
 #include "scribbix/date_texts.h"
 #include "scribbix/notes_folder.h"
@@ -117,6 +120,45 @@ ComPtr<_Items> items_of(MAPIFolder* folder) {
   return items;
 }
 
+std::u16string text_property(_OutlookItem* item, HRESULT (_OutlookItem::*get)(BSTR*)) {
+  Bstr value;
+  throw_if_failed((item->*get)(value.put()));
+  return value.u16();
+}
+
+// A carry copies a note inside the old folder, then moves the copy out. An upgrade stopped between
+// the two (the configuration program killed) leaves the note twice in the old folder: the copy is
+// its twin in all but its times. Each later post whose key, class, subject, body and categories an
+// earlier post has is such a copy and is deleted, so that the next upgrade carries the note once;
+// posts without a key are never taken for copies. Best effort: the upgrade goes on when this
+// fails (a copy left is carried as a second note; nothing is lost).
+void remove_carry_twins(MAPIFolder* folder) {
+  try {
+    ComPtr<_Items> items = items_of(folder);
+    std::set<std::vector<std::u16string>> seen;
+    std::vector<ComPtr<_OutlookItem>> twins;
+    ComPtr<IDispatch> next;
+    throw_if_failed(items->GetFirst(next.ReleaseAndGetAddressOf()));
+    while (next) {
+      ComPtr<_OutlookItem> item = as_item(next);
+      ComPtr<UserProperty> key =
+          find_property(properties_of(item.Get()).Get(), sx::common::kKeyProperty);
+      if (key) {
+        std::vector<std::u16string> identity = {
+            widen(value_of(key.Get()).to_utf8()), message_class_of(item.Get()),
+            text_property(item.Get(), &_OutlookItem::get_Subject),
+            text_property(item.Get(), &_OutlookItem::get_Body),
+            text_property(item.Get(), &_OutlookItem::get_Categories)};
+        if (!seen.insert(std::move(identity)).second) twins.push_back(item);
+      }
+      throw_if_failed(items->GetNext(next.ReleaseAndGetAddressOf()));
+    }
+    for (const auto& twin : twins) throw_if_failed(twin->Delete());
+  } catch (const ComError& e) {
+    report(e, "RemoveCarryTwins: ");
+  }
+}
+
 }  // namespace
 
 STDMETHODIMP Update1::BeginUpdate(VARIANT* newPst, VARIANT* newForm, LONG* result) {
@@ -181,6 +223,7 @@ STDMETHODIMP Update1::BeginUpdate(VARIANT* newPst, VARIANT* newForm, LONG* resul
           out = reached = scribbixupdate::kNotesFolderMissing;
           return;
         }
+        remove_carry_twins(old_folder.Get());
 
         out = reached = code(0x80003010u);
         roots = folders_of(namespace_.Get());

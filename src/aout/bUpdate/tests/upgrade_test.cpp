@@ -1,6 +1,7 @@
 // The upgrade: BeginUpdate, NextUpdate for every note, EndUpdate. Every note, property and link
 // reaches the new folder; a note that does not keeps the old folder in place.
 #include <cmath>
+#include <set>
 
 #include "update_fixture.h"
 
@@ -278,6 +279,35 @@ TEST_F(UpgradeTest, AnUpgradeStoppedBeforeNamingItsNewFolderIsFinishedByTheNextO
   current_notes_folder();
   ASSERT_EQ(note_count(), 3);
   for (int i = 1; i <= 3; ++i) EXPECT_EQ(property(note_at(i).Get(), "ScribKey").to_r8(), i);
+  EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(UpgradeTest, AnUpgradeStoppedInsideACarryLeavesATwinThatTheNextOneCarriesOnce) {
+  for (int key = 1; key <= 3; ++key) add_note(key);
+  // A carry's copy made in the old folder, then the program killed before the copy moved out.
+  current_notes_folder();
+  ComPtr<IDispatch> twin;
+  ASSERT_EQ(note_at(2)->Copy(twin.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(note_count(), 4);
+  // Posts without a key, alike in every text, are not the carry's: both stay.
+  for (int i = 0; i < 2; ++i) {
+    ComPtr<IDispatch> d;
+    ASSERT_EQ(items_->Add(Variant::from_utf8(kOldForm).get(), d.ReleaseAndGetAddressOf()), S_OK);
+    ComPtr<_OutlookItem> post = d.As<_OutlookItem>();
+    post->put_Body(Bstr::from_utf8("written by hand").get());
+    ASSERT_EQ(post->Save(), S_OK);
+  }
+  int failures = -1;
+  ASSERT_EQ(upgrade(&failures), S_OK);
+  EXPECT_EQ(failures, 0);
+  current_notes_folder();
+  ASSERT_EQ(note_count(), 5);
+  std::multiset<double> keys;
+  for (int i = 1; i <= note_count(); ++i) {
+    const Variant key = property(note_at(i).Get(), "ScribKey");
+    if (key.vt() == VT_R8) keys.insert(key.to_r8());
+  }
+  EXPECT_EQ(keys, (std::multiset<double>{1, 2, 3}));
   EXPECT_TRUE(boxes().empty());
 }
 
