@@ -33,6 +33,8 @@ void write_exit_code(int status, void*) {
 
 }  // namespace
 
+void leave_exit_code(int code) { write_exit_code(code, nullptr); }
+
 std::uint32_t exit_code_from_text(std::string_view text, int status_byte) {
   const auto fallback = static_cast<std::uint32_t>(status_byte);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);

@@ -23,6 +23,10 @@ const std::string& inherited_command_line();
 std::vector<std::string> child_environment(const std::string& command_line,
                                            const std::string& exit_code_file);
 
+// Leaves `code` in this process's exit code file, if its creator gave it one (any exit does so by
+// itself; for an exit that skips the exit handlers).
+void leave_exit_code(int code);
+
 // The full exit code a child left in its exit code file ("<signed 32-bit number>\n"), when its low
 // 8 bits match the status the host saw (the file is then the child's own); else that status.
 std::uint32_t exit_code_from_text(std::string_view text, int status_byte);

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -247,7 +249,16 @@ BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode) {
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
 
-void ExitProcess(UINT uExitCode) { std::exit(static_cast<int>(uExitCode)); }
+void ExitProcess(UINT uExitCode) {
+  // As on Windows, the process ends without the program's own clean-up: its other threads (a
+  // local server's, a watcher's) may still be using the static objects that clean-up would
+  // destroy. What it printed is flushed and its full exit code left for its creator.
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  sx::process::leave_exit_code(static_cast<int>(uExitCode));
+  ::_exit(static_cast<int>(uExitCode));
+}
 
 DWORD WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds) {
   auto process = sx::handles::get<Process>(hProcess);

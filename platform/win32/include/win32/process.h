@@ -69,7 +69,9 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 // signal.
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 
-// Ends the calling process with this exit code (see GetExitCodeProcess).
+// Ends the calling process with this exit code (see GetExitCodeProcess). As on Windows, the
+// program's own clean-up (static destructors, atexit) does not run, so that threads still running
+// never see it; stdio is flushed and the full exit code is left for the creator.
 [[noreturn]] void ExitProcess(UINT uExitCode);
 
 // The command line of this process in the Windows form: for a process started by CreateProcessA
