@@ -67,11 +67,6 @@ void CComponentChecker::EndProgram(int code) { ExitProcess(static_cast<UINT>(cod
 
 void CComponentChecker::End(int code) {
   ended_ = true;
-  // Ending the program frees its data; the watcher's thread must not be reading it then.
-  if (watcher_) {
-    watcher_->stop();
-    watcher_->wait();
-  }
   EndProgram(code);
 }
 
