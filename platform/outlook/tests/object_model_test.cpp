@@ -13,6 +13,7 @@
 
 #include "outlook/outlook.h"
 #include "sx/outlook/faults.h"
+#include "win32/registry.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/profiles.h"
 #include "sx/paths.h"
@@ -236,6 +237,35 @@ TEST_F(OutlookTest, AddedStoreStaysInTheProfileUntilRemoved) {
   Bstr name;
   contacts->get_Name(name.put());
   EXPECT_EQ(name.utf8(), "Contacts");
+}
+
+// The profile's store list is rewritten in place, so that a process killed while writing it never
+// leaves the profile without its stores; a list left with a store named twice reads once.
+TEST_F(OutlookTest, TheStoreListIsRewrittenInPlaceAndAHalfWrittenOneReadsWhole) {
+  const std::vector<std::string> first = profiles::stores("Outlook");
+  ASSERT_EQ(first.size(), 1u);
+  auto with = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), first.front());
+    return more;
+  };
+  ASSERT_TRUE(profiles::set_stores("Outlook", with({"C:\\A.pst", "C:\\B.pst"})));
+  ASSERT_TRUE(profiles::set_stores("Outlook", with({"C:\\B.pst"})));
+  EXPECT_EQ(profiles::stores("Outlook"), with({"C:\\B.pst"}));
+  HKEY key = nullptr;
+  const std::string stores_key = std::string(profiles::kProfilesKey) + "\\Outlook\\Stores";
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, stores_key.c_str(), 0, KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  char value[MAX_PATH];
+  DWORD size = sizeof value;
+  EXPECT_EQ(
+      RegQueryValueExA(key, "Store3", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+      ERROR_FILE_NOT_FOUND);
+  // A writer stopped after moving "B" down and before taking its old place out.
+  const char b[] = "c:\\b.pst";
+  ASSERT_EQ(RegSetValueExA(key, "Store3", 0, REG_SZ, reinterpret_cast<const BYTE*>(b), sizeof b),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(profiles::stores("Outlook"), with({"C:\\B.pst"}));
 }
 
 TEST_F(OutlookTest, FoldersWalkByIndexAndNameAndStopAtTheEnd) {

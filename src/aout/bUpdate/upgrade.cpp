@@ -6,6 +6,7 @@
 // folder whole (no carry failed, as many carried as it holds, the new folder holding them all).
 // Otherwise EndUpdate keeps the old folder as it was, removes the incomplete new one and fails
 // with kUpgradeIncomplete.
+#include <map>
 #include <set>
 #include <vector>
 
@@ -128,15 +129,36 @@ std::u16string text_property(_OutlookItem* item, HRESULT (_OutlookItem::*get)(BS
 
 // A carry copies a note inside the old folder, then moves the copy out. An upgrade stopped between
 // the two (the configuration program killed) leaves the note twice in the old folder: the copy is
-// its twin in all but its times. Each later post whose key, class, subject, body and categories an
-// earlier post has is such a copy and is deleted, so that the next upgrade carries the note once;
-// posts without a key are never taken for copies. Best effort: the upgrade goes on when this
-// fails (a copy left is carried as a second note; nothing is lost).
+// its twin in all but its times. After such an upgrade (its new folder is still there), each later
+// post whose key, class, subject, body and categories an earlier post has is such a copy and is
+// deleted, so that the next upgrade carries the note once; posts without a key are never taken
+// for copies. Best effort: the upgrade goes on when this fails (a copy left is carried as a second
+// note; nothing is lost).
+// What a carry's copy shares with its note (all but its times).
+std::vector<std::u16string> identity_of(_OutlookItem* item) {
+  return {message_class_of(item), text_property(item, &_OutlookItem::get_Subject),
+          text_property(item, &_OutlookItem::get_Body),
+          text_property(item, &_OutlookItem::get_Categories)};
+}
+
+// Whether `parent` holds a folder called `name`.
+bool holds_folder(MAPIFolder* parent, std::string_view name) {
+  ComPtr<_Folders> folders = folders_of(parent);
+  LONG n = count_of(folders.Get());
+  if (n == 0) return false;
+  for (ComPtr<MAPIFolder> folder = first_of(folders.Get()); n > 0; --n) {
+    if (named(folder.Get(), name)) return true;
+    if (n > 1) folder = next_of(folders.Get());
+  }
+  return false;
+}
+
 void remove_carry_twins(MAPIFolder* folder) {
   try {
+    // The walk reads each post's key only; the rest is compared among posts of one key.
     ComPtr<_Items> items = items_of(folder);
-    std::set<std::vector<std::u16string>> seen;
-    std::vector<ComPtr<_OutlookItem>> twins;
+    std::map<std::u16string, std::vector<ComPtr<_OutlookItem>>> by_key;
+    bool repeated = false;
     ComPtr<IDispatch> next;
     throw_if_failed(items->GetFirst(next.ReleaseAndGetAddressOf()));
     while (next) {
@@ -144,16 +166,21 @@ void remove_carry_twins(MAPIFolder* folder) {
       ComPtr<UserProperty> key =
           find_property(properties_of(item.Get()).Get(), sx::common::kKeyProperty);
       if (key) {
-        std::vector<std::u16string> identity = {
-            widen(value_of(key.Get()).to_utf8()), message_class_of(item.Get()),
-            text_property(item.Get(), &_OutlookItem::get_Subject),
-            text_property(item.Get(), &_OutlookItem::get_Body),
-            text_property(item.Get(), &_OutlookItem::get_Categories)};
-        if (!seen.insert(std::move(identity)).second) twins.push_back(item);
+        auto& posts = by_key[widen(value_of(key.Get()).to_utf8())];
+        repeated = repeated || !posts.empty();
+        // Held until the walk ends: a later post of its key may be its copy.
+        posts.push_back(item);
       }
       throw_if_failed(items->GetNext(next.ReleaseAndGetAddressOf()));
     }
-    for (const auto& twin : twins) throw_if_failed(twin->Delete());
+    if (!repeated) return;
+    for (auto& [key, posts] : by_key) {
+      if (posts.size() < 2) continue;
+      std::set<std::vector<std::u16string>> seen;
+      for (const auto& post : posts) {
+        if (!seen.insert(identity_of(post.Get())).second) throw_if_failed(post->Delete());
+      }
+    }
   } catch (const ComError& e) {
     report(e, "RemoveCarryTwins: ");
   }
@@ -223,7 +250,10 @@ STDMETHODIMP Update1::BeginUpdate(VARIANT* newPst, VARIANT* newForm, LONG* resul
           out = reached = scribbixupdate::kNotesFolderMissing;
           return;
         }
-        remove_carry_twins(old_folder.Get());
+        // A new folder of an earlier upgrade beside the notes folder: that upgrade was stopped
+        // before its end, maybe inside a carry.
+        if (holds_folder(notes_root_.Get(), kUpdateFolderName))
+          remove_carry_twins(old_folder.Get());
 
         out = reached = code(0x80003010u);
         roots = folders_of(namespace_.Get());

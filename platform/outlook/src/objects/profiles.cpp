@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cstdio>
 
 #include "objects/registry_values.h"
@@ -77,7 +80,11 @@ std::vector<std::string> stores(const std::string& profile) {
   for (int i = 1;; ++i) {
     auto path = read_text(key, ("Store" + std::to_string(i)).c_str());
     if (!path) break;
-    out.push_back(*path);
+    // A list a writer was stopped in the middle of may name a store twice (set_stores).
+    const bool listed = std::any_of(out.begin(), out.end(), [&](const std::string& known) {
+      return ::strcasecmp(known.c_str(), path->c_str()) == 0;
+    });
+    if (!listed) out.push_back(*path);
   }
   RegCloseKey(key);
   return out;
@@ -85,8 +92,11 @@ std::vector<std::string> stores(const std::string& profile) {
 
 bool set_stores(const std::string& profile, const std::vector<std::string>& paths,
                 std::string* why) {
+  // Written in place, one value after the other, then the values past the new list removed: a
+  // process stopped at any point leaves every store of the old list that the new one keeps in the
+  // profile (at worst one named twice, which reading skips, or the one taken out still there),
+  // never a profile without its stores.
   const std::string path = key_path(profile) + "\\Stores";
-  RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
   HKEY key;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                       nullptr) != ERROR_SUCCESS)
@@ -94,9 +104,16 @@ bool set_stores(const std::string& profile, const std::vector<std::string>& path
   bool ok = true;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const std::string name = "Store" + std::to_string(i + 1);
+    if (read_text(key, name.c_str()) == paths[i]) continue;
     ok = ok && RegSetValueExA(key, name.c_str(), 0, REG_SZ,
                               reinterpret_cast<const BYTE*>(paths[i].c_str()),
                               static_cast<DWORD>(paths[i].size() + 1)) == ERROR_SUCCESS;
+  }
+  // From the last one down, so that the list stays whole at every step.
+  std::size_t last = paths.size();
+  while (read_text(key, ("Store" + std::to_string(last + 1)).c_str())) ++last;
+  for (std::size_t i = last; ok && i > paths.size(); --i) {
+    ok = RegDeleteValueA(key, ("Store" + std::to_string(i)).c_str()) == ERROR_SUCCESS;
   }
   RegCloseKey(key);
   return ok || fail(why, "cannot write the profile's store list");
