@@ -282,33 +282,55 @@ TEST_F(UpgradeTest, AnUpgradeStoppedBeforeNamingItsNewFolderIsFinishedByTheNextO
   EXPECT_TRUE(boxes().empty());
 }
 
-TEST_F(UpgradeTest, AnUpgradeStoppedInsideACarryLeavesATwinThatTheNextOneCarriesOnce) {
-  for (int key = 1; key <= 3; ++key) add_note(key);
-  // A carry's copy made in the old folder, then the program killed before the copy moved out.
-  current_notes_folder();
-  ComPtr<IDispatch> twin;
-  ASSERT_EQ(note_at(2)->Copy(twin.ReleaseAndGetAddressOf()), S_OK);
-  ASSERT_EQ(note_count(), 4);
-  // Posts without a key, alike in every text, are not the carry's: both stay.
-  for (int i = 0; i < 2; ++i) {
-    ComPtr<IDispatch> d;
-    ASSERT_EQ(items_->Add(Variant::from_utf8(kOldForm).get(), d.ReleaseAndGetAddressOf()), S_OK);
-    ComPtr<_OutlookItem> post = d.As<_OutlookItem>();
-    post->put_Body(Bstr::from_utf8("written by hand").get());
-    ASSERT_EQ(post->Save(), S_OK);
+// An upgrade of notes 1 to 3 in which note 2 is there twice, alike but for its times (as
+// Item.Copy makes it), with two posts without a key alike too: the keys of the notes folder after.
+class TwinTest : public UpgradeTest {
+ protected:
+  std::multiset<double> KeysAfterAnUpgradeWithATwin(bool after_a_stop) {
+    for (int key = 1; key <= 3; ++key) add_note(key);
+    if (after_a_stop) {
+      // An upgrade began and carried note 1; the program was killed inside the carry of note 2,
+      // after its copy was made in the old folder.
+      set_namespace();
+      EXPECT_EQ(begin(), 3);
+      EXPECT_EQ(call(&_Update1::NextUpdate), 0);
+    }
+    current_notes_folder();
+    ComPtr<IDispatch> twin;
+    EXPECT_EQ(note_at(2)->Copy(twin.ReleaseAndGetAddressOf()), S_OK);
+    for (int i = 0; i < 2; ++i) {
+      ComPtr<IDispatch> d;
+      EXPECT_EQ(notes_->Add(Variant::from_utf8(kOldForm).get(), d.ReleaseAndGetAddressOf()), S_OK);
+      ComPtr<_OutlookItem> post = d.As<_OutlookItem>();
+      post->put_Body(Bstr::from_utf8("written by hand").get());
+      EXPECT_EQ(post->Save(), S_OK);
+    }
+    int failures = -1;
+    EXPECT_EQ(upgrade(&failures), S_OK);
+    EXPECT_EQ(failures, 0);
+    EXPECT_TRUE(boxes().empty());
+    current_notes_folder();
+    std::multiset<double> keys;
+    LONG keyless = 0;
+    for (int i = 1; i <= note_count(); ++i) {
+      const Variant key = property(note_at(i).Get(), "ScribKey");
+      if (key.vt() == VT_R8) {
+        keys.insert(key.to_r8());
+      } else {
+        ++keyless;
+      }
+    }
+    EXPECT_EQ(keyless, 2);  // posts without a key are never taken for a carry's copy
+    return keys;
   }
-  int failures = -1;
-  ASSERT_EQ(upgrade(&failures), S_OK);
-  EXPECT_EQ(failures, 0);
-  current_notes_folder();
-  ASSERT_EQ(note_count(), 5);
-  std::multiset<double> keys;
-  for (int i = 1; i <= note_count(); ++i) {
-    const Variant key = property(note_at(i).Get(), "ScribKey");
-    if (key.vt() == VT_R8) keys.insert(key.to_r8());
-  }
-  EXPECT_EQ(keys, (std::multiset<double>{1, 2, 3}));
-  EXPECT_TRUE(boxes().empty());
+};
+
+TEST_F(TwinTest, AfterAnUpgradeStoppedInsideACarryTheNextOneCarriesTheNoteOnce) {
+  EXPECT_EQ(KeysAfterAnUpgradeWithATwin(true), (std::multiset<double>{1, 2, 3}));
+}
+
+TEST_F(TwinTest, WithoutAStoppedUpgradeATwinIsCarriedAsItIs) {
+  EXPECT_EQ(KeysAfterAnUpgradeWithATwin(false), (std::multiset<double>{1, 2, 2, 3}));
 }
 
 TEST_F(UpgradeTest, BeginUpdateTellsAMissingUpdateStoreOrFolder) {
