@@ -127,13 +127,6 @@ std::u16string text_property(_OutlookItem* item, HRESULT (_OutlookItem::*get)(BS
   return value.u16();
 }
 
-// A carry copies a note inside the old folder, then moves the copy out. An upgrade stopped between
-// the two (the configuration program killed) leaves the note twice in the old folder: the copy is
-// its twin in all but its times. After such an upgrade (its new folder is still there), each later
-// post whose key, class, subject, body and categories an earlier post has is such a copy and is
-// deleted, so that the next upgrade carries the note once; posts without a key are never taken
-// for copies. Best effort: the upgrade goes on when this fails (a copy left is carried as a second
-// note; nothing is lost).
 // What a carry's copy shares with its note (all but its times).
 std::vector<std::u16string> identity_of(_OutlookItem* item) {
   return {message_class_of(item), text_property(item, &_OutlookItem::get_Subject),
@@ -153,6 +146,13 @@ bool holds_folder(MAPIFolder* parent, std::string_view name) {
   return false;
 }
 
+// A carry copies a note inside the old folder, then moves the copy out. An upgrade stopped between
+// the two (the configuration program killed) leaves the note twice in the old folder: the copy is
+// its twin in all but its times. After such an upgrade (its new folder is still there), each later
+// post whose key, class, subject, body and categories an earlier post has is such a copy and is
+// deleted, so that the next upgrade carries the note once; posts without a key are never taken
+// for copies. Best effort: the upgrade goes on when this fails (a copy left is carried as a second
+// note; nothing is lost).
 void remove_carry_twins(MAPIFolder* folder) {
   try {
     // The walk reads each post's key only; the rest is compared among posts of one key.
