@@ -238,13 +238,11 @@ bool has_runnable_incoming(const Apartment& apartment) {
   return false;
 }
 
-HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
-                bool references) {
+namespace {
+
+HRESULT call_in_now(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
+                    bool references) {
   Apartment* me = current_apartment_raw();
-  if (target.get() == me) {
-    work();
-    return S_OK;
-  }
   auto call = std::make_shared<IncomingCall>();
   call->work = &work;
   call->references = references;
@@ -265,6 +263,61 @@ HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<vo
   if (wake != nullptr) PostMessageA(wake, kIncomingCalls, 0, 0);
   if (!watch_for_answer(me, *call)) wait_for(me, *call);
   return call->dropped ? RPC_E_DISCONNECTED : S_OK;
+}
+
+// The deferred releases of `me` whose home is `target`, taken out of its list.
+std::vector<DeferredRelease> take_deferred_releases(Apartment& me, const Apartment* target) {
+  std::vector<DeferredRelease> going;
+  auto keep = me.deferred_releases.begin();
+  for (auto& release : me.deferred_releases) {
+    if (release.home.get() == target) {
+      going.push_back(std::move(release));
+    } else {
+      *keep++ = std::move(release);
+    }
+  }
+  me.deferred_releases.erase(keep, me.deferred_releases.end());
+  return going;
+}
+
+}  // namespace
+
+HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
+                bool references) {
+  Apartment* me = current_apartment_raw();
+  if (target.get() == me) {
+    work();
+    return S_OK;
+  }
+  if (me != nullptr && !me->deferred_releases.empty()) {
+    const std::vector<DeferredRelease> going = take_deferred_releases(*me, target.get());
+    if (!going.empty()) {
+      // They ran first at home, in the order they were given back.
+      const std::function<void()> releases_then_work = [&] {
+        for (const DeferredRelease& r : going)
+          release_export(*r.home, r.identity, r.serial, r.connections);
+        work();
+      };
+      return call_in_now(target, releases_then_work, references);
+    }
+  }
+  return call_in_now(target, work, references);
+}
+
+void send_deferred_releases(Apartment& apartment, const Apartment* home) {
+  while (!apartment.deferred_releases.empty()) {
+    std::shared_ptr<Apartment> next;
+    for (const DeferredRelease& release : apartment.deferred_releases) {
+      if (home == nullptr || release.home.get() == home) {
+        next = release.home;
+        break;
+      }
+    }
+    if (!next) return;
+    if (FAILED(call_in(next, [] {}, true))) {
+      (void)take_deferred_releases(apartment, next.get());  // the home ended: nothing to give back
+    }
+  }
 }
 
 bool serve_next_incoming(Apartment& apartment) {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "com/guid.h"
 #include "com/marshal.h"
@@ -28,6 +29,8 @@ namespace sx::com::detail {
 
 // A call from another apartment, waiting to run on the apartment's thread. The caller waits until
 // `done`, so `work` stays valid.
+class Apartment;
+
 struct IncomingCall {
   const std::function<void()>* work = nullptr;
   bool references = false;  // only counts references: runs even while the apartment holds calls
@@ -36,6 +39,15 @@ struct IncomingCall {
   // `caller_watching`) needs no notification.
   std::atomic<bool> done{false};
   std::atomic<bool> caller_watching{false};
+};
+
+// References that a proxy manager gave back while its apartment still held other proxies into the
+// same home: they go home with the next call there (see ProxyManager::Release).
+struct DeferredRelease {
+  std::shared_ptr<Apartment> home;
+  IUnknown* identity = nullptr;
+  std::uint64_t serial = 0;
+  std::size_t connections = 0;
 };
 
 // An object of this apartment that proxies elsewhere use. Holds the references.
@@ -69,6 +81,7 @@ class Apartment {
   std::unordered_map<IUnknown*, ExportEntry> exports;
   std::size_t connections = 0;  // sum over `exports`
   std::function<void()> on_last_release;
+  std::vector<DeferredRelease> deferred_releases;  // of a single-threaded apartment
 
   // Proxy managers living in this apartment, by (home apartment, object identity).
   std::mutex proxies_mutex;
@@ -101,6 +114,8 @@ void release_export(Apartment& apartment, IUnknown* identity, std::uint64_t seri
                     std::size_t connections);
 void disconnect_exports(Apartment& apartment);
 void release_proxies_held_by(Apartment& apartment);
+// On the apartment's thread: sends the deferred releases home (every home, or only `home`).
+void send_deferred_releases(Apartment& apartment, const Apartment* home = nullptr);
 
 // Empties the calling thread's error information (when it leaves COM).
 void drop_thread_error_info();

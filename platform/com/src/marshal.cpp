@@ -149,6 +149,7 @@ void release_proxies_held_by(Apartment& apartment) {
         },
         true);
   }
+  send_deferred_releases(apartment);
 }
 
 // --- Interface proxies -------------------------------------------------------------------------
@@ -259,16 +260,30 @@ ULONG ProxyManager::Release() {
   const ULONG left = --refs_;
   if (left != 0) return left;
   std::size_t connections_left = 0;
+  bool other_proxies_home = false;
   {
     std::lock_guard lock(owner_->proxies_mutex);
     if (refs_ != 0) return refs_;  // found again meanwhile by an unmarshal in this apartment
     auto it = owner_->proxies.find({home_.get(), identity_});
     if (it != owner_->proxies.end() && it->second == this) owner_->proxies.erase(it);
     connections_left = std::exchange(connections, 0);
+    auto same_home = owner_->proxies.lower_bound({home_.get(), nullptr});
+    other_proxies_home = same_home != owner_->proxies.end() && same_home->first.first == home_.get();
   }
   if (connections_left > 0) {
-    (void)detail::call_in(
-        home_, [&] { detail::release_export(*home_, identity_, serial_, connections_left); }, true);
+    // A single-threaded apartment that still holds other proxies into the same home cannot make
+    // this the home's last external release: the references wait and go home with the next call
+    // there, ahead of it, so that releasing costs no call of its own. The last proxy into a home
+    // gives back everything at once and waits, so that a server that ends on its last release has
+    // ended when Release returns.
+    if (other_proxies_home && owner_->kind == ApartmentKind::kSingleThreaded &&
+        detail::current_apartment_raw() == owner_.get()) {
+      owner_->deferred_releases.push_back({home_, identity_, serial_, connections_left});
+    } else {
+      (void)detail::call_in(
+          home_, [&] { detail::release_export(*home_, identity_, serial_, connections_left); },
+          true);
+    }
   }
   delete this;
   return 0;

@@ -57,6 +57,7 @@ struct Trace {
   std::atomic<int> running{0};       // calls inside the object right now
   std::atomic<int> most_running{0};  // the most at once
   std::atomic<int> destroyed{0};
+  std::atomic<int> destroyed_when_added{-1};  // `destroyed` as the last Add began
   std::thread::id destroyed_on;
   HWND post_on_add = nullptr;  // Add posts WM_APP here, as a server posts itself work for later
 };
@@ -75,6 +76,7 @@ class Counter : public sx::com::ComObject<ICounter, IUnproxied> {
   STDMETHODIMP Add(LONG amount, LONG* total) override {
     SX_COM_CHECK_THREAD();
     threads.push_back(std::this_thread::get_id());
+    if (trace_ != nullptr) trace_->destroyed_when_added = trace_->destroyed.load();
     total_ += amount;
     if (total != nullptr) *total = total_;
     if (trace_ != nullptr && trace_->post_on_add != nullptr)

@@ -172,30 +172,71 @@ TEST_F(ApartmentTest, OneIdentityPerObjectAndTheObjectItselfAtHome) {
   stop_server(far);
 }
 
-TEST_F(ApartmentTest, LastProxyReleasedFreesTheObjectOnItsThreadAndTellsTheServer) {
-  int last_releases = 0;
-  server_ = std::make_unique<ServerThread>([&] {
-    ComPtr<Counter> counter = sx::com::make_object<Counter>(&trace_);
-    stream_ = pack(static_cast<ICounter*>(counter.Get()));
+// A server whose counter ends the thread with its last client, like a local server.
+void start_ending_server(std::unique_ptr<ServerThread>& server, Trace& trace, IStream*& stream,
+                         int& last_releases) {
+  server = std::make_unique<ServerThread>([&] {
+    ComPtr<Counter> counter = sx::com::make_object<Counter>(&trace);
+    stream = pack(static_cast<ICounter*>(counter.Get()));
     sx::com::on_last_external_release([&] {
       ++last_releases;
-      PostQuitMessage(0);  // the server ends with its last client, like a local server
+      PostQuitMessage(0);
     });
   });
+}
+
+TEST_F(ApartmentTest, LastProxyReleasedFreesTheObjectOnItsThreadAndTellsTheServer) {
+  int last_releases = 0;
+  start_ending_server(server_, trace_, stream_, last_releases);
   ComPtr<ICounter> far = unpack(stream_);
   ComPtr<ICounter> second = far;
   ComPtr<ICounter> child;
   ASSERT_EQ(far->MakeChild(child.ReleaseAndGetAddressOf()), S_OK);
   far = nullptr;
-  EXPECT_EQ(trace_.destroyed.load(), 0);  // `second` still holds it
   second = nullptr;
-  EXPECT_EQ(trace_.destroyed.load(), 1);  // released when the last proxy went, not later
+  // `child` still leads into the server's apartment: the counter's references go there with the
+  // next call, ahead of it.
+  EXPECT_EQ(trace_.destroyed.load(), 0);
+  LONG total = 0;
+  ASSERT_EQ(child->Add(1, &total), S_OK);
+  EXPECT_EQ(trace_.destroyed_when_added.load(), 1);
   EXPECT_EQ(trace_.destroyed_on, server_->id());
   EXPECT_EQ(last_releases, 0);  // the child is still held
-  child = nullptr;
+  child = nullptr;              // the last proxy there: released at once, the server told
+  EXPECT_EQ(trace_.destroyed.load(), 2);
   EXPECT_EQ(last_releases, 1);
   server_->join();
-  EXPECT_EQ(trace_.destroyed.load(), 2);
+}
+
+TEST_F(ApartmentTest, ReleasingTheLastProxyIntoAnApartmentGivesBackTheWaitingReferencesFirst) {
+  int last_releases = 0;
+  start_ending_server(server_, trace_, stream_, last_releases);
+  ComPtr<ICounter> far = unpack(stream_);
+  ComPtr<ICounter> children[3];
+  for (auto& child : children) ASSERT_EQ(far->MakeChild(child.ReleaseAndGetAddressOf()), S_OK);
+  for (auto& child : children) child = nullptr;
+  EXPECT_EQ(trace_.destroyed.load(), 0);
+  far = nullptr;
+  EXPECT_EQ(trace_.destroyed.load(), 4);
+  EXPECT_EQ(last_releases, 1);  // once, when everything was back
+  server_->join();
+}
+
+TEST_F(ApartmentTest, AnEndingApartmentGivesBackTheReferencesWaitingInIt) {
+  int last_releases = 0;
+  start_ending_server(server_, trace_, stream_, last_releases);
+  in_apartment([&] {
+    ComPtr<ICounter> far = unpack(stream_);
+    ComPtr<ICounter> child;
+    ASSERT_EQ(far->MakeChild(child.ReleaseAndGetAddressOf()), S_OK);
+    child = nullptr;
+    EXPECT_EQ(trace_.destroyed.load(), 0);
+    CoUninitialize();
+    EXPECT_EQ(trace_.destroyed.load(), 2);
+    EXPECT_EQ(last_releases, 1);
+    far = nullptr;  // its references went with the apartment
+  });
+  server_->join();
 }
 
 TEST_F(ApartmentTest, ProxiesOfAnEndedOrDisconnectedApartmentFailWithDisconnected) {
