@@ -134,16 +134,33 @@ std::vector<std::u16string> identity_of(_OutlookItem* item) {
           text_property(item, &_OutlookItem::get_Categories)};
 }
 
-// Whether `parent` holds a folder called `name`.
-bool holds_folder(MAPIFolder* parent, std::string_view name) {
+// The first folder of `parent` called `name`; null when there is none.
+ComPtr<MAPIFolder> folder_named(MAPIFolder* parent, std::string_view name) {
   ComPtr<_Folders> folders = folders_of(parent);
   LONG n = count_of(folders.Get());
-  if (n == 0) return false;
+  if (n == 0) return nullptr;
   for (ComPtr<MAPIFolder> folder = first_of(folders.Get()); n > 0; --n) {
-    if (named(folder.Get(), name)) return true;
+    if (named(folder.Get(), name)) return folder;
     if (n > 1) folder = next_of(folders.Get());
   }
-  return false;
+  return nullptr;
+}
+
+// The new folder of a stopped upgrade holds copies of the notes it carried before it was stopped,
+// and the notes folder beside it still holds every note (the old folder goes only when all reached
+// the new one). It goes, so that no second new folder is made beside it and no copies stay behind.
+// Best effort, as the twins above: a folder that cannot go stays, and nothing is lost.
+void remove_stopped_update_folders(MAPIFolder* root) {
+  try {
+    // Bounded by what the root holds, whatever Delete does.
+    for (LONG left = count_of(folders_of(root).Get()); left > 0; --left) {
+      ComPtr<MAPIFolder> stopped = folder_named(root, kUpdateFolderName);
+      if (!stopped) return;
+      throw_if_failed(stopped->Delete());
+    }
+  } catch (const ComError& e) {
+    report(e, "RemoveStoppedUpdate: ");
+  }
 }
 
 // A carry copies a note inside the old folder, then moves the copy out. An upgrade stopped between
@@ -252,8 +269,10 @@ STDMETHODIMP Update1::BeginUpdate(VARIANT* newPst, VARIANT* newForm, LONG* resul
         }
         // A new folder of an earlier upgrade beside the notes folder: that upgrade was stopped
         // before its end, maybe inside a carry.
-        if (holds_folder(notes_root_.Get(), kUpdateFolderName))
+        if (folder_named(notes_root_.Get(), kUpdateFolderName)) {
           remove_carry_twins(old_folder.Get());
+          remove_stopped_update_folders(notes_root_.Get());
+        }
 
         out = reached = code(0x80003010u);
         roots = folders_of(namespace_.Get());

@@ -282,6 +282,25 @@ TEST_F(UpgradeTest, AnUpgradeStoppedBeforeNamingItsNewFolderIsFinishedByTheNextO
   EXPECT_TRUE(boxes().empty());
 }
 
+TEST_F(UpgradeTest, UpgradesStoppedTwiceLeaveNoFolderOrCopyBehindTheOneThatEnds) {
+  for (int key = 1; key <= 3; ++key) add_note(key);
+  set_namespace();
+  for (int stop = 0; stop < 2; ++stop) {
+    ASSERT_EQ(begin(), 3);
+    ASSERT_EQ(call(&_Update1::NextUpdate), 0);
+    // Stopped here: one new folder beside the notes folder, never two.
+    EXPECT_EQ(subfolders(root_at(2).Get()), (std::vector<std::string>{"Scribbix", "SXUpdate"}));
+  }
+  int failures = -1;
+  ASSERT_EQ(upgrade(&failures), S_OK);
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(subfolders(root_at(2).Get()), (std::vector<std::string>{"Scribbix"}));
+  current_notes_folder();
+  ASSERT_EQ(note_count(), 3);
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(property(note_at(i).Get(), "ScribKey").to_r8(), i);
+  EXPECT_TRUE(boxes().empty());
+}
+
 // An upgrade of notes 1 to 3 in which note 2 is there twice, alike but for its times (as
 // Item.Copy makes it), with two posts without a key alike too: the keys of the notes folder after.
 class TwinTest : public UpgradeTest {
@@ -321,6 +340,8 @@ class TwinTest : public UpgradeTest {
       }
     }
     EXPECT_EQ(keyless, 2);  // posts without a key are never taken for a carry's copy
+    // The stopped upgrade's new folder, with its copies of the notes it carried, went too.
+    EXPECT_EQ(subfolders(root_at(2).Get()), (std::vector<std::string>{"Scribbix"}));
     return keys;
   }
 };
