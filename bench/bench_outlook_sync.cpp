@@ -6,7 +6,8 @@
 //   1,000, 10,000 and 60,000 (budget: 10,000 under 2 s; 100,000 under 20 s; cost per note growing
 //   at most 1.5x from 1,000 to 100,000). A handheld database holds at most 65,535 records, so
 //   60,000 stands in for 100,000; a machine that cannot be made is reported, not timed.
-// - Fast HotSync of 10,000 notes with 1% changed on each side (budget: under 300 ms).
+// - Fast HotSync of 10,000 notes with 1% changed on each side, on a machine whose sides agree
+//   (budget: under 300 ms).
 // - One command round trip through the assistant (budget: median under 30 us).
 // - The floor: reading and writing the same bytes of the handheld file, the store and the state
 //   file, without any synchronisation.
@@ -203,7 +204,10 @@ BENCHMARK(BM_FirstHotSync)
 void BM_FastHotSyncOf10000With1PercentChangedOnEachSide(benchmark::State& state) {
   CoInitialize(nullptr);
   SyncMachine m(10000);
-  if (m.hotsync() != 0) state.SkipWithError("the first HotSync failed");
+  // The first HotSync posts the handheld's undated notes; the next one stamps their posts with a
+  // date (once, on their first reading) and carries it back. Measured from there: nothing else
+  // changed since the last HotSync.
+  if (m.hotsync() != 0 || m.hotsync() != 0) state.SkipWithError("the first HotSyncs failed");
   const fs::path synced = m.root().parent_path() / (m.root().filename().string() + "-synced");
   m.keep(synced);
   int round = 0;
