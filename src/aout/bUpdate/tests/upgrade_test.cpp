@@ -25,6 +25,19 @@ class UpgradeTest : public UpdateTest {
     UpdateTest::TearDown();
   }
 
+  // A whole upgrade that carries every note, after which "Vorlan" holds the notes folder alone,
+  // with notes 1 to 3, and no message was shown.
+  void upgrade_and_expect_notes_1_to_3_alone() {
+    int failures = -1;
+    ASSERT_EQ(upgrade(&failures), S_OK);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(subfolders(root_at(2).Get()), (std::vector<std::string>{"Scribbix"}));
+    current_notes_folder();
+    ASSERT_EQ(note_count(), 3);
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(property(note_at(i).Get(), "ScribKey").to_r8(), i);
+    EXPECT_TRUE(boxes().empty());
+  }
+
   static void set_property(UserProperties* props, const char* name, LONG type,
                            const Variant& value) {
     ComPtr<UserProperty> p;
@@ -272,14 +285,7 @@ TEST_F(UpgradeTest, AnUpgradeStoppedBeforeNamingItsNewFolderIsFinishedByTheNextO
   items_ = nullptr;
   folder_ = nullptr;
   EXPECT_EQ(subfolders(root_at(2).Get()), (std::vector<std::string>{"SXUpdate"}));
-  int failures = -1;
-  ASSERT_EQ(upgrade(&failures), S_OK);
-  EXPECT_EQ(failures, 0);
-  EXPECT_EQ(subfolders(root_at(2).Get()), (std::vector<std::string>{"Scribbix"}));
-  current_notes_folder();
-  ASSERT_EQ(note_count(), 3);
-  for (int i = 1; i <= 3; ++i) EXPECT_EQ(property(note_at(i).Get(), "ScribKey").to_r8(), i);
-  EXPECT_TRUE(boxes().empty());
+  upgrade_and_expect_notes_1_to_3_alone();
 }
 
 TEST_F(UpgradeTest, UpgradesStoppedTwiceLeaveNoFolderOrCopyBehindTheOneThatEnds) {
@@ -291,14 +297,7 @@ TEST_F(UpgradeTest, UpgradesStoppedTwiceLeaveNoFolderOrCopyBehindTheOneThatEnds)
     // Stopped here: one new folder beside the notes folder, never two.
     EXPECT_EQ(subfolders(root_at(2).Get()), (std::vector<std::string>{"Scribbix", "SXUpdate"}));
   }
-  int failures = -1;
-  ASSERT_EQ(upgrade(&failures), S_OK);
-  EXPECT_EQ(failures, 0);
-  EXPECT_EQ(subfolders(root_at(2).Get()), (std::vector<std::string>{"Scribbix"}));
-  current_notes_folder();
-  ASSERT_EQ(note_count(), 3);
-  for (int i = 1; i <= 3; ++i) EXPECT_EQ(property(note_at(i).Get(), "ScribKey").to_r8(), i);
-  EXPECT_TRUE(boxes().empty());
+  upgrade_and_expect_notes_1_to_3_alone();
 }
 
 // An upgrade of notes 1 to 3 in which note 2 is there twice, alike but for its times (as
