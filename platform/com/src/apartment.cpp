@@ -292,7 +292,7 @@ HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<vo
   if (me != nullptr && !me->deferred_releases.empty()) {
     const std::vector<DeferredRelease> going = take_deferred_releases(*me, target.get());
     if (!going.empty()) {
-      // They ran first at home, in the order they were given back.
+      // They run first at home, in the order they were given back.
       const std::function<void()> releases_then_work = [&] {
         for (const DeferredRelease& r : going)
           release_export(*r.home, r.identity, r.serial, r.connections);
@@ -304,19 +304,12 @@ HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<vo
   return call_in_now(target, work, references);
 }
 
-void send_deferred_releases(Apartment& apartment, const Apartment* home) {
+void send_deferred_releases(Apartment& apartment) {
   while (!apartment.deferred_releases.empty()) {
-    std::shared_ptr<Apartment> next;
-    for (const DeferredRelease& release : apartment.deferred_releases) {
-      if (home == nullptr || release.home.get() == home) {
-        next = release.home;
-        break;
-      }
-    }
-    if (!next) return;
-    if (FAILED(call_in(next, [] {}, true))) {
-      (void)take_deferred_releases(apartment, next.get());  // the home ended: nothing to give back
-    }
+    const std::shared_ptr<Apartment> next = apartment.deferred_releases.front().home;
+    (void)call_in(next, [] {}, true);  // takes every release waiting for `next` along
+    // None is left, unless that home ended meanwhile (its end cut them already).
+    (void)take_deferred_releases(apartment, next.get());
   }
 }
 

@@ -27,10 +27,10 @@ class ProxyManager;
 
 namespace sx::com::detail {
 
-// A call from another apartment, waiting to run on the apartment's thread. The caller waits until
-// `done`, so `work` stays valid.
 class Apartment;
 
+// A call from another apartment, waiting to run on the apartment's thread. The caller waits until
+// `done`, so `work` stays valid.
 struct IncomingCall {
   const std::function<void()>* work = nullptr;
   bool references = false;  // only counts references: runs even while the apartment holds calls
@@ -114,8 +114,8 @@ void release_export(Apartment& apartment, IUnknown* identity, std::uint64_t seri
                     std::size_t connections);
 void disconnect_exports(Apartment& apartment);
 void release_proxies_held_by(Apartment& apartment);
-// On the apartment's thread: sends the deferred releases home (every home, or only `home`).
-void send_deferred_releases(Apartment& apartment, const Apartment* home = nullptr);
+// On the apartment's thread: gives back every reference waiting in it (see DeferredRelease).
+void send_deferred_releases(Apartment& apartment);
 
 // Empties the calling thread's error information (when it leaves COM).
 void drop_thread_error_info();

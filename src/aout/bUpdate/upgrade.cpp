@@ -149,7 +149,7 @@ ComPtr<MAPIFolder> folder_named(MAPIFolder* parent, std::string_view name) {
 // The new folder of a stopped upgrade holds copies of the notes it carried before it was stopped,
 // and the notes folder beside it still holds every note (the old folder goes only when all reached
 // the new one). It goes, so that no second new folder is made beside it and no copies stay behind.
-// Best effort, as the twins above: a folder that cannot go stays, and nothing is lost.
+// Best effort, as the removal of carry copies: a folder that cannot go stays; nothing is lost.
 void remove_stopped_update_folders(MAPIFolder* root) {
   try {
     // Bounded by what the root holds, whatever Delete does.
