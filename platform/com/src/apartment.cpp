@@ -43,11 +43,10 @@ thread_local ThreadApartment t_apartment;
 // calls of a caller walking a collection) come within microseconds. Going to sleep and being woken
 // costs tens of microseconds, so both sides first watch for a little while without the lock.
 constexpr auto kWatch = std::chrono::microseconds(50);
+constexpr auto kWatchBeforeYield = std::chrono::microseconds(10);
 
 // Watches `seen()` for up to kWatch; true when it came. Not on a single processor, where the
-// thread watched for cannot run meanwhile. It never yields: on a machine busy with other programs a
-// yield gives the processor to one of them for a whole time slice (milliseconds) while the answer
-// waits, whereas a thread that stops watching and sleeps is woken as soon as the answer comes.
+// thread watched for cannot run meanwhile.
 template <class Seen>
 bool watch_briefly(Seen seen) {
   static const bool several_cpus = std::thread::hardware_concurrency() > 1;
@@ -58,6 +57,8 @@ bool watch_briefly(Seen seen) {
     if (i % 64 == 0) {
       const auto waited = std::chrono::steady_clock::now() - start;
       if (waited >= kWatch) return seen();
+      // On a busy machine the thread watched for may be queued behind this one.
+      if (waited >= kWatchBeforeYield) std::this_thread::yield();
     }
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();

@@ -57,9 +57,9 @@ void notify_locked() {
 }
 
 // How long a waiter watches for a notification before it sleeps. A worker that answers a command
-// often does so within microseconds; a sleep and a wake-up cost tens of microseconds. The watch
-// never yields: with other programs running, a yield hands one of them a whole time slice.
+// often does so within microseconds; a sleep and a wake-up cost tens of microseconds.
 constexpr auto kSpin = std::chrono::microseconds(20);
+constexpr auto kSpinBeforeYield = std::chrono::microseconds(5);
 
 void cpu_relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -80,9 +80,16 @@ bool spin_for_notification(std::unique_lock<std::mutex>& guard) {
   guard.unlock();
   const auto start = SteadyClock::now();
   const auto until = start + kSpin;
+  const auto yield_from = start + kSpinBeforeYield;
   for (unsigned i = 1;; ++i) {
     if (s.notifications.load(std::memory_order_acquire) != seen) break;
-    if (i % 64 == 0 && SteadyClock::now() >= until) break;
+    if (i % 64 == 0) {
+      const auto now = SteadyClock::now();
+      if (now >= until) break;
+      // On a busy machine the thread we wait for may be queued behind us on this CPU. (Not at
+      // once: a yield is a system call, dear in a virtual machine, and most answers come sooner.)
+      if (now >= yield_from) std::this_thread::yield();
+    }
     cpu_relax();
   }
   guard.lock();
