@@ -20,6 +20,15 @@ namespace {
 constexpr UINT kIncomingCalls = WM_APP + 0x3C0;
 constexpr char kWindowClass[] = "SxComApartment";
 
+// Kernel lock held: the calls still queued for an apartment that ends are given up.
+void give_up_incoming(Apartment& apartment) {
+  for (IncomingCall* call : apartment.incoming) {
+    call->dropped = true;
+    (void)call->finish();  // everyone waiting is notified below
+  }
+  apartment.incoming.clear();
+}
+
 struct ThreadApartment {
   ApartmentKind kind = ApartmentKind::kNone;
   int count = 0;
@@ -30,8 +39,7 @@ struct ThreadApartment {
     if (state && state->kind == ApartmentKind::kSingleThreaded) {
       auto guard = sx::kernel::lock();
       state->alive = false;
-      for (auto& call : state->incoming) call->done = call->dropped = true;
-      state->incoming.clear();
+      give_up_incoming(*state);
       sx::kernel::notify_all();
     }
   }
@@ -66,20 +74,30 @@ bool watch_briefly(Seen seen) {
   }
 }
 
-// On the apartment's thread, after it served a call: watches for the next one for a moment.
-// Callers meanwhile need neither wake it nor notify it; whatever comes after the watch is found by
-// the wait that follows, which looks at the queue first.
+// On the apartment's thread, after it served a call: watches for the next one for a moment, with
+// its handoff slot open. Callers meanwhile need neither the kernel lock nor to wake it: a caller
+// puts its call in the slot, and one that finds the slot closed queues its call and bumps
+// `arrivals`. A call taken from the slot joins the queue behind those already there, as if it had
+// been queued at that moment; whatever comes after the watch is found by the wait that follows,
+// which looks at the queue first.
 bool watch_for_next_call(Apartment& apartment) {
   std::uint64_t seen = 0;
   {
     auto guard = sx::kernel::lock();
     if (!apartment.alive) return false;
+    if (has_runnable_incoming(apartment)) return true;
     apartment.watching = true;
     seen = apartment.arrivals.load(std::memory_order_relaxed);
   }
-  watch_briefly([&] { return apartment.arrivals.load(std::memory_order_acquire) != seen; });
+  apartment.handoff.store(handoff::kOpen, std::memory_order_release);
+  watch_briefly([&] {
+    return apartment.handoff.load(std::memory_order_acquire) != handoff::kOpen ||
+           apartment.arrivals.load(std::memory_order_acquire) != seen;
+  });
+  const std::uintptr_t handed = apartment.handoff.exchange(handoff::kClosed);
   auto guard = sx::kernel::lock();
   apartment.watching = false;
+  if (handed != handoff::kOpen) apartment.incoming.push_back(reinterpret_cast<IncomingCall*>(handed));
   return has_runnable_incoming(apartment);
 }
 
@@ -108,13 +126,15 @@ void dispatch_in_serving_loop(Apartment& apartment, const MSG& msg) {
 // early when a call comes into its own apartment (which it must serve meanwhile).
 bool watch_for_answer(Apartment* me, IncomingCall& call) {
   const std::uint64_t arrivals = me != nullptr ? me->arrivals.load(std::memory_order_acquire) : 0;
-  call.caller_watching.store(true);
-  const bool answered = watch_briefly([&] {
-    return call.done.load(std::memory_order_acquire) ||
+  call.state.fetch_or(IncomingCall::kWatching, std::memory_order_acq_rel);
+  watch_briefly([&] {
+    return call.done() ||
            (me != nullptr && me->arrivals.load(std::memory_order_acquire) != arrivals);
   });
-  call.caller_watching.store(false);
-  return answered && call.done.load();
+  // Either the call was finished before this, or whoever finishes it sees that nobody watches and
+  // notifies the wait that follows.
+  const unsigned state = call.state.fetch_and(~IncomingCall::kWatching, std::memory_order_acq_rel);
+  return (state & IncomingCall::kDone) != 0;
 }
 
 std::shared_ptr<Apartment> multithreaded_apartment() {
@@ -138,8 +158,7 @@ void end_apartment(Apartment& apartment) {
   {
     auto guard = sx::kernel::lock();
     apartment.alive = false;
-    for (auto& call : apartment.incoming) call->done = call->dropped = true;
-    apartment.incoming.clear();
+    give_up_incoming(apartment);
     sx::kernel::notify_all();
   }
   release_proxies_held_by(apartment);
@@ -209,7 +228,7 @@ sx::window::PumpEnd pump_serving(Apartment* me, const std::function<bool()>& rea
 // running the calls that come into it meanwhile.
 void wait_for(Apartment* me, const IncomingCall& call) {
   const bool single = me != nullptr && me->kind == ApartmentKind::kSingleThreaded;
-  auto ready = [&] { return call.done || (single && has_runnable_incoming(*me)); };
+  auto ready = [&] { return call.done() || (single && has_runnable_incoming(*me)); };
   bool pumping = single;
   for (;;) {
     if (pumping && pump_serving(me, ready) == sx::window::PumpEnd::kQuit) pumping = false;
@@ -219,7 +238,7 @@ void wait_for(Apartment* me, const IncomingCall& call) {
     }
     {
       auto guard = sx::kernel::lock();
-      if (call.done) return;
+      if (call.done()) return;
     }
     serve_incoming(*me);
   }
@@ -243,14 +262,20 @@ namespace {
 HRESULT call_in_now(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
                     bool references) {
   Apartment* me = current_apartment_raw();
-  auto call = std::make_shared<IncomingCall>();
-  call->work = &work;
-  call->references = references;
+  IncomingCall call;
+  call.work = &work;
+  call.references = references;
+  std::uintptr_t open = handoff::kOpen;
+  if (target->handoff.compare_exchange_strong(open, reinterpret_cast<std::uintptr_t>(&call),
+                                              std::memory_order_acq_rel)) {
+    if (!watch_for_answer(me, call)) wait_for(me, call);
+    return call.dropped ? RPC_E_DISCONNECTED : S_OK;
+  }
   HWND wake = nullptr;
   {
     auto guard = sx::kernel::lock();
     if (!target->alive) return RPC_E_DISCONNECTED;
-    target->incoming.push_back(call);
+    target->incoming.push_back(&call);
     target->arrivals.fetch_add(1, std::memory_order_release);
     if (!target->watching) {
       if (!target->serving && !target->wake_posted && target->window != nullptr) {
@@ -261,8 +286,8 @@ HRESULT call_in_now(const std::shared_ptr<Apartment>& target, const std::functio
     }
   }
   if (wake != nullptr) PostMessageA(wake, kIncomingCalls, 0, 0);
-  if (!watch_for_answer(me, *call)) wait_for(me, *call);
-  return call->dropped ? RPC_E_DISCONNECTED : S_OK;
+  if (!watch_for_answer(me, call)) wait_for(me, call);
+  return call.dropped ? RPC_E_DISCONNECTED : S_OK;
 }
 
 // The deferred releases of `me` whose home is `target`, taken out of its list.
@@ -314,7 +339,7 @@ void send_deferred_releases(Apartment& apartment) {
 }
 
 bool serve_next_incoming(Apartment& apartment) {
-  std::shared_ptr<IncomingCall> call;
+  IncomingCall* call = nullptr;
   {
     auto guard = sx::kernel::lock();
     auto next = apartment.incoming.begin();
@@ -325,7 +350,7 @@ bool serve_next_incoming(Apartment& apartment) {
       apartment.wake_posted = false;
       return false;
     }
-    call = std::move(*next);
+    call = *next;
     apartment.incoming.erase(next);
   }
   try {
@@ -334,10 +359,8 @@ bool serve_next_incoming(Apartment& apartment) {
     // The work of a proxied call catches its own failures; nothing may pass a thread boundary.
   }
   // A caller still watching sees the answer by itself. Otherwise it is in (or about to enter) a
-  // wait that looks at `done` under the lock, and must be notified. The two stores and loads are
-  // sequentially consistent, so at least one side sees the other's.
-  call->done.store(true);
-  if (!call->caller_watching.load()) {
+  // wait that looks at `done` under the lock, and must be notified.
+  if (call->finish()) {
     auto guard = sx::kernel::lock();
     sx::kernel::notify_all();
   }

@@ -29,17 +29,31 @@ namespace sx::com::detail {
 
 class Apartment;
 
-// A call from another apartment, waiting to run on the apartment's thread. The caller waits until
-// `done`, so `work` stays valid.
+// A call from another apartment, waiting to run on the apartment's thread. It lives on the caller's
+// stack: the caller waits until it is finished, and whoever finishes it (the thread that ran it, or
+// the end of the apartment that gives it up) touches it no more after `finish`.
 struct IncomingCall {
+  static constexpr unsigned kDone = 1;      // ran or was given up
+  static constexpr unsigned kWatching = 2;  // the caller watches `state` without the kernel lock
+
   const std::function<void()>* work = nullptr;
   bool references = false;  // only counts references: runs even while the apartment holds calls
-  bool dropped = false;     // kernel lock, written before `done`: the apartment ended first
-  // Set once the call ran or was given up. A caller that watches it without the lock (see
-  // `caller_watching`) needs no notification.
-  std::atomic<bool> done{false};
-  std::atomic<bool> caller_watching{false};
+  bool dropped = false;     // written before kDone: the apartment ended first
+  std::atomic<unsigned> state{0};
+
+  bool done() const { return (state.load(std::memory_order_acquire) & kDone) != 0; }
+  // Marks the call done, last thing; true when the caller was not watching and must be notified.
+  [[nodiscard]] bool finish() {
+    return (state.fetch_or(kDone, std::memory_order_acq_rel) & kWatching) == 0;
+  }
 };
+
+// The slot through which a caller hands its call straight to an apartment's thread that is
+// watching for its next call: closed, open, or the call (an IncomingCall*) put there.
+namespace handoff {
+constexpr std::uintptr_t kClosed = 0;
+constexpr std::uintptr_t kOpen = 1;
+}  // namespace handoff
 
 // References that a proxy manager gave back while its apartment still held other proxies into the
 // same home: they go home with the next call there (see ProxyManager::Release).
@@ -69,12 +83,16 @@ class Apartment {
 
   // Guarded by the kernel lock (sx::kernel::lock()).
   bool alive = true;
-  std::deque<std::shared_ptr<IncomingCall>> incoming;
+  std::deque<IncomingCall*> incoming;
   bool wake_posted = false;  // a wake-up message is on its way to `window`
   bool serving = false;      // its thread waits in a loop that notices incoming calls itself
   bool watching = false;     // its thread watches `arrivals` for a moment between calls
   std::atomic<std::uint64_t> arrivals{0};  // bumped (under the kernel lock) by every call queued
   HWND window = nullptr;  // message-only window that wakes the thread's message loop
+
+  // Open only while the thread watches for its next call (watch_for_next_call); a caller that
+  // finds it open puts its call there instead of queueing it under the kernel lock.
+  std::atomic<std::uintptr_t> handoff{handoff::kClosed};
 
   // Used on the apartment's own thread only.
   int hold = 0;

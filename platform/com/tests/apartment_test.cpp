@@ -2,6 +2,8 @@
 // identity, error information, lifetime and disconnection, held calls, and local servers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "apartment_objects.h"
 #include "sx/testing/temp_machine.h"
 #include "win32/registry.h"
@@ -330,6 +332,50 @@ TEST_F(ApartmentTest, ServingLoopRunsTheMessageACallPostedBeforeTheNextCall) {
   EXPECT_EQ(overtaken, 0);
   EXPECT_EQ(total, 500);
   stop_server(far);
+}
+
+// Quick calls from two apartments race for the serving thread's attention (most are handed to it
+// while it watches for its next call): each runs once, on that thread, and answers its own caller.
+TEST_F(ApartmentTest, ServingLoopRunsQuickCallsFromTwoApartmentsEachOnce) {
+  server_ = std::make_unique<ServerThread>(
+      [&] {
+        ComPtr<Counter> counter = sx::com::make_object<Counter>(&trace_);
+        server_object_ = counter.Get();
+        stream_ = pack(static_cast<ICounter*>(counter.Get()));
+      },
+      std::function<void()>{}, true);
+  ComPtr<ICounter> here = unpack(stream_);
+  IStream* for_other = pack(here.Get());
+  constexpr int kCalls = 3000;
+  auto make_calls = [](ICounter* counter, int* out_of_order) {
+    LONG last = 0;
+    for (int i = 0; i < kCalls; ++i) {
+      LONG total = 0;
+      if (FAILED(counter->Add(1, &total)) || total <= last) ++*out_of_order;
+      last = total;
+    }
+  };
+  int other_out_of_order = 0;
+  ClientThread other([&] {
+    CoInitialize(nullptr);
+    {
+      ComPtr<ICounter> there = unpack(for_other);
+      if (there) make_calls(there.Get(), &other_out_of_order);
+    }
+    CoUninitialize();
+  });
+  int out_of_order = 0;
+  make_calls(here.Get(), &out_of_order);
+  other.join();
+  EXPECT_EQ(out_of_order, 0);
+  EXPECT_EQ(other_out_of_order, 0);
+  LONG total = 0;
+  EXPECT_EQ(here->Add(0, &total), S_OK);
+  EXPECT_EQ(total, 2 * kCalls);
+  const auto& threads = server_object_->threads;
+  EXPECT_EQ(std::count(threads.begin(), threads.end(), server_->id()),
+            static_cast<std::ptrdiff_t>(threads.size()));
+  stop_server(here);
 }
 
 }  // namespace
