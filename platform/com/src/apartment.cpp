@@ -259,12 +259,9 @@ bool has_runnable_incoming(const Apartment& apartment) {
 
 namespace {
 
-HRESULT call_in_now(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
-                    bool references) {
+HRESULT call_in_now(const std::shared_ptr<Apartment>& target, WorkRef work, bool references) {
   Apartment* me = current_apartment_raw();
-  IncomingCall call;
-  call.work = &work;
-  call.references = references;
+  IncomingCall call(work, references);
   std::uintptr_t open = handoff::kOpen;
   if (target->handoff.compare_exchange_strong(open, reinterpret_cast<std::uintptr_t>(&call),
                                               std::memory_order_acq_rel)) {
@@ -307,8 +304,7 @@ std::vector<DeferredRelease> take_deferred_releases(Apartment& me, const Apartme
 
 }  // namespace
 
-HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
-                bool references) {
+HRESULT call_in(const std::shared_ptr<Apartment>& target, WorkRef work, bool references) {
   Apartment* me = current_apartment_raw();
   if (target.get() == me) {
     work();
@@ -318,7 +314,7 @@ HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<vo
     const std::vector<DeferredRelease> going = take_deferred_releases(*me, target.get());
     if (!going.empty()) {
       // They run first at home, in the order they were given back.
-      const std::function<void()> releases_then_work = [&] {
+      const auto releases_then_work = [&] {
         for (const DeferredRelease& r : going)
           release_export(*r.home, r.identity, r.serial, r.connections);
         work();
@@ -354,7 +350,7 @@ bool serve_next_incoming(Apartment& apartment) {
     apartment.incoming.erase(next);
   }
   try {
-    (*call->work)();
+    call->work();
   } catch (...) {
     // The work of a proxied call catches its own failures; nothing may pass a thread boundary.
   }

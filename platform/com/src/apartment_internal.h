@@ -19,6 +19,7 @@
 #include "com/marshal.h"
 #include "com/ptr.h"
 #include "com/runtime.h"
+#include "com/work_ref.h"
 #include "win32/types.h"
 
 namespace sx::com {
@@ -36,8 +37,10 @@ struct IncomingCall {
   static constexpr unsigned kDone = 1;      // ran or was given up
   static constexpr unsigned kWatching = 2;  // the caller watches `state` without the kernel lock
 
-  const std::function<void()>* work = nullptr;
-  bool references = false;  // only counts references: runs even while the apartment holds calls
+  IncomingCall(WorkRef work, bool references) : work(work), references(references) {}
+
+  const WorkRef work;
+  const bool references;  // only counts references: runs even while the apartment holds calls
   bool dropped = false;     // written before kDone: the apartment ended first
   std::atomic<unsigned> state{0};
 
@@ -114,8 +117,7 @@ Apartment* current_apartment_raw();
 // thread keeps serving its own apartment). Runs it at once when `target` is the caller's own
 // apartment. RPC_E_DISCONNECTED when `target` has ended, or ends before the call ran. Work that
 // only takes or gives back references (`references`) runs even while `target` holds its calls.
-HRESULT call_in(const std::shared_ptr<Apartment>& target, const std::function<void()>& work,
-                bool references = false);
+HRESULT call_in(const std::shared_ptr<Apartment>& target, WorkRef work, bool references = false);
 
 // Whether an incoming call may run now (kernel lock held).
 bool has_runnable_incoming(const Apartment& apartment);

@@ -65,7 +65,7 @@ class ProxyManager final : public IUnknown {
   HRESULT check_caller() const {
     return detail::current_apartment_raw() == owner_.get() ? S_OK : RPC_E_WRONG_THREAD;
   }
-  HRESULT call_home(const std::function<void()>& work) const;
+  HRESULT call_home(detail::WorkRef work) const;
   // Adds the interface proxy for `iid` over `target` (a pointer valid at home) unless there is one.
   HRESULT add_interface(REFIID iid, IUnknown* target, void** out);
   // Interfaces of the object known without asking: (IID, pointer valid at home).
@@ -160,7 +160,7 @@ HRESULT InterfaceProxyBase::proxy_query(REFIID iid, void** out) {
 ULONG InterfaceProxyBase::proxy_add_ref() { return manager_->AddRef(); }
 ULONG InterfaceProxyBase::proxy_release() { return manager_->Release(); }
 HRESULT InterfaceProxyBase::check_caller() const { return manager_->check_caller(); }
-HRESULT InterfaceProxyBase::call_home(const std::function<void()>& work) const {
+HRESULT InterfaceProxyBase::call_home(WorkRef work) const {
   return manager_->call_home(work);
 }
 
@@ -289,7 +289,7 @@ ULONG ProxyManager::Release() {
   return 0;
 }
 
-HRESULT ProxyManager::call_home(const std::function<void()>& work) const {
+HRESULT ProxyManager::call_home(detail::WorkRef work) const {
   bool gone = false;
   ComPtr<IErrorInfo> error;
   const HRESULT delivered = detail::call_in(home_, [&] {

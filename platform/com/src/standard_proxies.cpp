@@ -6,7 +6,7 @@
 
 namespace sx::com::detail {
 
-HRESULT proxy_get_type_info(const HomeRunner& home, IDispatch* object, UINT index, LCID lcid,
+HRESULT proxy_get_type_info(HomeRunner home, IDispatch* object, UINT index, LCID lcid,
                             ITypeInfo** info) {
   if (info != nullptr) *info = nullptr;
   HRESULT result = E_UNEXPECTED;
@@ -22,7 +22,7 @@ HRESULT proxy_get_type_info(const HomeRunner& home, IDispatch* object, UINT inde
   return FAILED(delivered) ? delivered : result;
 }
 
-HRESULT proxy_invoke(const HomeRunner& home, IDispatch* object, DISPID member, REFIID iid,
+HRESULT proxy_invoke(HomeRunner home, IDispatch* object, DISPID member, REFIID iid,
                      LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                      EXCEPINFO* excep_info, UINT* arg_error) {
   try {

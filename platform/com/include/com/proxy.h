@@ -28,6 +28,7 @@
 #include "com/marshal.h"
 #include "com/ptr.h"
 #include "com/variant.h"
+#include "com/work_ref.h"
 
 namespace sx::com {
 
@@ -80,7 +81,7 @@ class InterfaceProxyBase {
   HRESULT check_caller() const;
   // Runs `work` in the object's apartment and waits (see com/marshal.h); the object's error
   // information comes back to this thread. RPC_E_DISCONNECTED when the object is gone.
-  HRESULT call_home(const std::function<void()>& work) const;
+  HRESULT call_home(WorkRef work) const;
   IUnknown* target() const { return target_; }
 
  private:
@@ -233,10 +234,10 @@ struct Arg<DISPPARAMS*>;  // only IDispatch::Invoke takes it, and its proxy mars
 
 // Runs a proxied call: packs the arguments here, calls `method` on the object in its apartment,
 // and unpacks the results here.
-using HomeRunner = std::function<HRESULT(const std::function<void()>&)>;
+using HomeRunner = FunctionRef<HRESULT(WorkRef)>;
 
 template <class I, class C, class... P, class... A>
-HRESULT forward_call(const HomeRunner& home, I* object,
+HRESULT forward_call(HomeRunner home, I* object,
                      HRESULT (STDMETHODCALLTYPE C::*method)(P...), A... args) {
   try {
     std::tuple<typename Arg<P>::Wire...> wires{Arg<P>::pack(args)...};
@@ -293,7 +294,7 @@ class ProxyOf : public I, public detail::InterfaceProxyBase {
   HRESULT forward(HRESULT (STDMETHODCALLTYPE C::*method)(P...), std::type_identity_t<P>... args) {
     if (const HRESULT hr = check_caller(); FAILED(hr)) return hr;
     return detail::forward_call<I>(
-        [this](const std::function<void()>& work) { return call_home(work); }, remote(), method,
+        [this](detail::WorkRef work) { return call_home(work); }, remote(), method,
         args...);
   }
 
@@ -321,9 +322,9 @@ class DispatchProxyOf : public ProxyOf<I> {
 
 namespace detail {
 // The work of DispatchProxyOf::GetTypeInfo and ::Invoke, for any dual interface.
-HRESULT proxy_get_type_info(const HomeRunner& home, IDispatch* object, UINT index, LCID lcid,
+HRESULT proxy_get_type_info(HomeRunner home, IDispatch* object, UINT index, LCID lcid,
                             ITypeInfo** info);
-HRESULT proxy_invoke(const HomeRunner& home, IDispatch* object, DISPID member, REFIID iid,
+HRESULT proxy_invoke(HomeRunner home, IDispatch* object, DISPID member, REFIID iid,
                      LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                      EXCEPINFO* excep_info, UINT* arg_error);
 }  // namespace detail
@@ -332,7 +333,7 @@ template <class I>
 STDMETHODIMP DispatchProxyOf<I>::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
   if (const HRESULT hr = this->check_caller(); FAILED(hr)) return hr;
   return detail::proxy_get_type_info(
-      [this](const std::function<void()>& work) { return this->call_home(work); }, this->remote(),
+      [this](detail::WorkRef work) { return this->call_home(work); }, this->remote(),
       index, lcid, info);
 }
 
@@ -342,7 +343,7 @@ STDMETHODIMP DispatchProxyOf<I>::Invoke(DISPID member, REFIID iid, LCID lcid, WO
                                         UINT* arg_error) {
   if (const HRESULT hr = this->check_caller(); FAILED(hr)) return hr;
   return detail::proxy_invoke(
-      [this](const std::function<void()>& work) { return this->call_home(work); }, this->remote(),
+      [this](detail::WorkRef work) { return this->call_home(work); }, this->remote(),
       member, iid, lcid, flags, params, result, excep_info, arg_error);
 }
 
