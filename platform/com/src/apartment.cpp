@@ -97,7 +97,9 @@ bool watch_for_next_call(Apartment& apartment) {
   const std::uintptr_t handed = apartment.handoff.exchange(handoff::kClosed);
   auto guard = sx::kernel::lock();
   apartment.watching = false;
-  if (handed != handoff::kOpen) apartment.incoming.push_back(reinterpret_cast<IncomingCall*>(handed));
+  if (handed != handoff::kOpen) {
+    apartment.incoming.push_back(reinterpret_cast<IncomingCall*>(handed));
+  }
   return has_runnable_incoming(apartment);
 }
 
@@ -259,30 +261,33 @@ bool has_runnable_incoming(const Apartment& apartment) {
 
 namespace {
 
-HRESULT call_in_now(const std::shared_ptr<Apartment>& target, WorkRef work, bool references) {
-  Apartment* me = current_apartment_raw();
-  IncomingCall call(work, references);
-  std::uintptr_t open = handoff::kOpen;
-  if (target->handoff.compare_exchange_strong(open, reinterpret_cast<std::uintptr_t>(&call),
-                                              std::memory_order_acq_rel)) {
-    if (!watch_for_answer(me, call)) wait_for(me, call);
-    return call.dropped ? RPC_E_DISCONNECTED : S_OK;
-  }
+// Queues `call` for `target` and wakes its thread if need be; false when `target` has ended.
+bool queue_call(Apartment& target, IncomingCall& call) {
   HWND wake = nullptr;
   {
     auto guard = sx::kernel::lock();
-    if (!target->alive) return RPC_E_DISCONNECTED;
-    target->incoming.push_back(&call);
-    target->arrivals.fetch_add(1, std::memory_order_release);
-    if (!target->watching) {
-      if (!target->serving && !target->wake_posted && target->window != nullptr) {
-        target->wake_posted = true;
-        wake = target->window;
+    if (!target.alive) return false;
+    target.incoming.push_back(&call);
+    target.arrivals.fetch_add(1, std::memory_order_release);
+    if (!target.watching) {
+      if (!target.serving && !target.wake_posted && target.window != nullptr) {
+        target.wake_posted = true;
+        wake = target.window;
       }
       sx::kernel::notify_all();
     }
   }
   if (wake != nullptr) PostMessageA(wake, kIncomingCalls, 0, 0);
+  return true;
+}
+
+HRESULT call_in_now(const std::shared_ptr<Apartment>& target, WorkRef work, bool references) {
+  Apartment* me = current_apartment_raw();
+  IncomingCall call(work, references);
+  std::uintptr_t open = handoff::kOpen;
+  const bool handed = target->handoff.compare_exchange_strong(
+      open, reinterpret_cast<std::uintptr_t>(&call), std::memory_order_acq_rel);
+  if (!handed && !queue_call(*target, call)) return RPC_E_DISCONNECTED;
   if (!watch_for_answer(me, call)) wait_for(me, call);
   return call.dropped ? RPC_E_DISCONNECTED : S_OK;
 }

@@ -41,7 +41,7 @@ struct IncomingCall {
 
   const WorkRef work;
   const bool references;  // only counts references: runs even while the apartment holds calls
-  bool dropped = false;     // written before kDone: the apartment ended first
+  bool dropped = false;   // written before kDone: the apartment ended first
   std::atomic<unsigned> state{0};
 
   bool done() const { return (state.load(std::memory_order_acquire) & kDone) != 0; }

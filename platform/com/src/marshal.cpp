@@ -160,9 +160,7 @@ HRESULT InterfaceProxyBase::proxy_query(REFIID iid, void** out) {
 ULONG InterfaceProxyBase::proxy_add_ref() { return manager_->AddRef(); }
 ULONG InterfaceProxyBase::proxy_release() { return manager_->Release(); }
 HRESULT InterfaceProxyBase::check_caller() const { return manager_->check_caller(); }
-HRESULT InterfaceProxyBase::call_home(WorkRef work) const {
-  return manager_->call_home(work);
-}
+HRESULT InterfaceProxyBase::call_home(WorkRef work) const { return manager_->call_home(work); }
 
 bool register_proxy(REFIID iid, ProxyFactory factory) {
   ProxyRegistry& r = proxy_registry();
@@ -268,7 +266,8 @@ ULONG ProxyManager::Release() {
     if (it != owner_->proxies.end() && it->second == this) owner_->proxies.erase(it);
     connections_left = std::exchange(connections, 0);
     auto same_home = owner_->proxies.lower_bound({home_.get(), nullptr});
-    other_proxies_home = same_home != owner_->proxies.end() && same_home->first.first == home_.get();
+    other_proxies_home =
+        same_home != owner_->proxies.end() && same_home->first.first == home_.get();
   }
   if (connections_left > 0) {
     // A single-threaded apartment that still holds other proxies into the same home cannot make

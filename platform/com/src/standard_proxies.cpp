@@ -22,9 +22,9 @@ HRESULT proxy_get_type_info(HomeRunner home, IDispatch* object, UINT index, LCID
   return FAILED(delivered) ? delivered : result;
 }
 
-HRESULT proxy_invoke(HomeRunner home, IDispatch* object, DISPID member, REFIID iid,
-                     LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                     EXCEPINFO* excep_info, UINT* arg_error) {
+HRESULT proxy_invoke(HomeRunner home, IDispatch* object, DISPID member, REFIID iid, LCID lcid,
+                     WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep_info,
+                     UINT* arg_error) {
   try {
     std::vector<MarshaledVariant> args;
     std::vector<DISPID> named;

@@ -237,8 +237,8 @@ struct Arg<DISPPARAMS*>;  // only IDispatch::Invoke takes it, and its proxy mars
 using HomeRunner = FunctionRef<HRESULT(WorkRef)>;
 
 template <class I, class C, class... P, class... A>
-HRESULT forward_call(HomeRunner home, I* object,
-                     HRESULT (STDMETHODCALLTYPE C::*method)(P...), A... args) {
+HRESULT forward_call(HomeRunner home, I* object, HRESULT (STDMETHODCALLTYPE C::*method)(P...),
+                     A... args) {
   try {
     std::tuple<typename Arg<P>::Wire...> wires{Arg<P>::pack(args)...};
     HRESULT result = E_UNEXPECTED;
@@ -293,9 +293,8 @@ class ProxyOf : public I, public detail::InterfaceProxyBase {
   template <class C, class... P>
   HRESULT forward(HRESULT (STDMETHODCALLTYPE C::*method)(P...), std::type_identity_t<P>... args) {
     if (const HRESULT hr = check_caller(); FAILED(hr)) return hr;
-    return detail::forward_call<I>(
-        [this](detail::WorkRef work) { return call_home(work); }, remote(), method,
-        args...);
+    return detail::forward_call<I>([this](detail::WorkRef work) { return call_home(work); },
+                                   remote(), method, args...);
   }
 
  private:
@@ -324,17 +323,16 @@ namespace detail {
 // The work of DispatchProxyOf::GetTypeInfo and ::Invoke, for any dual interface.
 HRESULT proxy_get_type_info(HomeRunner home, IDispatch* object, UINT index, LCID lcid,
                             ITypeInfo** info);
-HRESULT proxy_invoke(HomeRunner home, IDispatch* object, DISPID member, REFIID iid,
-                     LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                     EXCEPINFO* excep_info, UINT* arg_error);
+HRESULT proxy_invoke(HomeRunner home, IDispatch* object, DISPID member, REFIID iid, LCID lcid,
+                     WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep_info,
+                     UINT* arg_error);
 }  // namespace detail
 
 template <class I>
 STDMETHODIMP DispatchProxyOf<I>::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
   if (const HRESULT hr = this->check_caller(); FAILED(hr)) return hr;
-  return detail::proxy_get_type_info(
-      [this](detail::WorkRef work) { return this->call_home(work); }, this->remote(),
-      index, lcid, info);
+  return detail::proxy_get_type_info([this](detail::WorkRef work) { return this->call_home(work); },
+                                     this->remote(), index, lcid, info);
 }
 
 template <class I>
@@ -342,9 +340,9 @@ STDMETHODIMP DispatchProxyOf<I>::Invoke(DISPID member, REFIID iid, LCID lcid, WO
                                         DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep_info,
                                         UINT* arg_error) {
   if (const HRESULT hr = this->check_caller(); FAILED(hr)) return hr;
-  return detail::proxy_invoke(
-      [this](detail::WorkRef work) { return this->call_home(work); }, this->remote(),
-      member, iid, lcid, flags, params, result, excep_info, arg_error);
+  return detail::proxy_invoke([this](detail::WorkRef work) { return this->call_home(work); },
+                              this->remote(), member, iid, lcid, flags, params, result, excep_info,
+                              arg_error);
 }
 
 template <class I>

@@ -15,10 +15,11 @@ class FunctionRef;
 template <class R, class... A>
 class FunctionRef<R(A...)> {
  public:
-  template <class F>
-    requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
-             std::is_invocable_r_v<R, F&, A...>)
-  FunctionRef(F&& f) noexcept  // NOLINT(google-explicit-constructor): as std::function converts
+  // Converts from any callable, as std::function does.
+  template <class F,
+            class = std::enable_if_t<!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
+                                     std::is_invocable_r_v<R, F&, A...>>>
+  FunctionRef(F&& f) noexcept  // NOLINT(google-explicit-constructor)
       : object_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
         call_([](void* object, A... args) -> R {
           return (*static_cast<std::remove_reference_t<F>*>(object))(std::forward<A>(args)...);
