@@ -42,10 +42,16 @@ rc::Gen<std::u16string> note_text() {
                                                  {1, rc::gen::just(std::u16string(32767, u'x'))}});
 }
 
-rc::Gen<std::u16string> name() {
+// A contact's name or company. Each note's names start with its key: a note links the contact of
+// that name or company when the contacts folder has one, and the folder keeps the contacts of the
+// notes written before (a note "a" would read back as the contact "a,ccc" of an earlier note).
+rc::Gen<std::u16string> name(double key) {
   return rc::gen::map(
       rc::gen::container<std::string>(rc::gen::inRange('a', static_cast<char>('z' + 1))),
-      [](std::string s) { return sx::com::utf8_to_u16(s); });
+      [key](const std::string& s) {
+        return s.empty() ? std::u16string()
+                         : sx::com::utf8_to_u16(std::to_string(static_cast<int>(key)) + s);
+      });
 }
 
 rc::Gen<Note> random_note(double key) {
@@ -65,7 +71,7 @@ rc::Gen<Note> random_note(double key) {
                    rc::gen::map(rc::gen::inRange(0, 16),
                                 [](int i) { return std::u16string(categories[i]); })),
       rc::gen::set(&Note::contact, rc::gen::oneOf(rc::gen::just(std::u16string()),
-                                                  rc::gen::map(rc::gen::pair(name(), name()),
+                                                  rc::gen::map(rc::gen::pair(name(key), name(key)),
                                                                [](const auto& p) {
                                                                  return p.first.empty()
                                                                             ? std::u16string()
