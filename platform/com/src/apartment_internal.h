@@ -89,7 +89,7 @@ class Apartment {
   std::deque<IncomingCall*> incoming;
   bool wake_posted = false;  // a wake-up message is on its way to `window`
   bool serving = false;      // its thread waits in a loop that notices incoming calls itself
-  bool watching = false;     // its thread watches `arrivals` for a moment between calls
+  bool watching = false;     // its thread watches for its next call (`arrivals`, `handoff`)
   std::atomic<std::uint64_t> arrivals{0};  // bumped (under the kernel lock) by every call queued
   HWND window = nullptr;  // message-only window that wakes the thread's message loop
 
