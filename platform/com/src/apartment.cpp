@@ -124,15 +124,16 @@ void dispatch_in_serving_loop(Apartment& apartment, const MSG& msg) {
   DispatchMessageA(&msg);
 }
 
-// On the calling thread, after it queued `call`: watches for the answer for a moment, and stops
-// early when a call comes into its own apartment (which it must serve meanwhile).
+// On the calling thread, after it queued `call` (made with kWatching set): watches for the answer
+// for a moment, and stops early when a call comes into its own apartment (which it must serve
+// meanwhile).
 bool watch_for_answer(Apartment* me, IncomingCall& call) {
   const std::uint64_t arrivals = me != nullptr ? me->arrivals.load(std::memory_order_acquire) : 0;
-  call.state.fetch_or(IncomingCall::kWatching, std::memory_order_acq_rel);
-  watch_briefly([&] {
+  const bool answered = watch_briefly([&] {
     return call.done() ||
            (me != nullptr && me->arrivals.load(std::memory_order_acquire) != arrivals);
   });
+  if (answered && call.done()) return true;  // finished: nobody touches `call` any more
   // Either the call was finished before this, or whoever finishes it sees that nobody watches and
   // notifies the wait that follows.
   const unsigned state = call.state.fetch_and(~IncomingCall::kWatching, std::memory_order_acq_rel);
@@ -281,13 +282,13 @@ bool queue_call(Apartment& target, IncomingCall& call) {
   return true;
 }
 
-HRESULT call_in_now(const std::shared_ptr<Apartment>& target, WorkRef work, bool references) {
+// Hands `call` to `target`'s thread and waits until it ran or was given up.
+HRESULT hand_over(Apartment& target, IncomingCall& call) {
   Apartment* me = current_apartment_raw();
-  IncomingCall call(work, references);
   std::uintptr_t open = handoff::kOpen;
-  const bool handed = target->handoff.compare_exchange_strong(
+  const bool handed = target.handoff.compare_exchange_strong(
       open, reinterpret_cast<std::uintptr_t>(&call), std::memory_order_acq_rel);
-  if (!handed && !queue_call(*target, call)) return RPC_E_DISCONNECTED;
+  if (!handed && !queue_call(target, call)) return RPC_E_DISCONNECTED;
   if (!watch_for_answer(me, call)) wait_for(me, call);
   return call.dropped ? RPC_E_DISCONNECTED : S_OK;
 }
@@ -309,31 +310,68 @@ std::vector<DeferredRelease> take_deferred_releases(Apartment& me, const Apartme
 
 }  // namespace
 
-HRESULT call_in(const std::shared_ptr<Apartment>& target, WorkRef work, bool references) {
+namespace {
+
+// Runs `call` on the apartment's thread: the references given back first, then the work.
+void run_incoming(Apartment& apartment, IncomingCall& call) {
+  for (std::size_t i = 0; i < call.release_count; ++i) {
+    const DeferredRelease& r = call.releases[i];
+    release_export(apartment, r.identity, r.serial, r.connections);
+  }
+  if (call.object == nullptr) {
+    call.work();
+    return;
+  }
+  if (find_export(apartment, call.object, call.object_serial) == nullptr) {
+    call.gone = true;
+    return;
+  }
+  SetErrorInfo(0, nullptr);
+  call.work();
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) == S_OK) call.error = info;
+}
+
+// Runs `call` in `target`, at once when that is the caller's own apartment. References this
+// apartment gave back to `target` go along, ahead of the work, in the order they were given back.
+HRESULT call_in_apartment(const std::shared_ptr<Apartment>& target, IncomingCall& call) {
   Apartment* me = current_apartment_raw();
   if (target.get() == me) {
-    work();
+    run_incoming(*target, call);
     return S_OK;
   }
+  std::vector<DeferredRelease> going;
   if (me != nullptr && !me->deferred_releases.empty()) {
-    const std::vector<DeferredRelease> going = take_deferred_releases(*me, target.get());
-    if (!going.empty()) {
-      // They run first at home, in the order they were given back.
-      const auto releases_then_work = [&] {
-        for (const DeferredRelease& r : going)
-          release_export(*r.home, r.identity, r.serial, r.connections);
-        work();
-      };
-      return call_in_now(target, releases_then_work, references);
-    }
+    going = take_deferred_releases(*me, target.get());
+    call.releases = going.data();
+    call.release_count = going.size();
   }
-  return call_in_now(target, work, references);
+  return hand_over(*target, call);
+}
+
+}  // namespace
+
+HRESULT call_in(const std::shared_ptr<Apartment>& target, WorkRef work, bool references) {
+  IncomingCall call(work, references, IncomingCall::kWatching);
+  return call_in_apartment(target, call);
+}
+
+HRESULT call_object(const std::shared_ptr<Apartment>& target, IUnknown* object,
+                    std::uint64_t serial, WorkRef work, ComPtr<IErrorInfo>* error) {
+  IncomingCall call(work, false, IncomingCall::kWatching);
+  call.object = object;
+  call.object_serial = serial;
+  const HRESULT delivered = call_in_apartment(target, call);
+  if (call.error != nullptr) error->Attach(call.error);
+  if (FAILED(delivered)) return delivered;
+  return call.gone ? RPC_E_DISCONNECTED : S_OK;
 }
 
 void send_deferred_releases(Apartment& apartment) {
   while (!apartment.deferred_releases.empty()) {
     const std::shared_ptr<Apartment> next = apartment.deferred_releases.front().home;
-    (void)call_in(next, [] {}, true);  // takes every release waiting for `next` along
+    (void)call_in(
+        next, [] {}, true);  // takes every release waiting for `next` along
     // None is left, unless that home ended meanwhile (its end cut them already).
     (void)take_deferred_releases(apartment, next.get());
   }
@@ -355,7 +393,7 @@ bool serve_next_incoming(Apartment& apartment) {
     apartment.incoming.erase(next);
   }
   try {
-    call->work();
+    run_incoming(apartment, *call);
   } catch (...) {
     // The work of a proxied call catches its own failures; nothing may pass a thread boundary.
   }

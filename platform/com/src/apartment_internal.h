@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "com/errorinfo.h"
 #include "com/guid.h"
 #include "com/marshal.h"
 #include "com/ptr.h"
@@ -30,19 +31,40 @@ namespace sx::com::detail {
 
 class Apartment;
 
+struct DeferredRelease;
+
 // A call from another apartment, waiting to run on the apartment's thread. It lives on the caller's
 // stack: the caller waits until it is finished, and whoever finishes it (the thread that ran it, or
 // the end of the apartment that gives it up) touches it no more after `finish`.
-struct IncomingCall {
+//
+// Everything the running thread needs to start the call lies in this one object, so that a call
+// costs as few trips of memory between the two threads' caches as can be: the work, the references
+// given back ahead of it, and for a call to an object the object's identity to check first. It
+// fills one cache line.
+struct alignas(64) IncomingCall {
   static constexpr unsigned kDone = 1;      // ran or was given up
   static constexpr unsigned kWatching = 2;  // the caller watches `state` without the kernel lock
 
-  IncomingCall(WorkRef work, bool references) : work(work), references(references) {}
+  // A caller that will watch for its answer says so before the call is handed over, so that the
+  // thread running it finds the flag already set and `state` changes hands only once each way.
+  IncomingCall(WorkRef work, bool references, unsigned initial_state = 0)
+      : work(work), references(references), state(initial_state) {}
 
   const WorkRef work;
   const bool references;  // only counts references: runs even while the apartment holds calls
   bool dropped = false;   // written before kDone: the apartment ended first
-  std::atomic<unsigned> state{0};
+  bool gone = false;      // written before kDone: `object` was no longer lent out
+  std::atomic<unsigned> state;
+
+  // A call to an object lent out by the apartment (null for any other work): it runs only while
+  // the object is still lent out, and carries back the object's error information.
+  IUnknown* object = nullptr;
+  std::uint64_t object_serial = 0;
+  IErrorInfo* error = nullptr;  // owned by the caller once the call is done
+
+  // References given back to this apartment, run ahead of the work.
+  const DeferredRelease* releases = nullptr;
+  std::size_t release_count = 0;
 
   bool done() const { return (state.load(std::memory_order_acquire) & kDone) != 0; }
   // Marks the call done, last thing; true when the caller was not watching and must be notified.
@@ -118,6 +140,11 @@ Apartment* current_apartment_raw();
 // apartment. RPC_E_DISCONNECTED when `target` has ended, or ends before the call ran. Work that
 // only takes or gives back references (`references`) runs even while `target` holds its calls.
 HRESULT call_in(const std::shared_ptr<Apartment>& target, WorkRef work, bool references = false);
+// The same for a call to `object`, lent out by `target` as `serial`: RPC_E_DISCONNECTED when it is
+// no longer lent out. `work` runs with the thread's error information cleared, and what it leaves
+// there comes back in `error`.
+HRESULT call_object(const std::shared_ptr<Apartment>& target, IUnknown* object,
+                    std::uint64_t serial, WorkRef work, ComPtr<IErrorInfo>* error);
 
 // Whether an incoming call may run now (kernel lock held).
 bool has_runnable_incoming(const Apartment& apartment);

@@ -289,20 +289,9 @@ ULONG ProxyManager::Release() {
 }
 
 HRESULT ProxyManager::call_home(detail::WorkRef work) const {
-  bool gone = false;
   ComPtr<IErrorInfo> error;
-  const HRESULT delivered = detail::call_in(home_, [&] {
-    if (detail::find_export(*home_, identity_, serial_) == nullptr) {
-      gone = true;
-      return;
-    }
-    SetErrorInfo(0, nullptr);
-    work();
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) == S_OK) error.Attach(info);
-  });
+  const HRESULT delivered = detail::call_object(home_, identity_, serial_, work, &error);
   if (FAILED(delivered)) return delivered;
-  if (gone) return RPC_E_DISCONNECTED;
   SetErrorInfo(0, error.Get());
   return S_OK;
 }

@@ -242,7 +242,8 @@ HRESULT forward_call(HomeRunner home, I* object, HRESULT (STDMETHODCALLTYPE C::*
   try {
     std::tuple<typename Arg<P>::Wire...> wires{Arg<P>::pack(args)...};
     HRESULT result = E_UNEXPECTED;
-    const HRESULT delivered = home([&] {
+    // The object and the method are copied into the work, which the object's thread reads first.
+    const HRESULT delivered = home([&wires, &result, object, method] {
       try {
         result = std::apply([&](auto&... wire) { return (object->*method)(Arg<P>::open(wire)...); },
                             wires);
