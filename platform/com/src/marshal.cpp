@@ -25,6 +25,7 @@ std::atomic<std::uint64_t> g_export_serial{0};
 struct ProxyRegistry {
   std::mutex mutex;
   std::map<IID, detail::ProxyFactory, GuidLess> factories;
+  std::atomic<std::uint64_t> generation{0};  // bumped by every registration
 };
 ProxyRegistry& proxy_registry() {
   static auto* registry = new ProxyRegistry();  // never destroyed: proxies may die during exit
@@ -41,11 +42,52 @@ std::vector<IID> proxied_interfaces() {
   return out;
 }
 
+// Every proxied call that hands out an object looks proxies up on both threads of the call. Each
+// thread keeps what it found since the last registration, so that the registry's lock is not
+// handed from one thread to the other at every call.
 detail::ProxyFactory find_proxy(REFIID iid) {
   ProxyRegistry& r = proxy_registry();
-  std::lock_guard lock(r.mutex);
-  auto it = r.factories.find(iid);
-  return it == r.factories.end() ? nullptr : it->second;
+  thread_local struct {
+    std::uint64_t generation = ~std::uint64_t{0};
+    std::map<IID, detail::ProxyFactory, GuidLess> found;
+  } seen;
+  const std::uint64_t generation = r.generation.load(std::memory_order_acquire);
+  if (seen.generation != generation) {
+    seen.found.clear();
+    seen.generation = generation;
+  }
+  if (auto it = seen.found.find(iid); it != seen.found.end()) return it->second;
+  detail::ProxyFactory factory = nullptr;
+  {
+    std::lock_guard lock(r.mutex);
+    auto it = r.factories.find(iid);
+    if (it == r.factories.end()) return nullptr;
+    factory = it->second;
+  }
+  seen.found.emplace(iid, factory);
+  return factory;
+}
+
+// The proxied interfaces of `identity`, each asked for once: those it lists, else every interface
+// that has a proxy.
+void learn_interfaces(IUnknown* identity, std::map<IID, ComPtr<IUnknown>, GuidLess>* interfaces) {
+  const auto add = [&](const IID& iid) {
+    ComPtr<IUnknown> p;
+    if (SUCCEEDED(identity->QueryInterface(iid, p.PutVoid())) && p) {
+      interfaces->emplace(iid, std::move(p));
+    }
+  };
+  void* lists = nullptr;
+  if (SUCCEEDED(identity->QueryInterface(ListsInterfaces::kIid, &lists)) && lists != nullptr) {
+    std::size_t count = 0;
+    const IID* listed = static_cast<ListsInterfaces*>(lists)->listed_interfaces(&count);
+    identity->Release();
+    for (std::size_t i = 0; i < count; ++i) {
+      if (find_proxy(listed[i]) != nullptr) add(listed[i]);
+    }
+    return;
+  }
+  for (const IID& proxied : proxied_interfaces()) add(proxied);
 }
 
 }  // namespace
@@ -166,6 +208,7 @@ bool register_proxy(REFIID iid, ProxyFactory factory) {
   ProxyRegistry& r = proxy_registry();
   std::lock_guard lock(r.mutex);
   r.factories[iid] = factory;
+  r.generation.fetch_add(1, std::memory_order_release);
   return true;
 }
 
@@ -373,8 +416,8 @@ HRESULT marshal_interface(IUnknown* object, REFIID iid, MarshaledInterface* out)
       out->state_ = std::move(state);
       return S_OK;
     }
-    std::shared_ptr<detail::Apartment> me = detail::current_apartment_state();
-    if (!me) return CO_E_NOTINITIALIZED;
+    detail::Apartment* me = detail::current_apartment_raw();
+    if (me == nullptr) return CO_E_NOTINITIALIZED;
     if (me->kind != ApartmentKind::kSingleThreaded) return CO_E_NOT_SUPPORTED;
     ComPtr<IUnknown> identity;
     if (const HRESULT hr = object->QueryInterface(IID_IUnknown, identity.PutVoid()); FAILED(hr)) {
@@ -387,12 +430,7 @@ HRESULT marshal_interface(IUnknown* object, REFIID iid, MarshaledInterface* out)
     if (!entry.identity) {
       entry.identity = identity;
       entry.serial = ++g_export_serial;
-      for (const IID& proxied : proxied_interfaces()) {
-        ComPtr<IUnknown> p;
-        if (SUCCEEDED(identity->QueryInterface(proxied, p.PutVoid())) && p) {
-          entry.interfaces.emplace(proxied, std::move(p));
-        }
-      }
+      learn_interfaces(identity.Get(), &entry.interfaces);
     }
     auto it = entry.interfaces.find(iid);
     if (it == entry.interfaces.end()) it = entry.interfaces.emplace(iid, iface).first;
@@ -402,7 +440,7 @@ HRESULT marshal_interface(IUnknown* object, REFIID iid, MarshaledInterface* out)
     ++entry.connections;
     ++me->connections;
     state->kind = Kind::kExport;
-    state->home = me;
+    state->home = detail::current_apartment_state();
     state->identity = identity.Get();
     state->serial = entry.serial;
     state->iface = it->second.Get();

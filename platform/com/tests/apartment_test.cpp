@@ -174,6 +174,66 @@ TEST_F(ApartmentTest, OneIdentityPerObjectAndTheObjectItselfAtHome) {
   stop_server(far);
 }
 
+// A counter that lists only IUnproxied and answers ICounter when asked (query_other).
+class UnlistedCounter : public sx::com::ComObject<IUnproxied>, public ICounter {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    return ComObject::QueryInterface(iid, out);
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ComObject::AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return ComObject::Release(); }
+  STDMETHODIMP Nothing() override { return S_OK; }
+  STDMETHODIMP Add(LONG amount, LONG* total) override {
+    SX_COM_CHECK_THREAD();
+    thread = std::this_thread::get_id();
+    *total = total_ += amount;
+    return S_OK;
+  }
+  STDMETHODIMP get_Name(BSTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP Echo(VARIANT, VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP MakeChild(ICounter**) override { return E_NOTIMPL; }
+  STDMETHODIMP CallBack(ICounter*, LONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsSelf(IUnknown*, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP Fail() override { return E_NOTIMPL; }
+  STDMETHODIMP Busy(LONG) override { return E_NOTIMPL; }
+  STDMETHODIMP Quit() override { return E_NOTIMPL; }
+
+  std::thread::id thread;
+
+ protected:
+  void* query_other(REFIID iid) override {
+    return iid == ICounter::kIid ? static_cast<ICounter*>(this) : nullptr;
+  }
+
+ private:
+  LONG total_ = 0;
+};
+
+TEST_F(ApartmentTest, AnInterfaceBeyondTheObjectsListIsFoundThroughItsProxy) {
+  UnlistedCounter* object = nullptr;
+  IStream* stream = nullptr;
+  ServerThread server([&] {
+    ComPtr<UnlistedCounter> counter = sx::com::make_object<UnlistedCounter>();
+    object = counter.Get();
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(
+                  IID_IUnknown, static_cast<IUnproxied*>(counter.Get()), &stream),
+              S_OK);
+    sx::com::on_last_external_release([] { PostQuitMessage(0); });
+  });
+  {
+    ComPtr<IUnknown> far;
+    ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, far.PutVoid()), S_OK);
+    ComPtr<ICounter> counter;
+    ASSERT_EQ(far.As(&counter), S_OK);
+    LONG total = 0;
+    EXPECT_EQ(counter->Add(2, &total), S_OK);
+    EXPECT_EQ(total, 2);
+    EXPECT_EQ(object->thread, server.id());
+    EXPECT_EQ(counter.As<IUnknown>().Get(), far.Get());
+  }  // the server ends with its last client
+  server.join();
+}
+
 // A server whose counter ends the thread with its last client, like a local server.
 void start_ending_server(std::unique_ptr<ServerThread>& server, Trace& trace, IStream*& stream,
                          int& last_releases) {

@@ -73,6 +73,18 @@ TEST(ComObject, QueryInterfaceFindsEveryInterfaceAndItsBasesWithOneIdentity) {
   EXPECT_EQ(red, 0xFF);
 }
 
+TEST(ComObject, ListsItsInterfacesAndTheirBasesOnce) {
+  ComPtr<Square> square = sx::com::make_object<Square>();
+  void* part = nullptr;
+  ASSERT_EQ(square->QueryInterface(sx::com::ListsInterfaces::kIid, &part), S_OK);
+  EXPECT_EQ(ref_count(static_cast<IShape*>(square.Get())), 2u);
+  std::size_t count = 0;
+  const IID* listed = static_cast<sx::com::ListsInterfaces*>(part)->listed_interfaces(&count);
+  const std::vector<IID> got(listed, listed + count);
+  EXPECT_EQ(got, (std::vector<IID>{IShape::kIid, IDispatch::kIid, IColour::kIid}));
+  square->Release();
+}
+
 TEST(ComPtr, CountsReferencesThroughCopyMoveAttachAndDetach) {
   bool destroyed = false;
   ComPtr<Square> a = sx::com::make_object<Square>(&destroyed);

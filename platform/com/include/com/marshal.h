@@ -23,6 +23,7 @@
 // its threads can call proxies of STA objects.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -39,6 +40,24 @@ struct IAgileObject : IUnknown {
  protected:
   ~IAgileObject() = default;
 };
+
+namespace sx::com {
+// A part of objects that can tell the interfaces they implement (every ComObject has it): the
+// runtime lends such an object out with those of them that have proxies, instead of asking it for
+// every interface that has one. An interface it answers beyond its list is still found: a proxy
+// then asks for it in the object's apartment. QueryInterface for kIid hands out this part,
+// AddRef'd as an interface is; the reference is given back through the object's IUnknown.
+class ListsInterfaces {
+ public:
+  static constexpr IID kIid = guid("{3C1F5E4A-8B2D-4E77-9A61-0D5C2B7E4F18}");
+  // The interfaces and those they derive from, IUnknown excepted; the array lives as long as the
+  // object's code.
+  virtual const IID* listed_interfaces(std::size_t* count) = 0;
+
+ protected:
+  ~ListsInterfaces() = default;
+};
+}  // namespace sx::com
 
 // Here only the carrier of one marshaled interface between CoMarshalInterThreadInterfaceInStream
 // and CoGetInterfaceAndReleaseStream; it offers no stream methods.

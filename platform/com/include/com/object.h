@@ -17,7 +17,9 @@
 // instead of making proxies of it (com/marshal.h).
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <new>
 #include <thread>
@@ -45,7 +47,7 @@ enum class Threading {
 };
 
 template <class... Interfaces>
-class ComObject : public Interfaces... {
+class ComObject : public Interfaces..., public ListsInterfaces {
   static_assert(sizeof...(Interfaces) > 0);
 
  public:
@@ -62,6 +64,9 @@ class ComObject : public Interfaces... {
     void* found = nullptr;
     ((found == nullptr ? (found = find<Interfaces>(iid)) : found), ...);
     if (found == nullptr) found = query_other(iid);
+    if (found == nullptr && iid == ListsInterfaces::kIid) {
+      found = static_cast<ListsInterfaces*>(this);
+    }
     if (found == nullptr && iid == IID_IAgileObject && threading_ == Threading::kFree) {
       found = static_cast<IUnknown*>(static_cast<First*>(this));
     }
@@ -75,6 +80,18 @@ class ComObject : public Interfaces... {
     const ULONG left = --refs_;
     if (left == 0) delete this;
     return left;
+  }
+
+  const IID* listed_interfaces(std::size_t* count) override {
+    static constexpr std::size_t kCount = listed<Interfaces...>().count;
+    static constexpr auto kListed = [] {
+      const Listed all = listed<Interfaces...>();
+      std::array<IID, kCount> out{};
+      for (std::size_t i = 0; i < kCount; ++i) out[i] = all.iids[i];
+      return out;
+    }();
+    *count = kCount;
+    return kListed.data();
   }
 
   // S_OK in the object's apartment (the creating thread; any multithreaded-apartment thread when
@@ -94,6 +111,27 @@ class ComObject : public Interfaces... {
 
  private:
   using First = std::tuple_element_t<0, std::tuple<Interfaces...>>;
+
+  // Every interface of the list and of their chains of bases, IUnknown excepted, each once.
+  struct Listed {
+    std::array<IID, 32> iids{};
+    std::size_t count = 0;
+  };
+  template <class... List>
+  static constexpr Listed listed() {
+    Listed out;
+    (add_chain<List>(out), ...);
+    return out;
+  }
+  template <class Chain>
+  static constexpr void add_chain(Listed& out) {
+    if constexpr (!std::is_same_v<Chain, IUnknown>) {
+      bool seen = false;
+      for (std::size_t i = 0; i < out.count; ++i) seen = seen || out.iids[i] == Chain::kIid;
+      if (!seen) out.iids[out.count++] = Chain::kIid;
+      add_chain<typename Chain::Base>(out);
+    }
+  }
 
   template <class I, class Chain = I>
   void* find(REFIID iid) {
