@@ -308,10 +308,6 @@ std::vector<DeferredRelease> take_deferred_releases(Apartment& me, const Apartme
   return going;
 }
 
-}  // namespace
-
-namespace {
-
 // Runs `call` on the apartment's thread: the references given back first, then the work.
 void run_incoming(Apartment& apartment, IncomingCall& call) {
   for (std::size_t i = 0; i < call.release_count; ++i) {
