@@ -112,6 +112,10 @@ std::shared_ptr<ThreadQueue> current_queue() {
   return t_queue.queue;
 }
 
+bool is_current_queue(const ThreadQueue* queue) {
+  return queue != nullptr && queue == t_queue.queue.get();
+}
+
 std::shared_ptr<Window> find_locked(HWND hwnd) {
   if (hwnd == nullptr) return nullptr;
   Table& t = table();

@@ -94,7 +94,10 @@ void invalidate_locked(Window& w, const RECT* rect, bool erase) {
   w.needs_erase = w.needs_erase || erase;
   auto& list = w.owner->unpainted;
   if (std::find(list.begin(), list.end(), w.hwnd) == list.end()) list.push_back(w.hwnd);
-  sx::kernel::notify_all();
+  // Only the owner's message wait looks at what its windows need painted. A thread that changes
+  // its own window is not waiting, and waking every waiter of the process for it would cost each
+  // of them a wake-up (a progress window updated per record would wake them all per record).
+  if (!is_current_queue(w.owner.get())) sx::kernel::notify_all();
 }
 
 void invalidate_tree_locked(Window& w) {

@@ -1,6 +1,10 @@
 // The paint cycle, colours chosen by a dialog for its controls, icons, geometry and cursors.
+#include <atomic>
+#include <chrono>
 #include <optional>
+#include <thread>
 
+#include "win32/sync.h"
 #include "window_fixture.h"
 
 namespace window_test {
@@ -117,6 +121,44 @@ TEST_F(PaintTest, UpdateWindowPaintsAtOnceWithoutAMessageLoop) {
   EXPECT_EQ(log_.paints, 1);
   EXPECT_TRUE(UpdateWindow(hwnd));
   EXPECT_EQ(log_.paints, 1);  // nothing left to paint
+  DestroyWindow(hwnd);
+}
+
+// A window changed by another thread wakes its owner's waiting message loop at once; the owner's
+// own changes need no wake-up (it is not waiting).
+TEST_F(PaintTest, WindowInvalidatedByAnotherThreadWakesItsWaitingOwner) {
+  constexpr int kRounds = 5;
+  HWND hwnd = make(WS_VISIBLE);
+  pump();
+  ASSERT_EQ(log_.paints, 1);
+  const std::int64_t start = sx::clock::now_ms();
+  ASSERT_NE(SetTimer(hwnd, 1, 1000, nullptr), 0u);  // the limit of the waits below
+  HANDLE painted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  std::atomic<bool> stop{false};
+  ClockThread other([&] {
+    for (int round = 0; round < kRounds && !stop; ++round) {
+      clock_sleep(10);
+      // The jump of the clock woke the owner too: a moment of real time lets it go back to sleep
+      // (meanwhile virtual time stands still), so that only the change can wake it.
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      InvalidateRect(hwnd, nullptr, FALSE);
+      WaitForSingleObject(painted, INFINITE);
+    }
+  });
+  MSG msg;
+  while (log_.paints <= kRounds && GetMessageA(&msg, nullptr, 0, 0) > 0 &&
+         msg.message != WM_TIMER) {
+    const int before = log_.paints;
+    DispatchMessageA(&msg);
+    if (log_.paints != before) SetEvent(painted);
+  }
+  stop = true;
+  SetEvent(painted);
+  other.join();
+  CloseHandle(painted);
+  EXPECT_EQ(log_.paints, kRounds + 1);
+  EXPECT_LT(sx::clock::now_ms() - start, 1000);
+  KillTimer(hwnd, 1);
   DestroyWindow(hwnd);
 }
 
