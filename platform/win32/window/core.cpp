@@ -142,8 +142,9 @@ std::vector<std::shared_ptr<Window>> children_locked(const Window& window) {
 std::shared_ptr<Window> find_item_locked(HWND dialog, int id) {
   auto parent = find_locked(dialog);
   if (!parent) return nullptr;
-  for (auto& child : children_locked(*parent)) {
-    if (child->id == id) return child;
+  for (HWND child : parent->children) {
+    auto w = find_locked(child);
+    if (w && w->id == id) return w;
   }
   return nullptr;
 }
