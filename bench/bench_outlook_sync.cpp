@@ -86,7 +86,8 @@ class SyncMachine {
     std::memcpy(db.app_info->data() + 2 + 16, "Business", 8);
     std::uint32_t uid = 0x100;
     const int handheld_last = layout.shared + layout.handheld_only;
-    for (int k = 1; k <= handheld_last; ++k) db.records.push_back({1, uid++, note_bytes(k, body(k))});
+    for (int k = 1; k <= handheld_last; ++k)
+      db.records.push_back({1, uid++, note_bytes(k, body(k))});
     std::string why;
     if (!sx::hotsync::save_database(handheld_, db, &why)) {
       failure_ = "the handheld database cannot be made: " + why;

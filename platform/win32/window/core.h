@@ -132,7 +132,7 @@ struct Window {
 using Guard = std::unique_lock<std::mutex>;
 
 // --- Table (lock held) ---
-std::shared_ptr<ThreadQueue> current_queue();  // no lock needed
+std::shared_ptr<ThreadQueue> current_queue();     // no lock needed
 bool is_current_queue(const ThreadQueue* queue);  // no lock needed
 std::shared_ptr<Window> find_locked(HWND hwnd);
 HWND insert_locked(const std::shared_ptr<Window>& window);
