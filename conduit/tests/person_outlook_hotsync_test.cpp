@@ -62,6 +62,13 @@ class PersonOutlookDuringHotSync : public ::testing::Test {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
+  // The end of a program's output, for a failure's message.
+  std::string tail_of(const std::string& name) const {
+    const std::string all = contents(file(name));
+    constexpr std::size_t kShown = 4000;
+    return "--- end of " + name + ":\n" +
+           (all.size() > kShown ? all.substr(all.size() - kShown) : all) + "\n";
+  }
   // How many saves the person's Outlook has answered so far.
   int saved() const {
     const std::string shown = contents(file("person.txt"));
@@ -183,7 +190,9 @@ TEST_F(PersonOutlookDuringHotSync, BothSeeTheOthersNotesAndNoneIsLostOrMadeTwice
   std::multiset<std::string> expected;
   for (int i = 0; i < kHandheldNotes; ++i) expected.insert("handheld note " + std::to_string(i));
   for (int i = 0; i < made; ++i) expected.insert("person note " + std::to_string(i));
-  EXPECT_EQ(texts, expected) << made << " notes made by the person";
+  EXPECT_EQ(texts, expected) << made << " notes made by the person\n"
+                             << tail_of("person.txt") << tail_of("hotsync.txt")
+                             << tail_of("clean.txt");
   std::fprintf(stderr, "person's Outlook: %d notes made during the HotSync\n", made);
 }
 
