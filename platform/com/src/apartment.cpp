@@ -456,8 +456,10 @@ int run_message_loop() {
     // apartment's thread has is kept.
     bool served = false;
     for (;;) {
-      bool runnable = false;
-      {
+      // After a call the next one usually follows within microseconds, so the loop watches for it
+      // first. Messages that came meanwhile still run before it: they are looked at below.
+      bool runnable = std::exchange(served, false) && detail::watch_for_next_call(*me);
+      if (!runnable) {
         auto guard = sx::kernel::lock();
         runnable = detail::has_runnable_incoming(*me);
       }
@@ -472,7 +474,6 @@ int run_message_loop() {
         served = detail::serve_next_incoming(*me);
         continue;
       }
-      if (std::exchange(served, false) && detail::watch_for_next_call(*me)) continue;
       if (detail::pump_serving(me, ready) == sx::window::PumpEnd::kQuit) break;
     }
   }
