@@ -464,7 +464,9 @@ int run_message_loop() {
         runnable = detail::has_runnable_incoming(*me);
       }
       MSG msg;
-      if (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      // Looking costs more than asking whether there is anything to look at.
+      if ((!runnable || sx::window::input_may_wait()) &&
+          PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
         if (msg.message == WM_QUIT) break;  // left for the loop below
         if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
           detail::dispatch_in_serving_loop(*me, msg);

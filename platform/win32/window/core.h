@@ -286,6 +286,7 @@ bool post_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 // Sends to another process's window and waits (in real time) for its answer; 0 when it cannot.
 LRESULT send_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 void deliver_foreign_mail();  // moves mail for this process into the queues; no lock held
+bool foreign_mail_due();       // deliver_foreign_mail would look at the mailbox now
 bool is_own_handle(HWND hwnd);
 HWND make_handle(std::uint64_t counter);
 

@@ -214,15 +214,32 @@ LRESULT send_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   }
 }
 
+namespace {
+
+// The mailbox is looked at no more often than every 50 ms of real time: PeekMessage loops call
+// here a lot.
+std::atomic<std::int64_t> g_last_mail_look{0};
+constexpr std::int64_t kMailLookEveryMs = 50;
+
+std::int64_t real_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+bool foreign_mail_due() {
+  return g_published.load() != 0 && real_ms() - g_last_mail_look.load() >= kMailLookEveryMs;
+}
+
 void deliver_foreign_mail() {
   if (g_published.load() == 0) return;
-  // Looked at no more often than every 50 ms of real time: PeekMessage loops call here a lot.
-  static std::atomic<std::int64_t> last_look{0};
-  const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now().time_since_epoch())
-                               .count();
-  std::int64_t previous = last_look.load();
-  if (now - previous < 50 || !last_look.compare_exchange_strong(previous, now)) return;
+  const std::int64_t now = real_ms();
+  std::int64_t previous = g_last_mail_look.load();
+  if (now - previous < kMailLookEveryMs ||
+      !g_last_mail_look.compare_exchange_strong(previous, now))
+    return;
 
   std::error_code ec;
   const fs::path box = mailbox(static_cast<std::uint32_t>(::getpid()));

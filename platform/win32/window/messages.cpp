@@ -81,6 +81,20 @@ WaitEnd wait_for_input(const std::function<bool()>& done, std::int64_t deadline_
   }
 }
 
+bool input_may_wait() {
+  // The console host redraws modeless windows from PeekMessage; scripted dialogs act from there.
+  if (host() == Host::kConsole || foreign_mail_due()) return true;
+  std::shared_ptr<ThreadQueue> me = current_queue();
+  Guard guard = sx::kernel::lock();
+  if (!me->scripted.empty() || !me->sent.empty() || !me->posted.empty() || me->quit ||
+      !me->unpainted.empty())
+    return true;
+  if (me->timers.empty()) return false;
+  const std::int64_t now = sx::clock::now_ms();
+  return std::any_of(me->timers.begin(), me->timers.end(),
+                     [now](const Timer& t) { return t.due_ms <= now; });
+}
+
 }  // namespace sx::window
 
 extern "C" {

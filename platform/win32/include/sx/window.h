@@ -200,6 +200,12 @@ enum class WaitEnd { kDone, kInput, kDeadline };
 // `deadline_ms` (kDeadline), as MsgWaitForMultipleObjects does. `done` as for pump_until.
 WaitEnd wait_for_input(const std::function<bool()>& done, std::int64_t deadline_ms = -1);
 
+// False only when PeekMessage would find nothing for the calling thread: no message posted or sent,
+// no WM_QUIT, no window to paint, no timer due, no mail from other processes to look at (and no
+// console or script to serve). Cheaper than PeekMessage; a loop that serves calls between its
+// messages uses it to skip looking.
+bool input_may_wait();
+
 // One thing drawn, recorded under the scripted host since the last clear_script() (the newest
 // 100000). Coordinates are in the client area of `window`.
 struct Drawing {

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "sx/window.h"
+#include "win32/sync.h"
 #include "window_fixture.h"
 
 namespace window_test {
@@ -74,6 +75,35 @@ TEST_F(MessageWaitTest, PumpUntilStopsAtAPendingQuitAndLeavesItQueued) {
   MSG msg;
   EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
   EXPECT_EQ(msg.wParam, 4u);
+}
+
+// Asked by a thread that serves calls between its messages before it skips looking at them.
+TEST_F(MessageWaitTest, InputMayWaitOnlyWhenAMessageATimerOrAQuitIsThere) {
+  HWND hidden = CreateWindowExA(0, "SxCountingWindow", "Hidden", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(hidden, nullptr);
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  EXPECT_FALSE(sx::window::input_may_wait());
+
+  ASSERT_TRUE(PostMessageA(hidden, WM_APP, 1, 0));
+  EXPECT_TRUE(sx::window::input_may_wait());
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_FALSE(sx::window::input_may_wait());
+
+  ASSERT_NE(SetTimer(hidden, 7, 100, nullptr), 0u);
+  EXPECT_FALSE(sx::window::input_may_wait());  // not due yet
+  Sleep(100);
+  EXPECT_TRUE(sx::window::input_may_wait());
+  ASSERT_TRUE(KillTimer(hidden, 7));
+  EXPECT_FALSE(sx::window::input_may_wait());
+
+  PostQuitMessage(3);
+  EXPECT_TRUE(sx::window::input_may_wait());
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_FALSE(sx::window::input_may_wait());
+  EXPECT_TRUE(DestroyWindow(hidden));
 }
 
 TEST_F(MessageWaitTest, PumpUntilGivesUpAtItsDeadlineOnTheClock) {
