@@ -144,6 +144,20 @@ TEST_F(PersonOutlookDuringHotSync, BothSeeTheOthersNotesAndNoneIsLostOrMadeTwice
     ASSERT_EQ(::write(person_input, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   };
   say("folder 5");
+  // HotSync Manager starts once the person's Outlook is up with New Note. Started the other way
+  // round, the person's Outlook may come up while the conduit holds the add-ins back (their
+  // "LoadBehavior" at 8 while it starts its own Outlook), and then it has no New Note until it is
+  // started again: Outlook reads "LoadBehavior" only when it starts.
+  const auto notes_folder_shown = [&] {  // the whole screen, up to the next prompt
+    const std::string shown = contents(file("person.txt"));
+    const std::size_t at = shown.find("Items of Scribbix");
+    return at != std::string::npos && shown.find("\n> ", at) != std::string::npos;
+  };
+  for (int waited = 0; !notes_folder_shown() && waited < 2000; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(contents(file("person.txt")).find("c16 New &Note"), std::string::npos)
+      << tail_of("person.txt");
   const pid_t manager =
       start({SX_HOTSYNC_PROGRAM, "--sync", kPalmUser}, file("hotsync.txt"), false);
   ASSERT_GT(manager, 0);
