@@ -102,6 +102,31 @@ TEST_F(ReadItemTest, EntryDateDecidesOnceItIsThere) {
   EXPECT_EQ(b.v[1].to_date(), march);
 }
 
+// The received time is a candidate for the note date only: a post that has its entry date is not
+// asked for it, and a post that has none is read and stamped even when asking fails.
+TEST_F(ReadItemTest, ReceivedTimeIsAskedOnlyForTheEntryDateAndItsFailureIsIgnored) {
+  hand_made_post("x", "x");
+  DATE created = 0;
+  item_at(1)->get_CreationTime(&created);
+  sx::clock::advance(60'000);
+  const auto read_with_failing_received_time = [&](Args& a) {
+    const int id = sx::outlook::inject_fault(
+        {.kind = "PostItem", .operation = "ReceivedTime", .nth = 1, .hr = E_FAIL});
+    const LONG result = read_only_post(a);
+    const int calls = sx::outlook::fault_calls(id);
+    sx::outlook::remove_fault(id);
+    EXPECT_EQ(result, 0);
+    return calls;
+  };
+  Args first;
+  EXPECT_EQ(read_with_failing_received_time(first), 1);
+  EXPECT_EQ(first.v[1].to_date(), created);
+  EXPECT_EQ(property(item_at(1).Get(), "EntryDate").to_date(), created);
+  Args again;
+  EXPECT_EQ(read_with_failing_received_time(again), 0);
+  EXPECT_EQ(again.v[1].to_date(), created);
+}
+
 TEST_F(ReadItemTest, ReadingTwiceFindsNoCurrentItemAndChangesNothing) {
   hand_made_post("x", "x");
   Args a;
@@ -176,16 +201,15 @@ TEST_F(ReadItemTest, EachStepFailsWithItsNumberAndTheItemIsLetGo) {
   Args first;
   ASSERT_EQ(read_only_post(first), 0);
   const ReadFault faults[] = {
-      {"PostItem", "Subject", 1, -2},      {"PostItem", "Body", 1, -2},
-      {"PostItem", "Categories", 1, -2},   {"PostItem", "Sensitivity", 1, -2},
-      {"PostItem", "CreationTime", 1, -3}, {"PostItem", "LastModificationTime", 1, -4},
-      {"PostItem", "ReceivedTime", 1, 0},  {"PostItem", "UserProperties", 1, -5},
-      {"UserProperties", "Find", 1, -5},   {"UserProperty", "Value", 1, -5},
-      {"UserProperties", "Find", 2, -6},   {"UserProperties", "Find", 3, -8},
-      {"UserProperties", "Find", 4, -10},  {"UserProperties", "Find", 5, -12},
-      {"UserProperties", "Find", 6, -14},  {"UserProperties", "Find", 7, 0},
-      {"PostItem", "put_Subject", 1, -20}, {"PostItem", "get_MessageClass", 1, -30},
-      {"PostItem", "Close", 1, -128},
+      {"PostItem", "Subject", 1, -2},           {"PostItem", "Body", 1, -2},
+      {"PostItem", "Categories", 1, -2},        {"PostItem", "Sensitivity", 1, -2},
+      {"PostItem", "CreationTime", 1, -3},      {"PostItem", "LastModificationTime", 1, -4},
+      {"PostItem", "UserProperties", 1, -5},    {"UserProperties", "Find", 1, -5},
+      {"UserProperty", "Value", 1, -5},         {"UserProperties", "Find", 2, -6},
+      {"UserProperties", "Find", 3, -8},        {"UserProperties", "Find", 4, -10},
+      {"UserProperties", "Find", 5, -12},       {"UserProperties", "Find", 6, -14},
+      {"UserProperties", "Find", 7, 0},         {"PostItem", "put_Subject", 1, -20},
+      {"PostItem", "get_MessageClass", 1, -30}, {"PostItem", "Close", 1, -128},
   };
   for (const ReadFault& f : faults) {
     SCOPED_TRACE(std::string(f.kind) + "." + f.operation + " #" + std::to_string(f.nth));
