@@ -99,7 +99,9 @@ struct ExportEntry {
   std::uint64_t serial = 0;     // tells a new object at a reused address from an old one
 };
 
-class Apartment {
+// Aligned to a cache line of its own: the reference count that make_shared puts just before it is
+// changed by proxies on other threads, and the fields below are read by its thread at every call.
+class alignas(64) Apartment {
  public:
   explicit Apartment(ApartmentKind kind) : kind(kind), owner(std::this_thread::get_id()) {}
 
