@@ -2,6 +2,7 @@
 #include "component_fixture.h"
 #include "scribbix/notes_folder.h"
 #include "sx/clock.h"
+#include "sx/outlook/store.h"
 #include "windows.h"
 
 namespace sx::assist::testing {
@@ -125,6 +126,32 @@ TEST_F(ReadItemTest, ReceivedTimeIsAskedOnlyForTheEntryDateAndItsFailureIsIgnore
   Args again;
   EXPECT_EQ(read_with_failing_received_time(again), 0);
   EXPECT_EQ(again.v[1].to_date(), created);
+}
+
+// A post whose received time is the earliest of its three times (one that came into the folder
+// from elsewhere) takes it as its note date on its first reading.
+TEST_F(ReadItemTest, AnEarlierReceivedTimeIsTheDateOfAPostWithoutEntryDate) {
+  hand_made_post("x", "x");
+  constexpr DATE kReceived = 36800.25;  // 1 October 2000 6:00, before the post was made
+  std::string why;
+  auto store = sx::outlook::Store::open(machine_.c("Notes\\Vorlan.pst"), {}, &why);
+  ASSERT_TRUE(store) << why;
+  ASSERT_TRUE(store->change(
+      [&](const sx::outlook::StoreModel& m, std::vector<sx::outlook::Record>* out, std::string*) {
+        const std::uint32_t folder = m.root()->children.at(0);
+        const std::uint64_t id = m.folder(folder)->order.at(0).second;
+        sx::outlook::ItemData d = *m.item(id)->data;
+        d.set("ReceivedTime", sx::outlook::Value::date_of(kReceived));
+        out->push_back(sx::outlook::ItemPutRecord{id, folder, std::move(d)});
+        return true;
+      },
+      &why))
+      << why;
+  Args a;
+  ASSERT_EQ(read_only_post(a), 0);
+  EXPECT_EQ(a.v[1].to_date(), kReceived);
+  EXPECT_EQ(property(item_at(1).Get(), "EntryDate").to_date(), kReceived);
+  EXPECT_EQ(property(item_at(1).Get(), "Day").to_utf8(), "2000/10/01");
 }
 
 TEST_F(ReadItemTest, ReadingTwiceFindsNoCurrentItemAndChangesNothing) {
