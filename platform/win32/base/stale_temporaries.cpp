@@ -23,22 +23,37 @@ pid_t pid_in(std::string_view digits) {
 
 bool process_is_gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
-}  // namespace
-
-int remove_temporaries(const std::filesystem::path& file, std::string_view marker) {
-  const std::string prefix = file.filename().string() + std::string(marker);
+// Removes the files of `folder` for which `writer` gives the pid of a process that is gone.
+template <typename Writer>
+int remove_where(const std::filesystem::path& folder, Writer writer) {
   std::error_code ec;
   int removed = 0;
-  for (std::filesystem::directory_iterator it(file.parent_path(), ec), end; !ec && it != end;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
        it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    const pid_t pid = pid_in(std::string_view(name).substr(prefix.size()));
+    const pid_t pid = writer(it->path().filename().string());
     if (pid <= 0 || pid == ::getpid() || !process_is_gone(pid)) continue;
     std::error_code ignored;
     if (std::filesystem::remove(it->path(), ignored)) ++removed;
   }
   return removed;
+}
+
+}  // namespace
+
+int remove_temporaries(const std::filesystem::path& file, std::string_view marker) {
+  const std::string prefix = file.filename().string() + std::string(marker);
+  return remove_where(file.parent_path(), [&](const std::string& name) -> pid_t {
+    if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+    return pid_in(std::string_view(name).substr(prefix.size()));
+  });
+}
+
+int remove_temporaries_in(const std::filesystem::path& folder, std::string_view marker) {
+  return remove_where(folder, [&](const std::string& name) -> pid_t {
+    const std::size_t at = name.rfind(marker);
+    if (at == std::string::npos || at == 0) return 0;
+    return pid_in(std::string_view(name).substr(at + marker.size()));
+  });
 }
 
 }  // namespace sx::stale

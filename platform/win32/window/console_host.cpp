@@ -139,12 +139,19 @@ void run_modal_console(const std::shared_ptr<Window>& w) {
   run_modal_none(w);
 }
 
-void console_show_modeless(const std::shared_ptr<Window>& w) { draw(w); }
+namespace {
+// When this thread last drew a modeless window: they are redrawn at most once a second.
+thread_local std::chrono::steady_clock::time_point t_last_modeless_draw;
+}  // namespace
+
+void console_show_modeless(const std::shared_ptr<Window>& w) {
+  t_last_modeless_draw = std::chrono::steady_clock::now();
+  draw(w);
+}
 
 void console_refresh(const ThreadQueue& queue) {
   if (host() != Host::kConsole) return;
-  // Modeless windows (a progress window) are redrawn at most once a second.
-  static thread_local std::chrono::steady_clock::time_point last;
+  auto& last = t_last_modeless_draw;
   const auto now = std::chrono::steady_clock::now();
   if (now - last < std::chrono::seconds(1)) return;
   std::vector<std::shared_ptr<Window>> due;

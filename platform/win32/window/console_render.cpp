@@ -36,7 +36,9 @@ bool answers_keys(const Window& c) {
   }
 }
 
-std::string indent_lines(const std::string& text, const std::string& prefix) {
+// Each line of `text` after `prefix`; line ends at its end make no empty lines.
+std::string indent_lines(std::string text, const std::string& prefix) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
   std::string r = prefix;
   for (char ch : text) {
     r += ch;
@@ -67,7 +69,9 @@ void render_control_locked(const Window& c, const std::string& key, std::string&
       out += indent_lines(coloured(c, to_terminal(c.text)), "|   ");
       break;
     case ControlKind::kEdit:
-      out += indent_lines(coloured(c, to_terminal(c.text)), "| " + key + "|");
+      // A field to type in shows its number; a read-only one (a progress window's) its text.
+      out += indent_lines(coloured(c, to_terminal(c.text)),
+                          (c.style & ES_READONLY) != 0 ? "|     " : "| " + key);
       break;
     case ControlKind::kButton:
       out += "| " + key + "< " + text + " >\n";

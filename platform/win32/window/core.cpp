@@ -1,6 +1,8 @@
 // The window table, the per-thread queues and message delivery (see core.h).
 #include "core.h"
 
+#include "console_render.h"
+
 #include <strings.h>
 #include <algorithm>
 #include <cstdarg>
@@ -188,6 +190,15 @@ bool destroy(HWND hwnd) {
   }
   for (HWND o : owned) destroy(o);
 
+  if (w->kind == WindowKind::kDialog && !w->modal && !w->child && host() == Host::kConsole) {
+    // Its last state, when the person has not seen it yet (a progress window at 100%).
+    bool changed = false;
+    {
+      Guard guard = sx::kernel::lock();
+      changed = !w->destroyed && w->visible && changed_since_drawn_locked(*w);
+    }
+    if (changed) console_show_modeless(w);
+  }
   if (w->kind == WindowKind::kDialog && !w->modal && !w->child && host() == Host::kScripted) {
     Guard guard = sx::kernel::lock();
     if (!w->destroyed) {
@@ -249,9 +260,14 @@ LRESULT dispatch(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (msg == kScriptedActionMessage) return perform_scripted_action(w);
   switch (w->kind) {
     case WindowKind::kDialog:
-      return dialog_proc(w, msg, wparam, lparam);
-    case WindowKind::kControl:
-      return control_proc(w, msg, wparam, lparam);
+    case WindowKind::kControl: {
+      const LRESULT result = w->kind == WindowKind::kDialog ? dialog_proc(w, msg, wparam, lparam)
+                                                            : control_proc(w, msg, wparam, lparam);
+      // A thread that changes its modeless windows (a progress window) without reading messages
+      // still shows the changes at the console.
+      if (host() == Host::kConsole) console_refresh(*w->owner);
+      return result;
+    }
     case WindowKind::kClassWindow:
       break;
   }

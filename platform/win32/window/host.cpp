@@ -1,18 +1,24 @@
 // Choice of the window host, the none host's modal loop, and the scripted host's scripts and
 // records.
+#include <errno.h>
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 
 #include "core.h"
 #include "drawing_record.h"
 #include "sx/clock.h"
+#include "win32/codepage.h"
 
 namespace sx::window {
 namespace {
 
 constexpr int kUnset = -1;
 std::atomic<int> g_host{kUnset};
+// The none host because there is no terminal, not because a program or SX_WINDOW_HOST asked for it.
+std::atomic<bool> g_no_terminal{false};
 
 Host host_from_environment() {
   if (const char* value = std::getenv(kHostEnvironmentVariable)) {
@@ -25,7 +31,9 @@ Host host_from_environment() {
                      kHostEnvironmentVariable, value);
     }
   }
-  return ::isatty(0) && ::isatty(1) ? Host::kConsole : Host::kNone;
+  if (::isatty(0) && ::isatty(1)) return Host::kConsole;
+  g_no_terminal = true;
+  return Host::kNone;
 }
 
 struct Script {
@@ -50,7 +58,10 @@ ScriptState& script_state() {
 
 }  // namespace
 
-void set_host(Host h) { g_host = static_cast<int>(h); }
+void set_host(Host h) {
+  g_no_terminal = false;
+  g_host = static_cast<int>(h);
+}
 
 Host host() {
   int h = g_host.load();
@@ -179,8 +190,51 @@ void run_modal(const std::shared_ptr<Window>& dialog) {
   }
 }
 
+namespace {
+
+// Whether `hwnd` is `top` or one of its descendants. Lock held.
+bool within_locked(HWND hwnd, HWND top) {
+  for (auto w = find_locked(hwnd); w; w = w->child ? find_locked(w->parent) : nullptr) {
+    if (w->hwnd == top) return true;
+  }
+  return false;
+}
+
+// A dialog shown where nobody can answer it because the program has no terminal: says so on stderr
+// at once, with how long the dialog's own timers keep it up, so that a person watching the program
+// does not wait without knowing why. Where the none host was asked for, the asker knows.
+void say_nobody_answers(const std::shared_ptr<Window>& w) {
+  if (!g_no_terminal) return;
+  std::string title;
+  std::int64_t last_due = -1;
+  {
+    Guard guard = sx::kernel::lock();
+    title = w->text;
+    for (const Timer& t : w->owner->timers) {
+      if (within_locked(t.hwnd, w->hwnd)) last_due = std::max(last_due, t.due_ms);
+    }
+  }
+  const std::int64_t seconds =
+      last_due < 0 ? 0 : (std::max<std::int64_t>(0, last_due - sx::clock::now_ms()) + 999) / 1000;
+  const std::string shown = sx::codepage::ansi_to_utf8(title);
+  if (seconds > 0) {
+    std::fprintf(stderr,
+                 "%s: the dialog \"%s\" waits for an answer, and nobody can give one here (no "
+                 "terminal): it closes by itself in %lld seconds.\n",
+                 program_invocation_short_name, shown.c_str(), static_cast<long long>(seconds));
+  } else {
+    std::fprintf(stderr,
+                 "%s: the dialog \"%s\" needs an answer, and nobody can give one here (no "
+                 "terminal): it is cancelled.\n",
+                 program_invocation_short_name, shown.c_str());
+  }
+}
+
+}  // namespace
+
 void run_modal_none(const std::shared_ptr<Window>& w) {
   auto done = [&] { return w->ended || w->destroyed; };
+  say_nobody_answers(w);
   // Let the dialog's own timers run out first; nobody will click anything.
   PumpResult r = pump(done, sx::kernel::kNoDeadline, true);
   if (r == PumpResult::kIdle) {

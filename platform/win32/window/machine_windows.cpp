@@ -24,6 +24,7 @@
 #include "machine_windows_format.h"
 #include "sx/clock.h"
 #include "sx/machine.h"
+#include "sx/stale_temporaries.h"
 
 namespace fs = std::filesystem;
 
@@ -43,19 +44,30 @@ bool process_alive(std::uint32_t pid) {
   return pid != 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
 }
 
+constexpr char kTempMarker[] = ".tmp";
+
+// Writes `file` through "<file>.tmp<pid>" and a rename. A failed write (a full disk) removes its
+// temporary; those that writers killed before their rename left in the folder go first (each entry
+// has a name of its own, so they are looked for in the whole folder).
 bool write_atomically(const fs::path& file, const std::string& content) {
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
-  const fs::path temp = file.string() + ".tmp" + std::to_string(::getpid());
+  sx::stale::remove_temporaries_in(file.parent_path(), kTempMarker);
+  const fs::path temp = file.string() + kTempMarker + std::to_string(::getpid());
+  bool written = false;
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     out << content;
-    if (!out.flush()) return false;
+    written = static_cast<bool>(out.flush());
   }
-  fs::rename(temp, file, ec);
-  if (ec) fs::remove(temp, ec);
-  return !ec;
+  if (written) fs::rename(temp, file, ec);
+  if (!written || ec) {
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    return false;
+  }
+  return true;
 }
 
 // Reads a small untrusted file; empty on any problem.
@@ -237,8 +249,7 @@ void deliver_foreign_mail() {
   if (g_published.load() == 0) return;
   const std::int64_t now = real_ms();
   std::int64_t previous = g_last_mail_look.load();
-  if (now - previous < kMailLookEveryMs ||
-      !g_last_mail_look.compare_exchange_strong(previous, now))
+  if (now - previous < kMailLookEveryMs || !g_last_mail_look.compare_exchange_strong(previous, now))
     return;
 
   std::error_code ec;

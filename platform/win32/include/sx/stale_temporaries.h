@@ -12,4 +12,8 @@ namespace sx::stale {
 // process's own are kept). Returns how many were removed; errors are ignored (the files stay).
 int remove_temporaries(const std::filesystem::path& file, std::string_view marker);
 
+// The same for every file of `folder`: removes "<name><marker><pid>" whose process is gone, for
+// writers of many files whose names do not repeat (one per window, one per message).
+int remove_temporaries_in(const std::filesystem::path& folder, std::string_view marker);
+
 }  // namespace sx::stale
