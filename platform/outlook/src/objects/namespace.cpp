@@ -1,5 +1,6 @@
 #include "objects/objects.h"
 #include "server/outlook_process.h"
+#include "win32/codepage.h"
 
 namespace sx::outlook {
 
@@ -12,9 +13,14 @@ sx::com::Variant given(const VARIANT& v) {
   return value;
 }
 
-std::string optional_text(const VARIANT& v) {
+// An optional text in the machine's ANSI code page: profile names and store paths are kept there
+// (the registry, the drive's file names), as MAPI keeps them on Windows.
+std::string optional_ansi_text(const VARIANT& v) {
   sx::com::Variant value = given(v);
-  return value.is_empty() ? "" : value.to_utf8();
+  if (value.is_empty()) return "";
+  const sx::com::Variant text = value.changed_to(VT_BSTR);
+  const BSTR b = text.get().bstrVal;
+  return sx::codepage::wide_to_ansi(std::u16string_view(b, b != nullptr ? SysStringLen(b) : 0));
 }
 
 // An optional yes/no argument; omitted is no.
@@ -82,7 +88,7 @@ STDMETHODIMP NameSpaceImpl::get_Type(BSTR* type) {
 STDMETHODIMP NameSpaceImpl::get_CurrentProfileName(BSTR* name) {
   return call("get_CurrentProfileName", [&] {
     need(name);
-    *name = out_text(app_->session().profile());
+    *name = out_text(sx::codepage::ansi_to_utf8(app_->session().profile()));
     return S_OK;
   });
 }
@@ -101,7 +107,7 @@ STDMETHODIMP NameSpaceImpl::Logon(VARIANT profile, VARIANT, VARIANT show_dialog,
   return call("Logon", [&] {
     Session& session = app_->session();
     if (session.logged_on()) return S_OK;
-    const std::string name = optional_text(profile);
+    const std::string name = optional_ansi_text(profile);
     if (name.empty() && optional_flag(show_dialog)) {
       if (!app_->process().choose_profile())
         raise(MAPI_E_USER_CANCEL, "The logon was cancelled: no profile was chosen.");
@@ -148,7 +154,7 @@ STDMETHODIMP NameSpaceImpl::GetDefaultFolder(LONG folder_type, MAPIFolder** fold
 
 STDMETHODIMP NameSpaceImpl::AddStore(VARIANT path) {
   return call("AddStore", [&] {
-    const std::string text = optional_text(path);
+    const std::string text = optional_ansi_text(path);
     if (text.empty()) raise(E_INVALIDARG, "The path of the personal folders file is missing.");
     app_->session().add_store(text, true);
     return S_OK;

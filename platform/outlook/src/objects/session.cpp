@@ -15,7 +15,10 @@ const StoreModel& fresh(Store& store) {
   if (!store.refresh(&why)) raise(E_FAIL, "The store file cannot be read: " + why);
   if (!store.problems().empty()) {
     // What cannot be read would look deleted: nobody works with the store until it is repaired.
-    raise(MAPI_E_CORRUPT_DATA, "Errors have been detected in the file " + store.path().string() +
+    // Named as Outlook names it: its Windows path.
+    const std::string windows_path = sx::paths::to_windows(store.path());
+    const std::string shown = windows_path.empty() ? store.path().string() : windows_path;
+    raise(MAPI_E_CORRUPT_DATA, "Errors have been detected in the file " + shown +
                                    ". Quit all mail-enabled applications, and then use the Inbox "
                                    "Repair Tool. (" +
                                    describe_problems(store.problems()) + ".)");

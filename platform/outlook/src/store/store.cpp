@@ -118,6 +118,12 @@ bool Store::open_fd(std::string* why) {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return fail(why, errno_text("cannot examine", path_));
   file_id_ = static_cast<std::uint64_t>(st.st_ino);
+  if ((st.st_mode & S_IWUSR) == 0) {
+    // The read-only attribute: Windows refuses to open the file for writing, whoever asks (a
+    // superuser here would be let through).
+    ::close(std::exchange(fd_, -1));
+    return fail(why, "The file is read-only (its read-only attribute is set).");
+  }
   // Held as Outlook holds a personal folders file: others may read and write it, but not open it
   // exclusively, delete it or rename it.
   const DWORD shared = sx::files::hold_share_mode(fd_, GENERIC_READ | GENERIC_WRITE,

@@ -21,7 +21,11 @@ using sx::com::Variant;
 constexpr std::size_t kItemsShown = 50;
 
 constexpr char kHelp[] =
-    "Commands: folder N, open N, type TEXT, save, close, close!, click N, look, quit, help.";
+    "Commands: folder N, select N, open N, type TEXT, save, close, close!, click N, look, quit, "
+    "quit!, help.";
+
+// Outlook's built-in Delete button (the explorer's Standard bar): deletes the selected item.
+constexpr LONG kDeleteCommand = 478;
 
 // Outlook's failure in words: its error information, else the code.
 std::string failure(HRESULT hr) {
@@ -108,6 +112,10 @@ struct PersonOutlook::State {
   std::vector<ComPtr<MAPIFolder>> folders;
   std::vector<ComPtr<IDispatch>> items;
   std::vector<ComPtr<CommandBarControl>> controls;
+  // The item selected in the explorer's list (by "select N" or "open N"), by entry ID: what the
+  // Delete button deletes. The explorer's view is the person's side of Outlook; its object model
+  // (2000) has no selection to set.
+  std::string selected;
   bool ended = false;
 
   ComPtr<_Explorer> explorer() {
@@ -141,12 +149,57 @@ struct PersonOutlook::State {
     }
   }
 
+  // Whether the open item has changes that are not saved.
+  bool unsaved_changes() {
+    ComPtr<_Inspector> open = inspector();
+    ComPtr<IDispatch> item;
+    ComPtr<_OutlookItem> typed;
+    VARIANT_BOOL saved = VARIANT_TRUE;
+    if (!open || FAILED(open->get_CurrentItem(item.ReleaseAndGetAddressOf())) || !item ||
+        FAILED(item->QueryInterface(IID_PPV_ARGS(typed.ReleaseAndGetAddressOf()))))
+      return false;
+    return SUCCEEDED(typed->get_Saved(&saved)) && saved == VARIANT_FALSE;
+  }
+
+  // Deletes the selected item of the explorer's current folder.
+  HRESULT delete_selected() {
+    ComPtr<_Explorer> e = explorer();
+    ComPtr<MAPIFolder> folder;
+    ComPtr<_Items> all;
+    LONG count = 0;
+    HRESULT hr = e ? e->get_CurrentFolder(folder.ReleaseAndGetAddressOf()) : E_FAIL;
+    if (SUCCEEDED(hr)) hr = folder->get_Items(all.ReleaseAndGetAddressOf());
+    if (SUCCEEDED(hr)) hr = all->get_Count(&count);
+    for (LONG i = 1; SUCCEEDED(hr) && i <= count; ++i) {
+      ComPtr<IDispatch> item;
+      ComPtr<_OutlookItem> typed;
+      if (FAILED(all->Item(Variant::from_i4(i).get(), item.ReleaseAndGetAddressOf())) ||
+          text_property(item.Get(), u"EntryID") != selected ||
+          FAILED(item->QueryInterface(IID_PPV_ARGS(typed.ReleaseAndGetAddressOf()))))
+        continue;
+      hr = typed->Delete();
+      if (SUCCEEDED(hr)) selected.clear();
+      return hr;
+    }
+    selected.clear();
+    return SUCCEEDED(hr) ? MAPI_E_NOT_FOUND : hr;
+  }
+
   void list_folders(_Folders* list, int depth, std::string& out) {
     LONG count = 0;
-    if (list == nullptr || FAILED(list->get_Count(&count))) return;
+    const std::string indent = "  " + std::string(2 * depth, ' ');
+    if (list == nullptr) return;
+    if (const HRESULT hr = list->get_Count(&count); FAILED(hr)) {
+      out += indent + "(cannot be listed: " + failure(hr) + ")\n";
+      return;
+    }
     for (LONG i = 1; i <= count; ++i) {
       ComPtr<MAPIFolder> folder;
-      if (FAILED(list->Item(Variant::from_i4(i).get(), folder.ReleaseAndGetAddressOf()))) continue;
+      if (const HRESULT hr = list->Item(Variant::from_i4(i).get(), folder.ReleaseAndGetAddressOf());
+          FAILED(hr)) {
+        out += indent + "(a folder cannot be read: " + failure(hr) + ")\n";
+        continue;
+      }
       BSTR name = nullptr;
       folder->get_Name(&name);
       folders.push_back(folder);
@@ -215,10 +268,26 @@ std::unique_ptr<PersonOutlook> PersonOutlook::start(std::string* why) {
     if (why) *why = "Outlook cannot be started: " + failure(hr);
     return nullptr;
   }
+  if (!state->explorer()) {
+    // Its explorer opens with a session; without one there is nothing to show.
+    if (why) {
+      *why = prompts_for_profile()
+                 ? "Outlook shows no explorer: it asks for a profile when it starts, and \"Choose "
+                   "Profile\" was closed without one (nobody can answer it without a terminal). "
+                   "Start Outlook at a terminal and choose a profile, or let it use the default "
+                   "profile: sxmachine outlook prompt off"
+                 : "Outlook shows no explorer: it has no profile open (sxmachine outlook install "
+                   "makes one)";
+    }
+    state->app->Quit();
+    return nullptr;
+  }
   return std::unique_ptr<PersonOutlook>(new PersonOutlook(std::move(state)));
 }
 
 bool PersonOutlook::running() const { return !state_->ended; }
+
+bool PersonOutlook::unsaved_changes() { return !state_->ended && state_->unsaved_changes(); }
 
 std::string PersonOutlook::screen() {
   State& s = *state_;
@@ -236,8 +305,10 @@ std::string PersonOutlook::screen() {
 
   out += "Folders:\n";
   ComPtr<_Folders> roots;
-  if (SUCCEEDED(s.ns->get_Folders(roots.ReleaseAndGetAddressOf())))
+  if (const HRESULT hr = s.ns->get_Folders(roots.ReleaseAndGetAddressOf()); SUCCEEDED(hr))
     s.list_folders(roots.Get(), 0, out);
+  else
+    out += "  The folders cannot be shown: " + failure(hr) + "\n";
 
   ComPtr<MAPIFolder> current;
   ComPtr<_Items> items;
@@ -252,8 +323,11 @@ std::string PersonOutlook::screen() {
       ComPtr<IDispatch> item;
       if (FAILED(items->Item(Variant::from_i4(i).get(), item.ReleaseAndGetAddressOf()))) continue;
       s.items.push_back(item);
-      out += "  " + std::to_string(s.items.size()) + ". " + text_property(item.Get(), u"Subject") +
-             "  <" + text_property(item.Get(), u"MessageClass") + ">\n";
+      const bool selected =
+          !s.selected.empty() && text_property(item.Get(), u"EntryID") == s.selected;
+      out += std::string(selected ? "* " : "  ") + std::to_string(s.items.size()) + ". " +
+             text_property(item.Get(), u"Subject") + "  <" +
+             text_property(item.Get(), u"MessageClass") + ">\n";
     }
     if (static_cast<std::size_t>(count) > s.items.size())
       out +=
@@ -310,11 +384,15 @@ bool PersonOutlook::run(const std::string& line, std::string* reply) {
     return done(kHelp);
   } else if (command == "folder") {
     if (n < 1 || n > s.folders.size()) return done("There is no folder " + rest + ".");
+    s.selected.clear();
     ComPtr<_Explorer> explorer = s.explorer();
     hr = explorer ? explorer->put_CurrentFolder(s.folders[n - 1].Get()) : E_FAIL;
+  } else if (command == "select") {
+    if (n < 1 || n > s.items.size()) return done("There is no item " + rest + ".");
+    s.selected = text_property(s.items[n - 1].Get(), u"EntryID");
   } else if (command == "open") {
     if (n < 1 || n > s.items.size()) return done("There is no item " + rest + ".");
-    Variant item = Variant::from_dispatch(s.items[n - 1].Get());
+    s.selected = text_property(s.items[n - 1].Get(), u"EntryID");
     ComPtr<_OutlookItem> typed;
     hr = s.items[n - 1]->QueryInterface(IID_PPV_ARGS(typed.ReleaseAndGetAddressOf()));
     if (SUCCEEDED(hr)) hr = typed->Display(missing().get());
@@ -343,8 +421,24 @@ bool PersonOutlook::run(const std::string& line, std::string* reply) {
   } else if (command == "click") {
     const std::size_t at = number(rest.size() > 1 && rest[0] == 'c' ? rest.substr(1) : rest);
     if (at < 1 || at > s.controls.size()) return done("There is no control " + rest + ".");
-    hr = s.controls[at - 1]->Execute();
-  } else if (command == "quit") {
+    ComPtr<CommandBarControl> control = s.controls[at - 1];
+    LONG id = 0;
+    control->get_Id(&id);
+    const bool deletes = id == kDeleteCommand && !s.inspector();
+    if (deletes && s.selected.empty())
+      return done("Nothing is selected: choose the item to delete with \"select N\" first.");
+    hr = control->Execute();
+    if (SUCCEEDED(hr) && deletes) {
+      hr = s.delete_selected();
+      if (hr == MAPI_E_NOT_FOUND) return done("The selected item is not in this folder any more.");
+      if (SUCCEEDED(hr)) said = "Deleted.";
+    }
+  } else if (command == "quit" || command == "quit!") {
+    if (command == "quit" && s.unsaved_changes()) {
+      return done(
+          "The open item has unsaved changes: \"save\" keeps them, \"quit!\" ends Outlook "
+          "without them.");
+    }
     hr = s.app->Quit();
     s.ended = SUCCEEDED(hr) || hr == RPC_E_DISCONNECTED;
     return done(s.ended ? "Outlook has ended." : "Outlook did not end: " + failure(hr));
@@ -370,7 +464,14 @@ bool converse(std::istream& in, std::ostream& out, std::string* why) {
   while (outlook->running()) {
     out << "> " << std::flush;
     const bool input = static_cast<bool>(std::getline(in, line));
-    if (!input) line = "quit";
+    if (!input) {
+      // Nobody is left to answer: Outlook ends, and says what is lost with it.
+      if (outlook->unsaved_changes()) {
+        out << "\nThe input ended while the open item had unsaved changes; they are not saved "
+               "(type \"save\" before the input ends to keep them).";
+      }
+      line = "quit!";
+    }
     std::string reply;
     const bool on = outlook->run(line, &reply);
     if (!input) out << "\n";

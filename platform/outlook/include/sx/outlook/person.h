@@ -12,14 +12,17 @@
 //
 // Commands (one a line; what is wrong is said, nothing is lost):
 //   folder N      show folder N of the list (items others saved there since are noticed)
-//   open N        open item N of the current folder in an inspector
+//   select N      select item N of the current folder (marked "*"; what Delete deletes)
+//   open N        select item N of the current folder and open it in an inspector
 //   type TEXT     type TEXT at the end of the open item's body (only while editing)
 //   save          save the open item
 //   close         close the open inspector (refused with unsaved changes: save, or "close!")
 //   close!        close it, dropping unsaved changes
-//   click N       click control N of the screen (a button runs; a menu shows its items)
+//   click N       click control N of the screen (a button runs; a menu shows its items; the
+//                 explorer's Delete deletes the selected item)
 //   look          show the screen again, looking at the current folder afresh
-//   quit          end Outlook
+//   quit          end Outlook (refused while the open item has unsaved changes)
+//   quit!         end Outlook, dropping unsaved changes
 //   help          the commands
 #pragma once
 
@@ -44,6 +47,8 @@ class PersonOutlook {
   // once Outlook has ended (after "quit", or when its last explorer closed).
   bool run(const std::string& line, std::string* reply);
   bool running() const;
+  // Whether the open item has changes that are not saved yet.
+  bool unsaved_changes();
 
  private:
   struct State;
@@ -52,9 +57,9 @@ class PersonOutlook {
 };
 
 // A person's whole session: starts Outlook with an explorer, shows the screen on `out` and runs the
-// commands read from `in` until "quit", the end of the input (which quits) or the last explorer
-// closing. Enters and leaves a single-threaded apartment itself. False, with the reason in *why,
-// when Outlook could not start.
+// commands read from `in` until "quit", the end of the input (which quits, saying so when an open
+// item's unsaved changes go with it) or the last explorer closing. Enters and leaves a
+// single-threaded apartment itself. False, with the reason in *why, when Outlook could not start.
 bool converse(std::istream& in, std::ostream& out, std::string* why);
 
 }  // namespace sx::outlook
