@@ -106,7 +106,23 @@ bool parse_device_text(std::string_view text, const std::string& source, DeviceI
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     auto bad = [&] {
-      return set_why(why, source + ":" + std::to_string(number) + ": bad line \"" + line + "\"");
+      // The line as printable text: a damaged file's bytes would garble a terminal.
+      std::string shown;
+      for (unsigned char c : line) {
+        if (shown.size() >= 60) {
+          shown += "...";
+          break;
+        }
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+          shown += static_cast<char>(c);
+        } else {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "\\x%02X", c);
+          shown += hex;
+        }
+      }
+      return set_why(why, source + ":" + std::to_string(number) + ": bad line \"" + shown +
+                              "\" (the handheld's device file is damaged)");
     };
     // A NUL would cut a number short where it is read; a CR inside a line would give a user name
     // that the device file cannot be written back with.

@@ -81,6 +81,10 @@ bool load_users(std::vector<CUser>* users, const std::string& dir, std::string* 
 }
 
 bool store_users(const std::vector<CUser>& users, const std::string& dir, std::string* why) {
+  // Nothing may make the list unreadable: what its readers would refuse is never written.
+  std::string problem;
+  if (!detail::parse_users_text(detail::format_users_text(users), nullptr, &problem))
+    return set_why(why, "the user list would be damaged (" + problem + "); it stays as it was");
   CFile file;
   if (!file.Open(users_file(dir).c_str(), CFile::modeCreate | CFile::modeWrite))
     return set_why(why, "cannot write " + users_file(dir));
@@ -212,8 +216,13 @@ bool add_user(const std::string& name, DWORD user_id, std::string directory, std
         if (std::isalnum(c) && base.size() < 16) base += static_cast<char>(c);
       }
       if (base.empty()) base = "User";
+      // A name whose folder would be a device (CON, COM1, ...) gets a number, as a name that
+      // clashes with another user's folder does.
+      auto unusable = [&](const std::string& candidate) {
+        return taken(candidate) || !detail::plain_folder_name(candidate, nullptr);
+      };
       directory = base;
-      for (int n = 2; taken(directory); ++n) directory = base + std::to_string(n);
+      for (int n = 2; unusable(directory); ++n) directory = base + std::to_string(n);
     } else if (taken(directory)) {
       return set_why(why, "the directory \"" + directory + "\" is the user \"" + holder->GetName() +
                               "\"'s already (drive C: does not tell letter case apart)");

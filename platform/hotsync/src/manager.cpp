@@ -156,25 +156,23 @@ long run_hotsync(const std::string& user, HotSyncReport* report, void (*progress
   const std::string dir = hotsync_dir();
   std::vector<UserEntry> users;
   std::string why;
-  if (dir.empty() || !read_users(&users, &why)) {
-    r.log.push_back("HotSync: " + (dir.empty() ? std::string("HotSync is not installed") : why));
-    return r.result = SYNCERR_NOT_REGISTERED;
-  }
+  auto refuse = [&r](const std::string& reason, long code) {
+    r.not_started = reason;
+    r.log.push_back("HotSync: " + reason);
+    return r.result = code;
+  };
+  if (dir.empty() || !read_users(&users, &why))
+    return refuse(dir.empty() ? std::string("HotSync is not installed") : why,
+                  SYNCERR_NOT_REGISTERED);
   const UserEntry* who = nullptr;
   for (const UserEntry& u : users) {
     if (u.name == user) who = &u;
   }
-  if (who == nullptr) {
-    r.log.push_back("HotSync: no HotSync user \"" + user + "\"");
-    return r.result = SYNCERR_NOT_FOUND;
-  }
+  if (who == nullptr) return refuse("no HotSync user \"" + user + "\"", SYNCERR_NOT_FOUND);
   const fs::path handheld = handheld_dir(who->directory);
   const fs::path log_file = sx::paths::to_host(dir + "\\" + who->directory + "\\" + kLogFileName);
   const DWORD this_pc = pc_id();
-  if (!begin_session(handheld, log_file, this_pc, &why)) {
-    r.log.push_back("HotSync: " + why);
-    return r.result = SYNCERR_NOT_REGISTERED;
-  }
+  if (!begin_session(handheld, log_file, this_pc, &why)) return refuse(why, SYNCERR_NOT_REGISTERED);
   g_progress = progress;
   DeviceInfo device;
   (void)read_device(handheld, &device, nullptr);

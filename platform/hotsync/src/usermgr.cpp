@@ -100,7 +100,7 @@ bool parse_users_text(const std::string& text, std::vector<CUser>* users, std::s
     if (why != nullptr) *why = "the file is empty";
     return false;
   }
-  *users = std::move(loaded);
+  if (users != nullptr) *users = std::move(loaded);
   return true;
 }
 

@@ -13,7 +13,8 @@ namespace sx::hotsync::detail {
 inline constexpr std::size_t kMaxUsers = 4096;
 inline constexpr std::size_t kMaxNameBytes = 255;
 
-// The users of `text` in file order, or false with the problem in *why ("line 3: ...").
+// The users of `text` in file order (into *users unless it is null), or false with the problem in
+// *why ("line 3: ...").
 [[nodiscard]] bool parse_users_text(const std::string& text, std::vector<CUser>* users,
                                     std::string* why);
 std::string format_users_text(const std::vector<CUser>& users);

@@ -136,6 +136,9 @@ struct HotSyncReport {
   long result = 0;  // 0, or the first failure
   std::vector<ConduitResult> conduits;
   std::vector<std::string> log;  // the log lines of this HotSync
+  // Why the HotSync did not start at all (no such user, HotSync not installed or its user list
+  // unreadable, the handheld busy or unreadable); empty when it started.
+  std::string not_started;
 };
 // Runs a HotSync of `user` (name in users.dat): connects to the user's handheld, runs each
 // registered conduit whose creator has a database there, and ends the HotSync (last-sync time and
