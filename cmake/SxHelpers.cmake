@@ -34,6 +34,7 @@ function(sx_add_library name)
 endfunction()
 
 # sx_add_test(NAME SOURCES ... [LIBS ...]): one GoogleTest program, each test its own CTest entry.
+# Callers declare tests only when BUILD_TESTING is on.
 function(sx_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})

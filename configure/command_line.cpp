@@ -44,12 +44,7 @@ class CommandLineChecker : public CComponentChecker {
 };
 
 std::string Ansi(const std::string& terminal, const char* what) {
-  std::optional<std::string> ansi = sx::cli::terminal_to_ansi(terminal);
-  if (!ansi) {
-    throw Failure(std::string("The ") + what + " \"" + terminal +
-                  "\" cannot be written in the machine's code page.");
-  }
-  return *ansi;
+  return sx::cli::machine_text(terminal, what);
 }
 
 int Check() {

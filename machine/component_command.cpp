@@ -25,6 +25,8 @@
 #include "scribbixmonitor/scribbixmonitor.h"
 #include "scribbixout/scribbixout.h"
 #include "scribbixupdate/scribbixupdate.h"
+#include "sx/cli/companion_files.h"
+#include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
 #include "sx/paths.h"
 #include "sx/stale_temporaries.h"
@@ -97,7 +99,15 @@ void put_back(std::vector<Placed>& files) {
   }
 }
 
-int install(const Component& c, const std::string& default_path, const std::string& server_file) {
+int install(const Component& c, const std::string& utf8_default_path,
+            const std::string& server_file) {
+  try {
+    sx::cli::check_readable_file(server_file, std::string(c.display_name) + "'s library");
+  } catch (const Failure& e) {
+    throw Failure(std::string(e.what()) + " The machine is as it was.");
+  }
+  const std::string default_path =
+      sx::cli::machine_text(utf8_default_path, "installation directory");
   const RegistrySnapshot install_key(HKEY_LOCAL_MACHINE, kInstallKey);
   const bool dir_existed = std::filesystem::exists(sx::paths::to_host(default_path));
   const std::string dir = installation_path(default_path);
@@ -231,7 +241,7 @@ void add_scribbixout_command(sx::cli::Program& program) {
        scribbixout::kClass1Clsid,
        _Class1::kIid,
        scribbixout::kLibid,
-       {{"ScribbixOut.dll", SX_SCRIBBIXOUT_LIBRARY}}},
+       {{"ScribbixOut.dll", SX_COMPANION_FILE(SX_SCRIBBIXOUT_LIBRARY)}}},
       "install the Outlook access component ScribbixOut (\"ScribbixOut.Class1\") and register it, "
       "or uninstall it");
 }
@@ -245,8 +255,8 @@ void add_scribbixupdate_command(sx::cli::Program& program) {
        scribbixupdate::kUpdate1Clsid,
        _Update1::kIid,
        scribbixupdate::kLibid,
-       {{"ScribbixUpdate.dll", SX_SCRIBBIXUPDATE_LIBRARY},
-        {"SXUpdate.pst", SX_UPDATE_STORE_TEMPLATE}}},
+       {{"ScribbixUpdate.dll", SX_COMPANION_FILE(SX_SCRIBBIXUPDATE_LIBRARY)},
+        {"SXUpdate.pst", SX_COMPANION_FILE(SX_UPDATE_STORE_TEMPLATE)}}},
       "install the folder maintenance component ScribbixUpdate (\"ScribbixUpdate.Update1\") with "
       "the update store SXUpdate.pst and register it, or uninstall them");
 }
@@ -260,7 +270,7 @@ void add_addin_commands(sx::cli::Program& program) {
        scribbixaddin::kConnectClsid,
        _ScribbixAddIn::kIid,
        scribbixaddin::kLibid,
-       {{"ScribbixOutlookAddIn.dll", SX_NOTES_ADDIN_LIBRARY}},
+       {{"ScribbixOutlookAddIn.dll", SX_COMPANION_FILE(SX_NOTES_ADDIN_LIBRARY)}},
        scribbixaddin::kConnectProgId},
       "install the notes add-in ScribbixOutlookAddIn (\"VorScribOutlookAddIn.Connect\") and "
       "register it with COM and Outlook (loaded when Outlook starts), or uninstall it");
@@ -272,7 +282,7 @@ void add_addin_commands(sx::cli::Program& program) {
        scribbixmonitor::kConnectClsid,
        _ScribbixMonitor1::kIid,
        scribbixmonitor::kLibid,
-       {{"ScribbixMonitorAddIn.dll", SX_MONITOR_ADDIN_LIBRARY}},
+       {{"ScribbixMonitorAddIn.dll", SX_COMPANION_FILE(SX_MONITOR_ADDIN_LIBRARY)}},
        scribbixmonitor::kConnectProgId},
       "install the monitor add-in ScribbixMonitorAddIn (\"ScribbixMonitorAddIn.Connect\") and "
       "register it with COM and Outlook (loaded when Outlook starts), or uninstall it");

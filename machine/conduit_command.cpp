@@ -14,6 +14,8 @@
 #include "commands.h"
 #include "install_path.h"
 #include "registry_snapshot.h"
+#include "sx/cli/companion_files.h"
+#include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
 #include "sx/hotsync.h"
 #include "sx/paths.h"
@@ -56,7 +58,13 @@ std::string installed_hotsync_dir() {
   return dir;
 }
 
-int install(const std::string& path, const std::string& file) {
+int install(const std::string& utf8_path, const std::string& file) {
+  try {
+    sx::cli::check_readable_file(file, "the conduit's library (SXOut)");
+  } catch (const Failure& e) {
+    throw Failure(std::string(e.what()) + " The machine is as it was.");
+  }
+  const std::string path = sx::cli::machine_text(utf8_path, "installation directory");
   const std::string dir = installed_hotsync_dir();
   std::vector<sx::hotsync::UserEntry> users;
   std::string why;
@@ -125,7 +133,7 @@ void add_conduit_command(sx::cli::Program& program) {
       "conduit", "install the Scribbix conduit into HotSync and register it, or uninstall it");
   struct Options {
     std::string path = kDefaultInstallPath;
-    std::string file = SX_CONDUIT_LIBRARY;
+    std::string file = SX_COMPANION_FILE(SX_CONDUIT_LIBRARY);
   };
   auto options = std::make_shared<Options>();
   CLI::App* install_command = conduit->add_subcommand(

@@ -10,6 +10,7 @@
 
 #include "commands.h"
 #include "install_path.h"
+#include "sx/cli/companion_files.h"
 #include "sx/machine.h"
 #include "sx/paths.h"
 #include "windows.h"
@@ -30,8 +31,8 @@ std::string InstallStarter() {
   {
     std::ofstream out(host, std::ios::binary | std::ios::trunc);
     out << "#!/bin/sh\n# SXConfigure of this simulated machine\nexec "
-        << ShellQuote(std::filesystem::absolute(SX_CONFIGURE_PROGRAM).string()) << " --machine "
-        << ShellQuote(sx::machine::root().string()) << " screen \"$@\"\n";
+        << ShellQuote(std::filesystem::absolute(SX_COMPANION_FILE(SX_CONFIGURE_PROGRAM)).string())
+        << " --machine " << ShellQuote(sx::machine::root().string()) << " screen \"$@\"\n";
     if (!out) throw sx::cli::Failure("Cannot write " + host.string() + ".");
   }
   ::chmod(host.c_str(), 0755);

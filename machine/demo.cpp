@@ -16,7 +16,10 @@
 #include "comdef.h"
 #include "commands.h"
 #include "scribbixout/scribbixout.h"
+#include "sx/cli/companion_files.h"
+#include "sx/cli/program.h"
 #include "sx/cli/terminal_text.h"
+#include "sx/cli/values.h"
 #include "sx/hotsync.h"
 #include "sx/hotsync_pdb.h"
 #include "sx/machine.h"
@@ -344,19 +347,27 @@ int run(const std::string& dir) {
   print_sides("Before the HotSync");
   const long result = press_hotsync(true);
   print_sides("After the HotSync");
+  const std::string sxmachine = SX_COMPANION_FILE(SX_SXMACHINE_PROGRAM);
+  const std::string sxfolders = SX_COMPANION_FILE(SX_SXFOLDERS_PROGRAM);
+  const std::string machine = sx::cli::shell_word(dir);
   std::printf(
       "\nThe machine stays at %s. Look at it with:\n"
-      "  build/default/machine/sxmachine --machine %s hotsync list \"%s\" ScribbixDB\n"
-      "  build/default/platform/outlook/sxfolders --machine %s items \"Vorlan\\Scribbix\"\n"
-      "  build/default/machine/sxmachine --machine %s hotsync sync \"%s\"\n",
-      dir.c_str(), dir.c_str(), kUser, dir.c_str(), dir.c_str(), kUser);
+      "  %s --machine %s hotsync list \"%s\" ScribbixDB\n"
+      "  %s --machine %s items \"Vorlan\\Scribbix\"\n"
+      "  %s --machine %s hotsync sync \"%s\"\n",
+      dir.c_str(), sxmachine.c_str(), machine.c_str(), kUser, sxfolders.c_str(), machine.c_str(),
+      sxmachine.c_str(), machine.c_str(), kUser);
   return result == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool help = argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h");
+  const bool help = argc == 2 && sx::cli::is_help(argv[1]);
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::fputs(sx::cli::version_line("sxdemo").c_str(), stdout);
+    return 0;
+  }
   if (argc != 2 || help) {
     std::fputs(
         "Usage: sxdemo DIR\nMakes a fresh simulated machine in DIR (replacing one there), installs "

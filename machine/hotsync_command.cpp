@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "sx/cli/companion_files.h"
 #include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
 #include "sx/hotsync.h"
@@ -15,7 +16,6 @@ namespace sx::machine_tool {
 namespace {
 
 using sx::cli::ansi_to_terminal;
-using sx::cli::terminal_to_ansi;
 
 using sx::cli::Failure;
 
@@ -43,15 +43,8 @@ std::string palm_date(DWORD t) {
   throw Failure(sx::cli::sentence(ansi_to_terminal(why)));
 }
 
-std::string ansi_name(const std::string& utf8, const char* what) {
-  auto ansi = terminal_to_ansi(utf8);
-  if (!ansi)
-    throw Failure(std::string(what) + " has characters the machine's code page cannot hold.");
-  return *ansi;
-}
-
 sx::hotsync::UserEntry find_user(const std::string& utf8_name) {
-  const std::string name = ansi_name(utf8_name, "The user name");
+  const std::string name = sx::cli::machine_text(utf8_name, "user name");
   std::vector<sx::hotsync::UserEntry> users;
   std::string why;
   if (!sx::hotsync::read_users(&users, &why)) fail(why);
@@ -70,7 +63,7 @@ int install(const sx::hotsync::InstallOptions& options) {
 }
 
 int add_user(const std::string& utf8_name, DWORD id, const std::string& directory) {
-  const std::string name = ansi_name(utf8_name, "The name");
+  const std::string name = sx::cli::machine_text(utf8_name, "user name");
   std::string why;
   if (!sx::hotsync::add_user(name, id, directory, &why)) fail(why);
   std::printf("Added the HotSync user \"%s\" with an empty handheld.\n", utf8_name.c_str());
@@ -116,7 +109,7 @@ int list_databases(const std::filesystem::path& handheld) {
 }
 
 int list_records(const std::filesystem::path& handheld, const std::string& utf8_name) {
-  const std::string name = ansi_name(utf8_name, "The database name");
+  const std::string name = sx::cli::machine_text(utf8_name, "database name");
   sx::hotsync::PdbDatabase db;
   std::string why;
   if (!sx::hotsync::load_database(sx::hotsync::database_file(handheld, name), &db, &why)) fail(why);
@@ -148,9 +141,16 @@ int list_records(const std::filesystem::path& handheld, const std::string& utf8_
 }
 
 int put(const std::filesystem::path& handheld, const std::string& file) {
+  sx::cli::check_readable_file(file, "a Palm database file (.pdb)");
   sx::hotsync::PdbDatabase db;
   std::string why;
-  if (!sx::hotsync::load_database(file, &db, &why)) fail(why);
+  if (!sx::hotsync::load_database(file, &db, &why)) {
+    // "passwd is damaged: ..." says what is wrong inside; the person needs to know what it is not.
+    const std::string name = std::filesystem::path(file).filename().string() + " is damaged: ";
+    if (why.rfind(name, 0) == 0) why.erase(0, name.size());
+    throw Failure(file + " is not a Palm database file (.pdb) that a handheld can take: " +
+                  ansi_to_terminal(why) + ".");
+  }
   if (!sx::hotsync::save_database(sx::hotsync::database_file(handheld, db.name), db, &why))
     fail(why);
   std::printf("Put \"%s\" (%s) on the handheld.\n", ansi_to_terminal(db.name).c_str(),
@@ -161,16 +161,17 @@ int put(const std::filesystem::path& handheld, const std::string& file) {
 void print_progress(const char* text) { std::printf("  ... %s\n", ansi_to_terminal(text).c_str()); }
 
 int sync(const std::string& utf8_user) {
-  const std::string user = ansi_name(utf8_user, "The user name");
+  const std::string user = sx::cli::machine_text(utf8_user, "user name");
   sx::hotsync::HotSyncReport report;
   const long result = sx::hotsync::run_hotsync(user, &report, print_progress);
+  if (!report.not_started.empty()) fail("The HotSync did not start: " + report.not_started);
   for (const std::string& line : sx::hotsync::report_lines(report))
     std::printf("%s\n", ansi_to_terminal(line).c_str());
   return result == 0 ? 0 : 1;
 }
 
 int preview(const std::string& utf8_user) {
-  const std::string user = ansi_name(utf8_user, "The user name");
+  const std::string user = sx::cli::machine_text(utf8_user, "user name");
   try {
     for (const std::string& line : sx::preview::preview_lines(sx::preview::preview_hotsync(user)))
       std::printf("%s\n", ansi_to_terminal(line).c_str());
@@ -187,8 +188,8 @@ void add_hotsync_command(sx::cli::Program& program) {
       "hotsync", "install HotSync Manager, add Palm users, look at handhelds, press HotSync");
 
   auto install_options = std::make_shared<sx::hotsync::InstallOptions>();
-  install_options->program = SX_HOTSYNC_PROGRAM;
-  install_options->instaide = SX_INSTAIDE_LIBRARY;
+  install_options->program = SX_COMPANION_FILE(SX_HOTSYNC_PROGRAM);
+  install_options->instaide = SX_COMPANION_FILE(SX_INSTAIDE_LIBRARY);
   CLI::App* install_command = hotsync->add_subcommand(
       "install",
       "install HotSync Manager: the keys under HKCU\\Software\\U.S. Robotics\\Pilot "

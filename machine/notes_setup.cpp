@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "scribbix/notes_folder.h"
+#include "sx/cli/terminal_text.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/profiles.h"
 #include "sx/outlook/store.h"
@@ -28,6 +29,22 @@ std::string notes_store_path(const std::string& user) {
   }
   const std::string store = sx::outlook::kDefaultStorePath;
   return store.substr(0, store.rfind('\\') + 1) + sx::common::NotesFileName(user);
+}
+
+bool valid_notes_store_user(const std::string& user, std::string* why) {
+  const std::string name = sx::common::NotesFileName(user);
+  for (char c : name) {
+    if (c == '\\' || c == '/' || sx::paths::is_illegal_name_char(c)) {
+      if (why != nullptr) {
+        *why = "The user name \"" + sx::cli::ansi_to_terminal(user) +
+               "\" cannot name the user's notes store \"" + sx::cli::ansi_to_terminal(name) +
+               "\": a Windows file name cannot hold \\ / : * ? \" < > | or control characters. "
+               "Choose a name without them";
+      }
+      return false;
+    }
+  }
+  return true;
 }
 
 bool install_notes_store(const std::string& profile, const std::string& user, std::string* why) {

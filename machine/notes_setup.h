@@ -14,6 +14,10 @@ namespace sx::machine_tool {
 // The Windows path of the user's notes store, beside the profile's default store.
 std::string notes_store_path(const std::string& user);
 
+// True when the user's notes store can be named after `user` (ANSI): its file name
+// "<user> Vorlan.pst" is one Windows file name. Otherwise false with a sentence for the person.
+bool valid_notes_store_user(const std::string& user, std::string* why);
+
 // Makes the notes store when it is missing and adds it to `profile`'s stores when it is not among
 // them. False with a reason on failure (the profile does not exist, the file cannot be written).
 bool install_notes_store(const std::string& profile, const std::string& user, std::string* why);

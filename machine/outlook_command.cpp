@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "commands.h"
+#include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
 #include "sx/outlook/addins.h"
 #include "sx/outlook/install.h"
@@ -197,8 +198,12 @@ void add_outlook_command(sx::cli::Program& program) {
       "versions and keeps the stores.");
   program.action(install, [options, editor] {
     if (*editor >= 0) options->editor_preferences = static_cast<DWORD>(*editor);
+    sx::outlook::InstallOptions ansi = *options;
+    ansi.profile = sx::cli::machine_text(options->profile, "profile name");
+    ansi.store_path = sx::cli::machine_text(options->store_path, "store path");
     std::string why;
-    if (!sx::outlook::install(*options, &why)) throw sx::cli::Failure(sx::cli::sentence(why));
+    if (!sx::outlook::install(ansi, &why))
+      throw sx::cli::Failure(sx::cli::sentence(sx::cli::ansi_to_terminal(why)));
     std::printf("Installed Outlook %s with the profile \"%s\" (store %s).\n",
                 options->version.c_str(), options->profile.c_str(), options->store_path.c_str());
     return sx::cli::kExitSuccess;

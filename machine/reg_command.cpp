@@ -20,7 +20,6 @@ namespace sx::machine_tool {
 namespace {
 
 using sx::cli::ansi_to_terminal;
-using sx::cli::terminal_to_ansi;
 
 const char* const kRegHelp =
     "Usage: sxmachine reg query  KEY [/v NAME | /ve]\n"
@@ -96,14 +95,6 @@ struct Command {
   bool force = false;
 };
 
-std::string to_ansi(const std::string& utf8, const char* what) {
-  auto ansi = terminal_to_ansi(utf8);
-  if (!ansi)
-    throw sx::cli::Failure(std::string(what) +
-                           " has characters that the machine's code page cannot hold.");
-  return *ansi;
-}
-
 void parse_key(const std::string& arg, Command* cmd) {
   std::string text = arg;
   while (text.size() > 1 && text.back() == '\\') text.pop_back();
@@ -112,7 +103,8 @@ void parse_key(const std::string& arg, Command* cmd) {
   for (const RootName& r : kRoots) {
     if (equals_nocase(root, r.abbreviation) || equals_nocase(root, r.full)) {
       cmd->root = r.key;
-      cmd->path = cut == std::string::npos ? "" : to_ansi(text.substr(cut + 1), "The key");
+      cmd->path =
+          cut == std::string::npos ? "" : sx::cli::machine_text(text.substr(cut + 1), "key");
       cmd->shown_key = std::string(r.full) + (cut == std::string::npos ? "" : text.substr(cut));
       return;
     }
@@ -180,7 +172,7 @@ Command command_from(const std::string& op, const Options& o, const CLI::App& ap
   if (o.all_values && (has_v || o.default_value))
     throw sx::cli::UsageError("/va goes with neither /v nor /ve.");
   cmd.has_name = has_v || o.default_value;
-  if (has_v) cmd.name = to_ansi(o.name, "The value name");
+  if (has_v) cmd.name = sx::cli::machine_text(o.name, "value name");
   cmd.all_values = o.all_values;
   cmd.has_type = op == "add" && app.count("--t") > 0;
   cmd.type = o.type;
@@ -346,7 +338,7 @@ int query(const Command& cmd) {
 std::string encode_data(const Command& cmd, DWORD* type) {
   if (equals_nocase(cmd.type, "REG_SZ") || equals_nocase(cmd.type, "REG_EXPAND_SZ")) {
     *type = equals_nocase(cmd.type, "REG_SZ") ? REG_SZ : REG_EXPAND_SZ;
-    return to_ansi(cmd.data, "The data") + '\0';
+    return sx::cli::machine_text(cmd.data, "data") + '\0';
   }
   if (equals_nocase(cmd.type, "REG_DWORD")) {
     *type = REG_DWORD;
@@ -383,14 +375,32 @@ std::string encode_data(const Command& cmd, DWORD* type) {
                             "REG_BINARY.");
 }
 
+// The first level of `path` below `root` that does not exist yet ("" when the whole path does):
+// what creating the key makes, and what a refused value takes away again.
+std::string first_missing_level(HKEY root, const std::string& path) {
+  std::size_t end = 0;
+  while (end != std::string::npos && end < path.size()) {
+    end = path.find('\\', end + 1);
+    const std::string level = path.substr(0, end);
+    OpenKey key;
+    if (RegOpenKeyExA(root, level.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) return level;
+  }
+  return {};
+}
+
 int add(const Command& cmd) {
   bool sets_value = cmd.has_name || cmd.has_type || cmd.has_data;  // without /v: the default value
   DWORD type = REG_SZ;
   std::string bytes = sets_value ? encode_data(cmd, &type) : std::string();
+  const std::string made = cmd.path.empty() ? "" : first_missing_level(cmd.root, cmd.path);
   OpenKey key;
   LONG rc = RegCreateKeyExA(cmd.root, cmd.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_ALL_ACCESS, nullptr, key.out(), nullptr);
   if (rc != ERROR_SUCCESS) fail(rc);
+  // A refused value leaves the registry as it was: the keys made for it go again.
+  auto undo_keys = [&] {
+    if (!made.empty()) (void)RegDeleteTreeA(cmd.root, made.c_str());
+  };
   if (sets_value) {
     bool exists = RegQueryValueExA(key.get(), cmd.name.c_str(), nullptr, nullptr, nullptr,
                                    nullptr) == ERROR_SUCCESS;
@@ -404,7 +414,10 @@ int add(const Command& cmd) {
     rc = RegSetValueExA(key.get(), cmd.name.c_str(), 0, type,
                         reinterpret_cast<const BYTE*>(bytes.data()),
                         static_cast<DWORD>(bytes.size()));
-    if (rc != ERROR_SUCCESS) fail(rc);
+    if (rc != ERROR_SUCCESS) {
+      undo_keys();
+      fail(rc);
+    }
   }
   std::fputs(kDone, stdout);
   return 0;

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "notes_setup.h"
+#include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
 #include "sx/hotsync.h"
 #include "sx/machine.h"
@@ -19,17 +20,41 @@ struct SystemOptions {
   std::string profile = "Outlook";
 };
 
-// Runs one command of the machine tool on this machine; throws Failure when it fails.
-void step(const std::vector<std::string>& args) {
+// The parts installed so far, for the message when a later one fails.
+struct Progress {
+  std::vector<std::string> done;
+};
+
+// Runs one command of the machine tool on this machine (its arguments as a person types them, in
+// UTF-8); throws Failure, saying what is installed already, when it fails.
+void step(Progress& progress, const std::vector<std::string>& args, const std::string& part) {
   std::vector<std::string> line = {"sxmachine", "--machine", sx::machine::root().string()};
   line.insert(line.end(), args.begin(), args.end());
   std::vector<const char*> argv;
   for (const std::string& a : line) argv.push_back(a.c_str());
   auto program = make_program();
   if (program->run(static_cast<int>(argv.size()), argv.data()) != 0) {
-    std::string shown;
-    for (const std::string& a : args) shown += (shown.empty() ? "" : " ") + a;
-    throw sx::cli::Failure("the installation stopped at \"sxmachine " + shown + "\"");
+    std::string shown, done;
+    for (const std::string& a : args) shown += (shown.empty() ? "" : " ") + sx::cli::shell_word(a);
+    for (const std::string& d : progress.done) done += (done.empty() ? "" : ", ") + d;
+    throw sx::cli::Failure(
+        "The installation stopped at \"sxmachine " + shown + "\" (above). " +
+        (done.empty() ? std::string("Nothing was installed.")
+                      : "Installed before it: " + done + ".") +
+        " Run \"sxmachine system install\" again once the problem is mended: what is installed "
+        "stays and is not done twice.");
+  }
+  progress.done.push_back(part);
+}
+
+// Refuses, before anything is installed, a user or profile the parts could not take.
+void check_names(const std::string& user, const std::string& profile) {
+  std::string why;
+  if (!valid_notes_store_user(user, &why)) throw sx::cli::Failure(sx::cli::sentence(why));
+  if (profile.empty() || profile.find('\\') != std::string::npos || profile.size() > 255) {
+    throw sx::cli::Failure("The profile name \"" + sx::cli::ansi_to_terminal(profile) +
+                           "\" is not a profile name: it has 1 to 255 characters and no "
+                           "backslash.");
   }
 }
 
@@ -44,21 +69,31 @@ bool has_user(const std::string& name) {
 }
 
 int install(const SystemOptions& o) {
-  step({"hotsync", "install"});
-  if (!has_user(o.user)) step({"hotsync", "add-user", o.user});
-  step({"outlook", "install", "--profile", o.profile});
-  step({"conduit", "install"});
-  step({"scribbixout", "install"});
-  step({"scribbixupdate", "install"});
-  step({"scribbixoutlookaddin", "install"});
-  step({"scribbixmonitoraddin", "install"});
+  // The names in the machine's code page, converted once; the steps take them as typed.
+  const std::string user = sx::cli::machine_text(o.user, "user name");
+  const std::string profile = sx::cli::machine_text(o.profile, "profile name");
+  check_names(user, profile);
+  Progress progress;
+  step(progress, {"hotsync", "install"}, "HotSync Manager");
+  if (!has_user(user)) step(progress, {"hotsync", "add-user", o.user}, "the HotSync user");
+  step(progress, {"outlook", "install", "--profile", o.profile}, "Outlook with the profile");
+  step(progress, {"conduit", "install"}, "the conduit");
+  step(progress, {"scribbixout", "install"}, "ScribbixOut");
+  step(progress, {"scribbixupdate", "install"}, "ScribbixUpdate");
+  step(progress, {"scribbixoutlookaddin", "install"}, "the notes add-in");
+  step(progress, {"scribbixmonitoraddin", "install"}, "the monitor add-in");
   std::string why;
-  if (!install_notes_store(o.profile, o.user, &why)) {
-    throw sx::cli::Failure("the notes store cannot be installed: " + why);
+  if (!install_notes_store(profile, user, &why)) {
+    throw sx::cli::Failure(
+        sx::cli::sentence("The notes store cannot be installed: " +
+                          sx::cli::ansi_to_terminal(why)) +
+        " Everything else is installed; run \"sxmachine system install\" again once the problem "
+        "is mended.");
   }
   std::printf("The notes store %s (folder \"Vorlan\\Scribbix\") is in the profile \"%s\".\n",
-              notes_store_path(o.user).c_str(), o.profile.c_str());
-  if (!pair_profile(o.user, o.profile, &why)) throw sx::cli::Failure(why);
+              sx::cli::ansi_to_terminal(notes_store_path(user)).c_str(), o.profile.c_str());
+  if (!pair_profile(user, profile, &why))
+    throw sx::cli::Failure(sx::cli::sentence(sx::cli::ansi_to_terminal(why)));
   std::printf("The Palm user \"%s\" synchronises with the Outlook profile \"%s\".\n",
               o.user.c_str(), o.profile.c_str());
   return sx::cli::kExitSuccess;

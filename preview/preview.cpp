@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "sx/cli/companion_files.h"
 #include "sx/clock.h"
 #include "sx/hotsync.h"
 #include "sx/machine.h"
@@ -160,8 +161,17 @@ Preview preview_hotsync(const std::string& user, const fs::path& worker) {
   notes_conduit();
   const MachineCopy copy(sx::machine::root());
   const fs::path output = copy.folder() / "preview.txt";
-  run_on_copy(worker.empty() ? fs::path(SX_PREVIEW_WORKER) : worker, copy, user, output);
-  return preview_from_lines(user, read_lines(output));
+  run_on_copy(worker.empty() ? fs::path(SX_COMPANION_FILE(SX_PREVIEW_WORKER)) : worker, copy, user,
+              output);
+  // What the run says of its files names the copy; the person knows the machine.
+  std::vector<std::string> lines = read_lines(output);
+  const std::string copy_root = copy.root().string(), root = sx::machine::root().string();
+  for (std::string& line : lines) {
+    for (std::size_t at = line.find(copy_root); at != std::string::npos;
+         at = line.find(copy_root, at + root.size()))
+      line.replace(at, copy_root.size(), root);
+  }
+  return preview_from_lines(user, lines);
 }
 
 int run_worker(const std::string& user, const fs::path& output) {

@@ -57,7 +57,7 @@ TEST_F(ConduitCommandTest, AFailedInstallLeavesTheMachineAsItWas) {
     std::string file, message;
   };
   for (const Case& c :
-       {Case{(machine_.root() / "missing.dll").string(), "ERROR: Cannot copy"},
+       {Case{(machine_.root() / "missing.dll").string(), "ERROR: There is no file"},
         Case{(machine_.root() / "not-a-library.dll").string(), "cannot be loaded as a conduit"},
         Case{SX_TEST_CONDUIT, "is not a conduit: it has no DllRegisterServer."}}) {
     ToolResult r = run_tool({"conduit", "install", "--file", c.file, "--path", "C:\\Elsewhere"});

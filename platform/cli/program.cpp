@@ -1,6 +1,7 @@
 #include "sx/cli/program.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <new>
 
@@ -42,6 +43,10 @@ std::string option_of(const std::string& message) {
 
 bool is_help(const std::string& arg) { return arg == "--help" || arg == "-h" || arg == "/?"; }
 
+std::string version_line(const std::string& program) {
+  return program + " " + SX_PROJECT_VERSION + " (Scribbix on a simulated machine)\n";
+}
+
 std::vector<std::string> as_positional_arguments(const std::vector<std::string>& args) {
   std::vector<std::string> out, rest;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -61,6 +66,7 @@ std::vector<std::string> as_positional_arguments(const std::vector<std::string>&
 
 Program::Program(std::string name, std::string description) : app_(std::move(description), name) {
   app_.set_help_flag("-h,--help", "print this help and do nothing else");
+  app_.add_flag("--version", version_flag_, "print the program's version and do nothing else");
   app_.add_option(kMachineOption, machine_option_,
                   "the simulated machine's folder (default: $SX_MACHINE, else "
                   "$XDG_DATA_HOME/scribbix/machine, that is ~/.local/share/scribbix/machine)")
@@ -95,9 +101,11 @@ std::string Program::help(const CLI::App* command) const {
   return command->help(parent != nullptr ? path_of(parent) : "");
 }
 
-const CLI::App* Program::named_last(const std::vector<std::string>& args, bool* help) const {
+const CLI::App* Program::named_last(const std::vector<std::string>& args, bool* help,
+                                    bool* version) const {
   const CLI::App* current = &app_;
   *help = false;
+  *version = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--") break;
@@ -105,6 +113,8 @@ const CLI::App* Program::named_last(const std::vector<std::string>& args, bool* 
       ++i;  // its value is not a command
     } else if (is_help(arg)) {
       *help = true;
+    } else if (arg == "--version") {
+      *version = true;
     } else {
       for (const CLI::App* sub : current->get_subcommands([](const CLI::App*) { return true; })) {
         if (sub->check_name(arg)) {
@@ -175,10 +185,18 @@ std::string Program::parse_error_text(const CLI::ParseError& e) {
     const std::string name = option_of(what);
     const CLI::Option* option = command->get_option_no_throw(name);
     if (option == nullptr) option = app_.get_option_no_throw(name);
-    std::string text = name + " needs " +
-                       (option != nullptr && option->get_expected_min() > 1
-                            ? std::to_string(option->get_expected_min()) + " values"
-                            : std::string("a value"));
+    const int wanted = option != nullptr ? option->get_expected_min() : 1;
+    std::string values = wanted > 1 ? std::to_string(wanted) + " values" : std::string("a value");
+    if (wanted > 1 && option != nullptr && !option->get_option_text().empty())
+      values += " (" + option->get_option_text() + ")";
+    // "--action: At Most 2 required but received 3": more than it takes.
+    const auto got = what.rfind(" received ");
+    const long given = got == std::string::npos ? -1 : std::atol(what.c_str() + got + 10);
+    if (given > wanted) {
+      return name + " takes " + values + ", and " + std::to_string(given) +
+             " were given. A value that holds spaces needs quotes.";
+    }
+    std::string text = name + " needs " + values;
     if (option != nullptr && !option->get_description().empty())
       text += ": " + option->get_description();
     return text + ".";
@@ -202,10 +220,14 @@ void Program::check_machine(Machine machine) {
 }
 
 int Program::run_checked(const std::vector<std::string>& args) {
-  bool help = false;
-  const CLI::App* last = named_last(args, &help);
+  bool help = false, version = false;
+  const CLI::App* last = named_last(args, &help, &version);
   if (help) {
     std::fputs(this->help(last).c_str(), stdout);
+    return kExitSuccess;
+  }
+  if (version) {
+    std::fputs(version_line(app_.get_name()).c_str(), stdout);
     return kExitSuccess;
   }
   std::vector<std::string> line;

@@ -1,5 +1,6 @@
 #include "sx/cli/terminal_text.h"
 
+#include "sx/cli/program.h"
 #include "win32/codepage.h"
 
 namespace sx::cli {
@@ -22,6 +23,17 @@ std::optional<std::string> terminal_to_ansi(std::string_view utf8) {
   WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, ansi.data(), ansi_length, nullptr,
                       nullptr);
   return ansi;
+}
+
+std::string machine_text(const std::string& utf8, const std::string& what) {
+  auto ansi = terminal_to_ansi(utf8);
+  if (!ansi) {
+    // The machine's code page is Windows-1252 or UTF-8, and UTF-8 holds every character.
+    throw Failure("The " + what + " \"" + utf8 +
+                  "\" has characters that the machine's code page cannot hold; use only "
+                  "characters of Windows-1252 (the Latin alphabets of Western Europe).");
+  }
+  return *ansi;
 }
 
 }  // namespace sx::cli

@@ -1,9 +1,13 @@
 #include "sx/cli/values.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "sx/ascii.h"
+#include "sx/cli/program.h"
 #include "win32/module.h"
 
 namespace sx::cli {
@@ -109,6 +113,20 @@ std::string shell_word(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
+}
+
+void check_readable_file(const std::string& path, const std::string& what) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (ec || !fs::exists(status))
+    throw Failure("There is no file " + path + " (it should be " + what + ").");
+  if (fs::is_directory(status)) throw Failure(path + " is a folder, not " + what + ".");
+  std::ifstream in(path, std::ios::binary);
+  if (!in || !fs::is_regular_file(status)) {
+    throw Failure(path + " cannot be read as " + what + " (" +
+                  std::error_code(errno, std::generic_category()).message() + ").");
+  }
 }
 
 std::string windows_error_text(DWORD code) {

@@ -58,6 +58,9 @@ sx::hotsync::UserEntry find_user(const std::string& name) {
 int sync(const std::string& user) {
   sx::hotsync::HotSyncReport report;
   const long result = sx::hotsync::run_hotsync(user, &report, print_progress);
+  if (!report.not_started.empty()) {
+    throw Failure(sx::cli::sentence(terminal("The HotSync did not start: " + report.not_started)));
+  }
   for (const std::string& line : sx::hotsync::report_lines(report))
     std::printf("%s\n", terminal(line).c_str());
   return result == 0 ? 0 : 1;
@@ -125,10 +128,8 @@ int show_log(const std::string& user) {
 }
 
 // The names on the line arrive in the terminal's UTF-8; HotSync keeps the ANSI code page.
-std::string ansi(const std::string& utf8) {
-  auto text = sx::cli::terminal_to_ansi(utf8);
-  if (!text) throw Failure("\"" + utf8 + "\" has characters the machine's code page cannot hold.");
-  return *text;
+std::string ansi(const std::string& utf8, const char* what = "user name") {
+  return sx::cli::machine_text(utf8, what);
 }
 
 int run(const Options& o, const CLI::App& app) {
@@ -143,7 +144,7 @@ int run(const Options& o, const CLI::App& app) {
   if (app.count("--sync") > 0) return sync(ansi(o.sync_user));
   if (app.count("--preview") > 0) return preview(ansi(o.preview_user));
   if (o.list) return list();
-  if (app.count("--action") > 0) return action(ansi(o.action[0]), ansi(o.action[1]));
+  if (app.count("--action") > 0) return action(ansi(o.action[0]), ansi(o.action[1], "conduit key"));
   if (app.count("--log") > 0) return show_log(ansi(o.log_user));
   if (o.close) return sx::hotsync::close_resident();
   return sx::hotsync::run_resident();
@@ -178,7 +179,7 @@ int main(int argc, char** argv) {
                  "change the action of the conduit registered under KEY (e.g. "
                  "ApplicationVorScrib) for USER's next HotSyncs")
       ->expected(2)
-      ->type_name("USER KEY");
+      ->option_text("USER KEY");
   app.add_option("--log", options->log_user, "print USER's HotSync log")->type_name("USER");
   app.add_flag("--close", options->close,
                "ask the running HotSync Manager to close, as Windows does (WM_CLOSE)");

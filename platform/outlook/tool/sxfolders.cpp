@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "outlook/outlook.h"
+#include "sx/ascii.h"
 #include "sx/cli/program.h"
+#include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/profiles.h"
@@ -51,9 +53,32 @@ std::vector<std::string> split_path(const std::string& path) {
   return parts;
 }
 
+// The machine's texts (ANSI) for the terminal (UTF-8).
+std::string terminal(const std::string& ansi) { return sx::cli::ansi_to_terminal(ansi); }
+
+// The profile a command names (UTF-8 from the line) as the machine stores it; the default profile
+// for "". Refuses a profile that is not there, naming the ones that are.
+std::string existing_profile(const std::string& utf8) {
+  if (utf8.empty()) {
+    auto def = sx::outlook::profiles::default_profile();
+    if (!def) throw Failure("There is no default profile; name one with --profile.");
+    return *def;
+  }
+  if (auto found = sx::outlook::profiles::find(sx::cli::machine_text(utf8, "profile name")))
+    return *found;
+  std::string names;
+  for (const std::string& p : sx::outlook::profiles::list())
+    names += (names.empty() ? "" : ", ") + ("\"" + terminal(p) + "\"");
+  throw Failure("There is no profile \"" + utf8 + "\"; " +
+                (names.empty() ? std::string("there are no profiles (sxmachine outlook install).")
+                               : "the profiles are " + names + "."));
+}
+
 class Outlook {
  public:
+  // Logs on to `profile` (UTF-8; "" for the default profile).
   explicit Outlook(const std::string& profile) {
+    const std::string wanted = existing_profile(profile);
     CLSID clsid;
     check(CLSIDFromProgID(u"Outlook.Application", &clsid),
           "Outlook is not installed (sxmachine outlook install)");
@@ -62,8 +87,20 @@ class Outlook {
           "Outlook cannot be started");
     Bstr mapi(u"MAPI");
     check(app_->GetNamespace(mapi.get(), ns_.ReleaseAndGetAddressOf()), "Cannot reach MAPI");
-    Variant name = Variant::from_utf8(profile), missing;
+    Variant name = Variant::from_utf8(terminal(wanted)), missing;
     check(ns_->Logon(name.get(), missing.get(), missing.get(), missing.get()), "Cannot log on");
+    // A running Outlook keeps the profile it logged on to (its add-ins open the default profile as
+    // it starts), whatever a later logon names: working there would change the wrong profile.
+    Bstr current;
+    check(ns_->get_CurrentProfileName(current.put()), "Cannot read Outlook's profile");
+    const std::string in_use = current.utf8();
+    if (!sx::ascii::equal_ignoring_case(in_use, terminal(wanted))) {
+      throw Failure("Outlook is logged on to the profile \"" + in_use +
+                    "\" (its add-ins open the default profile when it starts) and cannot change to "
+                    "\"" +
+                    terminal(wanted) + "\" while it runs. Make \"" + terminal(wanted) +
+                    "\" the default profile to work on it here.");
+    }
   }
   _Application* app() { return app_.Get(); }
   _NameSpace* ns() { return ns_.Get(); }
@@ -321,32 +358,29 @@ void apply_options(_OutlookItem* item, const ItemOptions& o, const CLI::App& com
 
 // The profile's store files, each read directly; their damage in words. Exit code 1 when damaged.
 int check_stores(const std::string& profile_name) {
-  auto profile = profile_name.empty() ? sx::outlook::profiles::default_profile()
-                                      : sx::outlook::profiles::find(profile_name);
-  if (!profile) {
-    throw Failure(profile_name.empty() ? "There is no default profile."
-                                       : "There is no profile \"" + profile_name + "\".");
-  }
+  const std::string profile = existing_profile(profile_name);
   int damaged = 0;
-  for (const std::string& path : sx::outlook::profiles::stores(*profile)) {
+  for (const std::string& path : sx::outlook::profiles::stores(profile)) {
     std::string why;
     auto store = sx::outlook::Store::open(sx::paths::to_host(path), {}, &why);
+    const std::string shown = terminal(path);
     if (!store) {
-      std::printf("%s: cannot be read: %s\n", path.c_str(), why.c_str());
+      std::printf("%s: cannot be read: %s\n", shown.c_str(), terminal(why).c_str());
       ++damaged;
     } else if (store->problems().empty()) {
-      std::printf("%s: no damage\n", path.c_str());
+      std::printf("%s: no damage\n", shown.c_str());
     } else {
-      std::printf("%s: damaged: %s\n", path.c_str(),
-                  sx::outlook::describe_problems(store->problems()).c_str());
+      std::printf("%s: damaged: %s\n", shown.c_str(),
+                  terminal(sx::outlook::describe_problems(store->problems())).c_str());
       ++damaged;
     }
   }
   return damaged == 0 ? 0 : 1;
 }
 
-int repair_store(const std::string& path) {
-  const auto host = sx::paths::to_host(path);
+int repair_store(const std::string& utf8_path) {
+  const std::string& path = utf8_path;  // as typed, for the messages
+  const auto host = sx::paths::to_host(sx::cli::machine_text(utf8_path, "store path"));
   if (host.empty()) throw Failure("\"" + path + "\" is not a Windows path of the machine.");
   std::string why;
   auto store = sx::outlook::Store::open(host, {}, &why);
@@ -406,9 +440,9 @@ void add_commands(sx::cli::Program& program, std::shared_ptr<Options> o) {
     const auto names = sx::outlook::profiles::list();
     if (names.empty()) std::printf("There are no profiles (sxmachine outlook install).\n");
     for (const std::string& p : names) {
-      std::printf("%s%s\n", p.c_str(), def && *def == p ? "  (default)" : "");
+      std::printf("%s%s\n", terminal(p).c_str(), def && *def == p ? "  (default)" : "");
       for (const std::string& s : sx::outlook::profiles::stores(p))
-        std::printf("  store %s\n", s.c_str());
+        std::printf("  store %s\n", terminal(s).c_str());
     }
     return sx::cli::kExitSuccess;
   });

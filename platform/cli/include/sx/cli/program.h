@@ -9,7 +9,7 @@
 // run() does, in this order:
 // 1. `--help`, `-h` or `/?` anywhere on the line (before a bare "--") prints the help of the last
 //    command named on the line to stdout and returns 0. Nothing else happens: no option is looked
-//    at, no machine is read.
+//    at, no machine is read. `--version` likewise prints the program's version.
 // 2. Parses the line. A mistake (unknown option or command, a missing or refused value, a value
 //    outside its set) prints "ERROR: <what is wrong>" and where to find the usage to stderr and
 //    returns 1.
@@ -93,7 +93,7 @@ class Program {
   };
 
   int run_checked(const std::vector<std::string>& args);
-  const CLI::App* named_last(const std::vector<std::string>& args, bool* help) const;
+  const CLI::App* named_last(const std::vector<std::string>& args, bool* help, bool* version) const;
   std::vector<std::string> rewritten(const std::vector<std::string>& args) const;
   CLI::App* selected();
   std::string parse_error_text(const CLI::ParseError& e);
@@ -101,6 +101,7 @@ class Program {
 
   CLI::App app_;
   std::string machine_option_;
+  bool version_flag_ = false;  // handled before parsing; declared for the help
   std::map<const CLI::App*, Command> commands_;
   std::map<const CLI::App*, std::string> help_texts_;
   std::map<const CLI::App*, Rewriter> rewriters_;
@@ -108,6 +109,9 @@ class Program {
 
 // True for the words that ask for help: --help, -h and /? (the Windows way).
 bool is_help(const std::string& arg);
+
+// What `--version` prints for `program`: its name and the project's version, with a line end.
+std::string version_line(const std::string& program);
 
 // A rewriter for a command that hands its arguments to a Windows program as they stand (switches
 // such as /install or -install): every argument but --machine with its value and the help words

@@ -15,4 +15,10 @@ std::string ansi_to_terminal(std::string_view ansi);
 // the ANSI code page.
 std::optional<std::string> terminal_to_ansi(std::string_view utf8);
 
+// A name or text from the command line (UTF-8) in the machine's ANSI code page, for what the
+// machine keeps in that code page (users, profiles, registry keys and values). Convert each once,
+// in the command's action (the code page is the machine's, known once its root is set). Throws
+// Failure, naming `what` ("user name") and the text, when a character has no byte there.
+std::string machine_text(const std::string& utf8, const std::string& what);
+
 }  // namespace sx::cli

@@ -47,6 +47,11 @@ std::string sentence(std::string text);
 // commands that messages suggest.
 std::string shell_word(const std::string& text);
 
+// Throws Failure unless `path` (a file of this computer, from the command line) is a file that can
+// be read: "There is no file ...", "... is a folder, not <what>.", "... cannot be read (...)".
+// `what` names what the file should be ("the conduit's library").
+void check_readable_file(const std::string& path, const std::string& what);
+
 // Windows's text for a Win32 error code, without its line break ("Access is denied."), or
 // "Windows error N." when the system has none.
 std::string windows_error_text(DWORD code);
