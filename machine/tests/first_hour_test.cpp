@@ -179,6 +179,20 @@ TEST_F(FirstHourTest, FilesThatAreNotWhatACommandNeedsAreToldInWords) {
   EXPECT_EQ(r.output.find("HotSync log:"), std::string::npos) << r.output;
 }
 
+TEST_F(FirstHourTest, AnOptionOfTwoValuesReadsAsItsHelpSaysInItsHelpAndItsMistakes) {
+  ToolResult help = run_program(HOTSYNC_PATH, {"--help"});
+  EXPECT_NE(help.output.find("  --action USER KEY  "), std::string::npos) << help.output;
+  EXPECT_EQ(help.output.find(" x 2"), std::string::npos) << help.output;
+  ASSERT_EQ(run_tool({"hotsync", "install"}).exit_code, 0);
+  ToolResult r = run_program(HOTSYNC_PATH, {"--machine", machine_.root().string(), "--action", "Jo",
+                                            "ApplicationVorScrib", "extra"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.output.find("ERROR: --action takes 2 values (USER KEY), and 3 were given. A value "
+                          "that holds spaces needs quotes."),
+            std::string::npos)
+      << r.output;
+}
+
 TEST_F(FirstHourTest, ADamagedDeviceFileIsToldWithoutItsBytesAndWithTheMachinesOwnPath) {
   ASSERT_EQ(run_tool({"system", "install", "--user", "Jo"}).exit_code, 0);
   put_notes_database("Jo");

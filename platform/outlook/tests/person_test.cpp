@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <regex>
+#include <sstream>
 
 #include "outlook_process_fixture.h"
 #include "sx/outlook/person.h"
+#include "sx/paths.h"
 
 namespace sx::outlook {
 namespace {
@@ -117,6 +119,94 @@ TEST_F(PersonTest, TheAddInsButtonsAndMenusShowAndTheirClicksReachThem) {
   screen = person->screen();
   EXPECT_NE(screen.find("-- Auto - Discussion (editing) --"), std::string::npos) << screen;
   EXPECT_FALSE(person->run("quit", &reply));
+}
+
+TEST_F(PersonTest, DeleteTakesTheSelectedItemAndSaysSoWhenNothingIsSelected) {
+  add_post("Keep", "one");
+  add_post("Drop", "two");
+  std::string why;
+  auto person = PersonOutlook::start(&why);
+  ASSERT_TRUE(person) << why;
+  std::string screen = person->screen();
+  const std::string remove = control_number(screen, "&Delete");
+  ASSERT_NE(remove, "") << screen;
+  std::string reply;
+  ASSERT_TRUE(person->run("click " + remove, &reply));
+  EXPECT_EQ(reply, "Nothing is selected: choose the item to delete with \"select N\" first.");
+  ASSERT_TRUE(person->run("select 2", &reply)) << reply;
+  screen = person->screen();
+  EXPECT_NE(screen.find("\n* 2. Drop  <IPM.Post>\n"), std::string::npos) << screen;
+  ASSERT_TRUE(person->run("click " + remove, &reply));
+  EXPECT_EQ(reply, "Deleted.");
+  screen = person->screen();
+  EXPECT_NE(screen.find("Items of Inbox (1):\n  1. Keep  <IPM.Post>\n"), std::string::npos)
+      << screen;
+  // The selection went with the item: another click deletes nothing more.
+  ASSERT_TRUE(person->run("click " + remove, &reply));
+  EXPECT_NE(reply.find("Nothing is selected"), std::string::npos) << reply;
+  EXPECT_FALSE(person->run("quit", &reply));
+}
+
+TEST_F(PersonTest, AnUnsavedEditIsNeverDroppedWithoutAWord) {
+  add_post("Draft", "first");
+  std::string why, reply;
+  std::string edit;
+  {
+    auto person = PersonOutlook::start(&why);
+    ASSERT_TRUE(person) << why;
+    (void)person->screen();  // numbers the items
+    ASSERT_TRUE(person->run("open 1", &reply)) << reply;
+    const std::string screen = person->screen();
+    edit = control_number(screen, "Edit Ite&m", "-- Draft");
+    ASSERT_NE(edit, "") << screen;
+    ASSERT_TRUE(person->run("click " + edit, &reply)) << reply;
+    ASSERT_TRUE(person->run("type , second", &reply)) << reply;
+    EXPECT_TRUE(person->unsaved_changes());
+    ASSERT_TRUE(person->run("quit", &reply));  // refused: Outlook still runs
+    EXPECT_EQ(reply,
+              "The open item has unsaved changes: \"save\" keeps them, \"quit!\" ends Outlook "
+              "without them.");
+    EXPECT_FALSE(person->run("quit!", &reply));
+    EXPECT_EQ(reply, "Outlook has ended.");
+  }
+  // The input ends while an edit is open: Outlook ends and says what went with it.
+  std::istringstream in("open 1\nclick " + edit + "\ntype , third\n");
+  std::ostringstream out;
+  ASSERT_TRUE(converse(in, out, &why)) << why;
+  EXPECT_NE(out.str().find("The input ended while the open item had unsaved changes; they are not "
+                           "saved"),
+            std::string::npos)
+      << out.str();
+  app_ = create();
+  ComPtr<IDispatch> saved;
+  ASSERT_EQ(inbox_items(mapi(app_.Get()).Get())
+                ->Item(Variant::from_utf8("Draft").get(), saved.ReleaseAndGetAddressOf()),
+            S_OK);
+  Variant body;
+  ASSERT_EQ(sx::com::get_property(saved.Get(), u"Body", body.put()), S_OK);
+  EXPECT_EQ(body.to_utf8(), "first");
+}
+
+TEST_F(PersonTest, AStoreThatCannotBeOpenedIsToldWhereItsFoldersWouldBe) {
+  // The default store with the read-only attribute: Windows opens it for nobody to write.
+  const std::filesystem::path store = sx::paths::to_host(kDefaultStorePath);
+  ASSERT_TRUE(std::filesystem::exists(store)) << store;
+  std::filesystem::permissions(store, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  std::string why;
+  auto person = PersonOutlook::start(&why);
+  ASSERT_TRUE(person) << why;
+  const std::string screen = person->screen();
+  EXPECT_NE(screen.find("Folders:\n  The folders cannot be shown: The personal folders file " +
+                        std::string(kDefaultStorePath) +
+                        " cannot be opened. The file is read-only (its read-only attribute is "
+                        "set)."),
+            std::string::npos)
+      << screen;
+  std::string reply;
+  EXPECT_FALSE(person->run("quit", &reply));
+  std::filesystem::permissions(store, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
 }
 
 TEST_F(PersonTest, TheProgramTakesCommandsFromItsInputAndEndsOutlookAtItsEnd) {

@@ -175,5 +175,39 @@ TEST_F(ConsoleTest, PersonWalksTheWizardWithKeys) {
   EXPECT_NE(out.find("(2) < < Back >"), std::string::npos) << out;  // disabled on the first page
 }
 
+// A progress window as a conduit uses it: made and changed by a thread that reads no messages
+// while it works. The person sees its fields as text and, when it goes, its last state.
+TEST_F(ConsoleTest, AProgressWindowChangedWithoutReadingMessagesShowsItsLastStateAsItGoes) {
+  constexpr int kProgressDialog = 702, kStep = 1020, kNote = 1021, kProgress = 1022;
+  using sx::window::ControlKind;
+  sx::window::DialogTemplate t;
+  t.id = kProgressDialog;
+  t.title = "Synchronization";
+  t.cx = 200;
+  t.cy = 60;
+  t.style = WS_POPUP | WS_CAPTION | WS_VISIBLE;
+  t.controls = {{kStep, ControlKind::kStatic, "Sync Step:", 7, 7, 60, 8, 0},
+                {kNote, ControlKind::kEdit, "", 70, 7, 120, 12, ES_READONLY},
+                {kProgress, ControlKind::kProgressBar, "", 7, 30, 180, 10, 0}};
+  sx::window::register_dialog(kModule, t);
+  sx::window::set_host(sx::window::Host::kConsole);
+  ::testing::internal::CaptureStdout();
+  HWND dialog = CreateDialogParamA(
+      kModule, MAKEINTRESOURCEA(kProgressDialog), nullptr,
+      [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+  ASSERT_NE(dialog, nullptr);
+  SendDlgItemMessageA(dialog, kProgress, PBM_SETRANGE32, 0, 4);
+  for (int note = 1; note <= 4; ++note) {
+    SetDlgItemTextA(dialog, kNote, ("Note " + std::to_string(note) + "\r\n").c_str());
+    SendDlgItemMessageA(dialog, kProgress, PBM_SETPOS, static_cast<WPARAM>(note), 0);
+  }
+  DestroyWindow(dialog);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("|   Sync Step:\n|     Note 4\n|   [##############################] 100%\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("|     |"), std::string::npos) << out;  // no stray bar for a field
+}
+
 }  // namespace
 }  // namespace window_test
