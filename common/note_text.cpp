@@ -42,6 +42,31 @@ bool is_note_class(std::u16string_view message_class) {
   return message_class.substr(0, prefix.size()) == prefix;
 }
 
+namespace {
+
+std::u16string_view without_blanks(std::u16string_view text) {
+  auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == 0x00A0; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+bool same_contact_text(std::u16string_view a, std::u16string_view b) {
+  const std::size_t ca = a.find(u','), cb = b.find(u',');
+  auto first = [](std::u16string_view text, std::size_t comma) {
+    return comma == std::u16string_view::npos ? std::u16string_view() : text.substr(comma + 1);
+  };
+  return without_blanks(a.substr(0, ca)) == without_blanks(b.substr(0, cb)) &&
+         without_blanks(first(a, ca)) == without_blanks(first(b, cb));
+}
+
+bool is_note_key(double key) {
+  return std::isfinite(key) && key == std::trunc(key) && key != 0 && key >= -2147483648.0 &&
+         key <= 2147483647.0;
+}
+
 std::u16string key_text(double key) {
   char text[32];
   if (std::isfinite(key) && key == std::trunc(key) && std::fabs(key) < 1e15) {

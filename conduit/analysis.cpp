@@ -242,6 +242,20 @@ void carry_handheld_records(const NoteDatabase& handheld, NoteDatabase& desktop)
   }
 }
 
+namespace {
+
+// A note of the other side that could not be made on `target` (no new ID could be drawn, or an ID
+// came twice): said once, and the note is written back to its side as it was read (not with a
+// provisional ID), so that the next sync meets it as it meets it now and makes it then.
+void left_out(const NoteDatabase& target, NoteRecord& note) {
+  log_line(format_string(target.isHandheld() ? IDS_NOT_ADDED_HANDHELD : IDS_NOT_ADDED_DESKTOP,
+                         note.title().c_str()),
+           slWarning);
+  note.clearChangedMarks();
+}
+
+}  // namespace
+
 void merge_field(NoteRecord& h, NoteRecord& d, SyncField& hf, SyncField& df, DWORD bit) {
   if (hf.exclude || hf.equals(df)) return;
   if (hf.modified_here == df.modified_here) {
@@ -335,26 +349,38 @@ long NoteDatabase::synchronizeWith(NoteDatabase& other) {
     progress().item(6, *h);
     SyncYieldCycles(1);
     if (NoteRecord* d = other_notes.find(id)) {
+      if (!d->text_incomplete) {
+        merge_notes(*h, *d);
+        continue;
+      }
+      // The other side holds more of this note's text than this one (cut, or with characters this
+      // side lacks): a text from here never goes over it. A changed text of this side becomes a
+      // note of its own there, and the note stays there as it was (and comes back here whole as
+      // far as this side can hold it).
+      NoteRecord before;
+      before.copyFrom(*d);
       merge_notes(*h, *d);
-      continue;
+      if (!d->text(NoteRecord::kText).changed_in_memory) continue;
+      d->copyFrom(before);
+      d->clearChangedMarks();
+      h->needs_rewrite = true;  // a new ID there
+      log_line(format_string(IDS_EDIT_KEPT_AS_NEW_NOTE, h->title().c_str()), slText);
     }
     if (h->isDeletedOrArchived() && !archived(*h)) continue;
     auto created = other.createRecord(h.get());
-    if (created == nullptr) {
+    NoteRecord* added = created.get();
+    // No new ID could be drawn there, or the side gave one it already holds.
+    if (created == nullptr || !other.insert(std::move(created))) {
+      left_out(other, *h);
       result = kNoteNotCreated;
       continue;
     }
-    NoteRecord& added = *created;
-    const std::int32_t new_id = added.noteId();
-    if (!other.insert(std::move(created))) {
-      result = kNoteNotCreated;  // the desktop gave an ID it already holds
-      continue;
-    }
+    const std::int32_t new_id = added->noteId();
     if (new_id != h->noteId()) {
       remap_[h->noteId()] = new_id;
       h->setNoteId(new_id);  // written back to this side
     }
-    added.logAdded(other_side);
+    if (!added->write_refused) added->logAdded(other_side);  // refused: it logged why
   }
   rekey(*this);
   const long added = addMissingFrom(other, other.remap());
@@ -386,21 +412,18 @@ long NoteDatabase::addMissingFrom(NoteDatabase& other,
         created->needs_rewrite = false;
       }
     }
-    if (created == nullptr) {
+    NoteRecord* added = created.get();
+    if (created == nullptr || !insert(std::move(created))) {
+      left_out(*this, *source);
       result = kNoteNotCreated;
       continue;
     }
-    NoteRecord& added = *created;
-    const std::int32_t new_id = added.noteId();
-    if (!insert(std::move(created))) {
-      result = kNoteNotCreated;
-      continue;
-    }
+    const std::int32_t new_id = added->noteId();
     if (new_id != source_id) {
       remap[source_id] = new_id;
       source->setNoteId(new_id);
     }
-    added.logAdded(side);
+    if (!added->write_refused) added->logAdded(side);
   }
   rekey(other);
   return result;
@@ -421,7 +444,7 @@ long NoteDatabase::mirrorFrom(NoteDatabase& source) {
       ahead.step();
       progress().item(6, *t);
       SyncYieldCycles(1);
-      const NoteRecord* s = source_notes.find(id);
+      NoteRecord* s = source_notes.find(id);
       const bool archived_on_both = archived(*t) && s != nullptr && archived(*s);
       if (t->isDeletedOrArchived() && !archived_on_both) {
         leaving.push_back(id);
@@ -433,6 +456,11 @@ long NoteDatabase::mirrorFrom(NoteDatabase& source) {
       for (std::size_t i = 0; i < static_cast<std::size_t>(NoteRecord::kFieldCount); ++i) {
         copy_if_differs(*t, t->field(i), s->field(i), side);
       }
+      // A target that holds more of the text than the source keeps it (its side's write leaves
+      // the text as it is); the source's text stays marked as changed, so that the next sync
+      // carries it again (as a note of its own there).
+      if (t->text_incomplete && t->text(NoteRecord::kText).changed_in_memory)
+        s->setMod(s->modValue() | (1u << NoteRecord::kText));
       if (t->hasCategory()) copy_if_differs(*t, t->category(), s->category(), side);
       if (t->hasPrivate()) copy_if_differs(*t, t->privateFlag(), s->privateFlag(), side);
       if (archived(*s)) set_archived(*t);

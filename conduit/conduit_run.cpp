@@ -226,7 +226,10 @@ long ConduitRun::drive() {
   } else {
     result = handheld.synchronizeWith(*desktop);
   }
-  if (result != 0) {
+  // Notes that could not be made on the other side were logged one by one and stay as they were:
+  // everything else is written, and the run reports the failure at its end.
+  const bool notes_left_out = result == kNoteNotCreated;
+  if (result != 0 && !notes_left_out) {
     log_line(load_string(IDS_MERGE_FAILED).value_or(""), slWarning);
     return result;
   }
@@ -250,6 +253,7 @@ long ConduitRun::drive() {
   }
   result = first_failure(result, committed);
   if (result == 0) result = desktop->saveState();
+  if (result == 0 && notes_left_out) result = kNoteNotCreated;
   progress().endDatabase(kScribbixDatabase);
   return first_failure(result, desktop_closer.close());
 }

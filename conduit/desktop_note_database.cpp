@@ -14,6 +14,7 @@
 #include "hotsync/syncmgr.h"
 #include "progress.h"
 #include "resources.h"
+#include "scribbix/note_text.h"
 #include "scribbix/profile_prompt_watcher.h"
 #include "settings.h"
 #include "state_file.h"
@@ -24,7 +25,6 @@ namespace sx::conduit {
 namespace {
 
 constexpr long kFailure = 4101;
-constexpr std::size_t kMaxText = 32767;
 constexpr std::size_t kMaxContact = 255;
 constexpr std::size_t kMaxCategory = 15;
 constexpr char kProfilesKey[] = "Software\\Vorlan Software\\Scribbix\\Profiles";
@@ -86,6 +86,22 @@ std::string ansi_of(const VARIANT* v) {
     return {};
   }
 }
+// A text value in the ANSI code page; *lossy tells whether characters had no form there (they read
+// as "?", or as a look-alike).
+std::string ansi_of(const VARIANT* v, bool* lossy) {
+  *lossy = false;
+  if (v->vt == VT_EMPTY || v->vt == VT_NULL) return {};
+  try {
+    const com::Variant text = com::Variant(*v).changed_to(VT_BSTR);
+    const BSTR b = text.get().bstrVal;
+    const std::u16string_view wide(b, b != nullptr ? SysStringLen(b) : 0);
+    std::string ansi = com::u16_to_ansi(wide);
+    *lossy = com::ansi_to_u16(ansi) != wide;
+    return ansi;
+  } catch (...) {
+    return {};
+  }
+}
 std::int32_t key_of(const VARIANT* v) {
   const double key = std::trunc(number(v));
   if (!(key >= -2147483648.0 && key <= 2147483647.0)) return 0;
@@ -110,6 +126,18 @@ void set_date_if_different(DateField& field, double value, bool mark) {
 }
 
 }  // namespace
+
+std::string cut_for_handheld(const std::string& text) {
+  std::size_t handheld = 0, at = 0;
+  for (; at < text.size(); ++at) {
+    if (text[at] == '\r') continue;
+    if (handheld == kHandheldTextLimit) break;
+    ++handheld;
+  }
+  // A CR whose LF did not fit goes too.
+  while (at > 0 && text[at - 1] == '\r') --at;
+  return text.substr(0, at);
+}
 
 // --- Subject of a post
 
@@ -144,24 +172,41 @@ DesktopNoteRecord::DesktopNoteRecord(DesktopNoteDatabase& database) : database_(
 
 namespace {
 
-// The eight arguments of NewItem and UpdateItem for `note` (`adding`: sense and flag as VT_INT).
+// The eight arguments of NewItem and UpdateItem for `note`. Adding gives every value (sense and
+// flag as VT_INT). Updating gives only what changed in memory since the note was read or made,
+// and the archive mark when the note is archived: an argument left Empty (sense and flag -1, date
+// 0) leaves Outlook's value alone, so a field the other side did not change is never written back
+// in the form this side holds it (a text with "?" for characters the handheld lacks). The body of
+// a note whose text is incomplete is never given.
 struct PostArguments {
   com::Variant key, date, subject, body, category, contact, sense, flag;
   PostArguments(DesktopNoteRecord& note, const DesktopNoteDatabase& database, bool adding) {
     key = com::Variant::from_r8(note.noteId());
-    date = com::Variant::from_date(note.date(NoteRecord::kDate).value());
-    const std::u16string text = com::ansi_to_u16(note.text(NoteRecord::kText).desktop());
-    subject = com::Variant::from_bstr(derive_subject(text));
-    body = com::Variant::from_bstr(text);
-    const int index = note.category().value();
-    category = com::Variant::from_ansi(index > 0 && index < 16 ? database.categoryName(index) : "");
-    std::u16string who = com::ansi_to_u16(note.text(NoteRecord::kText2).desktop());
-    if (who.size() > kMaxContact) who.resize(kMaxContact);
-    contact = com::Variant::from_bstr(who);
-    const int sensitivity = note.privateFlag().get() ? 2 : 0;
-    const int archived = (note.attributes() & kAttrArchived) != 0 ? 1 : 0;
-    sense = com::Variant::from_i4(sensitivity);
-    flag = com::Variant::from_i4(archived);
+    date = com::Variant::from_date(0);
+    sense = com::Variant::from_i4(-1);
+    flag = com::Variant::from_i4(-1);
+    if (adding || note.date(NoteRecord::kDate).changed_in_memory)
+      date = com::Variant::from_date(note.date(NoteRecord::kDate).value());
+    const TextField& text_field = note.text(NoteRecord::kText);
+    if ((adding || text_field.changed_in_memory) && !note.text_incomplete) {
+      const std::u16string text = com::ansi_to_u16(text_field.desktop());
+      subject = com::Variant::from_bstr(derive_subject(text));
+      body = com::Variant::from_bstr(text);
+    }
+    if (adding || note.category().changed_in_memory) {
+      const int index = note.category().value();
+      category =
+          com::Variant::from_ansi(index > 0 && index < 16 ? database.categoryName(index) : "");
+    }
+    if (adding || note.text(NoteRecord::kText2).changed_in_memory) {
+      std::u16string who = com::ansi_to_u16(note.text(NoteRecord::kText2).desktop());
+      if (who.size() > kMaxContact) who.resize(kMaxContact);
+      contact = com::Variant::from_bstr(who);
+    }
+    if (adding || note.privateFlag().changed_in_memory)
+      sense = com::Variant::from_i4(note.privateFlag().get() ? 2 : 0);
+    const bool archived = (note.attributes() & kAttrArchived) != 0;
+    if (adding || archived) flag = com::Variant::from_i4(archived ? 1 : 0);
     if (adding) {
       sense.get().vt = VT_INT;
       flag.get().vt = VT_INT;
@@ -174,7 +219,7 @@ struct PostArguments {
 long DesktopNoteRecord::addToOutlook() {
   if (needsRewrite() || noteId() == 0) {
     const std::int32_t id = database_.newNoteId();
-    if (id == 0) return kNoteNotCreated;
+    if (id == 0) return kNoKeyDrawn;
     setNoteId(id);
     needs_rewrite = false;
   }
@@ -185,6 +230,7 @@ long DesktopNoteRecord::addToOutlook() {
   clearChangedMarks();
   if (result < 0) {
     log_line("Adding an Entry to Outlook", slText);
+    log_line(format_string(IDS_NOT_ADDED_DESKTOP, title().c_str()), slWarning);
     posted = false;
     return kFailure;
   }
@@ -195,30 +241,26 @@ long DesktopNoteRecord::addToOutlook() {
 
 long DesktopNoteRecord::updateInOutlook() {
   SyncYieldCycles(1);
-  if (oversized) {
-    std::string subject =
-        com::u16_to_ansi(derive_subject(com::ansi_to_u16(text(NoteRecord::kText).desktop())));
+  TextField& body = text(NoteRecord::kText);
+  if (text_incomplete && body.changed_in_memory) {
+    // Outlook holds more of the text than this note: the post keeps it. The merge makes a text the
+    // handheld edited a note of its own, so this is a safety net; the note takes the text it was
+    // read with back, so that the state file remembers what the post holds.
+    std::string subject = com::u16_to_ansi(derive_subject(com::ansi_to_u16(body.desktop())));
     if (subject.size() > 100) subject.resize(100);
     log_line("Oversized entry in Outlook not updated: \"" + subject + "\"", slText);
-    return 0;
+    body.setDesktop(text_as_read);
+    body.changed_in_memory = false;
   }
   PostArguments a(*this, database_, false);
-  OutlookAssistant& assistant = database_.assistant();
-  const bool in_place = assistant.formatMode() == 1;
-  const long result =
-      assistant.UpdateItem(&a.key.get(), &a.date.get(), &a.subject.get(), &a.body.get(),
-                           &a.category.get(), &a.contact.get(), &a.sense.get(), &a.flag.get());
-  const bool failed = in_place ? result != 0 : result < 0;
-  if (failed) {
+  const long result = database_.assistant().UpdateItem(
+      &a.key.get(), &a.date.get(), &a.subject.get(), &a.body.get(), &a.category.get(),
+      &a.contact.get(), &a.sense.get(), &a.flag.get());
+  if (result != 0) {
     char line[64];
     std::snprintf(line, sizeof line, "Updating an Entry in Outlook (%08X)",
                   static_cast<unsigned>(result));
     log_line(line, slText);
-    if (!in_place) {
-      // The post was deleted before it was to be made again: it is gone now.
-      posted = false;
-      database_.lost_posts_.push_back(noteId());
-    }
     return kFailure;
   }
   return 0;
@@ -229,6 +271,7 @@ long DesktopNoteRecord::deleteFromOutlook() {
   const long result = database_.assistant().DeleteItem(&key.get());
   if (result < 0) {
     log_line("Deleting an Entry from Outlook", slText);
+    database_.deletion_failed_ = true;
     return kFailure;
   }
   return result;
@@ -399,12 +442,8 @@ int DesktopNoteDatabase::categoryFor(const std::string& text, bool create) {
 }
 
 void DesktopNoteDatabase::readPost(VARIANT* values, DesktopNoteRecord* known) {
-  std::string body = ansi_of(&values[kBody]);
-  bool oversized = false;
-  if (body.size() > kMaxText) {
-    body.resize(kMaxText);
-    oversized = true;
-  }
+  bool lossy = false;
+  const std::string whole = ansi_of(&values[kBody], &lossy);
   const bool is_private = (static_cast<long>(number(&values[kSense])) & 2) != 0;
   const std::string contact = ansi_of(&values[kContact]);
   const std::string category_text = ansi_of(&values[kCategory]);
@@ -427,22 +466,33 @@ void DesktopNoteDatabase::readPost(VARIANT* values, DesktopNoteRecord* known) {
   if (fresh || note->date(NoteRecord::kDate).value() != 0) {
     set_date_if_different(note->date(NoteRecord::kDate), date_of(&values[kDate]), true);
   }
-  set_text_if_different(note->text(NoteRecord::kText), body, true);
-  if (oversized) note->oversized = true;
-  set_text_if_different(note->text(NoteRecord::kText2), contact, true);
+  readText(*note, whole, lossy, fresh);
+  // A contact linked by a text reads back in Outlook's form ("Doe, Jane" as "Doe,Jane"): the same
+  // contact is no change.
+  if (!sx::common::same_contact_text(com::ansi_to_u16(contact),
+                                     com::ansi_to_u16(note->text(NoteRecord::kText2).desktop()))) {
+    set_text_if_different(note->text(NoteRecord::kText2), contact, true);
+  }
   if (note->privateFlag().get() != is_private) {
     note->privateFlag().setBool(is_private);
     note->privateFlag().modified_here = true;
   }
   // A category name new to both sides takes a free slot on this path too, so that a category
-  // given to a note in Outlook reaches the handheld instead of being dropped.
+  // given to a note in Outlook reaches the handheld instead of being dropped. When no slot is
+  // free, the note keeps its category (said once a run).
   const int current = note->category().value();
   const std::string name = category_name(category_text);
   const bool same = !name.empty() && current > 0 && current < 16 &&
                     equal_without_case(categories_[static_cast<std::size_t>(current)], name);
   if (!same) {
     const int index = categoryFor(name, true);
-    if (index != current) {
+    if (index == 0 && !name.empty()) {
+      if (std::find(categories_without_room_.begin(), categories_without_room_.end(), name) ==
+          categories_without_room_.end()) {
+        categories_without_room_.push_back(name);
+        log_line(format_string(IDS_NO_ROOM_FOR_CATEGORY, name.c_str()), slText);
+      }
+    } else if (index != current) {
       note->category().set(index);
       note->category().modified_here = true;
     }
@@ -458,6 +508,38 @@ void DesktopNoteDatabase::readPost(VARIANT* values, DesktopNoteRecord* known) {
   progress().item(1, *note);
 }
 
+// The note's text from the post's body (`whole`, ANSI; `lossy` when characters had no form). The
+// handheld holds at most kHandheldTextLimit characters of a text: a longer body is cut, and the
+// note is marked incomplete, as a lossy one is, so that nothing is ever written over the post's
+// text from it. A body that reads as the state file remembers the note (whole, or cut as before)
+// is no change: a text cut on reading is not a change made in Outlook.
+void DesktopNoteDatabase::readText(DesktopNoteRecord& note, const std::string& whole, bool lossy,
+                                   bool fresh) {
+  TextField& text = note.text(NoteRecord::kText);
+  if (!fresh && !lossy && whole == text.desktop()) return;  // as it was, whole
+  const std::string held = cut_for_handheld(whole);
+  note.oversized = held.size() != whole.size();
+  note.lossy = lossy;
+  note.text_incomplete = note.oversized || lossy;
+  if (!fresh && held == text.desktop()) {
+    note.text_as_read = held;
+    return;
+  }
+  text.setDesktop(held);
+  text.modified_here = true;
+  note.text_as_read = held;
+  if (note.oversized) {
+    std::size_t length = 0;
+    for (char c : whole) length += c != '\r' ? 1 : 0;
+    log_line(format_string(IDS_TEXT_CUT_FOR_HANDHELD, note.title().c_str(),
+                           static_cast<unsigned long>(length),
+                           static_cast<unsigned long>(kHandheldTextLimit)),
+             slText);
+  } else if (lossy) {
+    log_line(format_string(IDS_TEXT_LOSSY_FOR_HANDHELD, note.title().c_str()), slText);
+  }
+}
+
 long DesktopNoteDatabase::readAll() {
   for (auto& [id, note] : notes_) note->setDeleted(true);
   progress().step(1, *this);
@@ -468,6 +550,7 @@ long DesktopNoteDatabase::readAll() {
   }
   item_count_ = static_cast<int>(count);
   records_to_read_ = item_count_;
+  progress().step(1, *this);  // now that the count is known, the bar has its range
   long result = 0;
   std::map<std::int32_t, bool> seen;  // keys read this run
   long visited = 0;
@@ -539,8 +622,13 @@ std::unique_ptr<NoteRecord> DesktopNoteDatabase::createRecord(const NoteRecord* 
   note->copyFrom(*from);
   note->info().m_RecId = from->info().m_RecId;
   const long result = note->addToOutlook();
-  if (result == kNoteNotCreated) return nullptr;
-  if (result != 0) write_failed_ = true;
+  if (result == kNoKeyDrawn) return nullptr;
+  // A post that could not be made leaves its note out of the state file (saveState): the next sync
+  // makes it again. The run goes on with the other notes.
+  if (result != 0) {
+    ++unposted_;
+    note->write_refused = true;
+  }
   ++item_count_;
   SyncYieldCycles(1);
   return note;
@@ -584,8 +672,15 @@ long DesktopNoteDatabase::rekeyPosts() {
         std::none_of(group.begin(), group.end(), [](auto* d) { return d->oversized; });
     if (!moved || !whole) continue;  // a cut text is never written back: the post stays
     com::Variant key = com::Variant::from_r8(old_key);
-    for (int guard = 0; guard < 64; ++guard) {
-      if (assistant_->DeleteItem(&key.get()) <= 0) break;
+    long removed = 1;
+    for (int guard = 0; guard < 64 && removed > 0; ++guard)
+      removed = assistant_->DeleteItem(&key.get());
+    if (removed < 0) {
+      // A post of the old key could not be removed: making the notes again beside it would leave
+      // two posts of one note. The group stays as it is; the next sync tries again.
+      log_line("Deleting an Entry from Outlook", slText);
+      result = kFailure;
+      continue;
     }
     for (DesktopNoteRecord* d : group) {
       d->needs_rewrite = false;
@@ -602,7 +697,6 @@ long DesktopNoteDatabase::writeAll() {
   long result = rekeyPosts();
   const long base = NoteDatabase::writeAll();
   if (result == 0) result = base;
-  if (result == 0 && write_failed_) result = kFailure;
   return result;
 }
 
@@ -615,7 +709,8 @@ long DesktopNoteDatabase::saveState() {
   }
   const long result = write_state_file(state_path_, *this);
   if (result == 0) state_saved_ = true;
-  return result;
+  // The run is still a failure: a note did not reach Outlook.
+  return result == 0 && unposted_ > 0 ? kFailure : result;
 }
 
 // The run failed after a post was removed and could not be made again: the state file of the last

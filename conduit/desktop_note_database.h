@@ -29,6 +29,9 @@ namespace sx::conduit {
 
 class DesktopNoteDatabase;
 
+// addToOutlook's result when no new key could be drawn for a note without one (the registry).
+inline constexpr long kNoKeyDrawn = -2;
+
 class DesktopNoteRecord : public NoteRecord {
  public:
   explicit DesktopNoteRecord(DesktopNoteDatabase& database);
@@ -36,16 +39,25 @@ class DesktopNoteRecord : public NoteRecord {
   bool isNew() const override { return false; }
 
   // The post operations, through the database's assistant. Add takes a new key first when the note
-  // has none of its own (provisional or 0); 0, or 4101 when the post could not be made (logged;
-  // the note is then left out of the state file). Update: 0 or 4101 (logged); an oversized note is
-  // left as it is (logged, 0). Delete: DeleteItem's result, or 4101 when it failed (logged).
+  // has none of its own (provisional or 0; kNoKeyDrawn when none can be drawn); 0, or 4101 when the
+  // post could not be made (logged; the note is then left out of the state file). Update writes
+  // what changed in memory since the note was read or made (a field that did not change is left as
+  // Outlook holds it), in place whatever the body format mode; 0 or 4101 (logged). The body of a
+  // note whose text is incomplete is never written (logged; the note keeps Outlook's text). Delete:
+  // DeleteItem's result, or 4101 when it failed (logged).
   long addToOutlook();
   long updateInOutlook();
   long deleteFromOutlook();
 
-  // The post's text was cut on reading (longer than 32767 bytes in the ANSI code page): the post
-  // is never written from this note.
+  // The post's text is longer than the handheld holds (32767 characters without CRs): the note
+  // holds its beginning (text_incomplete is set too).
   bool oversized = false;
+  // The post's text has characters the machine's ANSI code page lacks: the note holds it with "?"
+  // for them (text_incomplete is set too).
+  bool lossy = false;
+  // The text the note was read with, when it is incomplete: what it goes back to when a text of the
+  // other side could not be written over the post's.
+  std::string text_as_read;
   // A post holds this note (false: its post could not be made this run).
   bool posted = true;
   // The key of the post this note was read from (0: not read from a post this run).
@@ -75,7 +87,11 @@ class DesktopNoteDatabase : public NoteDatabase {
   std::unique_ptr<NoteRecord> createRecord(const NoteRecord* from) override;
   void setCategoriesFrom(const BYTE* block) override;
   long transferCategoriesTo(NoteDatabase& target) override;
+  // Writes the state file; then 4101 when a note's post could not be made this run (the state
+  // leaves it out, so that the next sync makes it again), else the write's result.
   long saveState() override;
+  // A delete in Outlook failed this run: the handheld keeps its deleted records for the next sync.
+  bool deletionPending() const override { return deletion_failed_; }
 
   OutlookAssistant& assistant() { return *assistant_; }
   // Category i's name (0-15).
@@ -90,6 +106,7 @@ class DesktopNoteDatabase : public NoteDatabase {
   long connect();
   long startOutlook();
   void readPost(VARIANT* values, DesktopNoteRecord* known);
+  void readText(DesktopNoteRecord& note, const std::string& whole, bool lossy, bool fresh);
   long rekeyPosts();
   void forgetLostPosts();
 
@@ -103,10 +120,13 @@ class DesktopNoteDatabase : public NoteDatabase {
   std::unique_ptr<OutlookAssistant> assistant_;
   std::array<std::string, 16> categories_;
   bool open_ = false;
-  bool write_failed_ = false;
+  int unposted_ = 0;  // notes whose post could not be made this run
+  bool deletion_failed_ = false;
   bool state_saved_ = false;
-  // Notes whose post this run removed and could not make again (an update by re-creation).
+  // Notes whose post this run removed and could not make again (re-keying).
   std::vector<std::int32_t> lost_posts_;
+  // Category names of posts that found no free category on the handheld (told once a run).
+  std::vector<std::string> categories_without_room_;
 };
 
 // The subject of a post for a note text (first line, at most 60 characters; see the notes folder
@@ -115,6 +135,13 @@ std::u16string derive_subject(const std::u16string& text);
 // A post's category text as a category name: cut at its first comma (the blanks before it
 // dropped), leading blanks skipped, at most 15 characters.
 std::string category_name(const std::string& text);
+
+// The longest text the handheld holds, in characters of its form without CRs.
+inline constexpr std::size_t kHandheldTextLimit = 32767;
+
+// A note text (desktop form) cut so that its handheld form holds at most kHandheldTextLimit
+// characters; a CR LF is never split.
+std::string cut_for_handheld(const std::string& text);
 
 // The desktop factory of the product (installed when the conduit loads).
 std::unique_ptr<NoteDatabase> make_desktop_database(SyncProperties* properties);

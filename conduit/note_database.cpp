@@ -306,7 +306,10 @@ long HandheldNoteDatabase::deleteRecord(NoteRecord& note) {
 
 long HandheldNoteDatabase::afterWriteCleanup() {
   if (!accessor_.open) return SYNCERR_FILE_NOT_OPEN;
-  const long purged = SyncPurgeDeletedRecs(accessor_.handle);
+  // A deletion the desktop could not carry out is asked for again at the next sync by the
+  // handheld's deleted record: purged, it would be gone, and the desktop's note would come back.
+  const bool keep_deleted = counterpart() != nullptr && counterpart()->deletionPending();
+  const long purged = keep_deleted ? 0 : SyncPurgeDeletedRecs(accessor_.handle);
   return first_failure(purged, SyncResetSyncFlags(accessor_.handle));
 }
 

@@ -94,6 +94,9 @@ class NoteDatabase {
   // last, only when both sides were written and the handheld closed without a failure, so the
   // state never claims a write that did not happen. The base does nothing.
   virtual long saveState() { return 0; }
+  // This side failed to delete a note the other side deleted: the other side keeps its record of
+  // the deletion for the next sync. The base: never.
+  virtual bool deletionPending() const { return false; }
 
   // Made equal to `source` (handheld overwrites desktop / the reverse).
   long mirrorFrom(NoteDatabase& source);

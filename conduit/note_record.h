@@ -96,6 +96,9 @@ class SyncRecord {
   bool protect_in_state_file = false;
   // Its side could not take the record (too long) and kept what it had.
   bool write_refused = false;
+  // Its side holds more of its text than the record does (cut, or with characters the ANSI code
+  // page lacks): a text from the other side must never be written over that one.
+  bool text_incomplete = false;
 
  protected:
   static constexpr std::size_t kMaxFields = 12;

@@ -149,14 +149,10 @@ long OutlookAssistant::NewItem(VARIANT* key, VARIANT* date, VARIANT* subject, VA
 long OutlookAssistant::UpdateItem(VARIANT* key, VARIANT* date, VARIANT* subject, VARIANT* body,
                                   VARIANT* category, VARIANT* contact, VARIANT* sense,
                                   VARIANT* flag) {
-  if (format_mode_.load() != 1) {
-    (void)DeleteItem(key);
-    return NewItem(key, date, subject, body, category, contact, sense, flag);
-  }
   VARIANT format;
   VariantInit(&format);
   format.vt = VT_R8;
-  format.dblVal = 1;
+  format.dblVal = format_mode_.load();
   VARIANT* args[] = {key, date, subject, body, category, contact, sense, flag, &format};
   const long result = post_and_wait(kUpdateItem, args, kSlots);
   com::throw_if_failed(VariantClear(&format));
@@ -221,6 +217,36 @@ void OutlookAssistant::worker() {
   if (SUCCEEDED(init)) CoUninitialize();
 }
 
+// Whether a command's result (not its HRESULT) reports a failure.
+bool OutlookAssistant::failed_result(int command, long result) const {
+  switch (command) {
+    case kUpdateItem:
+      return result != 0;
+    case kIsOutlookLoaded:
+      return false;
+    default:
+      return result < 0;
+  }
+}
+
+// The error the component kept for a failure it reports in its result (its error information).
+void OutlookAssistant::take_component_error() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return;
+  BSTR source = nullptr, description = nullptr;
+  info->GetSource(&source);
+  info->GetDescription(&description);
+  char text[4096];
+  std::snprintf(text, sizeof text, "Database Access Error: %s\nSource = %s\nDescription = %s\n",
+                kCommandContext, com::bstr_to_utf8(source).c_str(),
+                com::bstr_to_utf8(description).c_str());
+  SysFreeString(source);
+  SysFreeString(description);
+  info->Release();
+  std::lock_guard lock(error_lock_);
+  last_error_ = text;
+}
+
 void OutlookAssistant::set_error(const char* context, HRESULT hr, const char* source,
                                  const char* description) {
   char text[4096];
@@ -266,6 +292,13 @@ bool OutlookAssistant::create_component() {
 void OutlookAssistant::execute(int command) {
   LONG out = 0;
   VARIANT** s = slots_;
+  // The text of the last error is this command's: an older one would name a failure that has
+  // nothing to do with it.
+  {
+    std::lock_guard lock(error_lock_);
+    last_error_.clear();
+  }
+  SetErrorInfo(0, nullptr);
   try {
     if (component_ == nullptr) com::issue_error(E_POINTER);
     HRESULT hr = S_OK;
@@ -312,6 +345,7 @@ void OutlookAssistant::execute(int command) {
     com::throw_if_failed(hr);
     result_ = out;
     if (command == kLoadOutlook && out == 0) format_probe();
+    if (failed_result(command, out)) take_component_error();
   } catch (const com::ComError& e) {
     set_error(kCommandContext, e.Error(), e.Source(), e.Description());
     result_ = -1;

@@ -62,13 +62,15 @@ class OutlookAssistant {
   // The ninth argument, the body format mode, is added here.
   long NewItem(VARIANT* key, VARIANT* date, VARIANT* subject, VARIANT* body, VARIANT* category,
                VARIANT* contact, VARIANT* sense, VARIANT* flag);
-  // Mode 1: an update in place. Any other mode: the post is deleted and made again (command 12,
-  // then 10); the result is then NewItem's progress mask.
+  // An update in place, whatever the body format mode (the component writes the body as a new post
+  // of that mode gets it, so the post keeps its links, attachments and entry ID).
   long UpdateItem(VARIANT* key, VARIANT* date, VARIANT* subject, VARIANT* body, VARIANT* category,
                   VARIANT* contact, VARIANT* sense, VARIANT* flag);
   long DeleteItem(VARIANT* key);
   // Asks the worker to end (no wait); only while it runs.
   void Stop();
+  // The last command's error: its COM failure, or the error information the component kept for a
+  // failure it reported in its result; "" when the last command did not fail.
   std::string GetLastErrorText() const;
 
   // The body format mode handed to the component as aFormat: 1 plain text; 2, 3 plain text and
@@ -84,6 +86,8 @@ class OutlookAssistant {
   void execute(int command);
   void format_probe();
   void set_error(const char* context, HRESULT hr, const char* source, const char* description);
+  bool failed_result(int command, long result) const;
+  void take_component_error();
   long post_and_wait(int command, VARIANT* const* args = nullptr, int count = 0);
   void post(int command, VARIANT* const* args, int count);
   void start_worker();

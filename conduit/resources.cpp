@@ -94,8 +94,27 @@ const std::map<UINT, const char*>& string_table() {
        "synchronized."},
       {100, "The synchronization stopped because of an unexpected error (%s)."},
       {101, "The notes could not be merged; nothing was written to the handheld or the desktop."},
-      {102, "The handheld did not take every change (%s); what it lacks is synchronized again at "
-            "the next HotSync."},
+      {102,
+       "The handheld did not take every change (%s); what it lacks is synchronized again at "
+       "the next HotSync."},
+      {103,
+       "The note \"%s\" could not be added to the desktop; it is tried again at the next "
+       "HotSync."},
+      {104,
+       "The note \"%s\" could not be added to the handheld; it is tried again at the next "
+       "HotSync."},
+      {105,
+       "The note \"%s\" in Outlook is %lu characters long; the handheld holds its first %lu, "
+       "and Outlook keeps the whole text."},
+      {106,
+       "The note \"%s\" in Outlook has characters the handheld cannot show; they read as "
+       "\"?\" there, and Outlook keeps them."},
+      {107,
+       "The note \"%s\" was changed on the handheld, where it is not whole; the change is "
+       "kept as a new note, and the note in Outlook stays as it was."},
+      {108,
+       "The category \"%s\" of a note in Outlook does not fit on the handheld, which has 15 "
+       "categories already; the notes of that category keep the category they had."},
   };
   return table;
 }

@@ -114,6 +114,7 @@ class FakeClass1 : public com::DispatchObject<_Class1> {
                         VARIANT* body, VARIANT* category, VARIANT* contact, VARIANT* sense,
                         VARIANT* flag, LONG* r) override {
     return call("ReadItem", r, [&](FakeOutlook& o) {
+      if (o.on_read) o.on_read();
       if (current_ < 0 || static_cast<std::size_t>(current_) >= o.posts.size()) return -129L;
       FakePost& p = o.posts[static_cast<std::size_t>(current_)];
       current_ = -1;
@@ -261,6 +262,7 @@ void install_fake_class1() {
     o.logged_on_profile.clear();
     o.next_key = 50000;
     o.on_load = nullptr;
+    o.on_read = nullptr;
   }
   const std::string clsid = com::format_guid(kClsid);
   set_default("ScribbixOut.Class1\\CLSID", clsid);

@@ -50,6 +50,7 @@ struct FakeOutlook {
   int objects = 0;
   int next_key = 50000;
   std::function<void()> on_load;  // runs inside LoadOutlook (on the worker)
+  std::function<void()> on_read;  // runs inside each ReadItem (on the worker)
 };
 
 FakeOutlook& fake_outlook();

@@ -143,7 +143,9 @@ TEST_F(OutlookAssistantTest, TheFormatProbeChoosesTheModeByVersionAndEditorPrefe
   }
 }
 
-TEST_F(OutlookAssistantTest, AnUpdateIsOneCommandInModeOneAndADeleteAndANewPostOtherwise) {
+// Outlook 10's modes too: a post made again would lose its links after the first, its
+// attachments and its entry ID, and a failed delete would leave two posts of one key.
+TEST_F(OutlookAssistantTest, AnUpdateIsOneCommandInPlaceInEveryBodyFormatMode) {
   {
     OutlookAssistant assistant;
     open_folder(assistant);
@@ -164,10 +166,10 @@ TEST_F(OutlookAssistantTest, AnUpdateIsOneCommandInModeOneAndADeleteAndANewPostO
   ASSERT_EQ(assistant.formatMode(), 2);
   clear_calls();
   const int before = assistant.commandsPosted();
-  EXPECT_GT(update(assistant, 7, "recreated"), 0);  // NewItem's progress mask
-  EXPECT_EQ(assistant.commandsPosted() - before, 2);
-  EXPECT_EQ(calls(), std::vector<std::string>({"DeleteItem", "NewItem"}));
-  EXPECT_EQ(fake_bodies(), (std::map<std::int32_t, std::string>{{7, "recreated"}}));
+  EXPECT_EQ(update(assistant, 7, "updated"), 0);
+  EXPECT_EQ(assistant.commandsPosted() - before, 1);
+  EXPECT_EQ(calls(), std::vector<std::string>({"UpdateItem"}));
+  EXPECT_EQ(fake_bodies(), (std::map<std::int32_t, std::string>{{7, "updated"}}));
 }
 
 TEST_F(OutlookAssistantTest, ALongCommandYieldsEverySliceAndReadsThePreferenceEveryHundred) {

@@ -1,7 +1,10 @@
 // What goes wrong on the Outlook side of a whole HotSync, row by row of the desktop side's failure
 // table: the log lines, the result, and that nothing is lost when the next HotSync runs clean.
+#include "com/variant_value.h"
+#include "outlook_assistant.h"
 #include "outlook_run_fixture.h"
 #include "sx/outlook/addins.h"
+#include "sx/window.h"
 
 namespace sx::conduit::testing {
 namespace {
@@ -152,27 +155,47 @@ TEST_F(OutlookFailureTest, AFailedDeleteIsLoggedAndTheNoteIsNotLost) {
   expect_sides_equal();
 }
 
-TEST_F(OutlookFailureTest, AnOversizedPostIsNeverWrittenBack) {
+TEST_F(OutlookFailureTest, AnOversizedPostIsNeverWrittenBackAndAHandheldEditOfItIsKept) {
   put_notes(1);
   std::u16string big(40000, u'x');
   big.replace(0, 5, u"Big! ");
   add_post(9300, big);
   ASSERT_EQ(hotsync(), 0);
   EXPECT_EQ(handheld_notes().at(9300).size(), 32767u);
+  EXPECT_TRUE(
+      logged("The note \"Big! xxxxxxxxxxxxxxxxxxxxxxxxxxx\" in Outlook is 40000 characters "
+             "long; the handheld holds its first 32767, and Outlook keeps the whole text."))
+      << ::testing::PrintToString(last_log_);
   edit_handheld(9300, "changed on the handheld");
   ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);
-  EXPECT_TRUE(logged("Oversized entry in Outlook not updated: \"changed on the handheld\""));
-  EXPECT_EQ(fake_bodies().at(9300).size(), 40000u);
+  EXPECT_TRUE(
+      logged("The note \"changed on the handheld\" was changed on the handheld, where it is "
+             "not whole; the change is kept as a new note, and the note in Outlook stays "
+             "as it was."));
+  const Notes bodies = fake_bodies();
+  EXPECT_EQ(bodies.at(9300).size(), 40000u);
+  EXPECT_EQ(bodies.size(),
+            3u);  // note 0, the long one, and the handheld's edit as a note of its own
+  // The handheld has both: its edit under a new key, and the long note back as far as it holds it.
+  const Notes notes = handheld_notes();
+  EXPECT_EQ(notes.at(9300).size(), 32767u);
+  EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
+                          [](const auto& n) { return n.second == "changed on the handheld"; }),
+            1);
+  ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);
+  EXPECT_EQ(handheld_notes(), notes);
+  EXPECT_EQ(fake_bodies(), bodies);
 }
 
-TEST_F(OutlookFailureTest, ARecreatedPostThatCannotBeMadeAgainIsMadeByTheNextSync) {
-  fake_outlook().version = "10.0.2627";  // Outlook 10: updates delete and re-make the post
+TEST_F(OutlookFailureTest, AnUpdateInOutlook10ThatFailsIsLoggedAndMadeByTheNextSync) {
+  fake_outlook().version = "10.0.2627";  // Outlook 10: body format mode 2, updated in place
   synced_pair();
   fake_outlook().version = "10.0.2627";
   edit_handheld(100, "changed on the handheld");
-  fail("NewItem", 1, static_cast<LONG>(0x81004005));
+  fail("UpdateItem", 1, 4);
   EXPECT_EQ(hotsync(), 4101);
-  EXPECT_EQ(fake_bodies().count(100), 0u);  // deleted, not made again
+  EXPECT_TRUE(logged("Updating an Entry in Outlook (00000004)"));
+  EXPECT_EQ(fake_bodies().at(100), "note 0");  // the post is still there
   clear_component_faults();
   ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);
   EXPECT_EQ(handheld_notes().at(100), "changed on the handheld");
@@ -197,6 +220,45 @@ TEST_F(OutlookFailureTest, TheAddInsLoadBehaviorIsHeldBackWhileOutlookStartsAndR
     EXPECT_EQ(sx::outlook::addins::load_behavior(monitor), 3u);
     EXPECT_EQ(sx::outlook::addins::load_behavior(notes), 2u);
   }
+}
+
+// The bar moves while Outlook's posts are read: its range is the count of posts, known once the
+// walk has begun, not 0.
+TEST_F(OutlookFailureTest, TheProgressBarMovesWhileTheDesktopIsRead) {
+  put_notes(1);
+  for (int i = 0; i < 4; ++i) add_post(9100 + i, u"post");
+  std::vector<std::string> seen;
+  fake_outlook().on_read = [&] {
+    if (HWND window = FindWindowA(nullptr, "Vorlan Scribbix Synchronization"))
+      seen.push_back(sx::window::console_render(window));
+  };
+  ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);
+  ASSERT_EQ(seen.size(), 4u);
+  // Before the last post is read, three of four have been: 75%.
+  EXPECT_NE(seen.back().find("] 75%"), std::string::npos) << seen.back();
+}
+
+// The error text after a post could not be read is that failure's, never an older one's.
+TEST_F(OutlookFailureTest, TheErrorTextAfterAFailedReadIsNotAnOlderOne) {
+  OutlookAssistant assistant;
+  ASSERT_EQ(assistant.LoadOutlook(), 0);
+  fake_outlook().faults.push_back({"LogonOutlook", 1, 0, E_ACCESSDENIED});
+  com::Variant profile = com::Variant::from_ansi("Outlook");
+  EXPECT_EQ(assistant.LogonOutlook(&profile.get()), -1);
+  EXPECT_NE(assistant.GetLastErrorText().find("Code = 80070005"), std::string::npos);
+  ASSERT_EQ(assistant.LogonOutlook(&profile.get()), 0);
+  EXPECT_EQ(assistant.GetLastErrorText(), "");
+  ASSERT_EQ(assistant.GetScribbixFolder(), 0);
+  add_post(9100, u"post");
+  ASSERT_GE(assistant.BeginItem(), 0);
+  ASSERT_EQ(assistant.NextItem(), 1);
+  fail("ReadItem", 1, -5);
+  com::Variant v[9];
+  EXPECT_EQ(assistant.ReadItem(&v[0].get(), &v[1].get(), &v[2].get(), &v[3].get(), &v[4].get(),
+                               &v[5].get(), &v[6].get(), &v[7].get(), &v[8].get()),
+            -5);
+  EXPECT_EQ(assistant.GetLastErrorText().find("80070005"), std::string::npos)
+      << assistant.GetLastErrorText();
 }
 
 }  // namespace

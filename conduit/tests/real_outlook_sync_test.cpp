@@ -12,7 +12,9 @@
 namespace sx::conduit::testing {
 namespace {
 
-TEST_F(RealOutlookRunTest, AFirstSyncAndChangesOnBothSidesLeaveThemEqual) {
+using RealOutlookKindsTest = InEveryOutlook<RealOutlookRunTest>;
+
+TEST_P(RealOutlookKindsTest, AFirstSyncAndChangesOnBothSidesLeaveThemEqual) {
   put_notes(3);  // 100, 101, 102
   {
     NotesFolder outlook;
@@ -52,7 +54,7 @@ TEST_F(RealOutlookRunTest, AFirstSyncAndChangesOnBothSidesLeaveThemEqual) {
   EXPECT_EQ(folder(), notes);
 }
 
-TEST_F(RealOutlookRunTest, EachSyncTypeInTurnKeepsBothSidesEqual) {
+TEST_P(RealOutlookKindsTest, EachSyncTypeInTurnKeepsBothSidesEqual) {
   put_notes(2);
   ASSERT_EQ(hotsync(), 0);
   int round = 0;
@@ -85,7 +87,7 @@ TEST_F(RealOutlookRunTest, EachSyncTypeInTurnKeepsBothSidesEqual) {
   }
 }
 
-TEST_F(RealOutlookRunTest, TheWatcherCancelsChooseProfileAndTheRunLogsOnToThePairedProfile) {
+TEST_P(RealOutlookKindsTest, TheWatcherCancelsChooseProfileAndTheRunLogsOnToThePairedProfile) {
   put_notes(1);
   ASSERT_TRUE(sx::outlook::set_prompt_for_profile(true));
   // Nobody answers the chooser for a minute: only the watcher closes it in time.
@@ -106,6 +108,9 @@ TEST_F(RealOutlookRunTest, TheWatcherCancelsChooseProfileAndTheRunLogsOnToThePai
   EXPECT_EQ(folder(), handheld_notes());
 }
 
+INSTANTIATE_TEST_SUITE_P(Outlooks, RealOutlookKindsTest, ::testing::ValuesIn(kOutlookKinds),
+                         kind_name);
+
 // The notes a scenario expects to survive, by text: each round changes and adds notes on both
 // sides; what a failed HotSync half did, the clean one after it must finish without losing any.
 class FaultEveryCallTest : public RealOutlookRunTest {
@@ -116,8 +121,9 @@ class FaultEveryCallTest : public RealOutlookRunTest {
     ASSERT_EQ(hotsync(), 0);
     for (const auto& [id, text] : handheld_notes()) live_[id] = text;
   }
-  // Changes on both sides (texts unique to the round); the notes the last round added are deleted,
-  // on the side that made them, so that every round handles as many notes.
+  // Changes on both sides (texts unique to the round, a category in Outlook, the private flag on
+  // the handheld); the notes the last round added are deleted, on the side that made them, so that
+  // every round handles as many notes.
   void edit(int round) {
     const std::string r = std::to_string(round);
     const std::string previous = std::to_string(round - 1);
@@ -125,22 +131,34 @@ class FaultEveryCallTest : public RealOutlookRunTest {
       if (text == "handheld new " + previous) delete_handheld(id);
     }
     added_.erase("handheld new " + previous);
-    edit_handheld(100, "handheld edit " + r);
+    edit_text(100, "handheld edit " + r);
     live_[100] = "handheld edit " + r;
+    change_handheld(102, 1u << 30, [&](NoteRecord&, sx::hotsync::PdbRecord& record) {
+      record.attributes = static_cast<std::uint8_t>(record.attributes ^ 0x10);
+    });
     add_handheld("handheld new " + r, 0x1000 + static_cast<unsigned>(round));
     added_.insert("handheld new " + r);
-    NotesFolder outlook;
-    if (live_.erase(20000 + round - 1) != 0) outlook.remove(20000 + round - 1);
-    outlook.change(102, "outlook edit " + r);
-    live_[102] = "outlook edit " + r;
-    outlook.add(20000 + round, "outlook new " + r);
-    live_[20000 + round] = "outlook new " + r;
+    {
+      NotesFolder outlook;
+      if (live_.erase(20000 + round - 1) != 0) outlook.remove(20000 + round - 1);
+      outlook.change(102, "outlook edit " + r);
+      live_[102] = "outlook edit " + r;
+      outlook.add(20000 + round, "outlook new " + r);
+      live_[20000 + round] = "outlook new " + r;
+    }
+    PersonsFolder outlook;
+    com::ComPtr<_OutlookItem> post = outlook.post(101);
+    ASSERT_TRUE(post);
+    ASSERT_EQ(post->put_Categories(com::Bstr(round % 2 == 0 ? u"Cat A" : u"Cat B").get()), S_OK);
+    ASSERT_EQ(post->Save(), S_OK);
   }
-  // After the clean HotSync: both sides equal, and every note expected is there with its text.
+  // After the clean HotSync: both sides equal in every field, no key held by two posts, and every
+  // note expected is there with its text.
   void check(const std::string& what) {
     SCOPED_TRACE(what);
     const Folder notes = handheld_notes();
     ASSERT_EQ(folder(), notes) << ::testing::PrintToString(last_log_);
+    expect_equal_in_every_field();
     std::multiset<std::string> texts;
     for (const auto& [id, text] : notes) texts.insert(text);
     for (const auto& [id, text] : live_) {
@@ -159,7 +177,10 @@ class FaultEveryCallTest : public RealOutlookRunTest {
 constexpr int kCallsPerChunk = 20;
 constexpr int kChunks = 12;
 class OutlookCallFaultTest : public FaultEveryCallTest,
-                             public ::testing::WithParamInterface<int> {};
+                             public ::testing::WithParamInterface<std::tuple<OutlookKind, int>> {
+ protected:
+  OutlookCallFaultTest() { kind_ = std::get<0>(GetParam()); }
+};
 
 TEST_P(OutlookCallFaultTest, AFaultAtEveryOutlookCallThenACleanHotSyncLosesNothing) {
   // How many Outlook calls a HotSync of one round makes.
@@ -173,7 +194,7 @@ TEST_P(OutlookCallFaultTest, AFaultAtEveryOutlookCallThenACleanHotSyncLosesNothi
   sx::outlook::clear_faults();
   ASSERT_GT(calls, 10);
   ASSERT_LE(calls, kCallsPerChunk * kChunks) << "more chunks are needed to reach every call";
-  const int first = GetParam() * kCallsPerChunk + 1;
+  const int first = std::get<1>(GetParam()) * kCallsPerChunk + 1;
   for (int n = first; n < first + kCallsPerChunk && n <= calls; ++n) {
     edit(n);
     const int fault = sx::outlook::inject_fault(
@@ -187,7 +208,13 @@ TEST_P(OutlookCallFaultTest, AFaultAtEveryOutlookCallThenACleanHotSyncLosesNothi
     if (HasFatalFailure()) return;
   }
 }
-INSTANTIATE_TEST_SUITE_P(Calls, OutlookCallFaultTest, ::testing::Range(0, kChunks));
+INSTANTIATE_TEST_SUITE_P(Calls, OutlookCallFaultTest,
+                         ::testing::Combine(::testing::ValuesIn(kOutlookKinds),
+                                            ::testing::Range(0, kChunks)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" +
+                                  std::to_string(std::get<1>(info.param));
+                         });
 
 class SyncManagerFaultTest : public FaultEveryCallTest,
                              public ::testing::WithParamInterface<const char*> {};

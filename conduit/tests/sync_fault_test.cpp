@@ -71,7 +71,7 @@ TEST_F(SyncRunTest, TheNothingChangedShortcutClosesTheDesktop) {
   EXPECT_EQ(g_desktop.closed, 1);
 }
 
-TEST_F(PostsRunTest, AMergeThatCannotGiveANewNoteAnIdWritesNothingAndClosesTheDesktop) {
+TEST_F(PostsRunTest, ANewNoteThatCannotBeGivenAnIdIsLeftOutAndEverythingElseIsWritten) {
   put_notes(1);
   auto db = read_back(kScribbixDatabase);
   db.records.push_back({0, 0x300, note_bytes(0, "new on the handheld")});
@@ -81,14 +81,20 @@ TEST_F(PostsRunTest, AMergeThatCannotGiveANewNoteAnIdWritesNothingAndClosesTheDe
   const Lines log = conduit_log(&result);
   EXPECT_EQ(result, 4101);
   EXPECT_TRUE(has_line(log,
-                       "[error] The notes could not be merged; nothing was written to the "
-                       "handheld or the desktop."));
+                       "[error] The note \"new on the handheld\" could not be added to the "
+                       "desktop; it is tried again at the next HotSync."))
+      << ::testing::PrintToString(log);
+  EXPECT_FALSE(has_line(log,
+                        "[error] The notes could not be merged; nothing was written to the "
+                        "handheld or the desktop."));
   EXPECT_EQ(log.back(), "[failed] ScribbixOutlook");
   EXPECT_EQ(g_desktop.closed, 1);
-  // The merge had posted "note 0" at once (as Outlook's side does); no state, no handheld write.
+  // "note 0" reached the desktop and the state; the new note stays on the handheld as it was.
   EXPECT_EQ(g_posts, (std::map<std::int32_t, std::string>{{100, "note 0"}}));
-  EXPECT_TRUE(state_bytes().empty());
-  EXPECT_EQ(read_back(kScribbixDatabase).records.size(), 2u);
+  EXPECT_FALSE(state_bytes().empty());
+  db = read_back(kScribbixDatabase);
+  ASSERT_EQ(db.records.size(), 2u);
+  EXPECT_EQ(db.records[1].data, note_bytes(0, "new on the handheld"));
 
   g_next_key = 7000;
   conduit_log(&result);

@@ -30,6 +30,9 @@ inline constexpr char kDayProperty[] = "Day";              // text: YYYY/MM/DD o
 inline constexpr char kMonthProperty[] = "Month";          // text: YYYY/MM
 inline constexpr char kYearProperty[] = "Year";            // text: YYYY
 inline constexpr char kTimeProperty[] = "Time";            // date/time: time of day on day zero
+// text: the contact text the post's first link was made from (several texts name one contact:
+// reading gives back the one that was written while the link names that contact)
+inline constexpr char kContactTextProperty[] = "ScribContact";
 
 // Sensitivity of a private note (olPrivate); 0 otherwise.
 inline constexpr long kPrivateSensitivity = 2;

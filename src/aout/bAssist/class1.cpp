@@ -381,7 +381,10 @@ LONG Class1::read_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aCreate, VARIANT*
       written = true;
     }
     double key_value = value_of(key.Get()).to_r8();
-    if (key_value == 0) {
+    // A key that is no whole note ID (a fraction, or beyond 32 bits) is found by no search for the
+    // note it reads as: the post would never be updated or deleted. It is keyed afresh, as a post
+    // without a key is.
+    if (!sx::common::is_note_key(key_value)) {
       key_value = sx::common::NextNoteKey();
       set_value(key.Get(), Variant::from_r8(key_value));
       written = true;
@@ -467,9 +470,11 @@ LONG Class1::read_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aCreate, VARIANT*
     failed = step;
   }
   LONG result = -failed;
-  // Saved only when something was written: a post stamped before is not saved again.
+  // Saved only when something was written: a post stamped before is not saved again. A stamp that
+  // failed half-way is dropped whole: the post stays as it was (a half-made "EntryDate" would be
+  // Outlook's empty date for good), and its next reading stamps it again.
   try {
-    throw_if_failed(item->Close(written ? olSave : olDiscard));
+    throw_if_failed(item->Close(written && !error ? olSave : olDiscard));
   } catch (const ComError& e) {
     if (!error) error = e;
     result -= 128;
@@ -594,22 +599,21 @@ LONG Class1::update_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aSubject, VARIA
     code = 1;
     const LONG format = given(aFormat) ? long_of(aFormat) : LONG{olFormatPlain};
     if (given(aSubject)) throw_if_failed(item->put_Subject(Bstr(text_of(aSubject)).get()));
-    if (given(aBody)) {
-      const std::u16string text = text_of(aBody);
-      throw_if_failed(item->put_Body(Bstr(text).get()));
-      if (format == 2) throw_if_failed(item->put_HTMLBody(Bstr(html_body(text)).get()));
-    }
+    LONG body_format = format == -1 ? LONG{olFormatPlain} : format;
+    if (given(aBody)) body_format = write_body(item.Get(), text_of(aBody), format);
     code = 2;
     if (given(aCategory)) throw_if_failed(item->put_Categories(Bstr(text_of(aCategory)).get()));
     code = 4;
+    // Not given (Empty or Null) leaves the link alone, as for the other values; "" removes it.
     const std::u16string contact = given(aContact) ? text_of(aContact) : std::u16string();
-    if (contact.empty()) {
+    if (!given(aContact)) {
+    } else if (contact.empty()) {
       ComPtr<Links> links;
       throw_if_failed(item->get_Links(links.ReleaseAndGetAddressOf()));
       LONG count = 0;
       throw_if_failed(links->get_Count(&count));
       if (count > 0) throw_if_failed(links->Remove(Variant::from_i4(1).get()));
-    } else if (linked_contact_name(item.Get()) != contact) {
+    } else if (!sx::common::same_contact_text(linked_contact_name(item.Get()), contact)) {
       link_contact(application_.Get(), session_.Get(), item.Get(), contact, &code);
     }
     if (given(aSense) && long_of(aSense) != -1) {
@@ -628,8 +632,7 @@ LONG Class1::update_item(VARIANT* aKey, VARIANT* aDate, VARIANT* aSubject, VARIA
       code = 512;
     }
     code = 1024;
-    if (FAILED(item->put_BodyFormat(format == -1 ? LONG{olFormatPlain} : format)))
-      SetErrorInfo(0, nullptr);
+    if (FAILED(item->put_BodyFormat(body_format))) SetErrorInfo(0, nullptr);
     code = 2048;
     throw_if_failed(item->Close(olSave));
     return 0;
@@ -665,8 +668,9 @@ LONG Class1::delete_item(VARIANT* aKey) {
     positions_.remove(id);
     return position;
   } catch (const ComError& e) {
+    // 0 says that no post has the key: a failure must not read as a delete with nothing to do.
     keep_error(e);
-    return 0;
+    return -1;
   }
 }
 

@@ -1,5 +1,10 @@
 #include "contact_link.h"
 
+#include <optional>
+#include <utility>
+
+#include "scribbix/notes_folder.h"
+
 namespace sx::assist {
 namespace {
 
@@ -19,6 +24,54 @@ std::u16string trimmed(std::u16string_view text) {
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   return std::u16string(text);
+}
+
+// The last and first name a contact text gives link_contact.
+std::pair<std::u16string, std::u16string> contact_parts(std::u16string_view text) {
+  const std::size_t comma = text.find(u',');
+  return {trimmed(text.substr(0, comma)),
+          comma == std::u16string_view::npos ? std::u16string() : trimmed(text.substr(comma + 1))};
+}
+
+// Whether link_contact, given `text`, finds (or makes) the contact of these names: by last and
+// first name, or by company and last name.
+bool names(std::u16string_view text, const std::u16string& last, const std::u16string& first,
+           const std::u16string& company) {
+  const auto [text_last, text_first] = contact_parts(text);
+  return (text_last == last && text_first == first) ||
+         (!company.empty() && text_last == company && text_first == last);
+}
+
+// The post's "ScribContact": the text its first link was made from; nothing when it has none.
+std::optional<std::u16string> written_text(_OutlookItem* item) {
+  ComPtr<UserProperties> properties;
+  throw_if_failed(item->get_UserProperties(properties.ReleaseAndGetAddressOf()));
+  ComPtr<UserProperty> property;
+  throw_if_failed(
+      properties->Find(Bstr(sx::com::utf8_to_u16(sx::common::kContactTextProperty)).get(),
+                       sx::com::Variant().get(), property.ReleaseAndGetAddressOf()));
+  if (!property) return std::nullopt;
+  sx::com::Variant value;
+  throw_if_failed(property->get_Value(value.put()));
+  if (value.vt() != VT_BSTR) return std::nullopt;
+  const BSTR text = value.get().bstrVal;
+  return std::u16string(text, text != nullptr ? SysStringLen(text) : 0);
+}
+
+// Keeps `text` as the post's "ScribContact" (added, not among the folder's fields, when missing).
+void keep_written_text(_OutlookItem* item, std::u16string_view text) {
+  ComPtr<UserProperties> properties;
+  throw_if_failed(item->get_UserProperties(properties.ReleaseAndGetAddressOf()));
+  const Bstr name(sx::com::utf8_to_u16(sx::common::kContactTextProperty));
+  ComPtr<UserProperty> property;
+  throw_if_failed(
+      properties->Find(name.get(), sx::com::Variant().get(), property.ReleaseAndGetAddressOf()));
+  if (!property) {
+    const sx::com::Variant omitted = sx::com::Variant::from_error(DISP_E_PARAMNOTFOUND);
+    throw_if_failed(properties->Add(name.get(), olText, sx::com::Variant::from_bool(false).get(),
+                                    omitted.get(), property.ReleaseAndGetAddressOf()));
+  }
+  throw_if_failed(property->put_Value(sx::com::Variant::from_bstr(std::u16string(text)).get()));
 }
 
 ComPtr<_ContactItem> first_match(_Items* contacts, const std::u16string& filter) {
@@ -61,12 +114,16 @@ std::u16string linked_contact_name(_OutlookItem* item) {
     Bstr last, first, company;
     throw_if_failed(contact->get_LastName(last.put()));
     throw_if_failed(contact->get_FirstName(first.put()));
+    throw_if_failed(contact->get_CompanyName(company.put()));
+    if (auto written = written_text(item);
+        written && names(*written, last.u16(), first.u16(), company.u16())) {
+      return *written;
+    }
     if (last.length() > 0) {
       name = last.u16();
       if (first.length() > 0) name += u"," + first.u16();
       return name;
     }
-    throw_if_failed(contact->get_CompanyName(company.put()));
     name = company.length() > 0 ? company.u16() : first.u16();
   } catch (...) {
   }
@@ -86,10 +143,7 @@ void link_contact(_Application* application, _NameSpace* session, _OutlookItem* 
   if (count > 0) throw_if_failed(links->Remove(sx::com::Variant::from_i4(1).get()));
 
   *marker = kContactSearching;
-  const std::size_t comma = text.find(u',');
-  const std::u16string last = trimmed(text.substr(0, comma));
-  const std::u16string first =
-      comma == std::u16string_view::npos ? std::u16string() : trimmed(text.substr(comma + 1));
+  const auto [last, first] = contact_parts(text);
   if (session == nullptr) sx::com::issue_error(E_POINTER);
   ComPtr<MAPIFolder> folder;
   throw_if_failed(session->GetDefaultFolder(olFolderContacts, folder.ReleaseAndGetAddressOf()));
@@ -119,6 +173,7 @@ void link_contact(_Application* application, _NameSpace* session, _OutlookItem* 
   *marker = kContactLinking;
   ComPtr<Link> added;
   throw_if_failed(links->Add(contact.Get(), added.ReleaseAndGetAddressOf()));
+  keep_written_text(item, text);
 }
 
 }  // namespace sx::assist

@@ -59,10 +59,12 @@ TEST_F(ContactTest, ContactIsFoundByNameThenByCompanyElseMade) {
   make_contact("Roe", "", "Acme");
   make_contact("", "Bo", "Initech");
   const LONG before = contacts();
+  // A text reads back as it was written while it names the linked contact.
   EXPECT_EQ(round_trip(1, "Doe,Jane"), "Doe,Jane");
-  EXPECT_EQ(round_trip(2, "Doe, Jane"), "Doe,Jane");  // blanks around the parts do not count
-  EXPECT_EQ(round_trip(3, "Initech"), "Initech");     // no last name: by company
-  EXPECT_EQ(round_trip(4, "Acme,Roe"), "Roe");        // company and last name
+  EXPECT_EQ(round_trip(2, "Doe, Jane"), "Doe, Jane");  // blanks around the parts do not count
+  EXPECT_EQ(round_trip(3, "Initech"), "Initech");      // no last name: by company
+  EXPECT_EQ(round_trip(4, "Acme,Roe"), "Acme,Roe");    // company and last name
+  EXPECT_EQ(round_trip(8, ",Bo"), ",Bo");              // the same contact as "Initech"
   EXPECT_EQ(contacts(), before);
   EXPECT_EQ(round_trip(5, "Newman"), "Newman");
   EXPECT_EQ(round_trip(6, "Quote\"d,Name"), "Quote\"d,Name");
@@ -78,6 +80,12 @@ TEST_F(ContactTest, UpdateRelinksOrUnlinksAndKeepsTheContactStepsCode) {
   Args a = note(1, kDate, "text");
   a.v[5] = Variant::from_utf8("Smith,Al");
   EXPECT_EQ(update(a), 0);
+  EXPECT_EQ(contact_of(1), "Smith,Al");
+  // No contact given leaves the link alone, as for every other value; "" unlinks.
+  open_walk();
+  Args untouched = note(1, kDate, "text");
+  untouched.v[5] = Variant();
+  EXPECT_EQ(update(untouched), 0);
   EXPECT_EQ(contact_of(1), "Smith,Al");
   open_walk();
   Args none = note(1, kDate, "text");

@@ -248,12 +248,14 @@ TEST_F(WriteItemTest, DeleteFollowsRemovalsMadeByOthers) {
   EXPECT_EQ(keys(), (std::vector<double>{2}));
 }
 
-TEST_F(WriteItemTest, DeleteErrorsGiveZeroAndKeepTheItem) {
+// A failed delete is a failure, not "no post has this key" (0): the caller must not take the note
+// as deleted.
+TEST_F(WriteItemTest, DeleteErrorsGiveMinusOneAndKeepTheItem) {
   add_notes(2);
   for (const char* operation : {"GetFirst", "Find", "Remove"}) {
     SCOPED_TRACE(operation);
     const int id = sx::outlook::inject_fault({.kind = "Items", .operation = operation});
-    EXPECT_EQ(remove(2), 0);
+    EXPECT_EQ(remove(2), -1);
     sx::outlook::remove_fault(id);
     EXPECT_EQ(count(), 2);
   }
