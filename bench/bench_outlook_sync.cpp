@@ -12,6 +12,9 @@
 // - One command round trip through the assistant (budget: median under 30 us).
 // - The floor: reading and writing the same bytes of the handheld file, the store and the state
 //   file, without any synchronisation.
+// The whole HotSyncs run against Outlook 2000 (body format mode 1, the second argument 1) and
+// against Outlook 10 with its RTF editor (mode 3): updates and new posts write the body of the
+// mode.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -68,12 +71,19 @@ Layout half_the_same(int notes) { return {notes / 2, notes - notes / 2, notes - 
 
 class SyncMachine {
  public:
-  explicit SyncMachine(Layout layout) : entries_(layout.entries()) {
+  // `format_mode` 1: Outlook 2000; 3: Outlook 10 whose mail editor is its RTF one.
+  explicit SyncMachine(Layout layout, int format_mode = 1) : entries_(layout.entries()) {
     const std::string root = machine_.root().string();
     const char* argv[] = {"sxmachine", "--machine", root.c_str(), "system",
                           "install",   "--user",    kUser};
     std::fflush(stdout);
     (void)sx::machine_tool::make_program()->run(7, argv);
+    if (format_mode == 3) {
+      const char* outlook10[] = {"sxmachine", "--machine",           root.c_str(),
+                                 "outlook",   "install",             "--version",
+                                 "10.0.2627.1", "--editor-preferences", "0x20003"};
+      (void)sx::machine_tool::make_program()->run(9, outlook10);
+    }
     handheld_ = sx::hotsync::database_file(sx::hotsync::handheld_dir(kUser), kScribbixDatabase);
     store_ = sx::paths::to_host(sx::machine_tool::notes_store_path(kUser));
     // The handheld: the shared keys, then its own.
@@ -191,7 +201,7 @@ class SyncMachine {
 
 void BM_FirstHotSync(benchmark::State& state) {
   CoInitialize(nullptr);
-  SyncMachine m(half_the_same(static_cast<int>(state.range(0))));
+  SyncMachine m(half_the_same(static_cast<int>(state.range(0))), static_cast<int>(state.range(1)));
   if (!m.failure().empty()) {
     state.SkipWithError(m.failure().c_str());
     CoUninitialize();
@@ -212,16 +222,17 @@ void BM_FirstHotSync(benchmark::State& state) {
   CoUninitialize();
 }
 BENCHMARK(BM_FirstHotSync)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(40000)
+    ->Args({1000, 1})
+    ->Args({10000, 1})
+    ->Args({40000, 1})
+    ->Args({10000, 3})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->UseRealTime();
 
 void BM_FastHotSyncOf10000With1PercentChangedOnEachSide(benchmark::State& state) {
   CoInitialize(nullptr);
-  SyncMachine m(Layout{10000, 0, 0});
+  SyncMachine m(Layout{10000, 0, 0}, static_cast<int>(state.range(0)));
   // The first HotSync posts the handheld's undated notes; the next one stamps their posts with a
   // date (once, on their first reading) and carries it back. Measured from there: nothing else
   // changed since the last HotSync.
@@ -241,6 +252,8 @@ void BM_FastHotSyncOf10000With1PercentChangedOnEachSide(benchmark::State& state)
   CoUninitialize();
 }
 BENCHMARK(BM_FastHotSyncOf10000With1PercentChangedOnEachSide)
+    ->Arg(1)
+    ->Arg(3)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5)
     ->UseRealTime();
