@@ -58,7 +58,8 @@ std::string owner(const std::string& text) { return text.substr(0, text.find(' '
 
 class Trial : public RealOutlookRunTest {
  public:
-  explicit Trial(unsigned seed) : random_(seed), seed_(seed) {}
+  // A trial against one of the Outlooks people run.
+  Trial(unsigned seed, const OutlookKind& kind) : random_(seed), seed_(seed) { kind_ = kind; }
   void TestBody() override {}
 
   // One trial; false when it failed (the failure is already reported).
@@ -107,7 +108,8 @@ class Trial : public RealOutlookRunTest {
 
   std::string context() const {
     std::ostringstream out;
-    out << "trial seed " << seed_ << ", killed at " << where_ << (killed_ ? "" : " (not reached)");
+    out << "trial seed " << seed_ << " (" << kind_.name << "), killed at " << where_
+        << (killed_ ? "" : " (not reached)");
     return out.str();
   }
   bool failed(const std::string& what) {
@@ -271,7 +273,9 @@ TEST(KilledHotSync, AKilledHotSyncLosesAndDuplicatesNothingAndACleanOneMakesBoth
   if (const char* one = std::getenv("SX_KILL_TRIAL")) first = last = std::atoi(one);
   int killed = 0, trials = 0;
   for (int n = first; n <= last; ++n) {
-    Trial trial(static_cast<unsigned>(n) * 7919u);
+    // The trials take each Outlook in turn.
+    Trial trial(static_cast<unsigned>(n) * 7919u,
+                kOutlookKinds[static_cast<std::size_t>(n) % std::size(kOutlookKinds)]);
     if (!trial.run()) std::fprintf(stderr, "killed HotSync: trial %d failed\n", n);
     ++trials;
     if (trial.killed()) ++killed;

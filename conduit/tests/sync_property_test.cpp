@@ -106,6 +106,8 @@ std::string owner(const std::string& text) { return text.substr(0, text.find(' '
 // One case: a machine of its own, the model, and the steps.
 class Scenario : public RealOutlookRunTest {
  public:
+  // A case against one of the Outlooks people run.
+  explicit Scenario(const OutlookKind& kind) { kind_ = kind; }
   void TestBody() override {}
   void run(const std::vector<Step>& steps, int handheld_notes, int outlook_notes) {
     const bool failed_before = HasFailure();
@@ -379,7 +381,8 @@ TEST(SyncProperty, RandomEditsSyncTypesAndFaultsNeverLoseANoteAndCleanHotSyncsCo
         const auto steps = *rc::gen::container<std::vector<Step>>(step());
         const int handheld = *rc::gen::inRange(0, 4);
         const int outlook = *rc::gen::inRange(0, 4);
-        Scenario().run(steps, handheld, outlook);
+        const auto kind = *rc::gen::elementOf(std::vector<OutlookKind>(std::begin(kOutlookKinds), std::end(kOutlookKinds)));
+        Scenario(kind).run(steps, handheld, outlook);
       },
       metadata, params);
   std::ostringstream message;

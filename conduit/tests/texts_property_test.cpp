@@ -93,6 +93,7 @@ struct ModelNote {
 
 class TextsScenario : public RealOutlookRunTest {
  public:
+  explicit TextsScenario(const OutlookKind& kind) { kind_ = kind; }
   void TestBody() override {}
   void run(const std::vector<Step>& steps) {
     SetUp();
@@ -237,7 +238,7 @@ TEST(TextsProperty, LongAndForeignTextsAreNeverCutOrLostAndCleanHotSyncsConverge
   const auto result = rc::detail::checkTestable(
       [] {
         const auto steps = *rc::gen::container<std::vector<Step>>(step());
-        TextsScenario().run(steps);
+        TextsScenario(*rc::gen::elementOf(std::vector<OutlookKind>(std::begin(kOutlookKinds), std::end(kOutlookKinds)))).run(steps);
       },
       metadata, params);
   std::ostringstream message;

@@ -118,7 +118,9 @@ class UpgradeThenSyncTest : public RealOutlookRunTest {
   }
 };
 
-TEST_F(UpgradeThenSyncTest, AHotSyncAfterAnUpgradeSendsNoNoteAgainAndDoublesNone) {
+using UpgradeThenSyncKindsTest = InEveryOutlook<UpgradeThenSyncTest>;
+
+TEST_P(UpgradeThenSyncKindsTest, AHotSyncAfterAnUpgradeSendsNoNoteAgainAndDoublesNone) {
   put_notes(4);  // 100 to 103
   {
     NotesFolder outlook;
@@ -151,6 +153,9 @@ TEST_F(UpgradeThenSyncTest, AHotSyncAfterAnUpgradeSendsNoNoteAgainAndDoublesNone
   EXPECT_EQ(after.at(9001), "changed in Outlook after the upgrade");
   EXPECT_EQ(after.size(), 6u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Outlooks, UpgradeThenSyncKindsTest, ::testing::ValuesIn(kOutlookKinds),
+                         kind_name);
 
 }  // namespace
 }  // namespace sx::conduit::testing
