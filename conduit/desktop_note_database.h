@@ -102,6 +102,9 @@ class DesktopNoteDatabase : public NoteDatabase {
   std::string profile_;  // the profile paired with the Palm user ("" when none)
   std::unique_ptr<OutlookAssistant> assistant_;
   std::array<std::string, 16> categories_;
+  // The handheld's renamed marks: bit i, category i was renamed (or deleted) on the handheld since
+  // the last HotSync.
+  std::uint16_t renamed_on_handheld_ = 0;
   bool open_ = false;
   bool write_failed_ = false;
   bool state_saved_ = false;
