@@ -159,6 +159,11 @@ TEST_F(HandheldHotSyncTest, APostsTimesSetByAScriptGiveTheNoteItsDate) {
   EXPECT_NE(twins.output.find("Items 1 and 2 of Personal Folders\\Inbox both have the ScribKey 9"),
             std::string::npos)
       << twins.output;
+  // Named by key, a copy's one folder after FOLDER is where it goes.
+  ToolResult copied = sxfolders({"copy", kNotesFolder, "--key", key_of("Old letter"), inbox});
+  EXPECT_NE(copied.output.find("Copied item 1 of Vorlan\\Scribbix into Personal Folders\\Inbox."),
+            std::string::npos)
+      << copied.output;
   ToolResult both = sxfolders({"delete", inbox, "1", "--key", "9"});
   EXPECT_NE(both.output.find("Name the item by one of N, --key and --entry-id."), std::string::npos)
       << both.output;

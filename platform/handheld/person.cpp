@@ -1,12 +1,12 @@
 #include "sx/handheld/person.h"
 
+#include <algorithm>
 #include <istream>
 #include <ostream>
 
-#include <algorithm>
-
 #include "sx/ascii.h"
 #include "sx/cli/terminal_text.h"
+#include "sx/cli/values.h"
 #include "sx/handheld/note_listing.h"
 
 namespace sx::handheld {
@@ -111,7 +111,8 @@ class Session {
       find_ = rest;
       filter_ = -1;
     } else if (command == "open" && w.size() == 2) {
-      const std::size_t n = number(w[1]);
+      const std::size_t n =
+          static_cast<std::size_t>(sx::cli::parse_number(w[1], 1, 999999).value_or(0));
       if (n < 1 || n > list_.size()) return refuse("There is no note " + w[1] + " in the list.");
       if (unsaved())
         return refuse("The open note has unsaved changes: \"save\" or \"close!\" first.");
@@ -282,16 +283,6 @@ class Session {
     return true;
   }
   void say(const std::string& ansi) { out_ << sx::cli::ansi_to_terminal(ansi) << "\n"; }
-
-  static std::size_t number(const std::string& text) {
-    if (text.empty() || text.size() > 6) return 0;
-    std::size_t n = 0;
-    for (char c : text) {
-      if (c < '0' || c > '9') return 0;
-      n = n * 10 + static_cast<std::size_t>(c - '0');
-    }
-    return n;
-  }
 
   NotesApp& app_;
   std::ostream& out_;

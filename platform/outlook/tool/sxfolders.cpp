@@ -410,8 +410,9 @@ struct Options {
   std::string profile;
   std::string folder, destination, store;
   long position = 0;
-  std::int64_t key = 0;  // --key: the post's "ScribKey"
-  std::string entry_id;  // --entry-id
+  std::string position_text;  // copy's N (or its DEST)
+  std::int64_t key = 0;       // --key: the post's "ScribKey"
+  std::string entry_id;       // --entry-id
   std::string created, modified, received;
   ItemOptions item;
   std::string last, first, company;
@@ -441,11 +442,11 @@ std::string entry_id_of(IDispatch* d) {
   return SUCCEEDED(sx::com::get_property(d, u"EntryID", id.put())) ? show(id.get()) : "";
 }
 
-// The 1-based position of the item the command names: N, --key or --entry-id.
-long position_of(_Items* items, const Options& o, const CLI::App& command,
+// The 1-based position of the item the command names: N (`by_position`), --key or --entry-id.
+long position_of(_Items* items, const Options& o, const CLI::App& command, bool by_position,
                  const std::string& shown) {
   const bool by_key = command.count("--key") > 0, by_id = command.count("--entry-id") > 0;
-  if (command.count("N") + (by_key ? 1 : 0) + (by_id ? 1 : 0) != 1)
+  if ((by_position ? 1 : 0) + (by_key ? 1 : 0) + (by_id ? 1 : 0) != 1)
     throw sx::cli::UsageError("Name the item by one of N, --key and --entry-id.");
   if (!by_key && !by_id) return o.position;
   std::vector<long> found;
@@ -519,9 +520,14 @@ void add_commands(sx::cli::Program& program, std::shared_ptr<Options> o) {
   app.add_option("--profile", o->profile, "the Outlook profile (default: the default profile)")
       ->type_name("NAME");
   // An item named by its position, its "ScribKey" or its entry ID (one of them).
-  auto position = [&](CLI::App* command) {
-    command->add_option("N", o->position, "the item's 1-based position in its folder")
-        ->transform(sx::cli::number(1, 2147483647));
+  // `copy` takes N as text: without N its one positional after FOLDER is DEST.
+  auto position = [&](CLI::App* command, bool n_as_text = false) {
+    if (n_as_text) {
+      command->add_option("N", o->position_text, "the item's 1-based position in its folder");
+    } else {
+      command->add_option("N", o->position, "the item's 1-based position in its folder")
+          ->transform(sx::cli::number(1, 2147483647));
+    }
     command->add_option("--key", o->key, "instead of N: the post whose ScribKey is K")
         ->transform(sx::cli::number(-2147483648LL, 2147483647))
         ->type_name("K");
@@ -611,7 +617,7 @@ void add_commands(sx::cli::Program& program, std::shared_ptr<Options> o) {
   }
   program.action(set, with_outlook([o, set](Outlook& outlook) {
                    auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
-                   const long n = position_of(list.Get(), *o, *set, o->folder);
+                   const long n = position_of(list.Get(), *o, *set, set->count("N") > 0, o->folder);
                    auto item = outlook.item(list.Get(), n, o->folder);
                    apply_options(item.Get(), o->item, *set);
                    check(item->Save(), "Cannot save the item");
@@ -624,7 +630,8 @@ void add_commands(sx::cli::Program& program, std::shared_ptr<Options> o) {
   position(remove);
   program.action(remove, with_outlook([o, remove](Outlook& outlook) {
                    auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
-                   const long n = position_of(list.Get(), *o, *remove, o->folder);
+                   const long n =
+                       position_of(list.Get(), *o, *remove, remove->count("N") > 0, o->folder);
                    outlook.item(list.Get(), n, o->folder);  // there is one
                    check(list->Remove(n), "Cannot delete the item");
                    std::printf("Deleted item %ld of %s.\n", n, o->folder.c_str());
@@ -632,11 +639,24 @@ void add_commands(sx::cli::Program& program, std::shared_ptr<Options> o) {
 
   CLI::App* copy = app.add_subcommand("copy", "copies an item into the folder DEST");
   folder(copy);
-  position(copy);
-  copy->add_option("DEST", o->destination, "the folder the copy goes into")->required();
+  position(copy, true);
+  copy->add_option("DEST", o->destination, "the folder the copy goes into");
   program.action(copy, with_outlook([o, copy](Outlook& outlook) {
+                   const bool by_position = copy->count("DEST") > 0;
+                   if (!by_position) {
+                     if (copy->count("N") == 0)
+                       throw sx::cli::UsageError("Name the folder the copy goes into (DEST).");
+                     o->destination = o->position_text;
+                   } else {
+                     const auto n = sx::cli::parse_number(o->position_text, 1, 2147483647);
+                     if (!n) {
+                       throw sx::cli::UsageError("N: " + o->position_text + " is not " +
+                                                 sx::cli::number_range_text(1, 2147483647) + ".");
+                     }
+                     o->position = static_cast<long>(*n);
+                   }
                    auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
-                   const long n = position_of(list.Get(), *o, *copy, o->folder);
+                   const long n = position_of(list.Get(), *o, *copy, by_position, o->folder);
                    auto item = outlook.item(list.Get(), n, o->folder);
                    auto dest = outlook.folder(o->destination);
                    ComPtr<IDispatch> copied, moved;

@@ -15,6 +15,8 @@
 // NotesError ("note 3: ...") for anything that breaks these rules, never more.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +47,7 @@ ImportFile parse_import(std::string_view json);
 // Adds the notes (and the categories they name that the handheld lacks) to `database`: all of them,
 // or, when one cannot be taken (a text the handheld's code page cannot hold, no free category
 // slot, a note too long), none, with NotesError naming it. Returns the names of the categories it
-// made.
+// made (handheld code page).
 std::vector<std::string> import_notes(NotesDatabase& database, const ImportFile& file);
 
 }  // namespace sx::handheld
