@@ -1,6 +1,8 @@
 // Whole HotSyncs driven only through the programs a person or a script has, each its own process:
 // the handheld's notes application, Outlook's folders by hand (sxfolders), the HotSync action and
 // HotSync itself, with dialogs answered by a script.
+#include <fstream>
+
 #include "handheld_fixture.h"
 
 namespace sx::registry::testing {
@@ -179,12 +181,19 @@ TEST_F(HandheldHotSyncTest, AConflictIsAnsweredByTheScriptsWindowAnswers) {
                        "Meeting at 12 (Outlook)"})
                 .exit_code,
             0);
-  ToolResult r = hotsync(
-      "SX_WINDOW_HOST=answers SX_WINDOW_ANSWERS='Scribbix - Resolve Field Level "
-      "Conflicts=Use Desktop Value'");
+  // The answers come from a file; the list in the environment adds to it (its mistake is said).
+  const std::string answers = (machine_.root().parent_path() / "answers.txt").string();
+  std::ofstream(answers) << "# a script's answers\n"
+                            "Scribbix - Resolve Field Level Conflicts=Use Desktop Value\n";
+  ToolResult r = hotsync("SX_WINDOW_HOST=answers SX_WINDOW_ANSWERS_FILE=" + shell_quoted(answers) +
+                         " SX_WINDOW_ANSWERS=Broken");
+  std::filesystem::remove(answers);
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_NE(r.output.find("[answered dialog \"Scribbix - Resolve Field Level Conflicts\": Use "
                           "Desktop Value]"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("[window answers: \"Broken\" is not TITLE=BUTTON; left out]"),
             std::string::npos)
       << r.output;
   const std::vector<ShownNote> desktop = {{"Meeting at 12 (Outlook)", "", false}};

@@ -25,7 +25,6 @@ Categories Categories::fresh() {
   c.unique_ids[1] = 1;
   c.unique_ids[2] = 2;
   c.last_unique_id = 2;
-  c.rest.assign(kCategoryBlockBytes - kLastUniqueIdAt - 1, 0);
   return c;
 }
 

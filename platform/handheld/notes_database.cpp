@@ -95,7 +95,6 @@ NotesDatabase::NotesDatabase(sx::hotsync::PdbDatabase db, Minutes now)
   } else {
     // No category block yet: the application starts one with "Unfiled" alone.
     categories_.names[0] = "Unfiled";
-    categories_.rest.assign(kCategoryBlockBytes - 275, 0);
   }
 }
 

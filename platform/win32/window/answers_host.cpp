@@ -2,6 +2,7 @@
 // title with the texts of the controls to press (sx/window.h, "Answers host").
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -45,10 +46,12 @@ std::vector<WindowAnswer> from_environment() {
   std::vector<WindowAnswer> answers;
   std::vector<std::string> problems;
   if (const char* file = std::getenv(kAnswersFileEnvironmentVariable); file && *file) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
-    if (in) text << in.rdbuf();
-    if (!in || text.str().size() > kMaxAnswersFileBytes) {
+    if (!ec && size <= kMaxAnswersFileBytes && in) text << in.rdbuf();
+    if (ec || size > kMaxAnswersFileBytes || !in) {
       problems.push_back(std::string(kAnswersFileEnvironmentVariable) + ": " + file +
                          " cannot be read (or is larger than 1 MiB)");
     } else {

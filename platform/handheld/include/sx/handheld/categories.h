@@ -27,7 +27,9 @@ struct Categories {
   std::array<std::string, kCategoryCount> names;
   std::array<std::uint8_t, kCategoryCount> unique_ids{};
   std::uint8_t last_unique_id = 0;
-  std::vector<std::uint8_t> rest;  // from byte 275 on (the pad byte and the application's bytes)
+  // From byte 275 on (the pad byte and the application's bytes); zeros up to 296 bytes when
+  // shorter.
+  std::vector<std::uint8_t> rest;
 
   // The block a freshly installed notes application makes: "Unfiled", "Business", "Personal".
   static Categories fresh();

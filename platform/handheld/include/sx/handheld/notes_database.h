@@ -131,7 +131,7 @@ class NotesApp {
   // installed, its user list cannot be read, or there is no such user.
   explicit NotesApp(const std::string& user);
 
-  const std::filesystem::path& handheld() const { return handheld_; }
+  // The database's file on the handheld (where it is made when there is none).
   std::filesystem::path database_file() const;
 
   // Runs `work` on the database under the handheld's HotSync lock and writes the database back
