@@ -38,7 +38,7 @@ bool needs_new_id(const NoteRecord& note) { return note.needsRewrite() || note.n
 
 // Mirror: `target` takes the value of `source` when they differ (excluded fields never).
 void copy_if_differs(NoteRecord& note, SyncField& target, const SyncField& source, Side side) {
-  if (target.exclude || target.equals(source)) return;
+  if (target.exclude || source.exclude || target.equals(source)) return;
   target.assign(source);
   note.logFieldSet(target, side);
 }

@@ -240,6 +240,9 @@ long ConduitRun::drive() {
   const long first = mirror ? handheld.writeAll() : desktop->writeAll();
   const long second = mirror ? desktop->writeAll() : handheld.writeAll();
   result = first_failure(result, first_failure(first, second));
+  // The posts carry the handheld's renamed categories now; a desktop write that failed leaves the
+  // marks for the next HotSync.
+  if ((mirror ? second : first) == 0) handheld.forgetCategoryRenames();
   carry_handheld_records(handheld, *desktop);
   // 16. The handheld's close commits what was written to it. Only when everything reached both
   // sides does the desktop keep its state; otherwise the previous state stays, and the next sync

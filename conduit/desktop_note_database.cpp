@@ -484,7 +484,12 @@ void DesktopNoteDatabase::readPost(VARIANT* values, DesktopNoteRecord* known) {
   const std::string name = category_name(category_text);
   const bool same = !name.empty() && current > 0 && current < 16 &&
                     equal_without_case(categories_[static_cast<std::size_t>(current)], name);
-  if (!same) {
+  // The handheld renamed (or deleted) the note's category since the last HotSync: the post still
+  // carries the category's former name. The note keeps its category, and the post is written
+  // again with the category's name now.
+  const bool renamed_there = !fresh && !same && !name.empty() && current > 0 && current < 16 &&
+                             (renamed_on_handheld_ & (1u << current)) != 0;
+  if (!same && !renamed_there) {
     const int index = categoryFor(name, true);
     if (index == 0 && !name.empty()) {
       if (std::find(categories_without_room_.begin(), categories_without_room_.end(), name) ==
@@ -505,6 +510,7 @@ void DesktopNoteDatabase::readPost(VARIANT* values, DesktopNoteRecord* known) {
     note->privateFlag().modified_here = true;
   }
   note->clearChangedMarks();
+  if (renamed_there) note->category().changed_in_memory = true;
   progress().item(1, *note);
 }
 
@@ -593,6 +599,7 @@ long DesktopNoteDatabase::readAll() {
 
 void DesktopNoteDatabase::setCategoriesFrom(const BYTE* block) {
   if (block == nullptr) return;
+  renamed_on_handheld_ = static_cast<std::uint16_t>((block[0] << 8) | block[1]);
   for (int i = 0; i < 16; ++i) {
     const char* name = reinterpret_cast<const char*>(block + 2 + 16 * i);
     categories_[static_cast<std::size_t>(i)].assign(name, strnlen(name, 16));

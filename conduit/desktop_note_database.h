@@ -119,6 +119,9 @@ class DesktopNoteDatabase : public NoteDatabase {
   std::string profile_;  // the profile paired with the Palm user ("" when none)
   std::unique_ptr<OutlookAssistant> assistant_;
   std::array<std::string, 16> categories_;
+  // The handheld's renamed marks: bit i, category i was renamed (or deleted) on the handheld since
+  // the last HotSync.
+  std::uint16_t renamed_on_handheld_ = 0;
   bool open_ = false;
   int unposted_ = 0;  // notes whose post could not be made this run
   bool deletion_failed_ = false;

@@ -328,6 +328,13 @@ long HandheldNoteDatabase::writeCategoryBlock() {
   return 0;
 }
 
+void HandheldNoteDatabase::forgetCategoryRenames() {
+  if (categories_unreadable_ || (category_block_[0] == 0 && category_block_[1] == 0)) return;
+  category_block_[0] = category_block_[1] = 0;
+  category_block_changed_ = true;
+  writeCategoryBlock();
+}
+
 // --- NoteIdAllocator
 // ------------------------------------------------------------------------------
 

@@ -172,6 +172,9 @@ class HandheldNoteDatabase : public NoteDatabase {
   BYTE* categoryBlock() { return category_block_; }
   void setCategoryBlockChanged() { category_block_changed_ = true; }
   bool categoryBlockChanged() const { return category_block_changed_; }
+  // Clears the block's renamed marks (the handheld's categories renamed since the last HotSync)
+  // once the renames have reached the desktop; the block is written back at close.
+  void forgetCategoryRenames();
 
   // Looks up this database in the handheld's list (DatabaseInfoBlock: creator, version, times):
   // 0, or the sync manager's code (0x4003 when the list does not name it). Done once.

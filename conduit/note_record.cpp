@@ -169,6 +169,10 @@ void NoteRecord::settleAfterUnpack() {
   if ((info_.m_Attribs & kAttrArchived) != 0 && modValue() == 0xFFFFFFFFu) {
     info_.m_Attribs = static_cast<BYTE>((info_.m_Attribs & ~kAttrArchived) | kAttrDeleted);
   }
+  // The handheld's file keeps no category for an archived record (the sync manager reports 0): it
+  // takes no part in the comparison, so that archiving a note does not take its category away on
+  // the desktop.
+  category_.exclude = (info_.m_Attribs & kAttrArchived) != 0;
   applyMod();
 }
 

@@ -15,8 +15,12 @@ void add_create_command(sx::cli::Program& program);
 // sxmachine reg query|add|delete ... (reg.exe syntax and output)
 void add_reg_command(sx::cli::Program& program);
 
-// sxmachine hotsync install|add-user|users|list|put|sync|preview ... (hotsync_command.cpp)
+// sxmachine hotsync install|add-user|users|list|put|action|sync|preview ... (hotsync_command.cpp)
 void add_hotsync_command(sx::cli::Program& program);
+
+// sxmachine handheld USER list|show|new|edit|delete|categories|find|export|import|clock|run (the
+// notes application on a user's handheld; handheld_command.cpp)
+void add_handheld_command(sx::cli::Program& program);
 
 // sxmachine outlook install|addins|prompt|close (Outlook's installation, its add-ins, its "ask for
 // a profile" setting, closing it)

@@ -1,6 +1,7 @@
 // sxdemo DIR: the main job on a fresh simulated machine. Makes the machine in DIR (replacing one
-// there), installs HotSync, Outlook and the system as setup would, synchronises a handheld's notes
-// with Outlook once, then changes notes on both sides (new on each side, one note changed on both
+// there), installs HotSync, Outlook and the system as setup would, writes notes with the
+// handheld's notes application and in Outlook, synchronises them once, then changes notes on both
+// sides (new on each side, one note changed on both
 // sides in different fields, a conflict, an archived note, deleted notes, a private note,
 // categories, non-ASCII text), presses HotSync and prints the HotSync log and the notes of both
 // sides before and after. The machine stays for a person to look at with the tools.
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,8 +22,9 @@
 #include "sx/cli/program.h"
 #include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
+#include "sx/handheld/note_listing.h"
+#include "sx/handheld/notes_database.h"
 #include "sx/hotsync.h"
-#include "sx/hotsync_pdb.h"
 #include "sx/machine.h"
 #include "windows.h"
 
@@ -30,7 +33,6 @@ namespace {
 using sx::com::Variant;
 
 constexpr char kUser[] = "Ana Lopez";
-constexpr std::uint8_t kPrivate = 0x10, kDirty = 0x40, kDeleted = 0x80, kArchived = 0x08;
 
 // A note as a person reads it in the tables.
 struct Note {
@@ -38,7 +40,7 @@ struct Note {
   std::string flags;
   std::string text;  // ANSI
 };
-using Notes = std::map<std::int32_t, Note>;
+using Notes = std::multimap<std::int32_t, Note>;  // new handheld notes have no ID yet
 
 void step(const std::vector<std::string>& args) {
   std::vector<const char*> argv = {"sxmachine"};
@@ -48,135 +50,77 @@ void step(const std::vector<std::string>& args) {
   }
 }
 
-// --- The handheld's "ScribbixDB" (record layout: Mod, ID, three dates, Resv1, Resv2, three texts)
+// --- The handheld, through its notes application (what a person does there)
 
-void put_be32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+namespace hh = sx::handheld;
+
+void on_handheld(const std::function<void(hh::NotesDatabase&)>& work) {
+  hh::NotesApp app(kUser);
+  app.with_database(work);
 }
 
-std::vector<std::uint8_t> note_bytes(std::int32_t id, const std::string& text, std::uint32_t mod) {
-  std::vector<std::uint8_t> r(26, 0);
-  put_be32(r, 0, mod);
-  put_be32(r, 4, static_cast<std::uint32_t>(id));
-  r.push_back(0);  // first text
-  r.push_back(0);  // contact
-  r.insert(r.end(), text.begin(), text.end());
-  r.push_back(0);
-  return r;
-}
-
-std::int32_t note_id(const std::vector<std::uint8_t>& d) {
-  if (d.size() < 8) return 0;
-  return static_cast<std::int32_t>(std::uint32_t(d[4]) << 24 | std::uint32_t(d[5]) << 16 |
-                                   std::uint32_t(d[6]) << 8 | d[7]);
-}
-
-std::string note_text(const std::vector<std::uint8_t>& d) {
-  std::size_t at = 26;
-  for (int skip = 0; skip < 2 && at < d.size(); ++skip) {
-    while (at < d.size() && d[at] != 0) ++at;
-    ++at;
+// The record of the live note whose text starts with `starts`.
+std::uint32_t record_of(const hh::NotesDatabase& db, const std::string& starts) {
+  for (const hh::Note& n : db.notes()) {
+    if (n.live() && n.fields && n.fields->text.rfind(starts, 0) == 0) return n.record_id;
   }
-  std::string text;
-  while (at < d.size() && d[at] != 0) text += static_cast<char>(d[at++]);
-  return text;
+  throw std::runtime_error("no note \"" + starts + "\" on the handheld");
 }
 
-std::filesystem::path handheld_file() {
-  std::vector<sx::hotsync::UserEntry> users;
-  std::string why;
-  if (!sx::hotsync::read_users(&users, &why)) throw std::runtime_error(why);
-  for (const auto& u : users) {
-    if (u.name == kUser) {
-      return sx::hotsync::database_file(sx::hotsync::handheld_dir(u.directory), "ScribbixDB");
-    }
-  }
-  throw std::runtime_error("no HotSync user");
-}
-
-sx::hotsync::PdbDatabase load_handheld() {
-  sx::hotsync::PdbDatabase db;
-  std::string why;
-  if (!sx::hotsync::load_database(handheld_file(), &db, &why)) throw std::runtime_error(why);
-  return db;
-}
-
-void save_handheld(const sx::hotsync::PdbDatabase& db) {
-  std::string why;
-  if (!sx::hotsync::save_database(handheld_file(), db, &why)) throw std::runtime_error(why);
-}
-
-std::string category_name(const sx::hotsync::PdbDatabase& db, int index) {
-  if (index == 0 || !db.app_info || db.app_info->size() < 2 + 16 * 16) return "";
-  const char* name = reinterpret_cast<const char*>(db.app_info->data() + 2 + 16 * index);
-  return std::string(name, strnlen(name, 16));
+hh::NoteChange text_change(const std::string& text) {
+  hh::NoteChange c;
+  c.text = text;
+  return c;
 }
 
 Notes handheld_notes() {
-  const auto db = load_handheld();
   Notes out;
-  for (const auto& r : db.records) {
-    if (r.attributes & kDeleted) continue;
-    Note n;
-    n.category = category_name(db, r.attributes & 0x0F);
-    n.flags = std::string(r.attributes & kPrivate ? "private " : "") +
-              (r.attributes & kArchived ? "archived " : "") +
-              (r.attributes & kDirty ? "changed" : "");
-    n.text = note_text(r.data);
-    out[note_id(r.data)] = n;
-  }
+  on_handheld([&](hh::NotesDatabase& db) {
+    for (const hh::Note& n : db.notes()) {
+      if (!n.live() || !n.fields) continue;
+      const std::string& name = db.categories().names[static_cast<std::size_t>(n.category())];
+      out.emplace(n.fields->id,
+                  Note{n.category() == 0 ? "" : name, hh::note_flags(n), n.fields->text});
+    }
+  });
   return out;
 }
 
 void make_handheld() {
-  sx::hotsync::PdbDatabase db;
-  db.name = "ScribbixDB";
-  db.version = 2;
-  db.type = 0x44415441;     // 'DATA'
-  db.creator = 0x56535871;  // 'VSXq'
-  db.created = db.modified = sx::hotsync::desktop_palm_now() - 86400;
-  db.seed = 0x1000;
-  db.app_info = std::vector<std::uint8_t>(296, 0);
-  const char* names[] = {"Unfiled", "Business", "Personal"};
-  for (int i = 0; i < 3; ++i)
-    std::snprintf(reinterpret_cast<char*>(db.app_info->data() + 2 + 16 * i), 16, "%s", names[i]);
-  auto add = [&](std::uint8_t attributes, std::uint32_t uid, std::int32_t id,
-                 const std::string& text) {
-    db.records.push_back({attributes, uid, note_bytes(id, text, 0)});
-  };
-  add(1, 0x101, 1001, "Shopping list\nmilk, eggs, bread");
-  add(2, 0x102, 1002, "Call the dentist on Monday");
-  add(1, 0x103, 1003, "Quarterly report: draft due Friday");
-  add(0, 0x104, 1004, "Old idea for the garden");
-  add(0, 0x105, 1005, "Parking: level 3, row F");
-  add(2, 0x106, 1006, "Gift ideas for Sam");
-  save_handheld(db);
+  on_handheld([](hh::NotesDatabase& db) {
+    const int business = db.category_named("Business"), personal = db.category_named("Personal");
+    for (const auto& [text, category] :
+         std::vector<std::pair<const char*, int>>{{"Shopping list\nmilk, eggs, bread", business},
+                                                  {"Call the dentist on Monday", personal},
+                                                  {"Quarterly report: draft due Friday", business},
+                                                  {"Old idea for the garden", 0},
+                                                  {"Parking: level 3, row F", 0},
+                                                  {"Gift ideas for Sam", personal}}) {
+      hh::NoteChange c = text_change(text);
+      c.category = category;
+      db.add_note(c);
+    }
+  });
 }
 
 // The person's changes on the handheld after the first HotSync.
 void change_handheld() {
-  auto db = load_handheld();
-  for (auto& r : db.records) {
-    const std::int32_t id = note_id(r.data);
-    if (id == 1001) {  // its text here, its category in Outlook
-      r.data = note_bytes(id, "Shopping list\nmilk, eggs, bread, caf\xe9", 1u << 9);
-      r.attributes |= kDirty;
-    } else if (id == 1003) {  // changed on both sides: a conflict
-      r.data = note_bytes(id, "Quarterly report: draft due Thursday (handheld)", 1u << 9);
-      r.attributes |= kDirty;
-    } else if (id == 1004) {  // archived: deleted with the archive flag, its data kept
-      r.attributes = kDeleted | kArchived | kDirty;
-    } else if (id == 1005) {
-      r.attributes |= kDeleted | kDirty;
-    } else if (id == 1006) {
-      r.attributes |= kPrivate | kDirty;
-      r.data = note_bytes(id, "Gift ideas for Sam (a secret)", (1u << 9) | (1u << 30));
-    }
-  }
-  db.records.push_back({0x40 | 2, 0x107, note_bytes(0, "Na\xefve question for J\xfcrgen", 0)});
-  db.modified = sx::hotsync::desktop_palm_now();
-  save_handheld(db);
+  on_handheld([](hh::NotesDatabase& db) {
+    // Its text here, its category in Outlook.
+    db.edit_note(record_of(db, "Shopping list"),
+                 text_change("Shopping list\nmilk, eggs, bread, caf\xe9"));
+    // Changed on both sides: a conflict.
+    db.edit_note(record_of(db, "Quarterly report"),
+                 text_change("Quarterly report: draft due Thursday (handheld)"));
+    db.delete_note(record_of(db, "Old idea"), true);  // archived: its data kept for the desktop
+    db.delete_note(record_of(db, "Parking"), false);
+    hh::NoteChange secret = text_change("Gift ideas for Sam (a secret)");
+    secret.is_private = true;
+    db.edit_note(record_of(db, "Gift ideas"), secret);
+    hh::NoteChange question = text_change("Na\xefve question for J\xfcrgen");
+    question.category = db.category_named("Personal");
+    db.add_note(question);
+  });
 }
 
 // --- Outlook's notes folder, through the access component (as the notes add-in would write)
@@ -213,7 +157,7 @@ class NotesFolder {
       n.flags =
           std::string(v[7].to_i4() & 2 ? "private " : "") + (v[8].to_bool() ? "archived" : "");
       n.text = v[4].to_ansi();
-      out[static_cast<std::int32_t>(v[0].to_r8())] = n;
+      out.emplace(static_cast<std::int32_t>(v[0].to_r8()), n);
     }
     return out;
   }
@@ -352,7 +296,7 @@ int run(const std::string& dir) {
   const std::string machine = sx::cli::shell_word(dir);
   std::printf(
       "\nThe machine stays at %s. Look at it with:\n"
-      "  %s --machine %s hotsync list \"%s\" ScribbixDB\n"
+      "  %s --machine %s handheld \"%s\" list\n"
       "  %s --machine %s items \"Vorlan\\Scribbix\"\n"
       "  %s --machine %s hotsync sync \"%s\"\n",
       dir.c_str(), sxmachine.c_str(), machine.c_str(), kUser, sxfolders.c_str(), machine.c_str(),

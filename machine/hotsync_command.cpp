@@ -140,6 +140,13 @@ int list_records(const std::filesystem::path& handheld, const std::string& utf8_
   return 0;
 }
 
+// After the records of the notes application's database, where a person reads its notes.
+void point_to_notes(const std::string& utf8_user, const std::string& utf8_database) {
+  if (utf8_database != "ScribbixDB") return;
+  std::printf("The notes as the notes application shows them: sxmachine handheld %s list --all\n",
+              sx::cli::shell_word(utf8_user).c_str());
+}
+
 int put(const std::filesystem::path& handheld, const std::string& file) {
   sx::cli::check_readable_file(file, "a Palm database file (.pdb)");
   sx::hotsync::PdbDatabase db;
@@ -170,6 +177,26 @@ int sync(const std::string& utf8_user) {
   return result == 0 ? 0 : 1;
 }
 
+int action(const std::string& utf8_user, const std::string& utf8_key, const std::string& set,
+           bool as_default) {
+  const auto user = find_user(utf8_user);
+  const std::string key = sx::cli::machine_text(utf8_key, "conduit key");
+  sx::hotsync::ConduitAction chosen{sx::hotsync::sync_type_of_action(set), as_default};
+  const long result = set.empty() ? sx::hotsync::change_action(user.name, key, &chosen)
+                                  : sx::hotsync::set_action(user.name, key, chosen);
+  if (result == SYNCERR_NOT_FOUND) {
+    throw Failure("No conduit is registered under \"" + utf8_key +
+                  "\"; \"hotsync --list\" shows the conduits.");
+  }
+  if (result == -1) throw Failure("The action was not changed: the dialog was cancelled.");
+  if (result != 0)
+    throw Failure("The action was not changed (" + sx::hotsync::result_text(result) + ").");
+  std::printf("%s for %s: %s, %s.\n", utf8_key.c_str(), utf8_user.c_str(),
+              sx::hotsync::action_name(chosen.sync_type).c_str(),
+              chosen.permanent ? "as the default" : "for the next HotSync");
+  return 0;
+}
+
 int preview(const std::string& utf8_user) {
   const std::string user = sx::cli::machine_text(utf8_user, "user name");
   try {
@@ -184,8 +211,10 @@ int preview(const std::string& utf8_user) {
 }  // namespace
 
 void add_hotsync_command(sx::cli::Program& program) {
-  CLI::App* hotsync = program.app().add_subcommand(
-      "hotsync", "install HotSync Manager, add Palm users, look at handhelds, press HotSync");
+  CLI::App* hotsync = program.app().add_subcommand("hotsync",
+                                                   "install HotSync Manager, add Palm users, look "
+                                                   "at handhelds, choose a conduit's action, press "
+                                                   "HotSync");
 
   auto install_options = std::make_shared<sx::hotsync::InstallOptions>();
   install_options->program = SX_COMPANION_FILE(SX_HOTSYNC_PROGRAM);
@@ -244,7 +273,9 @@ void add_hotsync_command(sx::cli::Program& program) {
     const auto user = find_user(list->user);
     const auto handheld = sx::hotsync::handheld_dir(user.directory);
     if (list_command->count("DATABASE") == 0) return list_databases(handheld);
-    return list_records(handheld, list->database);
+    list_records(handheld, list->database);
+    point_to_notes(list->user, list->database);
+    return 0;
   });
 
   struct PutArgs {
@@ -266,6 +297,32 @@ void add_hotsync_command(sx::cli::Program& program) {
   sync_command->add_option("USER", *sync_user, "the HotSync user")->required();
   sync_command->footer("Exit code: 0 when the HotSync completed, 1 when anything failed.");
   program.action(sync_command, [sync_user] { return sync(*sync_user); });
+
+  struct ActionArgs {
+    std::string user, key, set;
+    bool as_default = false;
+  };
+  auto action_args = std::make_shared<ActionArgs>();
+  CLI::App* action_command = hotsync->add_subcommand(
+      "action",
+      "choose what the next HotSync of USER does with the conduit of KEY, as HotSync's "
+      "action dialog does (without --set the dialog asks)");
+  action_command->add_option("USER", action_args->user, "the HotSync user")->required();
+  action_command->add_option("KEY", action_args->key, "the conduit's key, e.g. ApplicationVorScrib")
+      ->required();
+  action_command
+      ->add_option("--set", action_args->set,
+                   "the action: synchronize, desktop-overwrites-handheld, "
+                   "handheld-overwrites-desktop or do-nothing (for the next HotSync only)")
+      ->transform(sx::cli::one_of(sx::hotsync::action_names()))
+      ->type_name("WHAT");
+  action_command->add_flag("--default", action_args->as_default,
+                           "with --set: for every HotSync (the dialog's \"Set as default\")");
+  program.action(action_command, [action_args, action_command] {
+    if (action_args->as_default && action_command->count("--set") == 0)
+      throw sx::cli::UsageError("--default goes with --set (the dialog has its own check box).");
+    return action(action_args->user, action_args->key, action_args->set, action_args->as_default);
+  });
 
   auto preview_user = std::make_shared<std::string>();
   CLI::App* preview_command = hotsync->add_subcommand(

@@ -11,6 +11,7 @@ std::unique_ptr<sx::cli::Program> make_program() {
   add_create_command(*program);
   add_reg_command(*program);
   add_hotsync_command(*program);
+  add_handheld_command(*program);
   add_outlook_command(*program);
   add_conduit_command(*program);
   add_scribbixout_command(*program);

@@ -28,6 +28,8 @@ struct Options {
   std::string preview_user;
   bool list = false;
   std::vector<std::string> action;  // USER KEY
+  std::string set;                  // --set WHAT: the action without the dialog
+  bool as_default = false;
   std::string log_user;
   bool close = false;
 };
@@ -89,7 +91,9 @@ int list() {
   return 0;
 }
 
-int action(const std::string& user, const std::string& key) {
+// `set`: the action's name (none: the action dialog asks the person).
+int action(const std::string& user, const std::string& key, const std::string& set,
+           bool as_default) {
   find_user(user);
   bool registered = false;
   for (const auto& c : sx::hotsync::registered_conduits())
@@ -99,7 +103,13 @@ int action(const std::string& user, const std::string& key) {
                   "\"; \"hotsync --list\" shows the conduits.");
   }
   sx::hotsync::ConduitAction chosen;
-  const long result = sx::hotsync::change_action(user, key, &chosen);
+  long result = 0;
+  if (!set.empty()) {
+    chosen = {sx::hotsync::sync_type_of_action(set), as_default};
+    result = sx::hotsync::set_action(user, key, chosen);
+  } else {
+    result = sx::hotsync::change_action(user, key, &chosen);
+  }
   if (result == -1) throw Failure("The action was not changed: the dialog was cancelled.");
   if (result != 0) {
     throw Failure("The action was not changed (" + sx::hotsync::result_text(result) + ").");
@@ -144,7 +154,12 @@ int run(const Options& o, const CLI::App& app) {
   if (app.count("--sync") > 0) return sync(ansi(o.sync_user));
   if (app.count("--preview") > 0) return preview(ansi(o.preview_user));
   if (o.list) return list();
-  if (app.count("--action") > 0) return action(ansi(o.action[0]), ansi(o.action[1], "conduit key"));
+  if ((app.count("--set") > 0 || o.as_default) && app.count("--action") == 0)
+    throw sx::cli::UsageError("--set and --default go with --action.");
+  if (o.as_default && app.count("--set") == 0)
+    throw sx::cli::UsageError("--default goes with --set (the dialog has its own check box).");
+  if (app.count("--action") > 0)
+    return action(ansi(o.action[0]), ansi(o.action[1], "conduit key"), o.set, o.as_default);
   if (app.count("--log") > 0) return show_log(ansi(o.log_user));
   if (o.close) return sx::hotsync::close_resident();
   return sx::hotsync::run_resident();
@@ -180,6 +195,16 @@ int main(int argc, char** argv) {
                  "ApplicationVorScrib) for USER's next HotSyncs")
       ->expected(2)
       ->option_text("USER KEY");
+  std::string actions;
+  for (const std::string& name : sx::hotsync::action_names())
+    actions += (actions.empty() ? "" : ", ") + name;
+  app.add_option("--set", options->set,
+                 "with --action: keep this action without the dialog (" + actions +
+                     "), for the next HotSync only")
+      ->transform(sx::cli::one_of(sx::hotsync::action_names()))
+      ->type_name("WHAT");
+  app.add_flag("--default", options->as_default,
+               "with --action --set: keep it for every HotSync (the dialog's \"Set as default\")");
   app.add_option("--log", options->log_user, "print USER's HotSync log")->type_name("USER");
   app.add_flag("--close", options->close,
                "ask the running HotSync Manager to close, as Windows does (WM_CLOSE)");

@@ -1,6 +1,7 @@
 // What HotSync Manager does: finds the registered conduits, decides each one's sync type, loads it
 // and calls OpenConduit for one user's HotSync, and changes a conduit's action. See sx/hotsync.h.
 #include <strings.h>
+#include <unistd.h>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -139,7 +140,8 @@ bool write_action(const std::string& user_dir, const std::string& key_name,
   }
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
-  const fs::path temp = file.string() + ".new";
+  // One temporary per process: two writers at once never write into one file.
+  const fs::path temp = file.string() + ".new" + std::to_string(::getpid());
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out << detail::format_actions_text(actions);
@@ -289,19 +291,75 @@ std::vector<ConduitListing> list_conduits() {
   return listing;
 }
 
-long change_action(const std::string& user, const std::string& key_name, ConduitAction* chosen) {
+namespace {
+
+// The user and the registered conduit an action is for; SYNCERR_NOT_FOUND when either is missing.
+long find_user_and_conduit(const std::string& user, const std::string& key_name, UserEntry* who,
+                           ConduitEntry* entry) {
   std::vector<UserEntry> users;
   if (!read_users(&users, nullptr)) return SYNCERR_NOT_REGISTERED;
-  const UserEntry* who = nullptr;
+  bool user_found = false, conduit_found = false;
   for (const UserEntry& u : users) {
-    if (u.name == user) who = &u;
+    if (u.name == user) {
+      *who = u;
+      user_found = true;
+    }
   }
-  const ConduitEntry* entry = nullptr;
-  const auto conduits = registered_conduits();
-  for (const ConduitEntry& c : conduits) {
-    if (::strcasecmp(c.key_name.c_str(), key_name.c_str()) == 0) entry = &c;
+  for (const ConduitEntry& c : registered_conduits()) {
+    if (::strcasecmp(c.key_name.c_str(), key_name.c_str()) == 0) {
+      *entry = c;
+      conduit_found = true;
+    }
   }
-  if (who == nullptr || entry == nullptr) return SYNCERR_NOT_FOUND;
+  return user_found && conduit_found ? 0 : SYNCERR_NOT_FOUND;
+}
+
+}  // namespace
+
+const std::vector<std::string>& action_names() {
+  static const std::vector<std::string> names = {"synchronize", "desktop-overwrites-handheld",
+                                                 "handheld-overwrites-desktop", "do-nothing"};
+  return names;
+}
+
+int sync_type_of_action(const std::string& name) {
+  static const int kTypes[] = {eFast, ePCtoHH, eHHtoPC, eDoNothing};
+  const auto& names = action_names();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name) return kTypes[i];
+  }
+  return -1;
+}
+
+std::string action_name(int sync_type) {
+  switch (sync_type) {
+    case eFast:
+    case eSlow:
+      return action_names()[0];
+    case ePCtoHH:
+      return action_names()[1];
+    case eHHtoPC:
+      return action_names()[2];
+    case eDoNothing:
+      return action_names()[3];
+    default:
+      return "";
+  }
+}
+
+long set_action(const std::string& user, const std::string& key_name, const ConduitAction& action) {
+  UserEntry who;
+  ConduitEntry entry;
+  if (long r = find_user_and_conduit(user, key_name, &who, &entry)) return r;
+  return write_action(who.directory, entry.key_name, action) ? 0 : SYNCERR_IO;
+}
+
+long change_action(const std::string& user, const std::string& key_name, ConduitAction* chosen) {
+  UserEntry who_entry;
+  ConduitEntry conduit_entry;
+  if (long r = find_user_and_conduit(user, key_name, &who_entry, &conduit_entry)) return r;
+  const UserEntry* who = &who_entry;
+  const ConduitEntry* entry = &conduit_entry;
   Library library;
   library.h = LoadLibraryA(conduit_path(hotsync_dir(), entry->conduit).c_str());
   if (library.h == nullptr) return SYNCERR_NOT_FOUND;

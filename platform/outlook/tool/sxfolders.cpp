@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "outlook/outlook.h"
@@ -241,6 +243,23 @@ bool parse_double(const std::string& text, double* out) {
   return *end == '\0' && std::isfinite(*out);
 }
 
+// "YYYY-MM-DD", "YYYY-MM-DD HH:MM" or days since 30 December 1899; nothing for anything else.
+std::optional<DATE> parse_date(const std::string& value) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, used = 0;
+  double number = 0;
+  if (std::sscanf(value.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &used) == 3 &&
+      (static_cast<std::size_t>(used) == value.size() ||
+       (std::sscanf(value.c_str() + used, " %2d:%2d%n", &h, &mi, &used) == 2 &&
+        value.find_first_not_of(' ', value.find(':') + 3) == std::string::npos))) {
+    return sx::com::date_from_minutes({y, mo, d, h, mi});
+  }
+  if (parse_double(value, &number) && number >= sx::com::kMinDate &&
+      number < sx::com::kMaxDateExclusive) {
+    return number;
+  }
+  return std::nullopt;
+}
+
 // The property, or the reason it is refused.
 UserProp parse_prop(const std::string& spec, std::string* why) {
   UserProp prop;
@@ -269,17 +288,7 @@ UserProp parse_prop(const std::string& spec, std::string* why) {
     prop.value = Variant::from_bool(yes);
   } else if (type == "date") {
     prop.type = olDateTime;
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, used = 0;
-    std::optional<DATE> date;
-    if (std::sscanf(value.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &used) == 3 &&
-        (static_cast<std::size_t>(used) == value.size() ||
-         (std::sscanf(value.c_str() + used, " %2d:%2d%n", &h, &mi, &used) == 2 &&
-          value.find_first_not_of(' ', value.find(':') + 3) == std::string::npos))) {
-      date = sx::com::date_from_minutes({y, mo, d, h, mi});
-    } else if (parse_double(value, &number) && number >= sx::com::kMinDate &&
-               number < sx::com::kMaxDateExclusive) {
-      date = number;
-    }
+    const std::optional<DATE> date = parse_date(value);
     if (!date) *why = "\"" + value + "\" is not a date (YYYY-MM-DD[ HH:MM] or days)";
     prop.value = Variant::from_date(date.value_or(0));
   } else {
@@ -401,18 +410,129 @@ struct Options {
   std::string profile;
   std::string folder, destination, store;
   long position = 0;
+  std::string position_text;  // copy's N (or its DEST)
+  std::int64_t key = 0;       // --key: the post's "ScribKey"
+  std::string entry_id;       // --entry-id
+  std::string created, modified, received;
   ItemOptions item;
   std::string last, first, company;
 };
+
+// A number user property of an item; nothing when it has none.
+std::optional<double> number_property(IDispatch* d, const char16_t* name) {
+  ComPtr<_OutlookItem> item = ComPtr<IDispatch>(d).As<_OutlookItem>();
+  ComPtr<UserProperties> props;
+  ComPtr<UserProperty> p;
+  Bstr wanted(name);
+  Variant missing, value;
+  if (!item || FAILED(item->get_UserProperties(props.ReleaseAndGetAddressOf())) ||
+      FAILED(props->Find(wanted.get(), missing.get(), p.ReleaseAndGetAddressOf())) || !p ||
+      FAILED(p->get_Value(value.put()))) {
+    return std::nullopt;
+  }
+  try {
+    return value.changed_to(VT_R8).to_r8();
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+std::string entry_id_of(IDispatch* d) {
+  Variant id;
+  return SUCCEEDED(sx::com::get_property(d, u"EntryID", id.put())) ? show(id.get()) : "";
+}
+
+// The 1-based position of the item the command names: N (`by_position`), --key or --entry-id.
+long position_of(_Items* items, const Options& o, const CLI::App& command, bool by_position,
+                 const std::string& shown) {
+  const bool by_key = command.count("--key") > 0, by_id = command.count("--entry-id") > 0;
+  if ((by_position ? 1 : 0) + (by_key ? 1 : 0) + (by_id ? 1 : 0) != 1)
+    throw sx::cli::UsageError("Name the item by one of N, --key and --entry-id.");
+  if (!by_key && !by_id) return o.position;
+  std::vector<long> found;
+  ComPtr<IDispatch> d;
+  check(items->GetFirst(d.ReleaseAndGetAddressOf()), "Cannot read the items of " + shown);
+  for (long n = 1; d; ++n) {
+    const bool match = by_key ? number_property(d.Get(), u"ScribKey") == static_cast<double>(o.key)
+                              : sx::ascii::equal_ignoring_case(entry_id_of(d.Get()), o.entry_id);
+    if (match) found.push_back(n);
+    check(items->GetNext(d.ReleaseAndGetAddressOf()), "Cannot read the items of " + shown);
+  }
+  const std::string what = by_key ? "ScribKey " + std::to_string(o.key) : "entry ID " + o.entry_id;
+  if (found.empty()) throw Failure("No item of " + shown + " has the " + what + ".");
+  if (found.size() > 1) {
+    throw Failure("Items " + std::to_string(found[0]) + " and " + std::to_string(found[1]) +
+                  " of " + shown + " both have the " + what +
+                  "; name one by its position or its entry ID.");
+  }
+  return found[0];
+}
+
+// Sets the times Outlook keeps for itself (creation, last modification, arrival) in the store file
+// of the item, after its save: Outlook's object model cannot set them.
+void set_times(const std::string& profile, IDispatch* item, const Options& o,
+               const CLI::App& command) {
+  std::vector<std::pair<const char*, DATE>> times;
+  for (const auto& [option, name, text] :
+       {std::tuple{"--created", "CreationTime", &o.created},
+        std::tuple{"--modified", "LastModificationTime", &o.modified},
+        std::tuple{"--received", "ReceivedTime", &o.received}}) {
+    if (command.count(option) > 0) times.emplace_back(name, parse_date(*text).value_or(0));
+  }
+  if (times.empty()) return;
+  const auto id = sx::outlook::parse_entry_id(entry_id_of(item));
+  if (!id) throw Failure("The item has no entry ID; its times cannot be set.");
+  for (const std::string& path : sx::outlook::profiles::stores(existing_profile(profile))) {
+    std::string why;
+    auto store = sx::outlook::Store::open(sx::paths::to_host(path), {}, &why);
+    if (!store || store->model().store_id() != id->first) continue;
+    const bool set = store->change(
+        [&](const sx::outlook::StoreModel& m, std::vector<sx::outlook::Record>* out,
+            std::string* reason) {
+          const sx::outlook::StoredItem* stored = m.item(id->second);
+          if (stored == nullptr) {
+            *reason = "the item is not in its store any more";
+            return false;
+          }
+          sx::outlook::ItemData d = *stored->data;
+          for (const auto& [name, date] : times) d.set(name, sx::outlook::Value::date_of(date));
+          out->push_back(sx::outlook::ItemPutRecord{stored->id, stored->folder, std::move(d)});
+          return true;
+        },
+        &why);
+    if (!set) throw Failure(sx::cli::sentence("The item's times cannot be set: " + why));
+    return;
+  }
+  throw Failure("The item's store is not a store of the profile; its times cannot be set.");
+}
+
+CLI::Validator date_value() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        return parse_date(text) ? ""
+                                : "\"" + text + "\" is not a date (YYYY-MM-DD[ HH:MM] or days)";
+      },
+      "", "date");
+}
 
 void add_commands(sx::cli::Program& program, std::shared_ptr<Options> o) {
   CLI::App& app = program.app();
   app.add_option("--profile", o->profile, "the Outlook profile (default: the default profile)")
       ->type_name("NAME");
-  auto position = [&](CLI::App* command) {
-    command->add_option("N", o->position, "the item's 1-based position in its folder")
-        ->required()
-        ->transform(sx::cli::number(1, 2147483647));
+  // An item named by its position, its "ScribKey" or its entry ID (one of them).
+  // `copy` takes N as text: without N its one positional after FOLDER is DEST.
+  auto position = [&](CLI::App* command, bool n_as_text = false) {
+    if (n_as_text) {
+      command->add_option("N", o->position_text, "the item's 1-based position in its folder");
+    } else {
+      command->add_option("N", o->position, "the item's 1-based position in its folder")
+          ->transform(sx::cli::number(1, 2147483647));
+    }
+    command->add_option("--key", o->key, "instead of N: the post whose ScribKey is K")
+        ->transform(sx::cli::number(-2147483648LL, 2147483647))
+        ->type_name("K");
+    command->add_option("--entry-id", o->entry_id, "instead of N: the item of this entry ID")
+        ->type_name("ID");
   };
   auto folder = [&](CLI::App* command) {
     command
@@ -486,38 +606,65 @@ void add_commands(sx::cli::Program& program, std::shared_ptr<Options> o) {
   folder(set);
   position(set);
   add_item_options(set, &o->item);
+  for (const auto& [option, target, what] :
+       {std::tuple{"--created", &o->created, "its creation time"},
+        std::tuple{"--modified", &o->modified, "its last modification time"},
+        std::tuple{"--received", &o->received, "the time it arrived in the folder"}}) {
+    set->add_option(option, *target,
+                    std::string(what) + " (YYYY-MM-DD[ HH:MM] or days since 30 December 1899)")
+        ->check(date_value())
+        ->type_name("DATE");
+  }
   program.action(set, with_outlook([o, set](Outlook& outlook) {
                    auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
-                   auto item = outlook.item(list.Get(), o->position, o->folder);
+                   const long n = position_of(list.Get(), *o, *set, set->count("N") > 0, o->folder);
+                   auto item = outlook.item(list.Get(), n, o->folder);
                    apply_options(item.Get(), o->item, *set);
                    check(item->Save(), "Cannot save the item");
-                   std::printf("Changed item %ld of %s.\n", o->position, o->folder.c_str());
+                   set_times(o->profile, item.Get(), *o, *set);
+                   std::printf("Changed item %ld of %s.\n", n, o->folder.c_str());
                  }));
 
   CLI::App* remove = app.add_subcommand("delete", "deletes an item");
   folder(remove);
   position(remove);
-  program.action(remove, with_outlook([o](Outlook& outlook) {
+  program.action(remove, with_outlook([o, remove](Outlook& outlook) {
                    auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
-                   outlook.item(list.Get(), o->position, o->folder);  // there is one
-                   check(list->Remove(o->position), "Cannot delete the item");
-                   std::printf("Deleted item %ld of %s.\n", o->position, o->folder.c_str());
+                   const long n =
+                       position_of(list.Get(), *o, *remove, remove->count("N") > 0, o->folder);
+                   outlook.item(list.Get(), n, o->folder);  // there is one
+                   check(list->Remove(n), "Cannot delete the item");
+                   std::printf("Deleted item %ld of %s.\n", n, o->folder.c_str());
                  }));
 
   CLI::App* copy = app.add_subcommand("copy", "copies an item into the folder DEST");
   folder(copy);
-  position(copy);
-  copy->add_option("DEST", o->destination, "the folder the copy goes into")->required();
-  program.action(copy, with_outlook([o](Outlook& outlook) {
+  position(copy, true);
+  copy->add_option("DEST", o->destination, "the folder the copy goes into");
+  program.action(copy, with_outlook([o, copy](Outlook& outlook) {
+                   const bool by_position = copy->count("DEST") > 0;
+                   if (!by_position) {
+                     if (copy->count("N") == 0)
+                       throw sx::cli::UsageError("Name the folder the copy goes into (DEST).");
+                     o->destination = o->position_text;
+                   } else {
+                     const auto n = sx::cli::parse_number(o->position_text, 1, 2147483647);
+                     if (!n) {
+                       throw sx::cli::UsageError("N: " + o->position_text + " is not " +
+                                                 sx::cli::number_range_text(1, 2147483647) + ".");
+                     }
+                     o->position = static_cast<long>(*n);
+                   }
                    auto list = outlook.items(outlook.folder(o->folder).Get(), o->folder);
-                   auto item = outlook.item(list.Get(), o->position, o->folder);
+                   const long n = position_of(list.Get(), *o, *copy, by_position, o->folder);
+                   auto item = outlook.item(list.Get(), n, o->folder);
                    auto dest = outlook.folder(o->destination);
                    ComPtr<IDispatch> copied, moved;
                    check(item->Copy(copied.ReleaseAndGetAddressOf()), "Cannot copy the item");
                    check(
                        copied.As<_OutlookItem>()->Move(dest.Get(), moved.ReleaseAndGetAddressOf()),
                        "Cannot move the copy");
-                   std::printf("Copied item %ld of %s into %s.\n", o->position, o->folder.c_str(),
+                   std::printf("Copied item %ld of %s into %s.\n", n, o->folder.c_str(),
                                o->destination.c_str());
                  }));
 

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,12 @@ void run_modal(const std::shared_ptr<Window>& dialog);
 void run_modal_none(const std::shared_ptr<Window>& dialog);
 void run_modal_scripted(const std::shared_ptr<Window>& dialog);
 void run_modal_console(const std::shared_ptr<Window>& dialog);
+void run_modal_answers(const std::shared_ptr<Window>& dialog);
+// The answers host's button for a message box titled `title` with these buttons (id, text): the
+// id of the first step of its answer that names one of them; nothing (said on stderr) when the list
+// names none.
+std::optional<int> answer_message_box(const std::string& title,
+                                      const std::vector<std::pair<int, std::string>>& buttons);
 void record(ShownWindow shown);  // scripted host: remember what was shown
 // The scripted host's actions: one action done to a dialog (or its current property page).
 void perform_user_action(const std::shared_ptr<Window>& dialog, const UserAction& action);
@@ -286,7 +293,7 @@ bool post_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 // Sends to another process's window and waits (in real time) for its answer; 0 when it cannot.
 LRESULT send_foreign(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 void deliver_foreign_mail();  // moves mail for this process into the queues; no lock held
-bool foreign_mail_due();       // deliver_foreign_mail would look at the mailbox now
+bool foreign_mail_due();      // deliver_foreign_mail would look at the mailbox now
 bool is_own_handle(HWND hwnd);
 HWND make_handle(std::uint64_t counter);
 

@@ -26,8 +26,9 @@ Host host_from_environment() {
     if (detail::equal_ignoring_case(v, "scripted")) return Host::kScripted;
     if (detail::equal_ignoring_case(v, "console")) return Host::kConsole;
     if (detail::equal_ignoring_case(v, "none")) return Host::kNone;
+    if (detail::equal_ignoring_case(v, "answers")) return Host::kAnswers;
     if (!v.empty()) {
-      detail::report("%s=\"%s\" is not scripted, console or none; using the default",
+      detail::report("%s=\"%s\" is not scripted, console, none or answers; using the default",
                      kHostEnvironmentVariable, value);
     }
   }
@@ -186,6 +187,9 @@ void run_modal(const std::shared_ptr<Window>& dialog) {
       break;
     case Host::kNone:
       run_modal_none(dialog);
+      break;
+    case Host::kAnswers:
+      run_modal_answers(dialog);
       break;
   }
 }

@@ -91,6 +91,7 @@ HWND display(HWND caller, const std::string& argument) {
       std::fflush(stdout);
       break;
     case Host::kNone:
+    case Host::kAnswers:
       std::fprintf(stderr, "[help viewer opened: %s]\n", argument.c_str());
       break;
   }

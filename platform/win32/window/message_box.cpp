@@ -159,6 +159,14 @@ extern "C" int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         }
       }
       PostMessageA(hwnd, WM_COMMAND, MAKELONG(answer, BN_CLICKED), 0);
+    } else if (host == sx::window::Host::kAnswers) {
+      std::vector<std::pair<int, std::string>> named;
+      for (int b : box.buttons) named.emplace_back(b, button_text(b));
+      const int chosen =
+          answer_message_box(dialog.title, named).value_or(box.answer_without_person);
+      std::fprintf(stderr, "[message box \"%s\" (%s)]\n%s\n[answered %s]\n", dialog.title.c_str(),
+                   icon_name(type), message.c_str(), button_text(chosen));
+      PostMessageA(hwnd, WM_COMMAND, MAKELONG(chosen, BN_CLICKED), 0);
     } else if (host != sx::window::Host::kConsole) {
       if (host == sx::window::Host::kNone) {
         std::fprintf(stderr, "[message box \"%s\" (%s)]\n%s\n[answered %s]\n", dialog.title.c_str(),

@@ -176,6 +176,19 @@ std::vector<ConduitListing> list_conduits();
 // conduit's result (-1 = cancelled) otherwise, SYNCERR_NOT_FOUND for an unknown user or conduit.
 long change_action(const std::string& user, const std::string& key_name, ConduitAction* chosen);
 
+// The actions of the action dialog by the names a script gives them: "synchronize" (eFast; a
+// HotSync with another PC makes it slow), "desktop-overwrites-handheld" (ePCtoHH),
+// "handheld-overwrites-desktop" (eHHtoPC), "do-nothing" (eDoNothing).
+const std::vector<std::string>& action_names();
+// The sync type of an action name; -1 for a name that is none of them.
+int sync_type_of_action(const std::string& name);
+// The action name of a sync type ("synchronize" for eFast and eSlow); "" for other types.
+std::string action_name(int sync_type);
+// Keeps `action` for the user and the conduit of `key_name` (any letter case) where the action
+// dialog keeps a confirmed choice, without showing it. 0, SYNCERR_NOT_FOUND for an unknown user or
+// conduit, SYNCERR_IO when it cannot be written.
+long set_action(const std::string& user, const std::string& key_name, const ConduitAction& action);
+
 // --- The HotSync in progress (what HotSync Manager does around the conduits)
 // -------------------------
 

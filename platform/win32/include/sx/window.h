@@ -11,14 +11,18 @@
 //   the colours they chose for their controls, and answered with keys.
 // - kNone (nobody answers): timers run out; a modal dialog that still needs an answer is closed
 //   (WM_CLOSE, then IDCANCEL); a message box takes its default answer and its text goes to stderr.
-// The host is chosen by set_host(), else by SX_WINDOW_HOST=scripted|console|none, else console when
-// stdin and stdout are terminals and none otherwise. All functions here are thread-safe.
+// - kAnswers (a person's script): dialogs and message boxes answered by title from a list (below);
+//   what the list does not name is treated as under kNone.
+// The host is chosen by set_host(), else by SX_WINDOW_HOST=scripted|console|none|answers, else
+// console when stdin and stdout are terminals and none otherwise. All functions here are
+// thread-safe.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "win32/winuser.h"
@@ -69,11 +73,39 @@ void unregister_dialogs(HINSTANCE module);
 // The template registered for (module, name), name being MAKEINTRESOURCEA(id) or a string.
 std::optional<DialogTemplate> find_dialog(HINSTANCE module, LPCSTR name);
 
-enum class Host { kScripted, kConsole, kNone };
+enum class Host { kScripted, kConsole, kNone, kAnswers };
 inline constexpr const char* kHostEnvironmentVariable = "SX_WINDOW_HOST";
 
 void set_host(Host host);
 Host host();  // the host in effect (set_host, else the environment, else the default)
+
+// --- Answers host (a person's script)
+// --------------------------------------------------------------------
+//
+// SX_WINDOW_HOST=answers: each modal dialog, message box and wizard is answered by its title with
+// what a list names. SX_WINDOW_ANSWERS holds entries "TITLE=STEP|STEP..." separated by ';' (or
+// line breaks); SX_WINDOW_ANSWERS_FILE names a file with one entry a line ('#' starts a comment).
+// A step is the text of a control to press (a button, check box or radio button; '&' marks and
+// letter case do not count, "Use Desktop Value" presses "Use &Desktop Value"), or an item of a list
+// to pick. The steps are taken in order each time a window of that title comes up; what a step
+// cannot find, and a window the list does not name, is cancelled as under the none host. Every
+// answer and cancellation is written to stderr ("[answered dialog \"TITLE\": STEP]").
+inline constexpr const char* kAnswersEnvironmentVariable = "SX_WINDOW_ANSWERS";
+inline constexpr const char* kAnswersFileEnvironmentVariable = "SX_WINDOW_ANSWERS_FILE";
+
+struct WindowAnswer {
+  std::string title;               // in the machine's code page
+  std::vector<std::string> steps;  // control texts or list items, in order
+  friend bool operator==(const WindowAnswer&, const WindowAnswer&) = default;
+};
+// Reads entries (UTF-8 texts, kept in the machine's code page) separated by any of `separators`;
+// blank entries and, in a file, '#' lines are skipped. An entry without "=" or without a step is
+// left out and said in *problems.
+std::vector<WindowAnswer> parse_window_answers(std::string_view text, std::string_view separators,
+                                               std::vector<std::string>* problems);
+// The answers host's list from now on (by default it is read from the environment when first
+// needed, its problems written to stderr).
+void set_window_answers(std::vector<WindowAnswer> answers);
 
 // --- Scripted host
 // ---------------------------------------------------------------------------------

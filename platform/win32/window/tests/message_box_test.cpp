@@ -68,5 +68,44 @@ TEST_F(WindowTest, SetForegroundMessageBoxComesToTheForegroundWhileShown) {
   DestroyWindow(owner);
 }
 
+// A person's script answers windows by their titles with the texts of their buttons; what it does
+// not name, nobody answers.
+TEST_F(WindowTest, AnswersHostAnswersByTitleAndLeavesWhatItDoesNotNameToNobody) {
+  sx::window::set_host(sx::window::Host::kAnswers);
+  std::vector<std::string> problems;
+  sx::window::set_window_answers(sx::window::parse_window_answers(
+      " scribbix = yes ;Other=Retry;Broken;Conflicts=Use my response for ALL future "
+      "conflicts.|Use Desktop Value;Nothing=",
+      ";", &problems));
+  EXPECT_EQ(problems.size(), 2u);  // "Broken" and "Nothing=" are left out, and said
+  ::testing::internal::CaptureStderr();
+
+  EXPECT_EQ(MessageBoxA(nullptr, "Update the folder?", "Scribbix", MB_YESNO), IDYES);
+  EXPECT_EQ(MessageBoxA(nullptr, "t", "Other", MB_OKCANCEL), IDCANCEL);  // no Retry there
+  EXPECT_EQ(MessageBoxA(nullptr, "t", "Unknown", MB_YESNO), IDNO);
+  sx::window::DialogTemplate conflict = *sx::window::find_dialog(kModule, MAKEINTRESOURCEA(129));
+  conflict.title = "Conflicts";
+  conflict.id = 700;
+  sx::window::register_dialog(kModule, conflict);
+  Seen seen;
+  EXPECT_EQ(DialogBoxParamA(kModule, MAKEINTRESOURCEA(700), nullptr, logging_proc,
+                            reinterpret_cast<LPARAM>(&seen)),
+            1000);
+  EXPECT_EQ(seen.commands, (std::vector<WPARAM>{1003, 1000}));  // the box, then the button
+  Seen unnamed;
+  EXPECT_EQ(DialogBoxParamA(kModule, MAKEINTRESOURCEA(kUnknownUserDialog), nullptr, logging_proc,
+                            reinterpret_cast<LPARAM>(&unnamed)),
+            IDCANCEL);
+
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  for (const char* said :
+       {"[answered message box \"Scribbix\": Yes]",
+        "[answered dialog \"Conflicts\": Use my "
+        "response for ALL future conflicts.]\n[answered dialog \"Conflicts\": Use Desktop Value]",
+        "[message box \"Other\" is not in the window answers: nobody answers it]",
+        "[dialog \"Scribbix Unknown Palm\" is not in the window answers: cancelled]"})
+    EXPECT_NE(log.find(said), std::string::npos) << said << "\n" << log;
+}
+
 }  // namespace
 }  // namespace window_test

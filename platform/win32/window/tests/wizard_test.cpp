@@ -258,6 +258,27 @@ TEST_F(WizardTest, PageAnsweringSetActiveWithMinusOneIsSkippedBothWays) {
   EXPECT_EQ(order, (std::vector<int>{kProfilePage, kFolderPage, kFinalPage}));
 }
 
+TEST_F(WizardTest, AScriptWalksTheWizardByTheTextsItShows) {
+  sx::window::set_host(sx::window::Host::kAnswers);
+  sx::window::set_window_answers(
+      {{kCaption, {"Zoe", "Next >", "Next >", "Replace", "Next >", "Finish"}}});
+  ::testing::internal::CaptureStderr();
+  Settings s;
+  EXPECT_EQ(run(&s), 1);
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(s.palm_user, "Zoe");  // a list's item
+  EXPECT_TRUE(s.replace);         // a radio button of the third page
+  EXPECT_NE(log.find("[answered dialog \"Installation Wizard\": Finish]"), std::string::npos)
+      << log;
+  // A step that names nothing on the page cancels the wizard there.
+  sx::window::set_window_answers({{kCaption, {"Next >", "Nobody"}}});
+  ::testing::internal::CaptureStderr();
+  Settings other;
+  EXPECT_EQ(run(&other), 0);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("has nothing to press named \"Nobody\""),
+            std::string::npos);
+}
+
 TEST_F(WizardTest, NobodyToAnswerCancelsTheWizard) {
   sx::window::set_host(sx::window::Host::kNone);
   Settings s;
