@@ -36,6 +36,7 @@ constexpr KillPoint kKillPoints[] = {
     {"LogAddEntry", 11, "a line of the HotSync log, from the start to the end"},
     {"store-append", 2, "writing posts"},
     {"store-append-torn", 2, "half-way through writing a post"},
+    {"store-commit", 2, "a post written, its store's new length not yet recorded"},
     {"WriteFile", 1, "writing the state file"},
     {"WriteFile-torn", 1, "half-way through writing the state file"},
     {"MoveFile", 1, "moving the state file into place"},

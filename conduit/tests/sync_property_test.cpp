@@ -381,7 +381,8 @@ TEST(SyncProperty, RandomEditsSyncTypesAndFaultsNeverLoseANoteAndCleanHotSyncsCo
         const auto steps = *rc::gen::container<std::vector<Step>>(step());
         const int handheld = *rc::gen::inRange(0, 4);
         const int outlook = *rc::gen::inRange(0, 4);
-        const auto kind = *rc::gen::elementOf(std::vector<OutlookKind>(std::begin(kOutlookKinds), std::end(kOutlookKinds)));
+        const std::vector<OutlookKind> kinds(std::begin(kOutlookKinds), std::end(kOutlookKinds));
+        const auto kind = *rc::gen::elementOf(kinds);
         Scenario(kind).run(steps, handheld, outlook);
       },
       metadata, params);

@@ -238,7 +238,8 @@ TEST(TextsProperty, LongAndForeignTextsAreNeverCutOrLostAndCleanHotSyncsConverge
   const auto result = rc::detail::checkTestable(
       [] {
         const auto steps = *rc::gen::container<std::vector<Step>>(step());
-        TextsScenario(*rc::gen::elementOf(std::vector<OutlookKind>(std::begin(kOutlookKinds), std::end(kOutlookKinds)))).run(steps);
+        const std::vector<OutlookKind> kinds(std::begin(kOutlookKinds), std::end(kOutlookKinds));
+        TextsScenario(*rc::gen::elementOf(kinds)).run(steps);
       },
       metadata, params);
   std::ostringstream message;

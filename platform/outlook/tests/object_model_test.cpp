@@ -572,15 +572,11 @@ TEST_F(OutlookTest, ADamagedStoreIsRefusedInOutlooksWordsUntilRepaired) {
   const std::string where = std::to_string(after - before) + " bytes at offset " +
                             std::to_string(before) + " cannot be read (checksum mismatch)";
 
-  // Outlook started again reads the store again (a running one has its items already).
+  // Outlook started again refuses the profile as it logs on (a running one has its items already).
   ASSERT_EQ(ns_->Logoff(), S_OK);
   Variant profile = Variant::from_utf8("Outlook"), missing;
-  ASSERT_EQ(ns_->Logon(profile.get(), missing.get(), missing.get(), missing.get()), S_OK);
-  ComPtr<_Folders> roots;
-  ASSERT_EQ(ns_->get_Folders(roots.ReleaseAndGetAddressOf()), S_OK);
-  ComPtr<MAPIFolder> vorlan;
-  Variant name = Variant::from_utf8("Vorlan");
-  EXPECT_EQ(roots->Item(name.get(), vorlan.ReleaseAndGetAddressOf()), MAPI_E_CORRUPT_DATA);
+  EXPECT_EQ(ns_->Logon(profile.get(), missing.get(), missing.get(), missing.get()),
+            MAPI_E_CORRUPT_DATA);
   ComPtr<IErrorInfo> info;
   ASSERT_EQ(GetErrorInfo(0, info.ReleaseAndGetAddressOf()), S_OK);
   Bstr description;
@@ -601,11 +597,47 @@ TEST_F(OutlookTest, ADamagedStoreIsRefusedInOutlooksWordsUntilRepaired) {
             std::string::npos)
       << text;
 
-  notes = sub(root(2).Get(), "Scribbix");  // this Outlook follows the repaired file
+  ASSERT_EQ(ns_->Logon(profile.get(), missing.get(), missing.get(), missing.get()), S_OK);
+  notes = sub(root(2).Get(), "Scribbix");
   ComPtr<_Items> items = items_of(notes.Get());
   LONG count = 0;
   ASSERT_EQ(items->get_Count(&count), S_OK);
   EXPECT_EQ(count, 2);
+  EXPECT_EQ(sxfolders(machine_.root(), "check").first, 0);
+}
+
+// A store file cut short (at 60% of its length, as `truncate -s 60%` leaves it) is damage for the
+// folders tool, for Outlook's logon and for every read, until repair keeps what can be read.
+TEST_F(OutlookTest, AStoreCutShortIsDamagedForCheckLogonAndReadsUntilRepaired) {
+  auto notes = notes_folder();
+  for (int i = 1; i <= 8; ++i) add_post(notes.Get(), ("post " + std::to_string(i)).c_str(), i);
+  const auto file = sx::paths::to_host("C:\\Notes\\Vorlan.pst");
+  const auto whole = std::filesystem::file_size(file);
+  std::filesystem::resize_file(file, whole * 6 / 10);
+
+  // A running Outlook sees the file change and refuses it at its next read.
+  ComPtr<_Items> read;
+  EXPECT_EQ(notes->get_Items(read.ReleaseAndGetAddressOf()), MAPI_E_CORRUPT_DATA);
+  auto [code, text] = sxfolders(machine_.root(), "check");
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(text.find("C:\\Notes\\Vorlan.pst: damaged: "), std::string::npos) << text;
+  EXPECT_NE(text.find("(the file ends there, before the end it recorded)"), std::string::npos)
+      << text;
+  ASSERT_EQ(ns_->Logoff(), S_OK);
+  Variant profile = Variant::from_utf8("Outlook"), missing;
+  EXPECT_EQ(ns_->Logon(profile.get(), missing.get(), missing.get(), missing.get()),
+            MAPI_E_CORRUPT_DATA);
+
+  std::tie(code, text) = sxfolders(machine_.root(), "repair 'C:\\Notes\\Vorlan.pst'");
+  EXPECT_EQ(code, 0) << text;
+  EXPECT_EQ(std::filesystem::file_size(file.string() + ".damaged-1"), whole * 6 / 10);
+  ASSERT_EQ(ns_->Logon(profile.get(), missing.get(), missing.get(), missing.get()), S_OK);
+  notes = sub(root(2).Get(), "Scribbix");
+  ComPtr<_Items> items = items_of(notes.Get());
+  LONG count = 0;
+  ASSERT_EQ(items->get_Count(&count), S_OK);
+  EXPECT_GT(count, 0);
+  EXPECT_LT(count, 8);
   EXPECT_EQ(sxfolders(machine_.root(), "check").first, 0);
 }
 

@@ -71,27 +71,36 @@ TEST_F(StoreTest, ItemsFoldersAndOrderSurviveReopening) {
   EXPECT_TRUE(again->problems().empty());
 }
 
-TEST_F(StoreTest, TornTailReadsAsCleanEndAndIsCutBeforeTheNextAppend) {
+// An append that did not finish leaves bytes past the length the file records: half a record, or
+// whole records whose length was never recorded. Both read as a clean end and are cut off before
+// the next append.
+TEST_F(StoreTest, WhatAnUnfinishedAppendLeftIsACleanEndAndIsCutBeforeTheNextAppend) {
   auto s = open_new(file());
   add_post(*s, format::kRootFolderId, "kept", 1);
-  add_post(*s, format::kRootFolderId, "torn", 2);
   s.reset();
-  std::string b = bytes_of(file());
-  write_bytes(file(), b.substr(0, b.size() - 5));
-
-  std::string why;
-  auto again = Store::open(file(), {}, &why);
-  ASSERT_TRUE(again) << why;
-  EXPECT_TRUE(again->problems().empty());
-  EXPECT_EQ(again->model().root()->order.size(), 1u);
-  add_post(*again, format::kRootFolderId, "after", 3);
-  again.reset();
-  auto third = Store::open(file(), {}, &why);
-  ASSERT_TRUE(third);
-  EXPECT_TRUE(third->problems().empty());
-  ASSERT_EQ(third->model().root()->order.size(), 2u);
-  EXPECT_EQ(third->model().item(third->model().root()->order[1].second)->data->text("Subject"),
-            "after");
+  ItemPutRecord unrecorded{99, format::kRootFolderId, {}};
+  unrecorded.data.set("Subject", Value::text_of("never recorded"));
+  const std::string good = bytes_of(file());
+  const std::string record = encode_record(unrecorded);
+  for (const std::string& tail : {record, record.substr(0, record.size() / 2)}) {
+    write_bytes(file(), good + tail);
+    std::string why;
+    auto again = Store::open(file(), {}, &why);
+    ASSERT_TRUE(again) << why;
+    EXPECT_TRUE(again->problems().empty()) << describe_problems(again->problems());
+    EXPECT_TRUE(again->torn_tail_dropped());
+    EXPECT_EQ(again->model().root()->order.size(), 1u);
+    EXPECT_EQ(again->model().item(99), nullptr);
+    add_post(*again, format::kRootFolderId, "after", 3);
+    again.reset();
+    auto third = Store::open(file(), {}, &why);
+    ASSERT_TRUE(third);
+    EXPECT_TRUE(third->problems().empty());
+    EXPECT_FALSE(third->torn_tail_dropped());
+    ASSERT_EQ(third->model().root()->order.size(), 2u);
+    EXPECT_EQ(third->model().item(third->model().root()->order[1].second)->data->text("Subject"),
+              "after");
+  }
 }
 
 TEST_F(StoreTest, DamageInTheMiddleIsReportedAndTheRestKept) {
@@ -212,7 +221,8 @@ TEST_F(StoreTest, FindUsesTheIndexAndFollowsChanges) {
 }
 
 // The function the fuzz target calls, over seeded random, truncated and bit-flipped inputs: it must
-// never crash, and a truncated good file must keep every whole record before the cut.
+// never crash, and a truncated good file must keep every whole record before the cut and say that
+// its end is missing.
 TEST_F(StoreTest, ParserSurvivesRandomTruncatedAndFlippedInput) {
   auto s = open_new(file());
   for (int i = 0; i < 20; ++i) add_post(*s, format::kRootFolderId, std::string(i * 7, 'x'), i);
@@ -230,15 +240,18 @@ TEST_F(StoreTest, ParserSurvivesRandomTruncatedAndFlippedInput) {
     StoreModel model;
     ParseReport r = parse_store_bytes(reinterpret_cast<const std::uint8_t*>(input.data()),
                                       input.size(), &model);
-    if (round % 2 == 0 && round % 5 != 4 && r.is_store) {
-      EXPECT_TRUE(r.problems.empty()) << round;
+    if (round % 2 == 0 && round % 5 != 4 && r.is_store && input.size() < good.size()) {
+      ASSERT_EQ(r.problems.size(), 1u) << round;
+      EXPECT_TRUE(r.problems[0].at_the_end) << round;
+      EXPECT_EQ(r.problems[0].offset + r.problems[0].length, good.size()) << round;
     }
   }
   StoreModel model;
   ParseReport whole =
       parse_store_bytes(reinterpret_cast<const std::uint8_t*>(good.data()), good.size(), &model);
   EXPECT_TRUE(whole.is_store);
-  EXPECT_EQ(whole.records, 22u);  // header, root, 20 items
+  EXPECT_EQ(whole.records, 23u);  // header, file length, root, 20 items
+  EXPECT_TRUE(whole.problems.empty());
   EXPECT_FALSE(whole.torn_tail);
 }
 

@@ -10,19 +10,22 @@
 
 namespace sx::outlook {
 
+void refuse_if_damaged(const Store& store) {
+  if (store.problems().empty()) return;
+  // What cannot be read would look deleted: nobody works with the store until it is repaired.
+  // Named as Outlook names it: its Windows path.
+  const std::string windows_path = sx::paths::to_windows(store.path());
+  const std::string shown = windows_path.empty() ? store.path().string() : windows_path;
+  raise(MAPI_E_CORRUPT_DATA, "Errors have been detected in the file " + shown +
+                                 ". Quit all mail-enabled applications, and then use the Inbox "
+                                 "Repair Tool. (" +
+                                 describe_problems(store.problems()) + ".)");
+}
+
 const StoreModel& fresh(Store& store) {
   std::string why;
   if (!store.refresh(&why)) raise(E_FAIL, "The store file cannot be read: " + why);
-  if (!store.problems().empty()) {
-    // What cannot be read would look deleted: nobody works with the store until it is repaired.
-    // Named as Outlook names it: its Windows path.
-    const std::string windows_path = sx::paths::to_windows(store.path());
-    const std::string shown = windows_path.empty() ? store.path().string() : windows_path;
-    raise(MAPI_E_CORRUPT_DATA, "Errors have been detected in the file " + shown +
-                                   ". Quit all mail-enabled applications, and then use the Inbox "
-                                   "Repair Tool. (" +
-                                   describe_problems(store.problems()) + ".)");
-  }
+  refuse_if_damaged(store);
   return store.model();
 }
 
@@ -79,6 +82,8 @@ void Session::logon(const std::string& requested) {
   std::vector<OpenStore> opened;
   for (const std::string& path : profiles::stores(*name)) {
     auto store = open_store(sx::paths::to_host(path), false, opened, path);
+    // As Outlook does as it starts: a damaged file of the profile stops the logon.
+    refuse_if_damaged(*store);
     opened.push_back({path, std::move(store)});
   }
   stores_ = std::move(opened);

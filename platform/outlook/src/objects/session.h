@@ -77,6 +77,9 @@ class Session {
   std::map<FolderRef, Sinks<ItemsEvents>> sinks_;
 };
 
+// Throws MAPI_E_CORRUPT_DATA in Outlook's words, with what is damaged where, when the store has
+// problems (Store::problems).
+void refuse_if_damaged(const Store& store);
 // Refreshes the store and returns its model; throws OutlookError when the file cannot be read, and
 // MAPI_E_CORRUPT_DATA, with what is damaged where, when the store has problems (Store::problems).
 const StoreModel& fresh(Store& store);

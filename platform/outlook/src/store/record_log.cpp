@@ -183,8 +183,10 @@ RecordType type_of(const Record& r) {
       return RecordType::kFolderDelete;
     case 3:
       return RecordType::kItemPut;
-    default:
+    case 4:
       return RecordType::kItemDelete;
+    default:
+      return RecordType::kFileLength;
   }
 }
 
@@ -224,6 +226,8 @@ std::string encode_record(const Record& record) {
           e.u64(r.id);
           e.u32(r.folder);
           encode_item(e, r.data);
+        } else if constexpr (std::is_same_v<T, FileLengthRecord>) {
+          e.u64(r.length);
         } else {
           e.u64(r.id);
         }
@@ -241,6 +245,17 @@ std::string encode_record(const Record& record) {
   for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
   framed += payload;
   return framed;
+}
+
+std::string encode_file(const std::vector<Record>& records) {
+  std::string bytes;
+  for (const Record& r : records) bytes += encode_record(r);
+  if (records.size() > 1 && std::holds_alternative<FileLengthRecord>(records[1]) &&
+      bytes.size() >= format::kFileLengthEnd) {
+    bytes.replace(format::kFileLengthOffset, format::kFileLengthRecordSize,
+                  encode_record(FileLengthRecord{bytes.size()}));
+  }
+  return bytes;
 }
 
 bool decode_payload(RecordType type, const std::uint8_t* data, std::size_t size, Record* out,
@@ -283,6 +298,12 @@ bool decode_payload(RecordType type, const std::uint8_t* data, std::size_t size,
     case RecordType::kItemDelete: {
       ItemDeleteRecord r;
       ok = d.u64(&r.id);
+      if (ok) *out = r;
+      break;
+    }
+    case RecordType::kFileLength: {
+      FileLengthRecord r;
+      ok = d.u64(&r.length);
       if (ok) *out = r;
       break;
     }
@@ -338,6 +359,50 @@ std::size_t resync(const std::uint8_t* data, std::size_t size, std::size_t from)
 }
 
 }  // namespace
+
+std::uint32_t header_version(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t length = 0;
+  const char* why = "";
+  if (size == 0 || check_frame(data, size, 0, &length, &why) != Frame::kGood ||
+      data[12] != static_cast<std::uint8_t>(RecordType::kFileHeader))
+    return 0;
+  Record record;
+  if (!decode_payload(RecordType::kFileHeader, data + format::kHeaderSize, length, &record,
+                      nullptr))
+    return 0;
+  return std::get<FileHeaderRecord>(record).version;
+}
+
+std::optional<std::uint64_t> recorded_file_length(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t length = 0;
+  const char* why = "";
+  if (size < format::kFileLengthRecordSize ||
+      check_frame(data, size, 0, &length, &why) != Frame::kGood ||
+      data[12] != static_cast<std::uint8_t>(RecordType::kFileLength))
+    return std::nullopt;
+  Record record;
+  if (!decode_payload(RecordType::kFileLength, data + format::kHeaderSize, length, &record,
+                      nullptr))
+    return std::nullopt;
+  const std::uint64_t value = std::get<FileLengthRecord>(record).length;
+  // The header, this record and the root folder come first in every file.
+  if (value < format::kFileLengthEnd) return std::nullopt;
+  return value;
+}
+
+FileExtent file_extent(std::uint32_t version, std::optional<std::uint64_t> recorded,
+                       std::uint64_t size) {
+  FileExtent extent;
+  extent.limit = size;
+  if (version < 2 || !recorded) return extent;
+  if (size >= *recorded) {
+    extent.limit = *recorded;
+    extent.unfinished_tail = size > *recorded;
+  } else {
+    extent.missing = *recorded - size;
+  }
+  return extent;
+}
 
 ScanResult scan_records(const std::uint8_t* data, std::size_t size, std::size_t start,
                         const std::function<void(std::uint64_t, Record&&)>& on_record) {

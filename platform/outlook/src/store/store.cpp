@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -60,6 +61,42 @@ bool read_range(int fd, std::uint64_t from, std::uint64_t to, std::string* out) 
   return true;
 }
 
+// What the end of a file read up to `read_to` tells: a lost end or an unreadable length (problems,
+// and no append may be made), or a write that did not finish (cut off before the next append).
+struct EndFindings {
+  std::vector<StoreProblem> problems;
+  bool unsure = false;
+  bool unfinished = false;
+};
+EndFindings examine_end(std::uint32_t version, const std::optional<std::uint64_t>& recorded,
+                        const FileExtent& extent, std::uint64_t read_to, std::uint64_t size,
+                        bool scan_torn, const std::vector<StoreProblem>& known) {
+  EndFindings f;
+  if (extent.missing > 0) {
+    // Cut short: what was written past here is gone (a record cut in two with it).
+    const std::uint64_t from = std::min(read_to, size);
+    f.problems.push_back({from, size + extent.missing - from,
+                          "the file ends there, before the end it recorded", true});
+    f.unsure = true;
+  } else if (scan_torn && recorded) {
+    f.problems.push_back(
+        {read_to, extent.limit - read_to, "a record runs past the end the file recorded", true});
+  } else {
+    f.unfinished = scan_torn || extent.unfinished_tail;
+  }
+  if (version >= 2 && !recorded) {
+    f.unsure = true;
+    const bool told = std::any_of(known.begin(), known.end(), [](const StoreProblem& p) {
+      return p.offset == format::kFileLengthOffset;
+    });
+    if (!told) {
+      f.problems.push_back({format::kFileLengthOffset, format::kFileLengthRecordSize,
+                            "the record of the file's length cannot be read", true});
+    }
+  }
+  return f;
+}
+
 }  // namespace
 
 std::string describe_problems(const std::vector<StoreProblem>& problems) {
@@ -86,24 +123,36 @@ StoreId new_store_id() {
 
 ParseReport parse_store_bytes(const std::uint8_t* data, std::size_t size, StoreModel* model) {
   ParseReport report;
+  const std::uint32_t version = header_version(data, size);
+  std::optional<std::uint64_t> recorded;
+  if (version >= 2 && size > format::kFileLengthOffset)
+    recorded = recorded_file_length(data + format::kFileLengthOffset,
+                                    size - format::kFileLengthOffset);
+  const FileExtent extent = file_extent(version, recorded, size);
   bool first = true;
-  ScanResult scan = scan_records(data, size, 0, [&](std::uint64_t offset, Record&& r) {
-    const bool header = std::holds_alternative<FileHeaderRecord>(r);
-    if (first) {
-      first = false;
-      if (offset != 0 || !header) return;  // not a store: nothing is applied
-    } else if (!model->has_header()) {
-      return;
-    }
-    std::string why;
-    if (model->apply(std::move(r), &why))
-      ++report.records;
-    else
-      report.problems.push_back({offset, 0, why});
-  });
+  ScanResult scan = scan_records(
+      data, static_cast<std::size_t>(extent.limit), 0, [&](std::uint64_t offset, Record&& r) {
+        const bool header = std::holds_alternative<FileHeaderRecord>(r);
+        if (first) {
+          first = false;
+          if (offset != 0 || !header) return;  // not a store: nothing is applied
+        } else if (!model->has_header()) {
+          return;
+        }
+        std::string why;
+        if (model->apply(std::move(r), &why))
+          ++report.records;
+        else
+          report.problems.push_back({offset, 0, why});
+      });
   report.is_store = model->has_header();
-  report.torn_tail = scan.torn_tail;
   for (auto& d : scan.damage) report.problems.push_back({d.offset, d.length, d.reason});
+  if (report.is_store) {
+    EndFindings end =
+        examine_end(version, recorded, extent, scan.end, size, scan.torn_tail, report.problems);
+    report.torn_tail = end.unfinished;
+    for (auto& p : end.problems) report.problems.push_back(std::move(p));
+  }
   return report;
 }
 
@@ -170,29 +219,53 @@ bool Store::read_new(bool reset, std::string* why) {
   if (::fstat(fd_, &st) != 0) return fail(why, errno_text("cannot examine", path_));
   const auto size = static_cast<std::uint64_t>(st.st_size);
   seen_size_ = size;
-  if (size <= end_) return true;
+  // What the file says of its end is read anew each time: the length record changes in place.
+  std::erase_if(problems_, [](const StoreProblem& p) { return p.at_the_end; });
   std::string bytes;
-  if (!read_range(fd_, end_, size, &bytes)) return fail(why, errno_text("cannot read", path_));
+  if (size > end_ && !read_range(fd_, end_, size, &bytes))
+    return fail(why, errno_text("cannot read", path_));
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const std::uint64_t base = end_;
-  bool refused_first = false;
-  ScanResult scan = scan_records(data, bytes.size(), 0, [&](std::uint64_t offset, Record&& r) {
-    if (!model_->has_header() &&
-        (base + offset != 0 || !std::holds_alternative<FileHeaderRecord>(r))) {
-      refused_first = true;
-      return;
+  const std::uint32_t version =
+      model_->has_header() ? model_->version() : header_version(data, bytes.size());
+  std::optional<std::uint64_t> recorded;
+  if (version >= 2) {
+    if (base == 0) {
+      if (bytes.size() > format::kFileLengthOffset)
+        recorded = recorded_file_length(data + format::kFileLengthOffset,
+                                        bytes.size() - format::kFileLengthOffset);
+    } else {
+      std::string slot;
+      if (read_range(fd_, format::kFileLengthOffset, format::kFileLengthEnd, &slot))
+        recorded = recorded_file_length(reinterpret_cast<const std::uint8_t*>(slot.data()),
+                                        slot.size());
     }
-    std::string reason;
-    if (!model_->apply(std::move(r), &reason)) problems_.push_back({base + offset, 0, reason});
-  });
-  for (auto& d : scan.damage) problems_.push_back({base + d.offset, d.length, d.reason});
-  end_ = base + scan.end;
-  torn_tail_ = scan.torn_tail;
+  }
+  const FileExtent extent = file_extent(version, recorded, size);
+  ScanResult scan;
+  scan.end = 0;
+  if (extent.limit > base) {
+    scan = scan_records(data, extent.limit - base, 0, [&](std::uint64_t offset, Record&& r) {
+      if (!model_->has_header() &&
+          (base + offset != 0 || !std::holds_alternative<FileHeaderRecord>(r))) {
+        return;
+      }
+      std::string reason;
+      if (!model_->apply(std::move(r), &reason)) problems_.push_back({base + offset, 0, reason});
+    });
+    for (auto& d : scan.damage) problems_.push_back({base + d.offset, d.length, d.reason});
+    end_ = base + scan.end;
+  }
+  torn_tail_ = false;
   if (!model_->has_header()) {
     if (bytes.empty() || (scan.torn_tail && scan.end == 0)) return true;  // being created
-    (void)refused_first;
     return fail(why, path_.string() + " is not a store file (no good header at its start)");
   }
+  EndFindings end = examine_end(version, recorded, extent, end_, size,
+                                extent.limit > base && scan.torn_tail, problems_);
+  torn_tail_ = end.unfinished;
+  end_unsure_ = end.unsure;
+  for (auto& p : end.problems) problems_.push_back(std::move(p));
   return true;
 }
 
@@ -224,8 +297,8 @@ std::shared_ptr<Store> Store::open(const std::filesystem::path& host_path, const
       FolderRecord root;
       root.id = format::kRootFolderId;
       root.name = options.root_name;
-      std::string bytes = encode_record(FileHeaderRecord{format::kFormatVersion, new_store_id()}) +
-                          encode_record(root);
+      std::string bytes = encode_file(
+          {FileHeaderRecord{format::kFormatVersion, new_store_id()}, FileLengthRecord{}, root});
       ok = ok && store->write_all(bytes, why) && store->read_new(true, why);
     }
   }
@@ -256,6 +329,18 @@ bool Store::write_all(const std::string& bytes, std::string* why) {
     }
     done += static_cast<std::uint64_t>(n);
   }
+  if (model_->version() < 2) return true;
+  // The records are whole: the file now records its new length.
+  sx::kill_points::pass("store-commit");
+  const std::string length = encode_record(FileLengthRecord{end_ + bytes.size()});
+  if (::pwrite(fd_, length.data(), length.size(), static_cast<off_t>(format::kFileLengthOffset)) !=
+      static_cast<ssize_t>(length.size())) {
+    const std::string reason = errno_text("cannot record the length of", path_);
+    if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) {
+      // Past the recorded length, the records are not read; the next writer cuts them off.
+    }
+    return fail(why, reason);
+  }
   return true;
 }
 
@@ -274,6 +359,11 @@ bool Store::refresh(std::string* why) {
 bool Store::change(const Builder& build, std::string* why) {
   if (!lock(LOCK_EX, why)) return false;
   bool ok = read_new(false, why);
+  if (ok && end_unsure_) {
+    // An append would record a new length over the evidence that the end is missing.
+    ok = fail(why, "the end of " + path_.string() +
+                       " is missing or its length record is damaged; repair the file first");
+  }
   if (ok && torn_tail_) {
     // What a writer left unfinished is cut off before anything is appended after it.
     if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0)
@@ -388,8 +478,7 @@ bool Store::rewrite(const StoreId* new_id, std::string* why, std::filesystem::pa
   if (ok) {
     std::vector<Record> records = model_->snapshot();
     if (new_id != nullptr) std::get<FileHeaderRecord>(records.front()).store_id = *new_id;
-    std::string bytes;
-    for (const Record& r : records) bytes += encode_record(r);
+    const std::string bytes = encode_file(records);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
       ok = fail(why, errno_text("cannot create", temp));

@@ -97,11 +97,14 @@ bool StoreModel::apply(Record&& record, std::string* why) {
         using T = std::decay_t<decltype(r)>;
         if constexpr (std::is_same_v<T, FileHeaderRecord>) {
           if (has_header_) return fail("a second store header");
-          if (r.version != format::kFormatVersion)
+          if (r.version < format::kFirstFormatVersion || r.version > format::kFormatVersion)
             return fail("store format version " + std::to_string(r.version) + " is not supported");
           has_header_ = true;
+          version_ = r.version;
           store_id_ = r.store_id;
           return true;
+        } else if constexpr (std::is_same_v<T, FileLengthRecord>) {
+          return true;  // read by the store from its place, not as a change
         } else if constexpr (std::is_same_v<T, FolderRecord>) {
           if (r.id == format::kNoFolder) return fail("folder id 0");
           if (r.id == format::kRootFolderId) {
@@ -222,6 +225,7 @@ std::vector<std::uint64_t> StoreModel::restrict(std::uint32_t folder_id,
 std::vector<Record> StoreModel::snapshot() const {
   std::vector<Record> out;
   out.push_back(FileHeaderRecord{format::kFormatVersion, store_id_});
+  out.push_back(FileLengthRecord{});  // the writer records the length it wrote
   std::vector<std::uint32_t> queue = {format::kRootFolderId};
   for (std::size_t i = 0; i < queue.size(); ++i) {
     const FolderState* f = folder(queue[i]);

@@ -4,7 +4,8 @@
 // The stand-ins pass named points where a killed process matters: every sync manager call (by its
 // name, e.g. "SyncWriteRec"), the commit of a handheld file ("handheld-rename"), every call on
 // Outlook's object model ("outlook-call"), every append to an Outlook store ("store-append", and
-// "store-append-torn": half the bytes written first), the Windows file layer ("WriteFile",
+// "store-append-torn": half the bytes written first; "store-commit": the records written, their
+// length not yet recorded), the Windows file layer ("WriteFile",
 // "WriteFile-torn", "MoveFile") and the registry file ("registry-save").
 //
 // SX_KILL_POINT="<point>:<n>" in a process's environment kills it at the n-th passage of <point>

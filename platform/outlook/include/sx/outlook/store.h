@@ -11,11 +11,12 @@
 // delete it or rename it (ERROR_SHARING_VIOLATION) until the Store is gone. Opening fails when
 // another handle holds it without sharing.
 //
-// Damage: a torn tail (the data ends inside a record) is a clean end and is cut off before the next
-// append; damage in the middle is skipped to the next good record and listed in problems(), as is a
-// whole record that cannot be applied (an item in an unknown folder). The object model refuses a
-// store with problems (MAPI_E_CORRUPT_DATA) until compact() has rewritten it, which keeps the old
-// file aside first.
+// Damage: a torn tail (the data ends inside a record, or past the length the file records: a write
+// that did not finish) is a clean end and is cut off before the next append; damage in the middle
+// is skipped to the next good record and listed in problems(), as is a whole record that cannot be
+// applied (an item in an unknown folder), and a file shorter than the length it records (its end
+// is lost; no append is made to it). The object model refuses a store with problems
+// (MAPI_E_CORRUPT_DATA) until compact() has rewritten it, which keeps the old file aside first.
 //
 // Not thread-safe: one thread uses a Store at a time (the object model calls it on Outlook's
 // thread).
@@ -38,6 +39,7 @@ struct StoreProblem {
   std::uint64_t offset = 0;
   std::uint64_t length = 0;  // bytes skipped; 0 for a whole record that could not be applied
   std::string reason;
+  bool at_the_end = false;  // the file's end is missing, or what it records of it unreadable
 };
 
 // The problems for a person: "56 bytes at offset 1234 cannot be read (checksum mismatch); the
@@ -119,6 +121,7 @@ class Store {
   std::unique_ptr<StoreModel> model_;
   std::vector<StoreProblem> problems_;
   bool torn_tail_ = false;
+  bool end_unsure_ = false;  // the end is missing or its length unknown: no append is made
 };
 
 // A new random store id.

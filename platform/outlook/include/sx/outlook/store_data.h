@@ -95,6 +95,10 @@ struct FileHeaderRecord {
   std::uint32_t version = format::kFormatVersion;
   StoreId store_id{};
 };
+// Format 2: the length of the file up to which its records were written in full.
+struct FileLengthRecord {
+  std::uint64_t length = 0;
+};
 struct FolderDeleteRecord {
   std::uint32_t id = 0;
 };
@@ -108,7 +112,7 @@ struct ItemDeleteRecord {
 };
 
 using Record = std::variant<FileHeaderRecord, FolderRecord, FolderDeleteRecord, ItemPutRecord,
-                            ItemDeleteRecord>;
+                            ItemDeleteRecord, FileLengthRecord>;
 
 // Case-insensitive (ASCII) equality and folding, as Outlook compares property names.
 bool equal_ignoring_case(std::string_view a, std::string_view b);

@@ -20,13 +20,25 @@ enum class RecordType : std::uint8_t {
   kFolderDelete = 3,  // a folder and everything under it are gone
   kItemPut = 4,       // an item's whole state (create, change or move)
   kItemDelete = 5,    // an item is gone
+  kFileLength = 6,    // second record of format 2: the length of the file's written records
 };
 
 // The file header record's payload starts with these 8 bytes, then the version (u32) and the
 // 16-byte store id.
 inline constexpr char kFileMagic[8] = {'S', 'X', 'P', 'S', 'T', 'O', 'R', 'E'};
-inline constexpr std::uint32_t kFormatVersion = 1;
+inline constexpr std::uint32_t kFormatVersion = 2;
+// Files of format 1 have no file length record; they are still read and written.
+inline constexpr std::uint32_t kFirstFormatVersion = 1;
 inline constexpr std::size_t kStoreIdSize = 16;
+
+// Format 2 keeps, right after the file header, a record of fixed size holding the length up to
+// which the file's records were written in full. Every append rewrites it in place after the
+// records are written, so that a file cut short anywhere (at a record boundary as well) is told
+// from one that is whole.
+inline constexpr std::size_t kFileHeaderRecordSize = kHeaderSize + 8 + 4 + kStoreIdSize;
+inline constexpr std::size_t kFileLengthOffset = kFileHeaderRecordSize;
+inline constexpr std::size_t kFileLengthRecordSize = kHeaderSize + 8;
+inline constexpr std::size_t kFileLengthEnd = kFileLengthOffset + kFileLengthRecordSize;
 
 // Limits a reader enforces on decoded payloads.
 inline constexpr std::uint32_t kMaxTextBytes = 8u << 20;

@@ -56,6 +56,7 @@ class StoreModel {
   [[nodiscard]] bool apply(Record&& record, std::string* why);
 
   bool has_header() const { return has_header_; }
+  std::uint32_t version() const { return version_; }  // of the file header; 0 before it
   const StoreId& store_id() const { return store_id_; }
   const FolderState* folder(std::uint32_t id) const;
   const StoredItem* item(std::uint64_t id) const;
@@ -77,7 +78,8 @@ class StoreModel {
   // Every matching item in folder order.
   std::vector<std::uint64_t> restrict(std::uint32_t folder, const Filter& filter) const;
 
-  // The records that rebuild this state: header, folders (parents first), items in folder order.
+  // The records that rebuild this state in the current format: header, file length (0: the writer
+  // fills it in), folders (parents first), items in folder order.
   std::vector<Record> snapshot() const;
 
  private:
@@ -87,6 +89,7 @@ class StoreModel {
   void delete_folder_tree(std::uint32_t id);
 
   bool has_header_ = false;
+  std::uint32_t version_ = 0;
   StoreId store_id_{};
   std::unordered_map<std::uint32_t, FolderState> folders_;
   std::unordered_map<std::uint64_t, StoredItem> items_;
