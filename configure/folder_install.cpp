@@ -83,16 +83,6 @@ class Installation {
     return false;
   }
 
-  bool LogonFailed() {
-    checker_.ReleaseOutlook();
-    return Fail("Install Failure, The Outlook profile \"" + profile_ + "\" could not be opened.",
-                "the Outlook profile \"" + profile_ + "\" could not be logged on to");
-  }
-  bool LoadFailed() {
-    return Fail("Install Failure, Failed to load: ScribbixUpdate.dll",
-                "ScribbixUpdate.dll could not be loaded");
-  }
-
   // Waits for another program (a person's Outlook) to let go of the old notes file, asking the
   // user to close Outlook as long as it holds the file. False when the user gave up (nobody there
   // to answer gives up after one message).
@@ -106,30 +96,53 @@ class Installation {
     return true;
   }
 
-  // Logs on to the profile and takes the old notes folder (and the update store of an unfinished
-  // update) out of it, so that Outlook lets go of the old file. A profile that cannot be logged on
-  // to, or a component that cannot be loaded, stops the installation before anything changed.
-  bool DetachOldFolder() {
-    if (checker_.LogonProfile(profile_) != 0) return LogonFailed();
-    bool loaded = true;
-    bool failed = false;
+  // Logs on to the profile and hands the component, the namespace set, to `work`; then lets both
+  // go. False (after the installation was stopped with its message) when the profile cannot be
+  // logged on to or the component cannot be loaded; *failed is set when `work` met a COM error
+  // (shown).
+  bool InProfile(const std::function<void(_Update1*)>& work, bool* failed) {
+    if (checker_.LogonProfile(profile_) != 0) {
+      checker_.ReleaseOutlook();
+      return Fail("Install Failure, The Outlook profile \"" + profile_ + "\" could not be opened.",
+                  "the Outlook profile \"" + profile_ + "\" could not be logged on to");
+    }
+    bool loaded = false;
     {
       ComPtr<_Update1> update = CreateUpdateComponent();
       loaded = static_cast<bool>(update);
       try {
-        if (update && oldFileThere_) {
+        if (update) {
           SetNameSpace(update.Get(), checker_.NameSpace());
-          Call(update.Get(), &_Update1::RemoveUpdateFolder);
-          if (Call(update.Get(), &_Update1::RemoveScribbixFolder) == 0)
-            undo_.push_back([this] { return PutOldStoreBack(); });
+          work(update.Get());
         }
       } catch (const ComError& e) {
         ShowComError(e);
-        failed = true;
+        *failed = true;
       }
     }
     checker_.ReleaseOutlook();
-    if (!loaded) return LoadFailed();
+    if (!loaded) {
+      return Fail("Install Failure, Failed to load: ScribbixUpdate.dll",
+                  "ScribbixUpdate.dll could not be loaded");
+    }
+    return true;
+  }
+
+  // Takes the old notes folder (and the update store of an unfinished update) out of the profile,
+  // so that Outlook lets go of the old file. A profile that cannot be logged on to, or a component
+  // that cannot be loaded, stops the installation before anything changed.
+  bool DetachOldFolder() {
+    bool failed = false;
+    if (!InProfile(
+            [this](_Update1* update) {
+              if (!oldFileThere_) return;
+              Call(update, &_Update1::RemoveUpdateFolder);
+              if (Call(update, &_Update1::RemoveScribbixFolder) == 0)
+                undo_.push_back([this] { return PutOldStoreBack(); });
+            },
+            &failed)) {
+      return false;
+    }
     if (failed) return Fail({}, "the old notes folder could not be taken out of the profile");
     return true;
   }
@@ -182,33 +195,25 @@ class Installation {
   // Adds the fresh notes file to the profile, names it into the notes layout and switches on the
   // add-ins that are not connected.
   bool AddNotesFile() {
-    if (checker_.LogonProfile(profile_) != 0) return LogonFailed();
-    bool loaded = true;
     bool added = false;
-    {
-      ComPtr<_Update1> update = CreateUpdateComponent();
-      loaded = static_cast<bool>(update);
-      try {
-        if (update) {
-          SetNameSpace(update.Get(), checker_.NameSpace());
-          LONG r = CallWithText(update.Get(), &_Update1::AddPst, target_);
-          if (r > 0) {
-            Sleep(1000);
-            Call(update.Get(), &_Update1::RenameUpdate);
-            r = CallWithText(update.Get(), &_Update1::FindFolder, sx::common::kStoreRootName);
-          }
-          added = r == 0;
-          // A fresh file that kept the update store's names leaves the profile again.
-          if (!added) Call(update.Get(), &_Update1::RemoveUpdateFolder);
-        }
-      } catch (const ComError& e) {
-        ShowComError(e);
-      }
-      if (added) SwitchAddInsOn(update.Get());
+    bool failed = false;
+    if (!InProfile(
+            [this, &added](_Update1* update) {
+              LONG r = CallWithText(update, &_Update1::AddPst, target_);
+              if (r > 0) {
+                Sleep(1000);
+                Call(update, &_Update1::RenameUpdate);
+                r = CallWithText(update, &_Update1::FindFolder, sx::common::kStoreRootName);
+              }
+              added = r == 0;
+              // A fresh file that kept the update store's names leaves the profile again.
+              if (!added) Call(update, &_Update1::RemoveUpdateFolder);
+              if (added) SwitchAddInsOn(update);
+              wait_.SetPos(90);
+            },
+            &failed)) {
+      return false;
     }
-    wait_.SetPos(90);
-    checker_.ReleaseOutlook();
-    if (!loaded) return LoadFailed();
     if (!added) {
       return Fail("Install Failure, Failed to add the Scribbix folder to the profile: " + target_,
                   "the new notes file could not be added to the profile \"" + profile_ + "\"");

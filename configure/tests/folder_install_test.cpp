@@ -113,12 +113,7 @@ TEST_F(FolderInstallTest, NoteThatCannotBeCarriedFailsTheUpdateAndKeepsTheOldFol
   InstallSystem();
   AddNotes({"one", "two", "three"});
   const std::vector<std::string> before = NoteIds();
-  sx::outlook::inject_fault({.kind = "Item",
-                             .operation = "Move",
-                             .nth = 2,
-                             .hr = static_cast<HRESULT>(0x80040109),
-                             .source = "Microsoft Outlook",
-                             .description = "The disk is full."});
+  FailTheSecondMove();
   TestChecker checker;
   EXPECT_EQ(UpdateFolder(checker, "Outlook"), -1);
   sx::outlook::clear_faults();

@@ -1,27 +1,27 @@
-// The first HotSync user's "ScribbixDB" on the test machine's handheld, as the notes application
-// leaves it: notes written there and not yet synchronised, and the texts of the notes it holds.
+// The first HotSync user's "ScribbixDB" on the test machine's handheld: notes put there as the
+// notes application leaves them, and the notes it holds as a person sees them.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "scribbix_db.h"
 #include "sx/hotsync.h"
 #include "sx/hotsync_pdb.h"
+#include "sx/preview/snapshot.h"
 
 namespace sx::configure::testing {
 
 inline constexpr std::uint8_t kDirtyRecord = 0x40;
-inline constexpr std::uint8_t kDeletedRecord = 0x80;
-// A note record's three texts start here (after the Mod, ID, dates and reserved fields).
-inline constexpr std::size_t kNoteTextsOffset = 26;
 
-// A note record with the note ID `id` and the note text `text`.
+// A note record with the note ID `id` and the note text `text` (its other texts empty).
 inline std::vector<std::uint8_t> NoteBytes(std::int32_t id, const std::string& text) {
-  std::vector<std::uint8_t> r(kNoteTextsOffset, 0);
+  std::vector<std::uint8_t> r(26, 0);
   for (int i = 0; i < 4; ++i) r[4 + i] = static_cast<std::uint8_t>(id >> (24 - 8 * i));
   r.push_back(0);
   r.push_back(0);
@@ -30,60 +30,35 @@ inline std::vector<std::uint8_t> NoteBytes(std::int32_t id, const std::string& t
   return r;
 }
 
-// The note text of a record: the third text.
-inline std::string NoteText(const std::vector<std::uint8_t>& record) {
-  std::size_t at = kNoteTextsOffset;
-  for (int skip = 0; skip < 2 && at < record.size(); ++skip) {
-    while (at < record.size() && record[at] != 0) ++at;
-    ++at;
-  }
-  std::string text;
-  while (at < record.size() && record[at] != 0) text += static_cast<char>(record[at++]);
-  return text;
-}
-
-inline std::filesystem::path HandheldFile() {
+// The first HotSync user's handheld folder (a host path).
+inline std::filesystem::path HandheldFolder() {
   std::vector<sx::hotsync::UserEntry> users;
   std::string why;
   EXPECT_TRUE(sx::hotsync::read_users(&users, &why)) << why;
-  if (users.empty()) return {};
-  return sx::hotsync::database_file(sx::hotsync::handheld_dir(users.front().directory),
-                                    "ScribbixDB");
-}
-
-// An empty "ScribbixDB" as the notes application makes it.
-inline sx::hotsync::PdbDatabase ScribbixDatabase() {
-  sx::hotsync::PdbDatabase db;
-  db.name = "ScribbixDB";
-  db.version = 2;
-  db.type = 0x44415441;     // 'DATA'
-  db.creator = 0x56535871;  // 'VSXq'
-  db.created = db.modified = sx::hotsync::desktop_palm_now() - 86400;
-  db.app_info = std::vector<std::uint8_t>(296, 0);
-  std::snprintf(reinterpret_cast<char*>(db.app_info->data() + 2), 16, "%s", "Unfiled");
-  return db;
+  return users.empty() ? std::filesystem::path() : sx::hotsync::handheld_dir(users[0].directory);
 }
 
 // Puts new notes with these texts on the handheld (dirty, without a note ID yet).
 inline void PutHandheldNotes(const std::vector<std::string>& texts) {
-  sx::hotsync::PdbDatabase db = ScribbixDatabase();
-  std::uint32_t id = 0x101;
+  sx::hotsync::PdbDatabase db = sx::registry::testing::empty_scribbix_db();
+  std::uint32_t record = 0x101;
   for (const std::string& text : texts)
-    db.records.push_back({kDirtyRecord, id++, NoteBytes(0, text)});
+    db.records.push_back({kDirtyRecord, record++, NoteBytes(0, text)});
   std::string why;
-  ASSERT_TRUE(sx::hotsync::save_database(HandheldFile(), db, &why)) << why;
+  ASSERT_TRUE(
+      sx::hotsync::save_database(sx::hotsync::database_file(HandheldFolder(), db.name), db, &why))
+      << why;
 }
 
-// The texts of the handheld's notes that are not deleted, in record order.
-inline std::vector<std::string> HandheldNoteTexts() {
-  sx::hotsync::PdbDatabase db;
-  std::string why;
-  EXPECT_TRUE(sx::hotsync::load_database(HandheldFile(), &db, &why)) << why;
-  std::vector<std::string> texts;
-  for (const auto& record : db.records) {
-    if ((record.attributes & kDeletedRecord) == 0) texts.push_back(NoteText(record.data));
+// The handheld's notes that are neither deleted nor archived: handheld record id -> note text.
+inline std::map<std::string, std::string> HandheldNotes() {
+  const sx::preview::SideView side = sx::preview::read_handheld(HandheldFolder().string());
+  EXPECT_TRUE(side.read) << side.why;
+  std::map<std::string, std::string> notes;
+  for (const sx::preview::NoteView& note : side.notes) {
+    if (!note.archived) notes[note.identity] = note.field("Note Text");
   }
-  return texts;
+  return notes;
 }
 
 }  // namespace sx::configure::testing

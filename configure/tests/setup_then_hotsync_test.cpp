@@ -91,18 +91,6 @@ class SetupThenHotSyncTest : public ConfigureTest {
     return run_program(SX_HOTSYNC_PROGRAM, {"--machine", machine_.root().string(), "--sync", kUser},
                        "SX_WINDOW_HOST=none");
   }
-  // The handheld's notes: record id -> text.
-  static std::map<std::uint32_t, std::string> HandheldNotes() {
-    sx::hotsync::PdbDatabase db;
-    std::string why;
-    EXPECT_TRUE(sx::hotsync::load_database(HandheldFile(), &db, &why)) << why;
-    std::map<std::uint32_t, std::string> notes;
-    for (const auto& record : db.records) {
-      if ((record.attributes & kDeletedRecord) == 0)
-        notes[record.unique_id] = NoteText(record.data);
-    }
-    return notes;
-  }
   static void ExpectOutlookHoldsEveryNoteOnce() {
     auto notes = Notes();
     ASSERT_TRUE(notes);
@@ -125,7 +113,7 @@ class SetupThenHotSyncTest : public ConfigureTest {
   }
   std::filesystem::path InstallDir() { return machine_.c("Program Files\\Vorlan\\Scribbix"); }
 
-  std::map<std::uint32_t, std::string> handheld_;
+  std::map<std::string, std::string> handheld_;
   std::string state_;
 };
 

@@ -219,12 +219,7 @@ TEST_F(StatusScreenTest, ACancelledOrFailedUpdateIsNoSuccessWhateverTheRows) {
   };
   EXPECT_EQ(runWizard({sx::window::wait_for_progress(CWaitDlg::kProgressId, 20), click(IDCANCEL)}),
             kInstallCancelled);
-  sx::outlook::inject_fault({.kind = "Item",
-                             .operation = "Move",
-                             .nth = 2,
-                             .hr = static_cast<HRESULT>(0x80040109),
-                             .source = "Microsoft Outlook",
-                             .description = "The disk is full."});
+  FailTheSecondMove();
   EXPECT_EQ(runWizard({}), kInstallFailed);
   sx::outlook::clear_faults();
   EXPECT_EQ(runWizard({}), kInstallSucceeded);

@@ -47,12 +47,8 @@ TEST_F(UpdateWithAddInsTest, CarriedNotesKeepTheirKeysAndTheNotesAddInWatchesThe
   ASSERT_EQ(Keys(), before);
 
   // The person's Outlook, with its add-ins, stays up the whole time.
-  CLSID clsid{};
-  ASSERT_EQ(CLSIDFromProgID(u"Outlook.Application", &clsid), S_OK);
-  ComPtr<_Application> person;
-  ASSERT_EQ(
-      CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, _Application::kIid, person.PutVoid()),
-      S_OK);
+  ComPtr<_Application> person = Outlook();
+  ASSERT_TRUE(person);
   ASSERT_TRUE(Connected(person.Get(), kNotesAddInProgId));
   ASSERT_TRUE(Connected(person.Get(), kMonitorAddInProgId));
 

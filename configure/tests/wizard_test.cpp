@@ -252,11 +252,11 @@ TEST_F(WizardTest, FreshMachineWizardThenHotSyncCarriesNotesBothWays) {
   // A note written in Outlook goes the other way.
   AddNotes({"Call the plumber"});
   ASSERT_EQ(sx::hotsync::run_hotsync("Palm User", &report), 0);
-  const std::vector<std::string> texts = HandheldNoteTexts();
-  ASSERT_EQ(texts.size(), 2u);
+  const std::map<std::string, std::string> handheld = HandheldNotes();
+  ASSERT_EQ(handheld.size(), 2u);
   bool found = false;
-  for (const std::string& t : texts)
-    found = found || t.find("Call the plumber") != std::string::npos;
+  for (const auto& [record, text] : handheld)
+    found = found || text.find("Call the plumber") != std::string::npos;
   EXPECT_TRUE(found);
 }
 
