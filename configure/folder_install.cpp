@@ -37,6 +37,22 @@ constexpr char kUpdateHeldOpen[] =
     "installation.";
 constexpr char kKeptIn[] = "Your previous Scribbix notes were kept in the file:\n";
 
+// Whether another program holds the existing file open (an exclusive open fails with a sharing
+// violation), after waiting up to `waitMs` (in 100 ms steps) for it to let go.
+bool HeldOpen(const std::string& path, int waitMs) {
+  for (int waited = 0;; waited += 100) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      return false;
+    }
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
+    if (waited >= waitMs) return true;
+    Sleep(100);
+  }
+}
+
 // One installation: its steps in order, each recording how to undo what it changed, so that a
 // step that fails leaves the profile and the files as the installation found them.
 class Installation {
@@ -363,20 +379,6 @@ bool WaitForExclusiveAccess(const std::string& path) {
     Sleep(100);
   }
   return false;
-}
-
-bool HeldOpen(const std::string& path, int waitMs) {
-  for (int waited = 0;; waited += 100) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      CloseHandle(file);
-      return false;
-    }
-    if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
-    if (waited >= waitMs) return true;
-    Sleep(100);
-  }
 }
 
 }  // namespace sx::configure

@@ -61,10 +61,6 @@ DWORD CopyFileBlocks(const std::string& source, const std::string& target);
 // 100 times 100 ms apart (about 10 seconds).
 bool WaitForExclusiveAccess(const std::string& path);
 
-// Whether another program holds the existing file open (an exclusive open fails with a sharing
-// violation), after waiting up to `waitMs` (in 100 ms steps) for it to let go.
-bool HeldOpen(const std::string& path, int waitMs);
-
 // The installation directory ("Path" of HKEY_LOCAL_MACHINE\SOFTWARE\Vorlan Software\Scribbix).
 bool ReadInstallationDirectory(std::string* dir);
 
