@@ -13,6 +13,7 @@
 #include "hotsync/hslog.h"
 #include "progress.h"
 #include "resources.h"
+#include "scribbix/desktop_files.h"
 #include "settings.h"
 #include "windows.h"
 
@@ -81,12 +82,7 @@ void set_desktop_database_factory(DesktopDatabaseFactory factory) {
 }
 
 std::string desktop_file_name(const std::string& user_name) {
-  std::string name = user_name;
-  for (char& c : name) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) c = '_';
-  }
-  return name + "-Scribbix.sxz";
+  return sx::common::DesktopFileName(user_name);
 }
 
 ConduitRun::ConduitRun(PROGRESSFN callback, SyncProperties* properties, HINSTANCE instance)

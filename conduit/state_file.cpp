@@ -8,6 +8,7 @@
 #include "note_database.h"
 #include "progress.h"
 #include "resources.h"
+#include "scribbix/desktop_files.h"
 #include "settings.h"
 #include "windows.h"
 
@@ -49,11 +50,7 @@ std::string record_fault(std::size_t number, const std::string& what) {
 }  // namespace
 
 std::string state_file_path(const std::string& conduit_dir, const std::string& desktop_file) {
-  const auto slash = desktop_file.find_last_of('\\');
-  std::string name = slash == std::string::npos ? desktop_file : desktop_file.substr(slash + 1);
-  const auto dot = name.find_last_of('.');
-  if (dot != std::string::npos) name.resize(dot);
-  return conduit_dir + name + ".VXS";
+  return conduit_dir + sx::common::StateFileName(desktop_file);
 }
 
 std::unique_ptr<NoteRecord> make_state_note() {

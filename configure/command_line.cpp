@@ -66,13 +66,30 @@ int Install(const std::string& user, const std::string& profile) {
   InstallReport report;
   InstallFolder(checker, Ansi(user, "Palm user"), Ansi(profile, "profile"), &report);
   if (report.target.empty()) throw Failure("Scribbix is not installed on this machine.");
+  const std::string target = sx::cli::ansi_to_terminal(report.target);
+  if (!report.installed) {
+    throw Failure("The notes file " + target +
+                  " was not installed: " + sx::cli::ansi_to_terminal(report.problem) + ". " +
+                  (report.restored ? "Nothing was changed."
+                                   : "Not everything could be put back as it was (see above)."));
+  }
   if (!report.setAside.empty()) {
     std::printf("The previous notes file was set aside as %s.\n",
                 sx::cli::ansi_to_terminal(report.setAside).c_str());
   }
-  if (!report.copied) throw Failure("The notes file " + report.target + " was not installed.");
-  std::printf("The notes file %s is installed in the profile \"%s\".\n",
-              sx::cli::ansi_to_terminal(report.target).c_str(), profile.c_str());
+  if (!report.stateSetAside.empty()) {
+    std::printf(
+        "The HotSync state of \"%s\" was set aside as %s: the next HotSync brings the "
+        "handheld's notes into the new folder.\n",
+        user.c_str(), sx::cli::ansi_to_terminal(report.stateSetAside).c_str());
+  }
+  std::printf("The notes file %s is installed in the profile \"%s\".\n", target.c_str(),
+              profile.c_str());
+  if (!report.addInsOn) {
+    throw Failure(
+        "The add-ins could not be switched on (see above); Outlook runs without them "
+        "until they are.");
+  }
   return sx::cli::kExitSuccess;
 }
 
@@ -89,6 +106,10 @@ int Update(const std::string& profile) {
   if (result == kNoNotesFolder) {
     throw Failure("The profile \"" + profile +
                   "\" has no notes folder to update; install one with: sxconfigure install");
+  }
+  if (result == kUpdateCancelled) {
+    throw Failure("The update of the profile \"" + profile +
+                  "\" was cancelled; the notes folder was kept as it was.");
   }
   if (result < 0) {
     throw Failure("The update of the profile \"" + profile + "\" failed (" + code +
@@ -121,8 +142,10 @@ std::unique_ptr<sx::cli::Program> MakeCommandLine() {
       "install",
       "install a fresh notes folder for a Palm user in an Outlook profile: the user's notes file "
       "\"<user> Vorlan.pst\" is made from the update store SXUpdate.pst (a previous one is set "
-      "aside as \"<file>.1\" to \"<file>.100\", never deleted), added to the profile, and the "
-      "add-ins are switched on");
+      "aside as \"<file>.1\" to \"<file>.100\", never deleted, with the user's HotSync state, "
+      "so that the next HotSync brings the handheld's notes into the new folder), added to the "
+      "profile, and the add-ins are switched on. Nothing changes when the profile cannot be "
+      "logged on to, the update store is missing or Outlook holds the notes file open");
   install->add_option("--user", *user, "the Palm user")->required();
   install->add_option("--profile", *profile, "the Outlook profile")->required();
   program->action(install, [user, profile] { return Install(*user, *profile); });

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "file_version.h"
+#include "hotsync_files.h"
 #include "messages.h"
 #include "registry_key.h"
 #include "scribbixupdate/scribbixupdate.h"
@@ -23,7 +24,6 @@ namespace {
 constexpr char kProfilesKeyNt[] =
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
 constexpr char kProfilesKey9x[] = "Software\\Microsoft\\Windows Messaging Subsystem\\Profiles";
-constexpr char kHotSyncCoreKey[] = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
 constexpr char kConduitKey[] = "Software\\U.S. Robotics\\Pilot Desktop\\ApplicationVorScrib";
 constexpr char kPairsKey[] = "Software\\Vorlan Software\\Scribbix\\Profiles";
 constexpr int kUserNameSize = 100;
@@ -263,23 +263,17 @@ void CComponentChecker::CheckHandhelds(int row) {
 
 void CComponentChecker::CheckConduit(int row) {
   StatusRow& r = Start(row, "Scribbix Outlook Conduit", " Not Found ", kFailed);
-  CRegistryKey key;
-  if (!key.Open(HKEY_CURRENT_USER, kHotSyncCoreKey, KEY_READ)) return;
   std::string dir;
-  if (key.ReadText("HotSyncPath", &dir)) {
-    const std::size_t slash = dir.rfind('\\');
-    dir = slash == std::string::npos ? "" : dir.substr(0, slash);
-  } else if (!key.ReadText("Path", &dir)) {
-    return;
-  }
+  if (!ReadHotSyncDirectory(&dir)) return;
   const std::string file = dir + "\\SXOut.dll";
   if (!FileExists(file)) return;
   r.status = " Found ";
   std::string text;
   if (ReadVersionString(file, "FileVersion", &text)) r.info = "Version " + text;
   if (ReadVersionString(file, "InternalName", &text)) r.name = text;
+  CRegistryKey key;
   std::string conduit;
-  if (key.Reopen(kConduitKey) && key.ReadText("Conduit", &conduit)) {
+  if (key.Open(HKEY_CURRENT_USER, kConduitKey, KEY_READ) && key.ReadText("Conduit", &conduit)) {
     r.status = " Installed ";
     if (r.name.find("Outlook") != std::string::npos) r.state = kGood;
   }

@@ -19,6 +19,10 @@ void ShowMessage(const std::string& text) {
   MessageBoxA(g_main_window, text.c_str(), kProgramTitle, MB_OK);
 }
 
+bool AskToRetry(const std::string& text) {
+  return MessageBoxA(g_main_window, text.c_str(), kProgramTitle, MB_RETRYCANCEL) == IDRETRY;
+}
+
 std::string ComErrorText(const sx::com::ComError& error) {
   std::string text = "Com Error!\n";
   char line[64];

@@ -19,6 +19,8 @@ HWND MainWindow();
 
 // A plain message box with an OK button.
 void ShowMessage(const std::string& text);
+// A message box with Retry and Cancel: true when the user chose Retry (nobody to answer: Cancel).
+bool AskToRetry(const std::string& text);
 
 // "Com Error!" with the error's code, its meaning, source and description (OK button, brought to
 // the foreground and kept topmost).

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "folder_install.h"
+#include "messages.h"
 #include "registry_key.h"
 #include "resources.h"
 #include "windows.h"
@@ -148,6 +149,15 @@ struct ProfilesDlg {
 
 // --- Configure Progress Notification
 
+// Tells the user that a setting was not stored because its key could not be opened or written
+// (a key that is missing, or that an ordinary user may not change); the dialog then ends as
+// cancelled. IDCANCEL.
+INT_PTR NotSaved(const char* root, const char* path) {
+  ShowMessage(std::string("The setting was not saved: the registry key ") + root + "\\" + path +
+              " could not be opened for writing.");
+  return IDCANCEL;
+}
+
 INT_PTR CALLBACK ProgressOptionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   try {
     if (message == WM_INITDIALOG) {
@@ -162,10 +172,10 @@ INT_PTR CALLBACK ProgressOptionProc(HWND dialog, UINT message, WPARAM wParam, LP
     if (LOWORD(wParam) == IDOK) {
       // The conduit's key is made by its registration; it is not created here.
       CRegistryKey key;
-      if (key.Open(HKEY_CURRENT_USER, kConduitKey, 0)) {
-        key.WriteDword("ShowProgress", IsChecked(dialog, IDC_SHOW_PROGRESS) ? 1 : 0);
-      }
-      EndDialog(dialog, IDOK);
+      const bool saved =
+          key.Open(HKEY_CURRENT_USER, kConduitKey, 0) &&
+          key.WriteDword("ShowProgress", IsChecked(dialog, IDC_SHOW_PROGRESS) ? 1 : 0);
+      EndDialog(dialog, saved ? IDOK : NotSaved("HKEY_CURRENT_USER", kConduitKey));
       return TRUE;
     }
     if (LOWORD(wParam) == IDCANCEL) {
@@ -232,11 +242,10 @@ struct OutlookOptionsDlg {
     const bool autoEdit = IsChecked(dialog, IDC_AUTOEDIT);
     if (!Confirmed(dialog, mode, autoEdit)) return;
     CRegistryKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, kScribbixKey, 0)) {
-      key.WriteDword("MenuMode", static_cast<DWORD>(mode));
-      key.WriteDword("AutoEditMode", autoEdit ? 1 : 0);
-    }
-    EndDialog(dialog, IDOK);
+    const bool saved = key.Open(HKEY_LOCAL_MACHINE, kScribbixKey, 0) &&
+                       key.WriteDword("MenuMode", static_cast<DWORD>(mode)) &&
+                       key.WriteDword("AutoEditMode", autoEdit ? 1 : 0);
+    EndDialog(dialog, saved ? IDOK : NotSaved("HKEY_LOCAL_MACHINE", kScribbixKey));
   }
 
   static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -159,7 +159,8 @@ std::vector<DialogTemplate> WizardPages() {
   Lines(&update.controls,
         {"The Update option will replace the Scribbix folder without losing any of the notes.",
          "Choosing the Update option will create a Scribbix folder if one does not exist.",
-         "WARNING: The Replace option will erase the current contents of the folder.", "",
+         "WARNING: The Replace option will erase the current contents of the folder.",
+         "The handheld's notes are kept: the next HotSync copies them into the new folder.",
          "Do you want to Update or Replace the Scribbix folder?"},
         7, 7, 303);
   update.controls.push_back(

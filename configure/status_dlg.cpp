@@ -188,9 +188,12 @@ void CStatusDlg::InstallWizard(HWND dialog) {
   CWizardSettings settings(checker_);
   if (!RunWizard(settings, dialog)) return;
   Refresh(dialog);
-  bool failed = false;
+  // Good rows do not make a failed or cancelled folder step a success.
+  bool failed = settings.outcome == kFolderFailed;
   for (int row = 0; row < kRowCount; ++row) failed = failed || checker_.GetRowState(row) == kFailed;
-  ShowCompleted(dialog, failed ? kInstallFailed : kInstallSucceeded);
+  ShowCompleted(dialog, settings.outcome == kFolderCancelled ? kInstallCancelled
+                        : failed                             ? kInstallFailed
+                                                             : kInstallSucceeded);
 }
 
 void CStatusDlg::ShowHelp() {

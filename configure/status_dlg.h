@@ -17,6 +17,8 @@ inline constexpr char kInstallSucceeded[] = "Installation has completed Successf
 inline constexpr char kInstallFailed[] =
     "The Installation process has failed!\r\r\nCheck the Main Status Screen for the failed "
     "components.";
+inline constexpr char kInstallCancelled[] =
+    "The Installation was cancelled.\r\r\nThe Scribbix folder was kept as it was.";
 
 // The text background of a status text in each row state.
 COLORREF StatusColour(int state);

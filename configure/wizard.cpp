@@ -158,15 +158,23 @@ bool RunWizard(CWizardSettings& settings, HWND owner) {
   return true;
 }
 
-void ApplySettings(CWizardSettings& settings) {
+FolderOutcome ApplySettings(CWizardSettings& settings) {
   SaveProfileAssociation(settings.palmUser, settings.profile);
-  if (settings.checker.ProfileCount() == 0) return;
+  settings.outcome = kFolderDone;
+  if (settings.checker.ProfileCount() == 0) return settings.outcome;
   if (settings.folderAction == kUpdateFolder) {
     const long r = UpdateFolder(settings.checker, settings.profile);
     // The update did the work, or has reported why it could not.
-    if (r != kNoNotesFolder && r != NO_UPDATE_FILE) return;
+    if (r != kNoNotesFolder && r != NO_UPDATE_FILE) {
+      settings.outcome = r == kUpdateCancelled ? kFolderCancelled
+                         : r < 0               ? kFolderFailed
+                                               : kFolderDone;
+      return settings.outcome;
+    }
   }
-  InstallFolder(settings.checker, settings.palmUser, settings.profile);
+  if (InstallFolder(settings.checker, settings.palmUser, settings.profile) != 1)
+    settings.outcome = kFolderFailed;
+  return settings.outcome;
 }
 
 }  // namespace sx::configure

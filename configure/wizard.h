@@ -12,6 +12,9 @@
 namespace sx::configure {
 
 enum FolderAction { kUpdateFolder = 0, kReplaceFolder = 1 };
+// How the folder work after Finish ended: done (or nothing to do without a profile), failed (the
+// user has seen why), or an update cancelled (the old folder stays as it was).
+enum FolderOutcome { kFolderDone, kFolderFailed, kFolderCancelled };
 
 // The choices of one run of the wizard.
 struct CWizardSettings {
@@ -19,6 +22,7 @@ struct CWizardSettings {
   std::string palmUser;
   std::string profile;
   FolderAction folderAction = kUpdateFolder;
+  FolderOutcome outcome = kFolderDone;  // set when the settings are applied
   CComponentChecker& checker;  // source of the users, profiles and counts of the last refresh
 };
 
@@ -27,7 +31,8 @@ struct CWizardSettings {
 bool RunWizard(CWizardSettings& settings, HWND owner = nullptr);
 
 // Stores the pair and builds the notes folder: an update, or a fresh install when Replace was
-// chosen or there was nothing to update (no update store, no notes folder yet).
-void ApplySettings(CWizardSettings& settings);
+// chosen or there was nothing to update (no update store, no notes folder yet). Sets and returns
+// settings.outcome.
+FolderOutcome ApplySettings(CWizardSettings& settings);
 
 }  // namespace sx::configure

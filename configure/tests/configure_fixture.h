@@ -132,15 +132,21 @@ class ConfigureTest : public ::testing::Test {
   // --- Outlook as the test sees it (every reference is let go before the call returns, so that
   // the program's own Outlook connection is the only one while it works)
 
+  // Outlook, started or reached as a program reaches it.
+  static ComPtr<_Application> Outlook() {
+    CLSID clsid{};
+    ComPtr<_Application> app;
+    EXPECT_EQ(CLSIDFromProgID(u"Outlook.Application", &clsid), S_OK);
+    EXPECT_EQ(
+        CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, _Application::kIid, app.PutVoid()),
+        S_OK);
+    return app;
+  }
   // Runs `body` with a logon to `profile`.
   template <class Body>
   static void WithOutlook(const std::string& profile, Body body) {
-    CLSID clsid{};
-    ASSERT_EQ(CLSIDFromProgID(u"Outlook.Application", &clsid), S_OK);
-    ComPtr<_Application> app;
-    ASSERT_EQ(
-        CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, _Application::kIid, app.PutVoid()),
-        S_OK);
+    ComPtr<_Application> app = Outlook();
+    ASSERT_TRUE(app);
     ComPtr<_NameSpace> ns;
     ASSERT_EQ(app->GetNamespace(Bstr(u"MAPI").get(), ns.ReleaseAndGetAddressOf()), S_OK);
     Variant name = Variant::from_utf8(profile), missing = Omitted();
@@ -221,6 +227,15 @@ class ConfigureTest : public ::testing::Test {
                                .hr = static_cast<HRESULT>(0x80040107),
                                .source = "Microsoft Outlook",
                                .description = "The item cannot be read."});
+  }
+  // The second move of an item (the second note an update carries) fails as on a full disk.
+  static void FailTheSecondMove() {
+    sx::outlook::inject_fault({.kind = "Item",
+                               .operation = "Move",
+                               .nth = 2,
+                               .hr = static_cast<HRESULT>(0x80040109),
+                               .source = "Microsoft Outlook",
+                               .description = "The disk is full."});
   }
   // Saves notes with these subjects into the profile's notes folder.
   // Posts of the notes form with the subjects (and bodies) given; with `first_key`, they carry the

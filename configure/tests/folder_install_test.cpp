@@ -6,8 +6,10 @@
 
 #include "configure_fixture.h"
 #include "folder_install.h"
+#include "hotsync_files.h"
 #include "messages.h"
 #include "scribbix/notes_folder.h"
+#include "sx/hotsync.h"
 #include "sx/outlook/faults.h"
 #include "sx/outlook/outlook_process.h"
 #include "wait_dlg.h"
@@ -79,7 +81,8 @@ TEST_F(FolderInstallTest, CancelDuringTheUpdateLosesNoNoteAndLeavesTheOldFolderI
       sx::window::DialogMatch::by_title(kUpdating),
       {sx::window::wait_for_progress(CWaitDlg::kProgressId, 20), sx::window::click(IDCANCEL)});
   TestChecker checker;
-  UpdateFolder(checker, "Outlook");
+  // A cancelled update is no update done: its result says so.
+  EXPECT_EQ(UpdateFolder(checker, "Outlook"), kUpdateCancelled);
   const std::vector<int> shown = Positions(kUpdating);
   ASSERT_GE(shown.size(), 2u);
   ASSERT_LT(shown.size(), 5u);  // not every note was carried
@@ -110,12 +113,7 @@ TEST_F(FolderInstallTest, NoteThatCannotBeCarriedFailsTheUpdateAndKeepsTheOldFol
   InstallSystem();
   AddNotes({"one", "two", "three"});
   const std::vector<std::string> before = NoteIds();
-  sx::outlook::inject_fault({.kind = "Item",
-                             .operation = "Move",
-                             .nth = 2,
-                             .hr = static_cast<HRESULT>(0x80040109),
-                             .source = "Microsoft Outlook",
-                             .description = "The disk is full."});
+  FailTheSecondMove();
   TestChecker checker;
   EXPECT_EQ(UpdateFolder(checker, "Outlook"), -1);
   sx::outlook::clear_faults();
@@ -231,7 +229,7 @@ TEST_F(FolderInstallTest, InstallSetsTheOldFileAsideAfterTheCopiesOneToThreeAndS
   EXPECT_EQ(InstallFolder(checker, "Palm User", "Outlook", &report), 1);
   EXPECT_EQ(report.target, kUserFile);
   EXPECT_EQ(report.setAside, std::string(kUserFile) + ".4");
-  EXPECT_TRUE(report.copied);
+  EXPECT_TRUE(report.installed);
   for (int n = 1; n <= 3; ++n) {
     EXPECT_EQ(Contents(Host(std::string(kUserFile) + "." + std::to_string(n))),
               "copy " + std::to_string(n));
@@ -261,22 +259,25 @@ TEST_F(FolderInstallTest, InstallWhileOutlookHoldsTheOldFileRepeatsTheMessageUnt
       CreateFileA(kUserFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  sx::window::expect_message_box(IDOK, "holding the Scribbix file");
-  sx::window::expect_message_box(IDOK, "holding the Scribbix file");
-  sx::window::expect_message_box(IDOK, "holding the Scribbix file", [&] { CloseHandle(held); });
+  sx::window::expect_message_box(IDRETRY, "holding the Scribbix file");
+  sx::window::expect_message_box(IDRETRY, "holding the Scribbix file");
+  sx::window::expect_message_box(IDRETRY, "holding the Scribbix file", [&] { CloseHandle(held); });
   TestChecker checker;
   InstallReport report;
-  InstallFolder(checker, "Palm User", "Outlook", &report);
+  const std::int64_t started = sx::clock::now_ms();
+  EXPECT_EQ(InstallFolder(checker, "Palm User", "Outlook", &report), 1);
+  // Each message comes after five seconds in which Outlook did not let go.
+  EXPECT_GE(sx::clock::now_ms() - started, 3 * 5000);
   // ".1" is the file the machine tool installed, set aside by the first installation.
   EXPECT_EQ(report.setAside, std::string(kUserFile) + ".2");
-  EXPECT_TRUE(report.copied);
+  EXPECT_TRUE(report.installed);
   const auto boxes = Boxes();
   ASSERT_EQ(boxes.size(), 4u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(boxes[static_cast<std::size_t>(i)], kHeldOpen);
   EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>(std::vector<std::string>{}));
 }
 
-TEST_F(FolderInstallTest, OldFileThatCannotBeSetAsideIsNeverOverwritten) {
+TEST_F(FolderInstallTest, OldFileThatCannotBeSetAsideIsNeverOverwrittenAndStaysInTheProfile) {
   InstallSystem();
   {
     TestChecker checker;
@@ -290,12 +291,130 @@ TEST_F(FolderInstallTest, OldFileThatCannotBeSetAsideIsNeverOverwritten) {
   sx::window::clear_script();
   TestChecker checker;
   InstallReport report;
-  InstallFolder(checker, "Palm User", "Outlook", &report);
-  EXPECT_FALSE(report.copied);
+  EXPECT_EQ(InstallFolder(checker, "Palm User", "Outlook", &report), 0);
+  EXPECT_FALSE(report.installed);
+  EXPECT_TRUE(report.restored);
   EXPECT_TRUE(report.setAside.empty());
   EXPECT_EQ(Boxes(), (std::vector<std::string>{"Rename Failure, Failed to rename: " +
                                                std::string(kUserFile) + ". Error Number = 17"}));
   EXPECT_EQ(Contents(Host(kUserFile)), before);
+  // The old folder, taken out of the profile to free its file, is back in it.
+  EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>({"precious"}));
+  EXPECT_FALSE(checker.HoldsOutlook());
+}
+
+// --- What an installation needs is checked before anything is touched
+
+class InstallRefusalTest : public FolderInstallTest {
+ protected:
+  void SetUp() override {
+    FolderInstallTest::SetUp();
+    InstallSystem();
+    AddNotes({"kept"});
+    before_ = Contents(Host(kUserFile));
+  }
+  // The user's notes file, its folder in the profile and its notes are as they were.
+  void ExpectNothingChanged(const TestChecker& checker) {
+    EXPECT_EQ(Contents(Host(kUserFile)), before_);
+    EXPECT_FALSE(std::filesystem::exists(Host(std::string(kUserFile) + ".1")));
+    EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>({"kept"}));
+    EXPECT_FALSE(checker.HoldsOutlook());
+  }
+  static std::string HotSyncUserFolder() {
+    std::vector<sx::hotsync::UserEntry> users;
+    std::string why;
+    EXPECT_TRUE(sx::hotsync::read_users(&users, &why)) << why;
+    return users.empty() ? "" : users.front().directory;
+  }
+  std::string before_;
+};
+
+// A mistyped profile: the logon fails, and the install stops there. Nor does the program's own
+// Outlook, refused its logon, hold the old file (it has no session), so no "held open" message.
+TEST_F(InstallRefusalTest, AProfileThatCannotBeLoggedOnToChangesNothing) {
+  TestChecker checker;
+  InstallReport report;
+  EXPECT_EQ(InstallFolder(checker, "Palm User", "Nope", &report), 0);
+  const auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 2u) << ::testing::PrintToString(boxes);
+  EXPECT_EQ(boxes[0].rfind("Com Error!", 0), 0u) << boxes[0];
+  EXPECT_EQ(boxes[1], "Install Failure, The Outlook profile \"Nope\" could not be opened.");
+  EXPECT_EQ(report.problem, "the Outlook profile \"Nope\" could not be logged on to");
+  EXPECT_TRUE(report.restored);
+  ExpectNothingChanged(checker);
+}
+
+TEST_F(InstallRefusalTest, AMissingUpdateStoreChangesNothingAndIsNotTakenForAHeldFile) {
+  std::filesystem::remove(machine_.c("Program Files\\Vorlan\\Scribbix\\SXUpdate.pst"));
+  TestChecker checker;
+  const std::int64_t started = sx::clock::now_ms();
+  EXPECT_EQ(InstallFolder(checker, "Palm User", "Outlook"), 0);
+  EXPECT_LT(sx::clock::now_ms() - started, 1000);
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{"Install Failure, The Scribbix Update file was not "
+                                               "found: " +
+                                               std::string(kInstallDir) +
+                                               "\\SXUpdate.pst\nRun setup and choose to Repair "
+                                               "the installation."}));
+  ExpectNothingChanged(checker);
+}
+
+// Nobody there to answer (the box's Cancel is what the unattended host answers): one message after
+// a bounded wait, then the installation stops without touching the file or the profile.
+TEST_F(InstallRefusalTest, AFileAnotherOutlookHoldsStopsTheInstallAfterOneMessage) {
+  HANDLE held =
+      CreateFileA(kUserFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  sx::window::expect_message_box(IDCANCEL, "holding the Scribbix file");
+  TestChecker checker;
+  InstallReport report;
+  const std::int64_t started = sx::clock::now_ms();
+  EXPECT_EQ(InstallFolder(checker, "Palm User", "Outlook", &report), 0);
+  EXPECT_EQ(sx::clock::now_ms() - started, 5000);
+  CloseHandle(held);
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{kHeldOpen}));
+  EXPECT_EQ(report.problem, "Outlook holds the notes file " + std::string(kUserFile) +
+                                " open; close Outlook and install again");
+  ExpectNothingChanged(checker);
+}
+
+// A step that fails after the old folder left the profile and its files were set aside puts all of
+// it back: the old file and the user's HotSync state in their places, the old folder in the
+// profile, no fresh file left behind.
+TEST_F(InstallRefusalTest, AFailureAfterTheOldFilesWereSetAsidePutsEverythingBack) {
+  const std::string state = UserStateFile("Palm User");
+  ASSERT_EQ(state, sx::hotsync::hotsync_dir() + "\\" + HotSyncUserFolder() +
+                       "\\VorlanScrib\\Palm User-Scribbix.VXS");
+  std::filesystem::create_directories(Host(state).parent_path());
+  std::ofstream(Host(state)) << "the notes of the last HotSync";
+  // The fresh file cannot be added to the profile.
+  sx::outlook::inject_fault({.kind = "NameSpace",
+                             .operation = "AddStore",
+                             .hr = E_FAIL,
+                             .source = "Microsoft Outlook",
+                             .description = "The file cannot be added."});
+  TestChecker checker;
+  InstallReport report;
+  EXPECT_EQ(InstallFolder(checker, "Palm User", "Outlook", &report), 0);
+  sx::outlook::clear_faults();
+  const auto boxes = Boxes();
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back(), "Install Failure, Failed to add the Scribbix folder to the profile: " +
+                              std::string(kUserFile));
+  EXPECT_TRUE(report.restored);
+  EXPECT_TRUE(report.setAside.empty());
+  EXPECT_TRUE(report.stateSetAside.empty());
+  EXPECT_EQ(Contents(Host(state)), "the notes of the last HotSync");
+  EXPECT_FALSE(std::filesystem::exists(Host(state + ".1")));
+  ExpectNothingChanged(checker);
+
+  // Done again without the fault, both are set aside under one number.
+  sx::window::clear_script();
+  EXPECT_EQ(InstallFolder(checker, "Palm User", "Outlook", &report), 1);
+  EXPECT_EQ(report.setAside, std::string(kUserFile) + ".1");
+  EXPECT_EQ(report.stateSetAside, state + ".1");
+  EXPECT_FALSE(std::filesystem::exists(Host(state)));
+  EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>(std::vector<std::string>{}));
 }
 
 TEST_F(FolderInstallTest, FreshInstallForANewUserAddsTheNotesFolderToTheProfile) {
@@ -303,10 +422,12 @@ TEST_F(FolderInstallTest, FreshInstallForANewUserAddsTheNotesFolderToTheProfile)
   ASSERT_TRUE(sx::outlook::profiles::create("Work", false));
   TestChecker checker;
   InstallReport report;
-  InstallFolder(checker, "Jo", "Work", &report);
+  EXPECT_EQ(InstallFolder(checker, "Jo", "Work", &report), 1);
   EXPECT_EQ(report.target, std::string(kInstallDir) + "\\Jo Vorlan.pst");
   EXPECT_TRUE(report.setAside.empty());
-  EXPECT_TRUE(report.copied);
+  EXPECT_TRUE(report.installed);
+  EXPECT_TRUE(report.addInsOn);
+  EXPECT_TRUE(report.problem.empty());
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(Notes("Work"), std::optional<std::vector<std::string>>(std::vector<std::string>{}));
   // The template is untouched: the next install copies it again.
@@ -324,7 +445,7 @@ TEST_F(FolderInstallTest, AUserNameWithPathSeparatorsKeepsTheNotesFileInTheInsta
   InstallReport report;
   InstallFolder(checker, "..\\..\\Jo/C:", "Work", &report);
   EXPECT_EQ(report.target, std::string(kInstallDir) + "\\.._.._Jo_C_ Vorlan.pst");
-  EXPECT_TRUE(report.copied);
+  EXPECT_TRUE(report.installed);
   EXPECT_EQ(sx::common::NotesFileName(".."), "_ Vorlan.pst");
 }
 
@@ -337,45 +458,37 @@ TEST_F(FolderInstallTest, InstallWithoutInstallationPathSaysSoAndTouchesNoProfil
   RegCloseKey(key);
   TestChecker checker;
   InstallReport report;
-  EXPECT_EQ(InstallFolder(checker, "Palm User", "Outlook", &report), 1);
-  EXPECT_FALSE(report.copied);
+  EXPECT_EQ(InstallFolder(checker, "Palm User", "Outlook", &report), 0);
+  EXPECT_FALSE(report.installed);
   EXPECT_EQ(Boxes(), (std::vector<std::string>{
                          "Install Failure, The installation path was not found.\nRun setup and "
                          "choose to Repair the installation."}));
   EXPECT_EQ(Positions(kInstalling), (std::vector<int>{0, 10, 20, 100}));
 }
 
-TEST_F(FolderInstallTest, InstallOverAnOldFileWithoutTheComponentStillKeepsTheOldFile) {
+// Without the component nothing of the old installation is touched: its file stays where the
+// profile finds it, and no template takes its place.
+TEST_F(FolderInstallTest, InstallWithoutTheComponentSaysSoAndChangesNothing) {
   InstallSystem();
-  {
-    TestChecker checker;
-    InstallFolder(checker, "Palm User", "Outlook");
-  }
-  sx::window::clear_script();
+  RegisterAddIns(2, 2);
+  AddNotes({"kept"});
+  const std::string before = Contents(Host(kUserFile));
   CoFreeUnusedLibraries();  // the component is unloaded, then its file goes
   std::filesystem::remove(machine_.c("Program Files\\Vorlan\\Scribbix\\ScribbixUpdate.dll"));
   TestChecker checker;
   InstallReport report;
-  InstallFolder(checker, "Palm User", "Outlook", &report);
-  EXPECT_EQ(report.setAside, std::string(kUserFile) + ".2");  // ".1": the machine tool's file
-  const auto boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 3u);
-  EXPECT_EQ(boxes[0].rfind("Remove Failure, Failed to load: ScribbixUpdate.dll, Error 0x", 0), 0u)
-      << boxes[0];
-  EXPECT_EQ(boxes[1], "Install Failure, Failed to load: ScribbixUpdate.dll");
-  EXPECT_EQ(boxes[2], "Your previous Scribbix notes were kept in the file:\n" + report.setAside);
-}
-
-TEST_F(FolderInstallTest, InstallWithoutTheComponentSaysItCannotBeLoadedAndLeavesTheAddIns) {
-  InstallSystem();
-  RegisterAddIns(2, 2);
-  std::filesystem::remove(machine_.c("Program Files\\Vorlan\\Scribbix\\ScribbixUpdate.dll"));
-  TestChecker checker;
-  InstallReport report;
-  InstallFolder(checker, "Jo", "Outlook", &report);
-  EXPECT_TRUE(report.copied);
+  EXPECT_EQ(InstallFolder(checker, "Palm User", "Outlook", &report), 0);
+  EXPECT_FALSE(report.installed);
+  EXPECT_TRUE(report.setAside.empty());
   EXPECT_EQ(Boxes(),
             (std::vector<std::string>{"Install Failure, Failed to load: ScribbixUpdate.dll"}));
+  EXPECT_EQ(Contents(Host(kUserFile)), before);
+  EXPECT_FALSE(std::filesystem::exists(Host(std::string(kUserFile) + ".1")));
+  EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>({"kept"}));
+  // For a new user no file is made either, and the add-ins stay as they were.
+  sx::window::clear_script();
+  EXPECT_EQ(InstallFolder(checker, "Jo", "Outlook", &report), 0);
+  EXPECT_FALSE(std::filesystem::exists(Host(std::string(kInstallDir) + "\\Jo Vorlan.pst")));
   EXPECT_EQ(LoadBehavior(kNotesAddInProgId), std::optional<DWORD>(2));
 }
 

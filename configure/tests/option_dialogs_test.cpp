@@ -113,7 +113,12 @@ TEST_F(OptionDialogsTest, ProgressOptionReadsTheRegistrationsValueAndNeverMakesT
   TestChecker checker;
   expect_dialog(DialogMatch::by_title("Configure Progress Notification"),
                 {check(IDC_SHOW_PROGRESS), click(IDOK)});
-  EXPECT_EQ(RunProgressOptionDlg(nullptr), IDOK);
+  // Without the key nothing is stored, and the user is told so: OK ends as Cancel.
+  EXPECT_EQ(RunProgressOptionDlg(nullptr), IDCANCEL);
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                         "The setting was not saved: the registry key HKEY_CURRENT_USER\\Software\\"
+                         "U.S. Robotics\\Pilot Desktop\\ApplicationVorScrib could not be opened "
+                         "for writing."}));
   EXPECT_EQ(Dword(HKEY_CURRENT_USER, kConduitKey, "ShowProgress"), std::nullopt);
   HKEY key = nullptr;
   EXPECT_NE(RegOpenKeyA(HKEY_CURRENT_USER, kConduitKey, &key), ERROR_SUCCESS);
@@ -152,12 +157,25 @@ TEST_F(OptionDialogsTest, MenuModesAboveTwoShowTheMenuItemButton) {
   EXPECT_EQ(MenuModeFromRegistry(true, 0), 0);
 }
 
-TEST_F(OptionDialogsTest, OptionsAreNotStoredWhenTheKeyIsMissing) {
+TEST_F(OptionDialogsTest, OptionsAreNotStoredWhenTheKeyIsMissingAndTheUserIsToldSo) {
   TestChecker checker;
   expect_dialog(DialogMatch::by_title("Outlook Options"),
                 {click(IDC_MODE_NONE), check(IDC_AUTOEDIT), click(IDOK)});
-  EXPECT_EQ(RunOutlookOptionsDlg(checker, nullptr), IDOK);
+  EXPECT_EQ(RunOutlookOptionsDlg(checker, nullptr), IDCANCEL);
   EXPECT_EQ(Dword(HKEY_LOCAL_MACHINE, kScribbixKey, "MenuMode"), std::nullopt);
+  EXPECT_EQ(Boxes(),
+            (std::vector<std::string>{
+                "The setting was not saved: the registry key HKEY_LOCAL_MACHINE\\Software\\"
+                "Vorlan Software\\Scribbix could not be opened for writing."}));
+  // With the key there, the same OK stores both and says nothing.
+  sx::window::clear_script();
+  SetDword(HKEY_LOCAL_MACHINE, kScribbixKey, "MenuMode", 0);
+  expect_dialog(DialogMatch::by_title("Outlook Options"),
+                {click(IDC_MODE_NONE), check(IDC_AUTOEDIT), click(IDOK)});
+  EXPECT_EQ(RunOutlookOptionsDlg(checker, nullptr), IDOK);
+  EXPECT_EQ(Dword(HKEY_LOCAL_MACHINE, kScribbixKey, "MenuMode"), std::optional<DWORD>(1));
+  EXPECT_EQ(Dword(HKEY_LOCAL_MACHINE, kScribbixKey, "AutoEditMode"), std::optional<DWORD>(1));
+  EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(OptionDialogsTest, TheFirstOutlook2000CautionsAgainstTheMenuItemAndCancelKeepsTheDialog) {

@@ -12,6 +12,7 @@
 #include "splash.h"
 #include "status_dlg.h"
 #include "sx/outlook/faults.h"
+#include "wait_dlg.h"
 
 namespace sx::configure::testing {
 namespace {
@@ -196,6 +197,32 @@ TEST_F(StatusScreenTest, AFinishedWizardRefreshesAndReportsTheOutcome) {
   completed = Shown("Operation Completed");
   ASSERT_EQ(completed.size(), 1u);
   EXPECT_EQ(completed[0].control(IDC_COMPLETED_TEXT)->text, kInstallFailed);
+}
+
+// The completion message follows the folder work too: a cancelled update and an update with a
+// note that could not be carried are no success, however good the rows are afterwards.
+TEST_F(StatusScreenTest, ACancelledOrFailedUpdateIsNoSuccessWhateverTheRows) {
+  InstallSystem();
+  AddNotes({"one", "two", "three", "four", "five"});
+  TestChecker checker;
+  const auto runWizard = [&](std::vector<sx::window::UserAction> updating) {
+    sx::window::clear_script();
+    expect_dialog(DialogMatch::by_title(kWizard), {click(ID_WIZNEXT), click(ID_WIZFINISH)});
+    expect_dialog(DialogMatch::by_title("Updating Scribbix Outlook Folder"), std::move(updating));
+    expect_dialog(DialogMatch::by_title(kStatus),
+                  {choose_menu_item(ID_INSTALL_WIZARD), click(IDOK)});
+    Run(checker);
+    for (int row = 0; row < kRowCount; ++row)
+      EXPECT_NE(checker.GetRowState(row), kFailed) << checker.GetRow(row).name;
+    const auto completed = Shown("Operation Completed");
+    return completed.size() == 1 ? completed[0].control(IDC_COMPLETED_TEXT)->text : "<none>";
+  };
+  EXPECT_EQ(runWizard({sx::window::wait_for_progress(CWaitDlg::kProgressId, 20), click(IDCANCEL)}),
+            kInstallCancelled);
+  FailTheSecondMove();
+  EXPECT_EQ(runWizard({}), kInstallFailed);
+  sx::outlook::clear_faults();
+  EXPECT_EQ(runWizard({}), kInstallSucceeded);
 }
 
 TEST_F(StatusScreenTest, HelpOpensTheFileBesideTheProgramOrSaysWhyNot) {

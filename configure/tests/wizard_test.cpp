@@ -10,12 +10,15 @@
 
 #include "configure_fixture.h"
 #include "folder_install.h"
+#include "handheld_notes.h"
 #include "option_dialogs.h"
 #include "prsht.h"
 #include "registry_key.h"
 #include "resources.h"
 #include "sx/hotsync.h"
 #include "sx/hotsync_pdb.h"
+#include "sx/outlook/faults.h"
+#include "win32/crt.h"
 #include "wizard.h"
 
 namespace sx::configure::testing {
@@ -124,30 +127,58 @@ TEST_F(WizardTest, ChoicesSurviveGoingBackAndForthAndCancelChangesNothing) {
   EXPECT_FALSE(ProgressWindow(kInstalling));
 }
 
-TEST_F(WizardTest, UpdateWithoutAnUpdateStoreInstallsAsReplaceWould) {
+// Without the update store there is neither an update nor a fresh folder to install: the install
+// the wizard turns to says so before it touches the user's notes file or the profile.
+TEST_F(WizardTest, UpdateWithoutAnUpdateStoreChangesNothingAndSaysWhy) {
   InstallSystem();
+  AddNotes({"kept"});
   std::filesystem::remove(machine_.c("Program Files\\Vorlan\\Scribbix") / "SXUpdate.pst");
   TestChecker checker;
   LookAtMachine(checker);
   expect_dialog(DialogMatch::by_title(kWizard), {click(ID_WIZNEXT), click(ID_WIZFINISH)});
   CWizardSettings settings(checker);
   EXPECT_TRUE(RunWizard(settings));
+  EXPECT_EQ(settings.outcome, kFolderFailed);
   EXPECT_TRUE(ProgressWindow(kUpdating));
   EXPECT_TRUE(ProgressWindow(kInstalling));
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{"Install Failure, The Scribbix Update file was not "
+                                               "found: " +
+                                               std::string(kInstallDir) +
+                                               "\\SXUpdate.pst\nRun setup and choose to Repair "
+                                               "the installation."}));
+  EXPECT_FALSE(std::filesystem::exists(machine_.c("Program Files\\Vorlan\\Scribbix") /
+                                       "Palm User Vorlan.pst.1"));
+  EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>({"kept"}));
+}
+
+// A read-only update store is made writable and the update, whose logon then fails, reports no
+// update store: the install the wizard turns to cannot log on either and stops before it sets the
+// old file aside, so the profile never points at a template that was not named.
+TEST_F(WizardTest, AReadOnlyUpdateStoreAndAProfileThatCannotBeLoggedOnToAreRefused) {
+  InstallSystem();
+  AddNotes({"kept"});
+  const std::string store = std::string(kInstallDir) + "\\SXUpdate.pst";
+  ASSERT_EQ(_chmod(store.c_str(), _S_IREAD), 0);
+  TestChecker checker;
+  LookAtMachine(checker);
+  sx::outlook::inject_fault({.kind = "NameSpace",
+                             .operation = "Logon",
+                             .times = 0,
+                             .hr = static_cast<HRESULT>(0x80040111),
+                             .source = "Microsoft Outlook",
+                             .description = "The profile cannot be opened."});
+  expect_dialog(DialogMatch::by_title(kWizard), {click(ID_WIZNEXT), click(ID_WIZFINISH)});
+  CWizardSettings settings(checker);
+  EXPECT_TRUE(RunWizard(settings));
+  sx::outlook::clear_faults();
+  EXPECT_EQ(settings.outcome, kFolderFailed);
+  EXPECT_EQ(_access(store.c_str(), 6), 0);
   const auto boxes = Boxes();
-  // The missing template cannot be opened either (reported as held open), then the copy fails;
-  // the user's previous notes file was set aside first and stays.
-  const std::string failed =
-      std::string("Install Failure, Failed to copy: ") + kInstallDir + "\\Palm User Vorlan.pst";
-  EXPECT_NE(std::find(boxes.begin(), boxes.end(), failed), boxes.end());
-  EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(),
-                          [](const std::string& b) {
-                            return b.rfind("Outlook is holding the Scribbix Update file open.",
-                                           0) == 0;
-                          }),
-            1);
-  EXPECT_TRUE(std::filesystem::exists(machine_.c("Program Files\\Vorlan\\Scribbix") /
-                                      "Palm User Vorlan.pst.1"));
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back(), "Install Failure, The Outlook profile \"Outlook\" could not be opened.");
+  EXPECT_FALSE(std::filesystem::exists(machine_.c("Program Files\\Vorlan\\Scribbix") /
+                                       "Palm User Vorlan.pst.1"));
+  EXPECT_EQ(Notes(), std::optional<std::vector<std::string>>({"kept"}));
 }
 
 TEST_F(WizardTest, UpdateOfAProfileWithoutANotesFolderInstallsItSilently) {
@@ -186,39 +217,10 @@ TEST_F(WizardTest, WithoutProfilesOnlyThePairIsStored) {
 
 // --- The whole story on a fresh machine
 
-constexpr std::uint8_t kDirty = 0x40;
-
-std::vector<std::uint8_t> NoteBytes(std::int32_t id, const std::string& text) {
-  std::vector<std::uint8_t> r(26, 0);
-  for (int i = 0; i < 4; ++i) r[4 + i] = static_cast<std::uint8_t>(id >> (24 - 8 * i));
-  r.push_back(0);
-  r.push_back(0);
-  r.insert(r.end(), text.begin(), text.end());
-  r.push_back(0);
-  return r;
-}
-
-std::filesystem::path HandheldFile() {
-  std::vector<sx::hotsync::UserEntry> users;
-  std::string why;
-  EXPECT_TRUE(sx::hotsync::read_users(&users, &why)) << why;
-  return sx::hotsync::database_file(sx::hotsync::handheld_dir(users.at(0).directory), "ScribbixDB");
-}
-
 TEST_F(WizardTest, FreshMachineWizardThenHotSyncCarriesNotesBothWays) {
   FreshMachine();
   // The handheld holds one new note.
-  sx::hotsync::PdbDatabase db;
-  db.name = "ScribbixDB";
-  db.version = 2;
-  db.type = 0x44415441;     // 'DATA'
-  db.creator = 0x56535871;  // 'VSXq'
-  db.created = db.modified = sx::hotsync::desktop_palm_now() - 86400;
-  db.app_info = std::vector<std::uint8_t>(296, 0);
-  std::snprintf(reinterpret_cast<char*>(db.app_info->data() + 2), 16, "%s", "Unfiled");
-  db.records.push_back({kDirty, 0x101, NoteBytes(0, "Buy milk on the way home")});
-  std::string why;
-  ASSERT_TRUE(sx::hotsync::save_database(HandheldFile(), db, &why)) << why;
+  PutHandheldNotes({"Buy milk on the way home"});
 
   // The person: refresh, the wizard with its defaults (one user, one profile, Update), Finish.
   TestChecker checker;
@@ -250,15 +252,11 @@ TEST_F(WizardTest, FreshMachineWizardThenHotSyncCarriesNotesBothWays) {
   // A note written in Outlook goes the other way.
   AddNotes({"Call the plumber"});
   ASSERT_EQ(sx::hotsync::run_hotsync("Palm User", &report), 0);
-  ASSERT_TRUE(sx::hotsync::load_database(HandheldFile(), &db, &why)) << why;
-  std::vector<std::string> texts;
-  for (const auto& record : db.records) {
-    texts.emplace_back(record.data.begin() + 26, record.data.end());
-  }
-  ASSERT_EQ(texts.size(), 2u);
+  const std::map<std::string, std::string> handheld = HandheldNotes();
+  ASSERT_EQ(handheld.size(), 2u);
   bool found = false;
-  for (const std::string& t : texts)
-    found = found || t.find("Call the plumber") != std::string::npos;
+  for (const auto& [record, text] : handheld)
+    found = found || text.find("Call the plumber") != std::string::npos;
   EXPECT_TRUE(found);
 }
 

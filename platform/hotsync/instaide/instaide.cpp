@@ -1,6 +1,7 @@
 // HotSync's install aide ("instaide.dll"): HotSync's users for programs that load it at run time.
 #include "hotsync/instaide.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,19 +10,28 @@
 
 namespace {
 
-std::vector<std::string> user_names() {
-  std::vector<sx::hotsync::UserEntry> users;
-  std::vector<std::string> names;
-  if (!sx::hotsync::read_users(&users, nullptr)) return names;
-  for (const auto& u : users) names.push_back(u.name);
-  return names;
+std::vector<sx::hotsync::UserEntry> users() {
+  std::vector<sx::hotsync::UserEntry> list;
+  if (!sx::hotsync::read_users(&list, nullptr)) list.clear();
+  return list;
+}
+
+// Copies `text` into the caller's buffer by the aide's rule (see instaide.h).
+int copy_out(const std::string& text, char* buffer, short* size) {
+  if (text.size() + 1 > static_cast<std::size_t>(*size)) {
+    *size = static_cast<short>(std::min<std::size_t>(text.size() + 1, 0x7FFF));
+    return 0;
+  }
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  *size = static_cast<short>(text.size());
+  return static_cast<int>(text.size());
 }
 
 }  // namespace
 
 extern "C" int PltGetUserCount() {
   try {
-    return static_cast<int>(user_names().size());
+    return static_cast<int>(users().size());
   } catch (...) {
     return 0;
   }
@@ -30,16 +40,21 @@ extern "C" int PltGetUserCount() {
 extern "C" int PltGetUser(unsigned int index, char* buffer, short* size) {
   try {
     if (buffer == nullptr || size == nullptr || *size <= 0) return 0;
-    const auto names = user_names();
-    if (index >= names.size()) return 0;
-    const std::string& name = names[index];
-    if (name.size() + 1 > static_cast<std::size_t>(*size)) {
-      *size = static_cast<short>(std::min<std::size_t>(name.size() + 1, 0x7FFF));
-      return 0;
+    const auto list = users();
+    if (index >= list.size()) return 0;
+    return copy_out(list[index].name, buffer, size);
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int PltGetUserDirectory(const char* user, char* buffer, short* size) {
+  try {
+    if (user == nullptr || buffer == nullptr || size == nullptr || *size <= 0) return 0;
+    for (const auto& u : users()) {
+      if (u.name == user) return copy_out(u.directory, buffer, size);
     }
-    std::memcpy(buffer, name.c_str(), name.size() + 1);
-    *size = static_cast<short>(name.size());
-    return static_cast<int>(name.size());
+    return 0;
   } catch (...) {
     return 0;
   }

@@ -139,6 +139,18 @@ TEST_F(UsersTest, InstallAideReportsUsersWithTheHundredByteConvention) {
   EXPECT_EQ(static_cast<unsigned char>(buffer[0]), 0xCC);
   size = 100;
   EXPECT_EQ(get(2, buffer, &size), 0);
+
+  auto directory = reinterpret_cast<int (*)(const char*, char*, short*)>(
+      reinterpret_cast<void*>(GetProcAddress(aide, "PltGetUserDirectory")));
+  ASSERT_NE(directory, nullptr);
+  size = 100;
+  EXPECT_EQ(directory("Second", buffer, &size), 3);
+  EXPECT_STREQ(buffer, "Sec");
+  size = 3;
+  EXPECT_EQ(directory("Second", buffer, &size), 0);  // no room for the NUL
+  EXPECT_EQ(size, 4);
+  size = 100;
+  EXPECT_EQ(directory("second", buffer, &size), 0);  // names compare exactly
   FreeLibrary(aide);
 }
 

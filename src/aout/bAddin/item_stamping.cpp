@@ -27,12 +27,21 @@ std::optional<DATE> time_of(_OutlookItem* item, HRESULT (_OutlookItem::*get)(DAT
   return value;
 }
 
+// The property `name` of the item, or null when it has none.
+ComPtr<UserProperty> existing(UserProperties* properties, const char* name) {
+  ComPtr<UserProperty> found;
+  if (FAILED(properties->Find(bstr(name).get(), omitted().get(), found.GetAddressOf()))) {
+    SetErrorInfo(0, nullptr);
+    return nullptr;
+  }
+  return found;
+}
+
 // The property `name` of `type`, added when missing; null when it can be neither found nor added.
 ComPtr<UserProperty> property(UserProperties* properties, const char* name, LONG type,
                               bool add_to_folder_fields = true) {
-  ComPtr<UserProperty> found;
-  if (SUCCEEDED(properties->Find(bstr(name).get(), omitted().get(), found.GetAddressOf())) && found)
-    return found;
+  ComPtr<UserProperty> found = existing(properties, name);
+  if (found) return found;
   const Variant folder_fields = add_to_folder_fields ? omitted() : Variant::from_bool(false);
   if (FAILED(properties->Add(bstr(name).get(), type, folder_fields.get(), omitted().get(),
                              found.ReleaseAndGetAddressOf()))) {
@@ -46,27 +55,60 @@ void store(UserProperty* property, const Variant& value) {
   if (property != nullptr && FAILED(property->put_Value(value.get()))) SetErrorInfo(0, nullptr);
 }
 
-// The date properties, a new key and "Archived" False, from the item's own times.
-void stamp_properties(_OutlookItem* item, UserProperties* properties) {
-  const std::optional<DATE> d = note_date(time_of(item, &_OutlookItem::get_CreationTime),
-                                          time_of(item, &_OutlookItem::get_LastModificationTime),
-                                          time_of(item, &_OutlookItem::get_ReceivedTime));
+// Whether a stamp writes over what the item has (a foreign item) or only adds what it lacks (a note
+// that came without its key, such as an older note moved in: its date and archived mark stay).
+enum class Stamp { kOverwrite, kAddMissing };
+
+// Stores `value` in the property `name` of `type`, added when missing; with kAddMissing a
+// property the item has already is left as it is.
+void put(UserProperties* properties, const char* name, LONG type, const Variant& value, Stamp how,
+         bool add_to_folder_fields = true) {
+  if (how == Stamp::kAddMissing && existing(properties, name)) return;
+  store(property(properties, name, type, add_to_folder_fields).Get(), value);
+}
+
+// The date a note already carries in "EntryDate", when it holds one.
+std::optional<DATE> entry_date_of(UserProperties* properties) {
+  ComPtr<UserProperty> entry_date = existing(properties, sx::common::kEntryDateProperty);
+  Variant value;
+  if (!entry_date || FAILED(entry_date->get_Value(value.put()))) {
+    SetErrorInfo(0, nullptr);
+    return std::nullopt;
+  }
+  try {
+    const DATE d = value.to_date();
+    if (d > kEarliestNoteDate && d < kOutlookNoDate) return d;
+  } catch (...) {
+  }
+  return std::nullopt;
+}
+
+// The date properties, a new key and "Archived" False. With kAddMissing the note's own
+// "EntryDate" is its date when it holds one; otherwise the date is the earliest of its times.
+void stamp_properties(_OutlookItem* item, UserProperties* properties, Stamp how) {
+  std::optional<DATE> d = how == Stamp::kAddMissing ? entry_date_of(properties) : std::nullopt;
+  if (!d) {
+    d = note_date(time_of(item, &_OutlookItem::get_CreationTime),
+                  time_of(item, &_OutlookItem::get_LastModificationTime),
+                  time_of(item, &_OutlookItem::get_ReceivedTime));
+    if (d) {
+      store(property(properties, sx::common::kEntryDateProperty, olDateTime).Get(),
+            Variant::from_date(*d));
+    }
+  }
   if (d) {
-    store(property(properties, sx::common::kEntryDateProperty, olDateTime).Get(),
-          Variant::from_date(*d));
-    store(property(properties, sx::common::kDayProperty, olText).Get(),
-          Variant::from_bstr(sx::common::day_text(*d)));
-    store(property(properties, sx::common::kMonthProperty, olText).Get(),
-          Variant::from_bstr(sx::common::month_text(*d)));
-    store(property(properties, sx::common::kYearProperty, olText).Get(),
-          Variant::from_bstr(sx::common::year_text(*d)));
-    store(property(properties, sx::common::kTimeProperty, olDateTime, false).Get(),
-          Variant::from_date(sx::common::time_of_day(*d)));
+    put(properties, sx::common::kDayProperty, olText, Variant::from_bstr(sx::common::day_text(*d)),
+        how);
+    put(properties, sx::common::kMonthProperty, olText,
+        Variant::from_bstr(sx::common::month_text(*d)), how);
+    put(properties, sx::common::kYearProperty, olText,
+        Variant::from_bstr(sx::common::year_text(*d)), how);
+    put(properties, sx::common::kTimeProperty, olDateTime,
+        Variant::from_date(sx::common::time_of_day(*d)), how, false);
   }
   store(property(properties, sx::common::kKeyProperty, olNumber).Get(),
         Variant::from_r8(sx::common::NextNoteKey()));
-  store(property(properties, sx::common::kArchivedProperty, olYesNo).Get(),
-        Variant::from_bool(false));
+  put(properties, sx::common::kArchivedProperty, olYesNo, Variant::from_bool(false), how);
 }
 
 Bstr entry_id_of(IDispatch* object) {
@@ -106,7 +148,7 @@ void stamp_foreign(_OutlookItem* item) {
     SetErrorInfo(0, nullptr);
     return;
   }
-  stamp_properties(item, properties.Get());
+  stamp_properties(item, properties.Get(), Stamp::kOverwrite);
   if (FAILED(item->put_MessageClass(bstr(sx::common::kNoteClass).get()))) SetErrorInfo(0, nullptr);
   if (FAILED(item->Close(olSave))) SetErrorInfo(0, nullptr);
 }
@@ -132,7 +174,7 @@ void repair_note(_OutlookItem* item, _Items* folder_items) {
         store(key.Get(), Variant::from_r8(sx::common::NextNoteKey()));
       }
     } else {
-      stamp_properties(item, properties.Get());
+      stamp_properties(item, properties.Get(), Stamp::kAddMissing);
     }
   }
   SetErrorInfo(0, nullptr);

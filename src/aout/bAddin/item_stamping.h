@@ -10,8 +10,10 @@
 // - A note keeps its class (older classes too). Its "ScribKey" is redrawn when it is 0, or when
 //   another item of the folder already carries the same key (a note copied or moved in, a note
 //   restored from a backup), so that no two posts of the folder share a key. A note without the
-//   key property (no note form stood behind it) is given the stamp's properties as a foreign
-//   item is. Its subject is made afresh from its body, and it is saved.
+//   key property (no note form stood behind it, or an older note moved in) gets a new key and
+//   only what it lacks of the stamp: what it carries ("EntryDate", "Archived", the date texts)
+//   stays, and the missing date texts are made from its own "EntryDate" when it holds one. Its
+//   subject is made afresh from its body, and it is saved.
 //
 // Every Outlook failure is swallowed: a step that fails is skipped. Outlook's thread.
 #pragma once

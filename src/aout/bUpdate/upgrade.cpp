@@ -6,6 +6,7 @@
 // folder whole (no carry failed, as many carried as it holds, the new folder holding them all).
 // Otherwise EndUpdate keeps the old folder as it was, removes the incomplete new one and fails
 // with kUpgradeIncomplete.
+#include <cstdio>
 #include <map>
 #include <set>
 #include <vector>
@@ -127,11 +128,85 @@ std::u16string text_property(_OutlookItem* item, HRESULT (_OutlookItem::*get)(BS
   return value.u16();
 }
 
-// What a carry's copy shares with its note (all but its times).
+std::u16string number_property(_OutlookItem* item, HRESULT (_OutlookItem::*get)(LONG*)) {
+  LONG value = 0;
+  throw_if_failed((item->*get)(&value));
+  return widen(std::to_string(value));
+}
+
+// A property value as exact text: numbers and dates to the last bit, so that two values read the
+// same only when they are the same.
+std::u16string exact_text(const Variant& value) {
+  if (value.vt() == VT_R8 || value.vt() == VT_DATE) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%d:%a", value.vt(),
+                  value.vt() == VT_R8 ? value.get().dblVal : value.get().date);
+    return widen(text);
+  }
+  return widen(std::to_string(value.vt()) + ":" + value.to_utf8());
+}
+
+// Every user property of the item: name, type and value, in the item's order.
+void add_user_properties(_OutlookItem* item, std::vector<std::u16string>& out) {
+  ComPtr<UserProperties> properties = properties_of(item);
+  if (!properties) return;
+  LONG n = 0;
+  throw_if_failed(properties->get_Count(&n));
+  for (LONG i = 1; i <= n; ++i) {
+    ComPtr<UserProperty> property;
+    throw_if_failed(properties->Item(Variant::from_i4(i).get(), property.ReleaseAndGetAddressOf()));
+    Bstr name;
+    throw_if_failed(property->get_Name(name.put()));
+    LONG type = 0;
+    throw_if_failed(property->get_Type(&type));
+    out.push_back(name.u16() + u"=" + widen(std::to_string(type)) + u":" +
+                  exact_text(value_of(property.Get())));
+  }
+}
+
+// Every link of the item: its name and the entry id of the contact it leads to (when that is in
+// an open store).
+void add_links(_OutlookItem* item, std::vector<std::u16string>& out) {
+  ComPtr<Links> links;
+  throw_if_failed(item->get_Links(links.ReleaseAndGetAddressOf()));
+  if (!links) return;
+  LONG n = 0;
+  throw_if_failed(links->get_Count(&n));
+  for (LONG i = 1; i <= n; ++i) {
+    ComPtr<Link> link;
+    throw_if_failed(links->Item(Variant::from_i4(i).get(), link.ReleaseAndGetAddressOf()));
+    Bstr name;
+    throw_if_failed(link->get_Name(name.put()));
+    std::u16string target;
+    ComPtr<IDispatch> contact;
+    ComPtr<_OutlookItem> contact_item;
+    if (SUCCEEDED(link->get_Item(contact.ReleaseAndGetAddressOf())) && contact &&
+        SUCCEEDED(contact->QueryInterface(_OutlookItem::kIid, contact_item.PutVoid()))) {
+      target = text_property(contact_item.Get(), &_OutlookItem::get_EntryID);
+    }
+    SetErrorInfo(0, nullptr);
+    out.push_back(u"link:" + name.u16() + u"=" + target);
+  }
+}
+
+// What a carry's copy shares with its note: everything but its times (and its entry id). Two
+// posts of one key that differ in anything else (a date, the archived mark, the sensitivity, a
+// link) are two notes, never a note and its copy.
 std::vector<std::u16string> identity_of(_OutlookItem* item) {
-  return {message_class_of(item), text_property(item, &_OutlookItem::get_Subject),
-          text_property(item, &_OutlookItem::get_Body),
-          text_property(item, &_OutlookItem::get_Categories)};
+  std::vector<std::u16string> identity = {
+      message_class_of(item),
+      text_property(item, &_OutlookItem::get_Subject),
+      text_property(item, &_OutlookItem::get_Body),
+      text_property(item, &_OutlookItem::get_HTMLBody),
+      number_property(item, &_OutlookItem::get_BodyFormat),
+      text_property(item, &_OutlookItem::get_Categories),
+      number_property(item, &_OutlookItem::get_Sensitivity),
+      number_property(item, &_OutlookItem::get_Importance),
+      text_property(item, &_OutlookItem::get_BillingInformation),
+      text_property(item, &_OutlookItem::get_Companies)};
+  add_user_properties(item, identity);
+  add_links(item, identity);
+  return identity;
 }
 
 // The first folder of `parent` called `name`; null when there is none.
@@ -166,8 +241,8 @@ void remove_stopped_update_folders(MAPIFolder* root) {
 // A carry copies a note inside the old folder, then moves the copy out. An upgrade stopped between
 // the two (the configuration program killed) leaves the note twice in the old folder: the copy is
 // its twin in all but its times. After such an upgrade (its new folder is still there), each later
-// post whose key, class, subject, body and categories an earlier post has is such a copy and is
-// deleted, so that the next upgrade carries the note once; posts without a key are never taken
+// post that an earlier post matches in everything but its times (identity_of) is such a copy and
+// is deleted, so that the next upgrade carries the note once; posts without a key are never taken
 // for copies. Best effort: the upgrade goes on when this fails (a copy left is carried as a second
 // note; nothing is lost).
 void remove_carry_twins(MAPIFolder* folder) {

@@ -1,5 +1,6 @@
 // HotSync's install aide ("instaide.dll" in HotSync's directory), loaded at run time by programs
-// that need HotSync's users. Both functions read "users.dat" afresh on every call; never throw.
+// that need HotSync's users and their folders. Both functions read "users.dat" afresh on every
+// call; never throw.
 #pragma once
 
 #include "win32/types.h"
@@ -12,4 +13,7 @@ int PltGetUserCount();
 // Returns the length (non-zero) on success; 0 when there is no such user, an argument is null, or
 // the name does not fit (then *size is the room needed and the buffer is untouched).
 int PltGetUser(unsigned int index, char* buffer, short* size);
+// Copies the folder name of the user called `user` (exact) in HotSync's directory into `buffer`,
+// NUL-terminated, with PltGetUser's rule for *size and the result; 0 when there is no such user.
+int PltGetUserDirectory(const char* user, char* buffer, short* size);
 }

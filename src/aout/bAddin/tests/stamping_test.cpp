@@ -111,6 +111,37 @@ TEST_F(StampingTest, APostMovedInKeepsItsEarlierDateAndAForeignMailIsStampedToo)
   EXPECT_EQ(keys(), (std::multiset<double>{42, 43}));
 }
 
+// An older note kept elsewhere (no key property) keeps its date and archived mark when it is moved
+// into the folder; a note lacking both gets them from its times, as a new note does.
+TEST_F(StampingTest, ANoteWithoutAKeyMovedInKeepsItsDateAndArchivedMarkAndGetsWhatItLacks) {
+  start();
+  const DATE written = 36955.6041666667;  // 5 March 2001, 14:30
+  ComPtr<_OutlookItem> archived = add_item(inbox().Get(), "IPM.Post.ScribbixPost");
+  put_property(archived.Get(), "EntryDate", olDateTime, Variant::from_date(written));
+  put_property(archived.Get(), "Archived", olYesNo, Variant::from_bool(true));
+  put_property(archived.Get(), "Day", olText, Variant::from_utf8("typed by hand"));
+  ASSERT_EQ(archived->put_Body(Bstr(u"an old note").get()), S_OK);
+  ASSERT_EQ(archived->Save(), S_OK);
+  ComPtr<_OutlookItem> bare = add_item(inbox().Get(), "IPM.Post.ScribbixPost2");
+  ASSERT_EQ(bare->Save(), S_OK);
+  sx::clock::advance(40 * kDayMs);
+
+  ComPtr<IDispatch> moved;
+  ASSERT_EQ(archived->Move(notes_folder().Get(), moved.GetAddressOf()), S_OK);
+  ASSERT_EQ(bare->Move(notes_folder().Get(), moved.ReleaseAndGetAddressOf()), S_OK);
+  ComPtr<_OutlookItem> first = item_at(notes_folder().Get(), 1);
+  EXPECT_DOUBLE_EQ(property(first.Get(), "EntryDate").to_date(), written);
+  EXPECT_TRUE(property(first.Get(), "Archived").to_bool());
+  EXPECT_EQ(property(first.Get(), "Day").to_utf8(), "typed by hand");
+  EXPECT_EQ(property(first.Get(), "Month").to_utf8(), "2001/03");
+  EXPECT_EQ(property(first.Get(), "Year").to_utf8(), "2001");
+  EXPECT_NEAR(property(first.Get(), "Time").to_date(), (14 * 60 + 30) / 1440.0, 1e-6);
+  EXPECT_EQ(text(first.Get(), &_OutlookItem::get_MessageClass), "IPM.Post.ScribbixPost");
+  ComPtr<_OutlookItem> second = item_at(notes_folder().Get(), 2);
+  expect_stamped(second.Get(), time_of(second.Get(), &_OutlookItem::get_CreationTime));
+  EXPECT_EQ(keys(), (std::multiset<double>{42, 43}));
+}
+
 TEST_F(StampingTest, ANoteCopiedInBesideItsOriginalGetsAKeyOfItsOwn) {
   start();
   ComPtr<_OutlookItem> note = add_item(notes_folder().Get(), "IPM.Post.ScribbixPost2");

@@ -1,6 +1,7 @@
 // The upgrade: BeginUpdate, NextUpdate for every note, EndUpdate. Every note, property and link
 // reaches the new folder; a note that does not keeps the old folder in place.
 #include <cmath>
+#include <functional>
 #include <set>
 
 #include "update_fixture.h"
@@ -351,6 +352,49 @@ TEST_F(TwinTest, AfterAnUpgradeStoppedInsideACarryTheNextOneCarriesTheNoteOnce) 
 
 TEST_F(TwinTest, WithoutAStoppedUpgradeATwinIsCarriedAsItIs) {
   EXPECT_EQ(KeysAfterAnUpgradeWithATwin(false), (std::multiset<double>{1, 2, 2, 3}));
+}
+
+// After a stopped upgrade, posts of note 2's key that differ from it in more than their times
+// (its date, its archived mark, its sensitivity, a link, the HTML of its body) are notes of their
+// own: only the true copy goes.
+TEST_F(TwinTest, PostsOfOneKeyThatDifferInMoreThanTheirTimesAreNoCopiesAndStay) {
+  for (int key = 1; key <= 3; ++key) add_note(key);
+  set_namespace();
+  ASSERT_EQ(begin(), 3);
+  ASSERT_EQ(call(&_Update1::NextUpdate), 0);
+  current_notes_folder();
+  const std::function<void(_OutlookItem*)> changes[] = {
+      [](_OutlookItem*) {},  // the true copy
+      [](_OutlookItem* post) {
+        ComPtr<UserProperties> props;
+        post->get_UserProperties(props.ReleaseAndGetAddressOf());
+        set_property(props.Get(), "EntryDate", olDateTime, Variant::from_date(kMarch5At1430 + 1));
+      },
+      [](_OutlookItem* post) {
+        ComPtr<UserProperties> props;
+        post->get_UserProperties(props.ReleaseAndGetAddressOf());
+        set_property(props.Get(), "Archived", olYesNo, Variant::from_bool(true));
+      },
+      [](_OutlookItem* post) { post->put_Sensitivity(olPrivate); },
+      [this](_OutlookItem* post) { link_contact(post, "Jo"); },
+      [](_OutlookItem* post) { post->put_HTMLBody(Bstr(u"<b>Note 2</b>").get()); },
+  };
+  for (const auto& change : changes) {
+    ComPtr<IDispatch> copy;
+    ASSERT_EQ(note_at(2)->Copy(copy.ReleaseAndGetAddressOf()), S_OK);
+    ComPtr<_OutlookItem> post = copy.As<_OutlookItem>();
+    change(post.Get());
+    ASSERT_EQ(post->Save(), S_OK);
+  }
+  int failures = -1;
+  ASSERT_EQ(upgrade(&failures), S_OK);
+  EXPECT_EQ(failures, 0);
+  current_notes_folder();
+  std::multiset<double> keys;
+  for (int i = 1; i <= note_count(); ++i)
+    keys.insert(property(note_at(i).Get(), "ScribKey").to_r8());
+  EXPECT_EQ(keys, (std::multiset<double>{1, 2, 2, 2, 2, 2, 2, 3}));
+  EXPECT_TRUE(boxes().empty());
 }
 
 TEST_F(UpgradeTest, BeginUpdateTellsAMissingUpdateStoreOrFolder) {
