@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwctype>
 #include <optional>
+#include <set>
 
 #include "com/bstr.h"
 #include "com/variant_value.h"
@@ -14,6 +15,7 @@
 #include "hotsync/syncmgr.h"
 #include "progress.h"
 #include "resources.h"
+#include "scribbix/damaged_store.h"
 #include "scribbix/note_text.h"
 #include "scribbix/profile_prompt_watcher.h"
 #include "settings.h"
@@ -318,6 +320,8 @@ long DesktopNoteDatabase::open(const std::string& path, bool create) {
       path);
   const long state = read_state_file(state_path_, *this,
                                      [this] { return std::make_unique<DesktopNoteRecord>(*this); });
+  recover_lost_posts_ =
+      GetFileAttributesA(recovery_marker_path(state_path_).c_str()) != INVALID_FILE_ATTRIBUTES;
   last_sync_time = modification_time;
   // Outlook cannot tell whether its folder changed without reading it: the desktop always counts
   // as changed, so a fast sync never stops at "nothing changed" on its account.
@@ -325,10 +329,30 @@ long DesktopNoteDatabase::open(const std::string& path, bool create) {
   if (const long r = connect(); r != 0) return r;
   open_ = true;
   if (state == 0 && assistant_->GetScribbixFolder() != 0) {
-    log_line(format_string(IDS_FOLDER_NOT_FOUND, profile_.c_str()), slWarning);
+    if (!tell_damaged_file())
+      log_line(format_string(IDS_FOLDER_NOT_FOUND, profile_.c_str()), slWarning);
     return kFailure;
   }
   return state;
+}
+
+bool DesktopNoteDatabase::tell_damaged_file() {
+  const std::string file = sx::common::damaged_outlook_file(assistant_->GetLastErrorText());
+  if (file.empty()) return false;
+  log_line(format_string(IDS_OUTLOOK_FILE_DAMAGED, file.c_str(), sx::common::kRepairCommand),
+           slWarning);
+  // A repair keeps what can be read: posts in the damaged part are gone, and the state file of the
+  // last sync would take them as deleted in Outlook. The marker makes the next sync that reads the
+  // folder write them again from the handheld instead (readAll).
+  HANDLE marker = CreateFileA(recovery_marker_path(state_path_).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (marker != INVALID_HANDLE_VALUE) {
+    const std::string text = file + "\r\n";
+    DWORD written = 0;
+    WriteFile(marker, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(marker);
+  }
+  return true;
 }
 
 long DesktopNoteDatabase::startOutlook() {
@@ -400,6 +424,8 @@ long DesktopNoteDatabase::connect() {
   if (found) {
     com::Variant profile = com::Variant::from_ansi(profile_);
     if (assistant_->LogonOutlook(&profile.get()) == 0) return 0;
+    // Another profile would hold other notes, or none: the damaged file is repaired first.
+    if (tell_damaged_file()) return kFailure;
     log_line(format_string(IDS_LOGON_FAILED, profile_.c_str()), slText);
   } else if (!ask_unknown_user()) {
     log_line(load_string(IDS_LOGON_CANCELLED).value_or(""), slText);
@@ -558,7 +584,8 @@ long DesktopNoteDatabase::readAll() {
   records_to_read_ = item_count_;
   progress().step(1, *this);  // now that the count is known, the bar has its range
   long result = 0;
-  std::map<std::int32_t, bool> seen;  // keys read this run
+  std::map<std::int32_t, bool> seen;  // keys of the live posts read this run
+  std::set<std::int32_t> posts;       // keys of every post read, archived ones too
   long visited = 0;
   for (long index = assistant_->NextItem(); index > 0; index = assistant_->NextItem()) {
     ++visited;
@@ -572,6 +599,7 @@ long DesktopNoteDatabase::readAll() {
       log_line(line + assistant_->GetLastErrorText(), slText);
     }
     SyncYieldCycles(1);
+    if (!failed) posts.insert(key_of(values[kKey]));
     if (!failed && number(values[kFlag]) == 0) {
       const std::int32_t key = key_of(values[kKey]);
       auto* known = static_cast<DesktopNoteRecord*>(find(key));
@@ -594,7 +622,26 @@ long DesktopNoteDatabase::readAll() {
     log_line("Reading from Outlook", slText);
     result = kFailure;
   }
+  if (result == 0 && recover_lost_posts_) forgetPostsLostWithDamage(posts);
   return result;
+}
+
+// Since a HotSync found Outlook's file damaged, a note of the state whose post is gone (not
+// archived) was lost with the damage: forgotten here, it is a note the desktop lacks, and the
+// handheld's copy is written to Outlook again.
+void DesktopNoteDatabase::forgetPostsLostWithDamage(const std::set<std::int32_t>& posts) {
+  unsigned long forgotten = 0;
+  for (auto it = notes_.begin(); it != notes_.end();) {
+    const NoteRecord& note = *it->second;
+    if (note.isDeletedOrArchived() && posts.count(note.noteId()) == 0) {
+      it = notes_.erase(it);
+      ++forgotten;
+    } else {
+      ++it;
+    }
+  }
+  if (forgotten > 0)
+    log_line(format_string(IDS_POSTS_LOST_WITH_DAMAGE, forgotten), slText);
 }
 
 void DesktopNoteDatabase::setCategoriesFrom(const BYTE* block) {
@@ -716,6 +763,8 @@ long DesktopNoteDatabase::saveState() {
   }
   const long result = write_state_file(state_path_, *this);
   if (result == 0) state_saved_ = true;
+  // What the damage lost reached Outlook again.
+  if (result == 0 && recover_lost_posts_) DeleteFileA(recovery_marker_path(state_path_).c_str());
   // The run is still a failure: a note did not reach Outlook.
   return result == 0 && unposted_ > 0 ? kFailure : result;
 }
@@ -728,6 +777,10 @@ void DesktopNoteDatabase::forgetLostPosts() {
   if (read_state_file(state_path_, previous) != 0) return;
   for (std::int32_t id : lost_posts_) previous.notes().erase(id);
   (void)write_state_file(state_path_, previous);
+}
+
+std::string recovery_marker_path(const std::string& state_path) {
+  return state_path + ".outlook-damaged";
 }
 
 std::unique_ptr<NoteDatabase> make_desktop_database(SyncProperties* properties) {

@@ -19,6 +19,7 @@
 #include <array>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,10 +106,14 @@ class DesktopNoteDatabase : public NoteDatabase {
   friend class DesktopNoteRecord;
   long connect();
   long startOutlook();
+  // When the last command failed because Outlook found one of the profile's files damaged: logs
+  // which file and how it is repaired, and returns true.
+  bool tell_damaged_file();
   void readPost(VARIANT* values, DesktopNoteRecord* known);
   void readText(DesktopNoteRecord& note, const std::string& whole, bool lossy, bool fresh);
   long rekeyPosts();
   void forgetLostPosts();
+  void forgetPostsLostWithDamage(const std::set<std::int32_t>& posts);
 
   std::string desktop_path_;
   bool create_ = false;
@@ -126,6 +131,8 @@ class DesktopNoteDatabase : public NoteDatabase {
   int unposted_ = 0;  // notes whose post could not be made this run
   bool deletion_failed_ = false;
   bool state_saved_ = false;
+  // A HotSync found Outlook's file damaged since the state was last saved (recovery marker).
+  bool recover_lost_posts_ = false;
   // Notes whose post this run removed and could not make again (re-keying).
   std::vector<std::int32_t> lost_posts_;
   // Category names of posts that found no free category on the handheld (told once a run).
@@ -138,6 +145,10 @@ std::u16string derive_subject(const std::u16string& text);
 // A post's category text as a category name: cut at its first comma (the blanks before it
 // dropped), leading blanks skipped, at most 15 characters.
 std::string category_name(const std::string& text);
+
+// The file beside the state file that says a HotSync found Outlook's file damaged: until a sync
+// has saved its state again, a post missing from the folder counts as lost, not deleted.
+std::string recovery_marker_path(const std::string& state_path);
 
 // The longest text the handheld holds, in characters of its form without CRs.
 inline constexpr std::size_t kHandheldTextLimit = 32767;

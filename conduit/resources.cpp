@@ -115,6 +115,14 @@ const std::map<UINT, const char*>& string_table() {
       {108,
        "The category \"%s\" of a note in Outlook does not fit on the handheld, which has 15 "
        "categories already; the notes of that category keep the category they had."},
+      {109,
+       "The Outlook file \"%s\" is damaged, so the Scribbix folder cannot be read.  Nothing was "
+       "synchronized.  Quit Outlook and repair the file with \"%s\" (Outlook's Inbox Repair "
+       "Tool); installing the folder again would make every note look deleted."},
+      {110,
+       "Outlook's file was found damaged at an earlier HotSync: %lu notes whose posts are "
+       "missing were lost with the damage, not deleted, and are written to Outlook again from "
+       "the handheld."},
   };
   return table;
 }

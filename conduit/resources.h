@@ -66,6 +66,8 @@ enum StringId : UINT {
   IDS_TEXT_LOSSY_FOR_HANDHELD = 106,
   IDS_EDIT_KEPT_AS_NEW_NOTE = 107,
   IDS_NO_ROOM_FOR_CATEGORY = 108,
+  IDS_OUTLOOK_FILE_DAMAGED = 109,
+  IDS_POSTS_LOST_WITH_DAMAGE = 110,
 };
 
 // Dialog resource ids and their controls.

@@ -1,12 +1,15 @@
 // The ten checks of the status screen.
 #include "component_checker.h"
 
+#include "scribbix/damaged_store.h"
+
 #include <cstring>
 
 #include "file_version.h"
 #include "hotsync_files.h"
 #include "messages.h"
 #include "registry_key.h"
+#include "scribbix/damaged_store.h"
 #include "scribbixupdate/scribbixupdate.h"
 #include "sx/ascii.h"
 #include "windows.h"
@@ -340,12 +343,19 @@ void CComponentChecker::CheckAddIn(int row, const char* name, const char* progId
 
 void CComponentChecker::CheckFolder(int row) {
   StatusRow& r = Start(row, "Scribbix Folder", " Not Found ", kFailed);
+  damagedFile_.clear();
   if (handheldCount_ == 0 || pairProfiles_.empty()) return;
   const std::string& profile = pairProfiles_.front();
   r.name += ": " + profile;
-  if (LogonProfile(profile) != 0) return;
-  const long n = CountFolderEntries();
-  if (n >= 0) {
+  const bool loggedOn = LogonProfile(profile) == 0;
+  const long n = loggedOn ? CountFolderEntries() : -1;
+  if (!damagedFile_.empty()) {
+    // The folder may be whole in a file Outlook cannot read: installing it again would make every
+    // note look deleted. The row names the repair instead.
+    r.status = " Damaged ";
+    r.info = std::string("Repair: ") + sx::common::kRepairCommand;
+    folderError_ = true;
+  } else if (n >= 0) {
     r.info = std::to_string(n) + " Entries";
     r.status = " Found ";
     r.state = kGood;
@@ -355,7 +365,7 @@ void CComponentChecker::CheckFolder(int row) {
     ShowOutlookProblem();
     folderError_ = true;
   }
-  ReleaseOutlook();
+  if (loggedOn) ReleaseOutlook();
 }
 
 }  // namespace sx::configure

@@ -117,6 +117,9 @@ class CComponentChecker {
   const std::vector<std::string>& PairProfiles() const { return pairProfiles_; }
   int HandheldCount() const { return handheldCount_; }
   bool FolderError() const { return folderError_; }
+  // The Windows path of a profile file Outlook found damaged at the last logon or folder read;
+  // empty when it found none.
+  const std::string& DamagedFile() const { return damagedFile_; }
   bool NotesAddInAtStartup() const { return notesAddInAtStartup_; }
   bool MonitorAddInAtStartup() const { return monitorAddInAtStartup_; }
   // Part `index` of Outlook's version (major, minor, build, revision, 0); -1 beyond.
@@ -135,6 +138,8 @@ class CComponentChecker {
   void End(int code);
   StatusRow& Start(int row, const char* name, const char* status, RowState state);
   void StartWatcher();
+  // Keeps the file named in Outlook's refusal of a damaged file (DamagedFile).
+  void NoteDamagedFile(const sx::com::ComError& error);
 
   sx::com::ComPtr<_Application> outlookApp_;
   sx::com::ComPtr<_NameSpace> nameSpace_;
@@ -149,6 +154,7 @@ class CComponentChecker {
   int palmUserCount_ = 0;
   std::unique_ptr<CProfilePromptWatcher> watcher_;
   bool folderError_ = false;
+  std::string damagedFile_;
   bool notesAddInAtStartup_ = false;
   bool monitorAddInAtStartup_ = false;
   std::array<int, 5> outlookVersion_ = {-1, -1, -1, -1, 0};

@@ -5,6 +5,7 @@
 #include "component_checker.h"
 #include "messages.h"
 #include "registry_key.h"
+#include "scribbix/damaged_store.h"
 #include "scribbix/notes_folder.h"
 #include "windows.h"
 
@@ -118,6 +119,12 @@ long CComponentChecker::StartOutlook() {
   return 0;
 }
 
+void CComponentChecker::NoteDamagedFile(const ComError& error) {
+  const std::string file =
+      sx::common::damaged_outlook_file(error.Description() != nullptr ? error.Description() : "");
+  if (!file.empty()) damagedFile_ = file;
+}
+
 long CComponentChecker::LogonProfile(const std::string& profile) {
   StartOutlook();
   if (!outlookApp_) return 3;
@@ -133,12 +140,14 @@ long CComponentChecker::LogonProfile(const std::string& profile) {
   Variant name = Variant::from_ansi(profile);
   Variant newSession = Variant::from_ui1(1);
   HRESULT hr = S_OK;
+  damagedFile_.clear();
   try {
     hr = throw_if_failed(
         nameSpace_->Logon(name.get(), Omitted().get(), Omitted().get(), newSession.get()));
   } catch (const ComError& e) {
     // A refused logon is reported and the profile counts as not logged on.
     ShowComError(e);
+    NoteDamagedFile(e);
     hr = S_FALSE;
   }
   if (hr != S_OK) {
@@ -184,6 +193,7 @@ long CComponentChecker::CountFolderEntries() {
     return r != 0 ? r : 0;
   } catch (const ComError& e) {
     ShowComError(e);
+    NoteDamagedFile(e);
     return -1;
   }
 }

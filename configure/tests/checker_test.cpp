@@ -2,12 +2,15 @@
 // state, and what the checks leave for the wizard.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "configure_fixture.h"
 #include "messages.h"
 #include "sx/clock.h"
 #include "sx/outlook/faults.h"
 #include "sx/outlook/outlook_process.h"
 #include "sx/outlook/profiles.h"
+#include "sx/paths.h"
 
 namespace sx::configure::testing {
 namespace {
@@ -305,6 +308,30 @@ TEST_F(CheckerTest, ProfileWithoutTheNotesStoreLeavesTheFolderRowNotFound) {
   EXPECT_ROW(checker, kRowFolder, "Scribbix Folder: Work", "", " Not Found ", kFailed);
   EXPECT_FALSE(checker.FolderError());
   EXPECT_TRUE(Boxes().empty());
+}
+
+// A notes store Outlook finds damaged is no missing folder: the row says it is damaged and names
+// the repair, and the wizard is not offered by itself (installing again would make the notes look
+// deleted at the next HotSync).
+TEST_F(CheckerTest, ADamagedNotesStoreShowsDamagedWithTheRepairInsteadOfNotFound) {
+  InstallSystem();
+  AddNotes({"one", "two"});
+  std::string notesStore;
+  for (const std::string& path : sx::outlook::profiles::stores("Outlook"))
+    if (path.ends_with(" Vorlan.pst")) notesStore = path;
+  ASSERT_FALSE(notesStore.empty());
+  const auto file = sx::paths::to_host(notesStore);
+  std::filesystem::resize_file(file, std::filesystem::file_size(file) - 7);
+  TestChecker checker;
+  checker.RefreshStatus();
+  EXPECT_ROW(checker, kRowFolder, "Scribbix Folder: Outlook", "Repair: sxfolders repair",
+             " Damaged ", kFailed);
+  EXPECT_TRUE(checker.FolderError());
+  EXPECT_EQ(checker.DamagedFile(), notesStore);
+  ASSERT_FALSE(Boxes().empty());
+  EXPECT_NE(Boxes().back().find("Errors have been detected in the file " + notesStore),
+            std::string::npos)
+      << Boxes().back();
 }
 
 TEST_F(CheckerTest, UnreadableNotesFolderShowsErrorAndTheProblemBox) {
