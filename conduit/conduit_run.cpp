@@ -10,6 +10,7 @@
 #include "analysis.h"
 #include "desktop_note_database.h"
 #include "diagnostics.h"
+#include "mass_change_guard.h"
 #include "hotsync/hslog.h"
 #include "progress.h"
 #include "resources.h"
@@ -210,6 +211,11 @@ long ConduitRun::drive() {
     return r;
   }
   diagnostic_checkpoint("After loading", &handheld, desktop.get());
+  const bool guarded = settings().ConfirmMassDeletion != 0;
+  if (guarded) {
+    mark_live_notes(handheld);
+    mark_live_notes(*desktop);
+  }
   // 15. The analysis chosen by the sync type (a merge that could not finish writes nothing), then
   // the writes.
   const int sync_type = properties_->m_SyncType;
@@ -230,6 +236,13 @@ long ConduitRun::drive() {
     return result;
   }
   diagnostic_checkpoint("After Synchronization Analysis", desktop.get(), &handheld);
+  // A side that would lose more than a third of its notes is asked about first (an addition to the
+  // design: an emptied folder or a store of another profile must not empty the other side).
+  bool held_back = false;
+  if (guarded) {
+    if (sync_type != eHHtoPC) held_back |= guard_side(handheld, sync_type == ePCtoHH);
+    if (sync_type != ePCtoHH) held_back |= guard_side(*desktop, sync_type == eHHtoPC);
+  }
   result = desktop->transferCategoriesTo(handheld);
   // Both sides are written even when one fails; the first failure is the result, so that a failed
   // write is never reported as success.
@@ -251,7 +264,8 @@ long ConduitRun::drive() {
         slWarning);
   }
   result = first_failure(result, committed);
-  if (result == 0) result = desktop->saveState();
+  // Held-back changes stay changes: the previous state makes the next sync meet them again.
+  if (result == 0 && !held_back) result = desktop->saveState();
   if (result == 0 && notes_left_out) result = kNoteNotCreated;
   progress().endDatabase(kScribbixDatabase);
   return first_failure(result, desktop_closer.close());

@@ -92,7 +92,9 @@ class DesktopNoteDatabase : public NoteDatabase {
   // leaves it out, so that the next sync makes it again), else the write's result.
   long saveState() override;
   // A delete in Outlook failed this run: the handheld keeps its deleted records for the next sync.
-  bool deletionPending() const override { return deletion_failed_; }
+  bool deletionPending() const override {
+    return deletion_failed_ || NoteDatabase::deletionPending();
+  }
 
   OutlookAssistant& assistant() { return *assistant_; }
   // Category i's name (0-15).

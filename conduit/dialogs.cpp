@@ -83,6 +83,66 @@ INT_PTR CALLBACK UnknownUserProc(HWND dialog, UINT message, WPARAM wparam, LPARA
 }
 }  // namespace
 
+std::string mass_change_text(const MassChangeQuestion& question) {
+  return std::string(question.overwrites ? "delete or overwrite " : "delete ") +
+         std::to_string(question.affected) + " of the " + std::to_string(question.live) +
+         " notes " + (question.handheld ? "on the handheld" : "in Outlook");
+}
+
+namespace {
+
+struct MassChangeState {
+  const MassChangeQuestion* question;
+  MassChangeAnswer answer = MassChangeAnswer::kNoAnswer;
+};
+
+INT_PTR CALLBACK MassChangeProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  try {
+    auto* state = reinterpret_cast<MassChangeState*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    auto finish = [&](MassChangeAnswer answer) {
+      KillTimer(dialog, kMassChangeTimerId);
+      state->answer = answer;
+      EndDialog(dialog, 0);
+      return TRUE;
+    };
+    switch (message) {
+      case WM_INITDIALOG: {
+        SetWindowLongPtrA(dialog, DWLP_USER, lparam);
+        state = reinterpret_cast<MassChangeState*>(lparam);
+        const std::string text = format_string(
+            state->question->handheld ? IDS_MASS_CHANGE_QUESTION_HANDHELD
+                                      : IDS_MASS_CHANGE_QUESTION_OUTLOOK,
+            mass_change_text(*state->question).c_str());
+        SetDlgItemTextA(dialog, IDC_MASS_CHANGE_TEXT, text.c_str());
+        SetTimer(dialog, kMassChangeTimerId, kConflictTimeoutMs, nullptr);
+        return TRUE;
+      }
+      case WM_COMMAND:
+        if (state == nullptr) return FALSE;
+        if (LOWORD(wparam) == IDC_GO_AHEAD) return finish(MassChangeAnswer::kGoAhead);
+        if (LOWORD(wparam) == IDC_KEEP || LOWORD(wparam) == IDCANCEL)
+          return finish(MassChangeAnswer::kKeep);
+        return FALSE;
+      case WM_TIMER:
+        if (state == nullptr || wparam != kMassChangeTimerId) return FALSE;
+        return finish(MassChangeAnswer::kNoAnswer);
+      default:
+        return FALSE;
+    }
+  } catch (...) {
+    return FALSE;
+  }
+}
+
+}  // namespace
+
+MassChangeAnswer ask_mass_change(const MassChangeQuestion& question, HWND parent) {
+  MassChangeState state{&question};
+  const INT_PTR r = DialogBoxParamA(module_instance(), MAKEINTRESOURCEA(IDD_MASS_CHANGE), parent,
+                                    &MassChangeProc, reinterpret_cast<LPARAM>(&state));
+  return r == -1 ? MassChangeAnswer::kNoAnswer : state.answer;
+}
+
 bool ask_unknown_user(HWND parent) {
   return DialogBoxParamA(module_instance(), MAKEINTRESOURCEA(IDD_UNKNOWN_USER), parent,
                          &UnknownUserProc, 0) == IDOK;

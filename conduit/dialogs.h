@@ -1,4 +1,5 @@
-// The conduit's modal dialogs: ConflictDialog (129) and UnknownUserDialog (132). Shown on the sync
+// The conduit's modal dialogs: ConflictDialog (129), UnknownUserDialog (132) and the mass change
+// question (133). Shown on the sync
 // run's thread; they never throw.
 #pragma once
 
@@ -44,6 +45,25 @@ class ConflictDialog {
 
 // The process-wide number of conflict dialogs nobody answered.
 int unanswered_conflict_dialogs();
+
+inline constexpr UINT_PTR kMassChangeTimerId = 0x9873;
+
+// What the mass change guard asks about: `affected` of the `live` notes of one side would be
+// deleted (or overwritten, in an overwrite mode).
+struct MassChangeQuestion {
+  bool handheld = true;
+  bool overwrites = false;
+  unsigned long affected = 0;
+  unsigned long live = 0;
+};
+enum class MassChangeAnswer { kGoAhead, kKeep, kNoAnswer };
+
+// "delete 12 of the 15 notes on the handheld" (or "delete or overwrite ... in Outlook").
+std::string mass_change_text(const MassChangeQuestion& question);
+
+// Asks whether to go ahead, in a dialog of its own (133) with the conflict dialog's 60-second
+// timeout; a dialog that could not be shown, closed or left unanswered keeps the notes.
+MassChangeAnswer ask_mass_change(const MassChangeQuestion& question, HWND parent = nullptr);
 
 // Asks whether to go on with the current Outlook session for a Palm user without a profile.
 // True only for "Continue".

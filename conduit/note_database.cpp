@@ -149,7 +149,9 @@ long NoteDatabase::writeAll() {
   long result = 0;
   for (auto& [id, note] : notes_) {
     long r = 0;
-    if ((note->attributes() & kAttrArchived) != 0) {
+    if (note->held_back) {
+      // The guard kept this note from being deleted or overwritten: its side keeps it as it is.
+    } else if ((note->attributes() & kAttrArchived) != 0) {
       r = handleArchivedRecord(*note);
     } else if (note->isNew()) {
       progress().item(7, *note);

@@ -94,9 +94,11 @@ class NoteDatabase {
   // last, only when both sides were written and the handheld closed without a failure, so the
   // state never claims a write that did not happen. The base does nothing.
   virtual long saveState() { return 0; }
-  // This side failed to delete a note the other side deleted: the other side keeps its record of
-  // the deletion for the next sync. The base: never.
-  virtual bool deletionPending() const { return false; }
+  // This side failed to delete a note the other side deleted, or the mass change guard held its
+  // deletions back: the other side keeps its record of the deletion for the next sync.
+  virtual bool deletionPending() const { return deletions_held_back_; }
+  // The mass change guard held back this side's deletions and overwrites (deletionPending).
+  void holdDeletionsBack() { deletions_held_back_ = true; }
 
   // Made equal to `source` (handheld overwrites desktop / the reverse).
   long mirrorFrom(NoteDatabase& source);
@@ -149,6 +151,7 @@ class NoteDatabase {
  private:
   NoteDatabase* counterpart_ = nullptr;
   NoteIdAllocator* allocator_ = nullptr;
+  bool deletions_held_back_ = false;
 };
 
 class HandheldNoteDatabase : public NoteDatabase {

@@ -99,6 +99,10 @@ class SyncRecord {
   // Its side holds more of its text than the record does (cut, or with characters the ANSI code
   // page lacks): a text from the other side must never be written over that one.
   bool text_incomplete = false;
+  // The mass change guard: a note its side held, live, when the analysis began (counted), and one
+  // whose deletion or overwrite the guard held back (its side's write leaves it as it is).
+  bool live_at_start = false;
+  bool held_back = false;
 
  protected:
   static constexpr std::size_t kMaxFields = 12;

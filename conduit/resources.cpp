@@ -123,6 +123,19 @@ const std::map<UINT, const char*>& string_table() {
        "Outlook's file was found damaged at an earlier HotSync: %lu notes whose posts are "
        "missing were lost with the damage, not deleted, and are written to Outlook again from "
        "the handheld."},
+      {111,
+       "This HotSync would %s.  Go ahead?  If you keep them, or give no answer within 60 "
+       "seconds, the handheld keeps them as they are, and the next HotSync asks again."},
+      {112,
+       "This HotSync would %s.  Go ahead?  If you keep them, or give no answer within 60 "
+       "seconds, Outlook keeps them as they are, and the next HotSync asks again."},
+      {113, "This HotSync would %s; asked, the answer was to go ahead."},
+      {114,
+       "The HotSync would %s; asked, the answer was to keep them.  Nothing was deleted or "
+       "overwritten there, and the next HotSync asks again."},
+      {115,
+       "The HotSync would %s; nobody answered the question within 60 seconds.  Nothing was "
+       "deleted or overwritten there, and the next HotSync asks again."},
   };
   return table;
 }
@@ -190,6 +203,19 @@ void register_dialogs(HINSTANCE module) {
   unknown.controls.push_back({IDOK, ControlKind::kDefaultButton, "Continue", 40, 84, 50, 14, 0});
   unknown.controls.push_back({IDCANCEL, ControlKind::kButton, "Cancel", 96, 84, 50, 14, 0});
   sx::window::register_dialog(module, unknown);
+
+  DialogTemplate mass;
+  mass.id = IDD_MASS_CHANGE;
+  mass.title = kMassChangeTitle;
+  mass.cx = 240;
+  mass.cy = 92;
+  mass.style = DS_MODALFRAME | WS_CAPTION;
+  mass.controls = {
+      {IDC_MASS_CHANGE_TEXT, ControlKind::kStatic, "", 7, 7, 226, 50, 0},
+      {IDC_GO_AHEAD, ControlKind::kButton, "&Go Ahead", 60, 66, 56, 14, 0},
+      {IDC_KEEP, ControlKind::kDefaultButton, "&Keep Them", 124, 66, 56, 14, 0},
+  };
+  sx::window::register_dialog(module, mass);
 }
 
 std::once_flag g_init_once;

@@ -68,12 +68,20 @@ enum StringId : UINT {
   IDS_NO_ROOM_FOR_CATEGORY = 108,
   IDS_OUTLOOK_FILE_DAMAGED = 109,
   IDS_POSTS_LOST_WITH_DAMAGE = 110,
+  IDS_MASS_CHANGE_QUESTION_HANDHELD = 111,
+  IDS_MASS_CHANGE_QUESTION_OUTLOOK = 112,
+  IDS_MASS_CHANGE_CONFIRMED = 113,
+  IDS_MASS_CHANGE_DECLINED = 114,
+  IDS_MASS_CHANGE_UNANSWERED = 115,
 };
 
 // Dialog resource ids and their controls.
 inline constexpr int IDD_CONFLICT = 129;
 inline constexpr int IDD_PROGRESS = 130;
 inline constexpr int IDD_UNKNOWN_USER = 132;
+inline constexpr int IDD_MASS_CHANGE = 133;
+// The mass change question's title (scripts answer dialogs by their titles).
+inline constexpr char kMassChangeTitle[] = "Scribbix - Many Notes Would Change";
 inline constexpr int IDC_USE_DESKTOP = 1000;
 inline constexpr int IDC_USE_HANDHELD = 1001;
 inline constexpr int IDC_SKIP = 1002;
@@ -84,6 +92,9 @@ inline constexpr int IDC_PROGRESS_STEP = 1006;
 inline constexpr int IDC_PROGRESS_NAME = 1007;
 inline constexpr int IDC_PROGRESS_BAR = 1008;
 inline constexpr int IDC_PROGRESS_HANDHELD_DB = 1009;
+inline constexpr int IDC_MASS_CHANGE_TEXT = 1010;
+inline constexpr int IDC_GO_AHEAD = 1011;
+inline constexpr int IDC_KEEP = 1012;
 
 // The module's instance handle (the SXOut library as the module loader knows it); registers the
 // dialog templates on first use. Null only when the loader cannot find the library itself.

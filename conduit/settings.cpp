@@ -15,7 +15,8 @@ ConduitSettings ConduitSettings::read(HKEY key, std::vector<std::string>* wrong_
                {"LogConflicts", &s.LogConflicts},
                {"LogChanges", &s.LogChanges},
                {"ConflictResolution", &s.ConflictResolution},
-               {"BackupFileBeforeSync", &s.BackupFileBeforeSync}};
+               {"BackupFileBeforeSync", &s.BackupFileBeforeSync},
+               {"ConfirmMassDeletion", &s.ConfirmMassDeletion}};
   if (key == nullptr) return s;
   for (const auto& entry : order) {
     DWORD type = 0, size = 0;

@@ -1,4 +1,4 @@
-// ConduitSettings: the six behaviour settings, read once per sync run from the conduit's settings
+// ConduitSettings: the seven behaviour settings, read once per sync run from the conduit's settings
 // key (the key HotSync names in SyncProperties) into process-wide values; and the mapping between
 // sync types and the choices of HotSync's action dialog.
 //
@@ -19,9 +19,11 @@ struct ConduitSettings {
   DWORD LogChanges = 0;
   DWORD ConflictResolution = 2;
   DWORD BackupFileBeforeSync = 0;
+  // The mass change guard (mass_change_guard.h): 0 turns it off.
+  DWORD ConfirmMassDeletion = 1;
 
   // Reads the values in the order DiagnosticMode, ShowProgress, LogConflicts, LogChanges,
-  // ConflictResolution, BackupFileBeforeSync; a missing value takes its default, and so does one
+  // ConflictResolution, BackupFileBeforeSync, ConfirmMassDeletion; a missing value takes its default, and so does one
   // that is not a 32-bit number (its name is added to *wrong_type). A null key gives the defaults.
   static ConduitSettings read(HKEY key, std::vector<std::string>* wrong_type);
 };

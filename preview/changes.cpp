@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
 
 namespace sx::preview {
 namespace {
@@ -154,6 +155,20 @@ std::vector<Conflict> logged_conflicts(const std::vector<std::string>& log,
     conflicts.push_back(std::move(c));
   }
   return conflicts;
+}
+
+std::vector<std::string> logged_mass_changes(const std::vector<std::string>& log) {
+  constexpr std::string_view kStart = "This HotSync would ";
+  constexpr std::string_view kEnd = "; asked, the answer was to go ahead.";
+  std::vector<std::string> asked;
+  for (const std::string& line : log) {
+    const std::size_t start = line.find(kStart);
+    if (start == std::string::npos || !line.ends_with(kEnd)) continue;
+    const std::size_t from = start + kStart.size();
+    if (line.size() < from + kEnd.size()) continue;
+    asked.push_back(line.substr(from, line.size() - kEnd.size() - from));
+  }
+  return asked;
 }
 
 std::vector<Warning> warnings(const std::vector<Change>& changes, const Snapshot& before) {

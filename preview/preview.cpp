@@ -175,9 +175,11 @@ Preview preview_hotsync(const std::string& user, const fs::path& worker) {
 }
 
 int run_worker(const std::string& user, const fs::path& output) {
-  // Nobody answers the copy's dialogs, and nobody waits for their timers: time jumps to the next
-  // deadline whenever every thread of the run waits, starting from the desktop's clock.
-  sx::window::set_host(sx::window::Host::kNone);
+  // Nobody answers the copy's dialogs but the mass change question, and nobody waits for their
+  // timers: time jumps to the next deadline whenever every thread of the run waits, starting from
+  // the desktop's clock.
+  sx::window::set_host(sx::window::Host::kAnswers);
+  sx::window::set_window_answers({{kMassChangeTitle, {"Go Ahead"}}});
   sx::clock::use_virtual(sx::clock::wall_unix_ms());
   const auto who = find_user(user);
   const auto conduit = notes_conduit();
@@ -238,6 +240,7 @@ Preview preview_from_lines(const std::string& user, const std::vector<std::strin
   p.categories_to_handheld = new_categories(p.before.handheld, p.after.handheld);
   p.categories_to_outlook = new_categories(p.before.outlook, p.after.outlook);
   p.conflicts = logged_conflicts(log, resolution);
+  p.questions = logged_mass_changes(log);
   p.warnings = warnings(p.changes, p.before);
   return p;
 }

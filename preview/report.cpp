@@ -89,6 +89,12 @@ std::vector<std::string> preview_lines(const Preview& p) {
                   ", handheld " + c.handheld_value);
     out.push_back("    " + c.resolution);
   }
+  for (const std::string& q : p.questions) {
+    out.push_back("QUESTION: this HotSync would ask before it went on: \"This HotSync would " + q +
+                  ".  Go ahead?\" The changes above are those of \"Go Ahead\"; with \"Keep "
+                  "Them\", or no answer within 60 seconds, those notes stay as they are and the "
+                  "next HotSync asks again.");
+  }
   for (const Warning& w : p.warnings) {
     out.push_back("WARNING: this HotSync would delete or overwrite " + std::to_string(w.affected) +
                   " of the " + plural(w.total, "note", "notes") + " on the " +

@@ -1,6 +1,7 @@
 // The preview as a person meets it: the HotSync Manager program and the machine tool on a small
 // known machine (exact lines), their help, a user that does not exist, a machine without the notes
-// conduit; and the warning about a side losing more than a third of its notes, at its boundary.
+// conduit; the warning about a side losing more than a third of its notes, at its boundary; and the
+// question the conduit asks before it empties a side.
 #include <cstdio>
 
 #include "preview_fixture.h"
@@ -74,6 +75,32 @@ TEST_F(PreviewProgramTest, AConflictUnderAskSaysADialogWouldAppear) {
                        "back)\n"),
             std::string::npos)
       << r.out;
+}
+
+// Where the real HotSync would ask before it empties a side, the preview says so, and shows the
+// changes of going ahead; the real HotSync then asks (and, unanswered, keeps the notes).
+TEST_F(PreviewProgramTest, TheQuestionBeforeASideIsEmptiedIsShownWhereTheHotSyncWouldAsk) {
+  put_notes(6);
+  ASSERT_EQ(hotsync(), 0);
+  for (std::int32_t id = 100; id < 106; ++id) NotesFolder().remove(id);
+  const Output r = run(on_machine(HOTSYNC_PATH) + "--preview 'Test User'");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("Handheld (6 notes): 0 added, 0 changed, 0 archived, 6 deleted\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("QUESTION: this HotSync would ask before it went on: \"This HotSync would "
+                       "delete 6 of the 6 notes on the handheld.  Go ahead?\" The changes above "
+                       "are those of \"Go Ahead\"; with \"Keep Them\", or no answer within 60 "
+                       "seconds, those notes stay as they are and the next HotSync asks again.\n"),
+            std::string::npos)
+      << r.out;
+  // The preview of a HotSync that does not ask says nothing of a question.
+  ASSERT_EQ(hotsync(), 0);
+  EXPECT_EQ(handheld_notes().size(), 6u);  // nobody answered the real one
+  set_setting("ConfirmMassDeletion", 0);
+  const Output off = run(on_machine(HOTSYNC_PATH) + "--preview 'Test User'");
+  EXPECT_EQ(off.out.find("QUESTION"), std::string::npos) << off.out;
+  EXPECT_NE(off.out.find("6 deleted"), std::string::npos) << off.out;
 }
 
 TEST_F(PreviewProgramTest, AUserThatDoesNotExistIsRefused) {

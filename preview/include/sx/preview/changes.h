@@ -49,6 +49,12 @@ struct Conflict {
 std::vector<Conflict> logged_conflicts(const std::vector<std::string>& log,
                                        long conflict_resolution);
 
+// What the conduit asked before it deleted or overwrote many of a side's notes, as its log tells
+// once the question was answered "Go Ahead": "delete 6 of the 15 notes on the handheld".
+std::vector<std::string> logged_mass_changes(const std::vector<std::string>& log);
+// The title of that question (the preview's copy answers it "Go Ahead").
+inline constexpr char kMassChangeTitle[] = "Scribbix - Many Notes Would Change";
+
 struct Warning {
   Side side = Side::kHandheld;
   std::size_t affected = 0;  // live notes deleted, archived or changed

@@ -29,6 +29,7 @@ struct Preview {
   std::vector<Change> changes;  // the handheld's, then Outlook's
   std::vector<std::string> categories_to_handheld, categories_to_outlook;
   std::vector<Conflict> conflicts;
+  std::vector<std::string> questions;  // the mass change questions the HotSync would ask
   std::vector<Warning> warnings;
 };
 
@@ -53,7 +54,8 @@ class MachineCopy {
 Preview preview_hotsync(const std::string& user, const std::filesystem::path& worker = {});
 
 // What the worker does on the copy (its machine root): reads both sides, runs the HotSync with
-// dialogs nobody answers and the conduit's conflicts logged, reads both sides again, and writes it
+// dialogs nobody answers but the mass change question (answered "Go Ahead", so that the changes it
+// asks about are seen) and the conduit's conflicts logged, reads both sides again, and writes it
 // all to `output`. Returns 0, or throws PreviewError.
 int run_worker(const std::string& user, const std::filesystem::path& output);
 
