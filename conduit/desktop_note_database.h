@@ -91,7 +91,8 @@ class DesktopNoteDatabase : public NoteDatabase {
   // Writes the state file; then 4101 when a note's post could not be made this run (the state
   // leaves it out, so that the next sync makes it again), else the write's result.
   long saveState() override;
-  // A delete in Outlook failed this run: the handheld keeps its deleted records for the next sync.
+  // A delete in Outlook failed this run, or the mass change guard held Outlook's deletions back:
+  // the handheld keeps its deleted records for the next sync.
   bool deletionPending() const override {
     return deletion_failed_ || NoteDatabase::deletionPending();
   }
