@@ -79,9 +79,9 @@ class SyncMachine {
     std::fflush(stdout);
     (void)sx::machine_tool::make_program()->run(7, argv);
     if (format_mode == 3) {
-      const char* outlook10[] = {"sxmachine", "--machine",           root.c_str(),
-                                 "outlook",   "install",             "--version",
-                                 "10.0.2627.1", "--editor-preferences", "0x20003"};
+      const char* outlook10[] = {"sxmachine", "--machine", root.c_str(),  "outlook",
+                                 "install",   "--version", "10.0.2627.1", "--editor-preferences",
+                                 "0x20003"};
       (void)sx::machine_tool::make_program()->run(9, outlook10);
     }
     handheld_ = sx::hotsync::database_file(sx::hotsync::handheld_dir(kUser), kScribbixDatabase);

@@ -640,8 +640,7 @@ void DesktopNoteDatabase::forgetPostsLostWithDamage(const std::set<std::int32_t>
       ++it;
     }
   }
-  if (forgotten > 0)
-    log_line(format_string(IDS_POSTS_LOST_WITH_DAMAGE, forgotten), slText);
+  if (forgotten > 0) log_line(format_string(IDS_POSTS_LOST_WITH_DAMAGE, forgotten), slText);
 }
 
 void DesktopNoteDatabase::setCategoriesFrom(const BYTE* block) {

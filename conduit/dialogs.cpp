@@ -109,10 +109,10 @@ INT_PTR CALLBACK MassChangeProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
       case WM_INITDIALOG: {
         SetWindowLongPtrA(dialog, DWLP_USER, lparam);
         state = reinterpret_cast<MassChangeState*>(lparam);
-        const std::string text = format_string(
-            state->question->handheld ? IDS_MASS_CHANGE_QUESTION_HANDHELD
-                                      : IDS_MASS_CHANGE_QUESTION_OUTLOOK,
-            mass_change_text(*state->question).c_str());
+        const std::string text =
+            format_string(state->question->handheld ? IDS_MASS_CHANGE_QUESTION_HANDHELD
+                                                    : IDS_MASS_CHANGE_QUESTION_OUTLOOK,
+                          mass_change_text(*state->question).c_str());
         SetDlgItemTextA(dialog, IDC_MASS_CHANGE_TEXT, text.c_str());
         SetTimer(dialog, kMassChangeTimerId, kConflictTimeoutMs, nullptr);
         return TRUE;

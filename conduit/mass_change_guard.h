@@ -1,5 +1,5 @@
-// The mass change guard: a HotSync that would delete, or in an overwrite mode overwrite, more than a
-// third of one side's notes (and at least five) asks first. Unanswered within 60 seconds, or
+// The mass change guard: a HotSync that would delete, or in an overwrite mode overwrite, more than
+// a third of one side's notes (and at least five) asks first. Unanswered within 60 seconds, or
 // declined, nothing is deleted or overwritten on that side: its notes are held back from the
 // writes, the other side keeps its records of the deletions, the state file is not saved (so the
 // next HotSync meets the same changes and asks again), and the log says what was held back and why.

@@ -23,8 +23,9 @@ struct ConduitSettings {
   DWORD ConfirmMassDeletion = 1;
 
   // Reads the values in the order DiagnosticMode, ShowProgress, LogConflicts, LogChanges,
-  // ConflictResolution, BackupFileBeforeSync, ConfirmMassDeletion; a missing value takes its default, and so does one
-  // that is not a 32-bit number (its name is added to *wrong_type). A null key gives the defaults.
+  // ConflictResolution, BackupFileBeforeSync, ConfirmMassDeletion; a missing value takes its
+  // default, and so does one that is not a 32-bit number (its name is added to *wrong_type). A null
+  // key gives the defaults.
   static ConduitSettings read(HKEY key, std::vector<std::string>* wrong_type);
 };
 

@@ -1,7 +1,7 @@
-// A HotSync that meets an Outlook file Outlook finds damaged (the notes store cut short, at a record
-// boundary or inside a record; outlook.pst damaged): it stops with its own line naming the file
-// and the repair, changes nothing on the handheld and keeps the state file as it was. After the
-// repair, the notes whose posts the damage took are written to Outlook again from the handheld,
+// A HotSync that meets an Outlook file Outlook finds damaged (the notes store cut short, at a
+// record boundary or inside a record; outlook.pst damaged): it stops with its own line naming the
+// file and the repair, changes nothing on the handheld and keeps the state file as it was. After
+// the repair, the notes whose posts the damage took are written to Outlook again from the handheld,
 // never deleted there.
 #include <algorithm>
 #include <filesystem>
@@ -97,7 +97,7 @@ TEST_F(DamagedOutlookTest, ANotesStoreCutAnywhereStopsTheHotSyncAndChangesNothin
   ASSERT_GT(ends.size(), 6u);
   std::vector<std::size_t> cuts;
   for (std::size_t i = 2; i + 1 < ends.size(); ++i) {
-    cuts.push_back(ends[i]);                       // at a record boundary
+    cuts.push_back(ends[i]);                      // at a record boundary
     cuts.push_back((ends[i] + ends[i + 1]) / 2);  // inside the next record
   }
   if (!sx::testing::soak()) cuts = {cuts.front(), cuts[cuts.size() / 2], cuts.back()};

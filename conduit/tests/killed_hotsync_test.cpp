@@ -72,7 +72,7 @@ class Trial : public RealOutlookRunTest {
       Trial* t;
       ~Down() { t->TearDown(); }
     } down{this};
-    set_setting("ConflictResolution", 0);  // both sides changed a text: the desktop's wins
+    set_setting("ConflictResolution", 0);   // both sides changed a text: the desktop's wins
     set_setting("ConfirmMassDeletion", 0);  // scripts delete at will; the question is tested apart
     put_notes(0);
     for (int i = pick(1, 4); i > 0; --i) add(true);

@@ -17,10 +17,10 @@ enum class Change { kDelete, kOverwrite };
 
 struct GuardCase {
   const char* name;
-  int sync_type;      // 0 synchronise, eHHtoPC, ePCtoHH
-  Loser loser;        // the side that would lose its notes
-  Change change;      // deleted, or overwritten (overwrite modes only)
-  int affected;       // of 15 notes
+  int sync_type;  // 0 synchronise, eHHtoPC, ePCtoHH
+  Loser loser;    // the side that would lose its notes
+  Change change;  // deleted, or overwritten (overwrite modes only)
+  int affected;   // of 15 notes
   MassChangeAnswer answer;
   bool asked;
 };
@@ -76,9 +76,9 @@ class MassChangeRunTest : public PostsRunTest {
   }
   // The losing side's notes: note ID -> text.
   std::map<std::int32_t, std::string> losing_side(const GuardCase& c) {
-    return c.loser == Loser::kHandheld ? handheld_notes()
-                                       : std::map<std::int32_t, std::string>(g_posts.begin(),
-                                                                             g_posts.end());
+    return c.loser == Loser::kHandheld
+               ? handheld_notes()
+               : std::map<std::int32_t, std::string>(g_posts.begin(), g_posts.end());
   }
   long run_hotsync() {
     long result = -999;
@@ -86,8 +86,9 @@ class MassChangeRunTest : public PostsRunTest {
     return result;
   }
   bool logged_containing(const std::string& part) {
-    return std::any_of(log_.begin(), log_.end(),
-                       [&](const std::string& line) { return line.find(part) != std::string::npos; });
+    return std::any_of(log_.begin(), log_.end(), [&](const std::string& line) {
+      return line.find(part) != std::string::npos;
+    });
   }
   std::vector<std::string> log_;
 };
@@ -111,8 +112,7 @@ TEST_P(MassChangeTest, ASideThatWouldLoseMoreThanAThirdIsAskedAboutFirst) {
     EXPECT_EQ(question(), "");
     EXPECT_FALSE(logged_containing("This HotSync would")) << ::testing::PrintToString(log_);
   } else {
-    EXPECT_EQ(question().rfind("This HotSync would " + what + ".  Go ahead?", 0), 0u)
-        << question();
+    EXPECT_EQ(question().rfind("This HotSync would " + what + ".  Go ahead?", 0), 0u) << question();
   }
   const bool carried = !c.asked || c.answer == MassChangeAnswer::kGoAhead;
   if (carried) {
@@ -121,8 +121,8 @@ TEST_P(MassChangeTest, ASideThatWouldLoseMoreThanAThirdIsAskedAboutFirst) {
       EXPECT_EQ(losing_side(c).size(), static_cast<std::size_t>(kNotes - c.affected));
     }
     if (c.asked) {
-      EXPECT_TRUE(logged_containing("This HotSync would " + what +
-                                    "; asked, the answer was to go ahead."));
+      EXPECT_TRUE(
+          logged_containing("This HotSync would " + what + "; asked, the answer was to go ahead."));
     }
     return;
   }
@@ -173,8 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Desktop overwrites handheld: deletions and overwrites on the handheld.
         GuardCase{"DesktopOverwritesAThird", ePCtoHH, Loser::kHandheld, Change::kOverwrite, 5,
                   kKeep, false},
-        GuardCase{"DesktopOverwritesGoAhead", ePCtoHH, Loser::kHandheld, Change::kOverwrite, 6,
-                  kGo, true},
+        GuardCase{"DesktopOverwritesGoAhead", ePCtoHH, Loser::kHandheld, Change::kOverwrite, 6, kGo,
+                  true},
         GuardCase{"DesktopOverwritesKeep", ePCtoHH, Loser::kHandheld, Change::kDelete, 6, kKeep,
                   true},
         GuardCase{"DesktopOverwritesNoAnswer", ePCtoHH, Loser::kHandheld, Change::kOverwrite, 6,
@@ -186,8 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
                   true},
         GuardCase{"HandheldOverwritesKeep", eHHtoPC, Loser::kOutlook, Change::kOverwrite, 6, kKeep,
                   true},
-        GuardCase{"HandheldOverwritesNoAnswer", eHHtoPC, Loser::kOutlook, Change::kDelete, 6,
-                  kNone, true}),
+        GuardCase{"HandheldOverwritesNoAnswer", eHHtoPC, Loser::kOutlook, Change::kDelete, 6, kNone,
+                  true}),
     [](const ::testing::TestParamInfo<GuardCase>& info) { return std::string(info.param.name); });
 
 // Fewer than five notes are never asked about, whatever share of the side they are.

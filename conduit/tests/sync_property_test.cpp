@@ -123,7 +123,7 @@ class Scenario : public RealOutlookRunTest {
     CASE_CHECK(HasFailure() == failed_before);  // the machine was set up
     set_setting("ConflictResolution", 0);       // both sides changed a text: the desktop's wins
     set_setting("ConfirmMassDeletion", 0);  // scripts delete at will; the question is tested apart
-    put_notes(0);                               // the handheld application's database, empty
+    put_notes(0);                           // the handheld application's database, empty
     for (int i = 0; i < handheld_notes; ++i) add(true);
     for (int i = 0; i < outlook_notes; ++i) add(false);
     hotsync_step(Step{});

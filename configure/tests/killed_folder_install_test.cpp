@@ -32,10 +32,9 @@ struct KillPoint {
 constexpr KillPoint kKillPoints[] = {
     {"outlook-call", 70},  // any call on Outlook: logon, the folder steps, each note carried
     {"store-append", 8},   // a folder or a note saved
-    {"store-append-torn", 8}, {"store-commit", 8},
-    {"WriteFile", 1},  // the template copied
-    {"MoveFile", 3},                             // the old file set aside
-    {"registry-save", 12},                       // the profile's stores, the add-ins
+    {"store-append-torn", 8}, {"store-commit", 8}, {"WriteFile", 1},  // the template copied
+    {"MoveFile", 3},                                                  // the old file set aside
+    {"registry-save", 12},  // the profile's stores, the add-ins
 };
 
 using Subjects = std::vector<std::string>;

@@ -188,9 +188,8 @@ TEST(HandheldProperty, RandomEditsOnTheHandheldReachOutlookAsTheyWereMeant) {
   ASSERT_EQ(r.exit_code, 0) << r.output;
   // A script may delete most notes at once; the question the conduit then asks is tested on its
   // own (mass_change_test), here the deletions must simply be carried.
-  r = run_tool({"reg", "add",
-                "HKCU\\Software\\U.S. Robotics\\Pilot Desktop\\ApplicationVorScrib", "/v",
-                "ConfirmMassDeletion", "/t", "REG_DWORD", "/d", "0", "/f"});
+  r = run_tool({"reg", "add", "HKCU\\Software\\U.S. Robotics\\Pilot Desktop\\ApplicationVorScrib",
+                "/v", "ConfirmMassDeletion", "/t", "REG_DWORD", "/d", "0", "/f"});
   ASSERT_EQ(r.exit_code, 0) << r.output;
   rc::detail::TestParams params;
   params.maxSuccess = sx::testing::trials(3, 40);

@@ -1,8 +1,9 @@
-// A personal folders file Outlook found damaged. Outlook refuses such a file (at logon, and at every
-// call that reads it) with "Errors have been detected in the file <path>. Quit all mail-enabled
-// applications, and then use the Inbox Repair Tool."; a program that meets that refusal tells the
-// person the file is damaged and how to repair it, instead of taking the folder as missing (and
-// leading the person to install it again, which would make every note look deleted).
+// A personal folders file Outlook found damaged. Outlook refuses such a file (at logon, and at
+// every call that reads it) with "Errors have been detected in the file <path>. Quit all
+// mail-enabled applications, and then use the Inbox Repair Tool."; a program that meets that
+// refusal tells the person the file is damaged and how to repair it, instead of taking the folder
+// as missing (and leading the person to install it again, which would make every note look
+// deleted).
 #pragma once
 
 #include <string>

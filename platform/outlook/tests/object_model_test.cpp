@@ -13,12 +13,12 @@
 
 #include "outlook/outlook.h"
 #include "sx/outlook/faults.h"
-#include "win32/registry.h"
 #include "sx/outlook/install.h"
 #include "sx/outlook/profiles.h"
 #include "sx/paths.h"
 #include "sx/registry_file.h"
 #include "sx/testing/temp_machine.h"
+#include "win32/registry.h"
 #include "win32/sync.h"
 
 namespace sx::outlook {

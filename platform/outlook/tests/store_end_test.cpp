@@ -95,10 +95,10 @@ void check_cut(const fs::path& file, const std::string& whole, std::size_t cut,
 }
 
 void cut_everywhere() {
-  const auto edits = *rc::gen::container<std::vector<Edit>>(rc::gen::build<Edit>(
-      rc::gen::set(&Edit::kind, rc::gen::inRange(0, 4)),
-      rc::gen::set(&Edit::which, rc::gen::inRange(0, 50)),
-      rc::gen::set(&Edit::size, rc::gen::inRange(0, 300))));
+  const auto edits = *rc::gen::container<std::vector<Edit>>(
+      rc::gen::build<Edit>(rc::gen::set(&Edit::kind, rc::gen::inRange(0, 4)),
+                           rc::gen::set(&Edit::which, rc::gen::inRange(0, 50)),
+                           rc::gen::set(&Edit::size, rc::gen::inRange(0, 300))));
   sx::testing::TempMachine machine;
   const fs::path file = machine.root() / "notes.pst";
   auto s = create(file);
@@ -113,8 +113,9 @@ void cut_everywhere() {
     const std::string subject(static_cast<std::size_t>(e.size), 'a' + e.which % 26);
     const std::uint32_t folder = folders[static_cast<std::size_t>(e.which) % folders.size()];
     if (e.kind == 3) {
-      FolderRecord f{0, folder, "f" + std::to_string(folders.size()), kPostItemType, "IPM.Post",
-                     FolderRole::kNone};
+      FolderRecord f{
+          0,          folder,           "f" + std::to_string(folders.size()), kPostItemType,
+          "IPM.Post", FolderRole::kNone};
       RC_ASSERT(s->put_folder(&f, &why));
       folders.push_back(f.id);
     } else if (e.kind == 0 || posts.empty()) {
@@ -136,9 +137,9 @@ void cut_everywhere() {
   s.reset();
   const std::string whole = bytes_of(file);
   // The records every file starts with: inside the header, inside the length, inside the root.
-  for (std::size_t cut : {std::size_t{0}, std::size_t{20}, format::kFileHeaderRecordSize,
-                          format::kFileLengthEnd - 1, format::kFileLengthEnd,
-                          boundaries.front().first - 1})
+  for (std::size_t cut :
+       {std::size_t{0}, std::size_t{20}, format::kFileHeaderRecordSize, format::kFileLengthEnd - 1,
+        format::kFileLengthEnd, boundaries.front().first - 1})
     check_cut(file, whole, cut, "");
   // Every change's boundary, and a point inside the record that follows it.
   for (std::size_t k = 0; k + 1 < boundaries.size(); ++k) {
@@ -215,8 +216,8 @@ TEST_F(StoreEndTest, ADamagedLengthRecordIsDamageAndNoAppendIsMade) {
 // A file written before stores recorded their length: read as before (its end cannot be checked),
 // appended to as before, and given a length record when it is compacted.
 TEST_F(StoreEndTest, AFileOfTheFirstFormatIsReadWrittenAndCompactedIntoTheCurrentOne) {
-  FolderRecord root{format::kRootFolderId, format::kNoFolder, "Personal Folders", kMailItemType,
-                    "IPM.Note", FolderRole::kNone};
+  FolderRecord root{format::kRootFolderId, format::kNoFolder, "Personal Folders",
+                    kMailItemType,         "IPM.Note",        FolderRole::kNone};
   const StoreId id_bytes = new_store_id();
   const std::string old = encode_record(FileHeaderRecord{format::kFirstFormatVersion, id_bytes}) +
                           encode_record(root) +
@@ -235,9 +236,9 @@ TEST_F(StoreEndTest, AFileOfTheFirstFormatIsReadWrittenAndCompactedIntoTheCurren
   EXPECT_EQ(s->model().store_id(), id_bytes);
   s.reset();
   const std::string now = bytes_of(file());
-  EXPECT_EQ(recorded_file_length(reinterpret_cast<const std::uint8_t*>(now.data()) +
-                                     format::kFileLengthOffset,
-                                 now.size() - format::kFileLengthOffset),
+  EXPECT_EQ(recorded_file_length(
+                reinterpret_cast<const std::uint8_t*>(now.data()) + format::kFileLengthOffset,
+                now.size() - format::kFileLengthOffset),
             now.size());
   auto again = Store::open(file(), {}, &why);
   ASSERT_TRUE(again) << why;

@@ -48,7 +48,7 @@ std::optional<std::uint64_t> recorded_file_length(const std::uint8_t* data, std:
 
 // How far a file of `size` bytes is read, from what it records of its length.
 struct FileExtent {
-  std::uint64_t limit = 0;      // records are read up to here
+  std::uint64_t limit = 0;       // records are read up to here
   bool unfinished_tail = false;  // bytes past the recorded length: a write that did not finish
   std::uint64_t missing = 0;     // bytes the file recorded but no longer has: its end is lost
 };

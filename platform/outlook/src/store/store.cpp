@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <random>
 
@@ -126,25 +126,26 @@ ParseReport parse_store_bytes(const std::uint8_t* data, std::size_t size, StoreM
   const std::uint32_t version = header_version(data, size);
   std::optional<std::uint64_t> recorded;
   if (version >= 2 && size > format::kFileLengthOffset)
-    recorded = recorded_file_length(data + format::kFileLengthOffset,
-                                    size - format::kFileLengthOffset);
+    recorded =
+        recorded_file_length(data + format::kFileLengthOffset, size - format::kFileLengthOffset);
   const FileExtent extent = file_extent(version, recorded, size);
   bool first = true;
-  ScanResult scan = scan_records(
-      data, static_cast<std::size_t>(extent.limit), 0, [&](std::uint64_t offset, Record&& r) {
-        const bool header = std::holds_alternative<FileHeaderRecord>(r);
-        if (first) {
-          first = false;
-          if (offset != 0 || !header) return;  // not a store: nothing is applied
-        } else if (!model->has_header()) {
-          return;
-        }
-        std::string why;
-        if (model->apply(std::move(r), &why))
-          ++report.records;
-        else
-          report.problems.push_back({offset, 0, why});
-      });
+  ScanResult scan = scan_records(data, static_cast<std::size_t>(extent.limit), 0,
+                                 [&](std::uint64_t offset, Record&& r) {
+                                   const bool header = std::holds_alternative<FileHeaderRecord>(r);
+                                   if (first) {
+                                     first = false;
+                                     if (offset != 0 || !header)
+                                       return;  // not a store: nothing is applied
+                                   } else if (!model->has_header()) {
+                                     return;
+                                   }
+                                   std::string why;
+                                   if (model->apply(std::move(r), &why))
+                                     ++report.records;
+                                   else
+                                     report.problems.push_back({offset, 0, why});
+                                 });
   report.is_store = model->has_header();
   for (auto& d : scan.damage) report.problems.push_back({d.offset, d.length, d.reason});
   if (report.is_store) {
@@ -237,8 +238,8 @@ bool Store::read_new(bool reset, std::string* why) {
     } else {
       std::string slot;
       if (read_range(fd_, format::kFileLengthOffset, format::kFileLengthEnd, &slot))
-        recorded = recorded_file_length(reinterpret_cast<const std::uint8_t*>(slot.data()),
-                                        slot.size());
+        recorded =
+            recorded_file_length(reinterpret_cast<const std::uint8_t*>(slot.data()), slot.size());
     }
   }
   const FileExtent extent = file_extent(version, recorded, size);
