@@ -5,12 +5,12 @@
 // never deleted there.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <tuple>
 
 #include "real_outlook_fixture.h"
 #include "sx/outlook/profiles.h"
 #include "sx/outlook/store.h"
+#include "sx/testing/file_bytes.h"
 #include "sx/testing/soak.h"
 
 namespace sx::conduit::testing {
@@ -18,13 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string bytes_of(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-void write_bytes(const fs::path& p, const std::string& b) {
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << b;
-}
+using sx::testing::file_bytes;
+using sx::testing::write_file_bytes;
 
 // Where each record of a store file ends (a record is 13 bytes of frame and its payload).
 std::vector<std::size_t> record_ends(const std::string& file) {
@@ -92,7 +87,7 @@ TEST_F(DamagedOutlookTest, ANotesStoreCutAnywhereStopsTheHotSyncAndChangesNothin
   ASSERT_EQ(hotsync(), 0);
   const std::string windows_path = notes_store_windows_path();
   const fs::path file = sx::paths::to_host(windows_path);
-  const std::string whole = bytes_of(file);
+  const std::string whole = file_bytes(file);
   const std::vector<std::size_t> ends = record_ends(whole);
   ASSERT_GT(ends.size(), 6u);
   std::vector<std::size_t> cuts;
@@ -103,9 +98,9 @@ TEST_F(DamagedOutlookTest, ANotesStoreCutAnywhereStopsTheHotSyncAndChangesNothin
   if (!sx::testing::soak()) cuts = {cuts.front(), cuts[cuts.size() / 2], cuts.back()};
   for (std::size_t cut : cuts) {
     SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(whole.size()));
-    write_bytes(file, whole.substr(0, cut));
+    write_file_bytes(file, whole.substr(0, cut));
     expect_refused_and_nothing_changed(windows_path);
-    write_bytes(file, whole);
+    write_file_bytes(file, whole);
   }
   ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);
   EXPECT_EQ(handheld_notes().size(), 4u);
@@ -116,9 +111,9 @@ TEST_F(DamagedOutlookTest, ADamagedOutlookPstIsNamedAsWell) {
   ASSERT_EQ(hotsync(), 0);
   const std::string windows_path = outlook_pst_windows_path();
   const fs::path file = sx::paths::to_host(windows_path);
-  std::string bytes = bytes_of(file);
+  std::string bytes = file_bytes(file);
   bytes[bytes.size() - 3] ^= 0x5A;  // inside its last record
-  write_bytes(file, bytes);
+  write_file_bytes(file, bytes);
   expect_refused_and_nothing_changed(windows_path);
   repair(file);
   ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);

@@ -9,13 +9,12 @@
 #include <rapidcheck.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <set>
-#include <sstream>
 
 #include "real_outlook_fixture.h"
 #include "sx/outlook/faults.h"
+#include "sx/testing/property.h"
 #include "sx/testing/soak.h"
 
 namespace sx::conduit::testing {
@@ -371,25 +370,14 @@ class Scenario : public RealOutlookRunTest {
 };
 
 TEST(SyncProperty, RandomEditsSyncTypesAndFaultsNeverLoseANoteAndCleanHotSyncsConverge) {
-  rc::detail::TestParams params;
-  params.maxSuccess = sx::testing::trials(15, 300);
-  params.maxSize = sx::testing::trials(30, 60);
-  if (std::getenv("RC_PARAMS") != nullptr) params = rc::detail::configuration().testParams;
-  rc::detail::TestMetadata metadata;
-  metadata.id = metadata.description = "sync property";
-  const auto result = rc::detail::checkTestable(
-      [] {
-        const auto steps = *rc::gen::container<std::vector<Step>>(step());
-        const int handheld = *rc::gen::inRange(0, 4);
-        const int outlook = *rc::gen::inRange(0, 4);
-        const std::vector<OutlookKind> kinds(std::begin(kOutlookKinds), std::end(kOutlookKinds));
-        const auto kind = *rc::gen::elementOf(kinds);
-        Scenario(kind).run(steps, handheld, outlook);
-      },
-      metadata, params);
-  std::ostringstream message;
-  rc::detail::printResultMessage(result, message);
-  EXPECT_TRUE(result.is<rc::detail::SuccessResult>()) << message.str();
+  sx::testing::check_property("sync property", {15, 300}, {30, 60}, [] {
+    const auto steps = *rc::gen::container<std::vector<Step>>(step());
+    const int handheld = *rc::gen::inRange(0, 4);
+    const int outlook = *rc::gen::inRange(0, 4);
+    const std::vector<OutlookKind> kinds(std::begin(kOutlookKinds), std::end(kOutlookKinds));
+    const auto kind = *rc::gen::elementOf(kinds);
+    Scenario(kind).run(steps, handheld, outlook);
+  });
 }
 
 }  // namespace

@@ -8,14 +8,13 @@
 #include <rapidcheck.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 
 #include "desktop_note_database.h"
 #include "real_outlook_fixture.h"
+#include "sx/testing/property.h"
 #include "sx/testing/soak.h"
 
 namespace sx::conduit::testing {
@@ -229,22 +228,11 @@ class TextsScenario : public RealOutlookRunTest {
 };
 
 TEST(TextsProperty, LongAndForeignTextsAreNeverCutOrLostAndCleanHotSyncsConverge) {
-  rc::detail::TestParams params;
-  params.maxSuccess = sx::testing::trials(6, 120);
-  params.maxSize = sx::testing::trials(12, 30);
-  if (std::getenv("RC_PARAMS") != nullptr) params = rc::detail::configuration().testParams;
-  rc::detail::TestMetadata metadata;
-  metadata.id = metadata.description = "texts property";
-  const auto result = rc::detail::checkTestable(
-      [] {
-        const auto steps = *rc::gen::container<std::vector<Step>>(step());
-        const std::vector<OutlookKind> kinds(std::begin(kOutlookKinds), std::end(kOutlookKinds));
-        TextsScenario(*rc::gen::elementOf(kinds)).run(steps);
-      },
-      metadata, params);
-  std::ostringstream message;
-  rc::detail::printResultMessage(result, message);
-  EXPECT_TRUE(result.is<rc::detail::SuccessResult>()) << message.str();
+  sx::testing::check_property("texts property", {6, 120}, {12, 30}, [] {
+    const auto steps = *rc::gen::container<std::vector<Step>>(step());
+    const std::vector<OutlookKind> kinds(std::begin(kOutlookKinds), std::end(kOutlookKinds));
+    TextsScenario(*rc::gen::elementOf(kinds)).run(steps);
+  });
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "handheld_fixture.h"
+#include "sx/testing/property.h"
 #include "sx/testing/soak.h"
 
 namespace sx::registry::testing {
@@ -191,27 +192,17 @@ TEST(HandheldProperty, RandomEditsOnTheHandheldReachOutlookAsTheyWereMeant) {
   r = run_tool({"reg", "add", "HKCU\\Software\\U.S. Robotics\\Pilot Desktop\\ApplicationVorScrib",
                 "/v", "ConfirmMassDeletion", "/t", "REG_DWORD", "/d", "0", "/f"});
   ASSERT_EQ(r.exit_code, 0) << r.output;
-  rc::detail::TestParams params;
-  params.maxSuccess = sx::testing::trials(3, 40);
-  if (std::getenv("RC_PARAMS") != nullptr) params = rc::detail::configuration().testParams;
-  rc::detail::TestMetadata metadata;
-  metadata.id = metadata.description = "handheld property";
   const fs::path source = installed.root();
-  const auto result = rc::detail::checkTestable(
-      [&] {
-        // Notes in Unfiled, Business and Personal first, for the categories' edits to meet.
-        const int first_notes = *rc::gen::inRange(2, 5);
-        // Every case, the first too, gets a script of some length.
-        const auto edits = *rc::gen::resize(sx::testing::trials(12, 30),
-                                            rc::gen::container<std::vector<Edit>>(edit()));
-        HandheldProperty test;
-        test.run_case(source, first_notes, edits);
-      },
-      metadata, params);
+  sx::testing::check_property("handheld property", {3, 40}, {100, 100}, [&] {
+    // Notes in Unfiled, Business and Personal first, for the categories' edits to meet.
+    const int first_notes = *rc::gen::inRange(2, 5);
+    // Every case, the first too, gets a script of some length.
+    const auto edits = *rc::gen::resize(sx::testing::trials(12, 30),
+                                        rc::gen::container<std::vector<Edit>>(edit()));
+    HandheldProperty test;
+    test.run_case(source, first_notes, edits);
+  });
   sx::machine::set_root(source);
-  std::ostringstream message;
-  rc::detail::printResultMessage(result, message);
-  EXPECT_TRUE(result.is<rc::detail::SuccessResult>()) << message.str();
 }
 
 }  // namespace

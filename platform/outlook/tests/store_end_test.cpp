@@ -2,17 +2,13 @@
 // append covers it up, and compaction keeps every whole record before the cut. Files of the first
 // format, which record no length, are still read and written.
 #include <gtest/gtest.h>
-#include <rapidcheck.h>
-#include <rapidcheck/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "store/record_log.h"
 #include "sx/outlook/store.h"
-#include "sx/testing/soak.h"
+#include "sx/testing/file_bytes.h"
+#include "sx/testing/property.h"
 #include "sx/testing/temp_machine.h"
 
 namespace sx::outlook {
@@ -20,13 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string bytes_of(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-void write_bytes(const fs::path& p, const std::string& b) {
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << b;
-}
+using sx::testing::file_bytes;
+using sx::testing::write_file_bytes;
 
 std::shared_ptr<Store> create(const fs::path& p) {
   std::string why;
@@ -67,7 +58,7 @@ void check_cut(const fs::path& file, const std::string& whole, std::size_t cut,
   const fs::path copy = file.parent_path() / "cut.pst";
   fs::remove(copy);
   for (int n = 1; n <= 3; ++n) fs::remove(copy.string() + ".damaged-" + std::to_string(n));
-  write_bytes(copy, whole.substr(0, cut));
+  write_file_bytes(copy, whole.substr(0, cut));
   std::string why;
   auto s = Store::open(copy, {}, &why);
   if (cut < format::kFileHeaderRecordSize) {
@@ -80,13 +71,13 @@ void check_cut(const fs::path& file, const std::string& whole, std::size_t cut,
   // No append covers the lost end up.
   std::uint64_t id = 0;
   RC_ASSERT(!s->put_item(&id, format::kRootFolderId, post("over the cut"), &why));
-  RC_ASSERT(bytes_of(copy) == whole.substr(0, cut));
+  RC_ASSERT(file_bytes(copy) == whole.substr(0, cut));
   if (state.empty()) return;  // not even the root is whole: nothing to repair into
   // Repair keeps what can be read, and the cut file beside it.
   fs::path kept;
   RC_ASSERT(s->compact(&why, &kept));
   RC_ASSERT(s->problems().empty());
-  RC_ASSERT(bytes_of(kept) == whole.substr(0, cut));
+  RC_ASSERT(file_bytes(kept) == whole.substr(0, cut));
   s.reset();
   auto repaired = Store::open(copy, {}, &why);
   RC_ASSERT(repaired != nullptr);
@@ -135,7 +126,7 @@ void cut_everywhere() {
     boundaries.emplace_back(fs::file_size(file), state_of(s->model()));
   }
   s.reset();
-  const std::string whole = bytes_of(file);
+  const std::string whole = file_bytes(file);
   // The records every file starts with: inside the header, inside the length, inside the root.
   for (std::size_t cut :
        {std::size_t{0}, std::size_t{20}, format::kFileHeaderRecordSize, format::kFileLengthEnd - 1,
@@ -158,16 +149,7 @@ void cut_everywhere() {
 // The suite runs 20 edit scripts of up to 30 changes, the soak run 300 of up to 100; RC_PARAMS
 // chooses others.
 TEST(StoreEndProperty, AStoreCutAnywhereIsToldAsDamagedAndRepairKeepsEveryWholeChange) {
-  rc::detail::TestParams params;
-  params.maxSuccess = sx::testing::trials(20, 300);
-  params.maxSize = sx::testing::trials(30, 100);
-  if (std::getenv("RC_PARAMS") != nullptr) params = rc::detail::configuration().testParams;
-  rc::detail::TestMetadata metadata;
-  metadata.id = metadata.description = "store end property";
-  const auto result = rc::detail::checkTestable(&cut_everywhere, metadata, params);
-  std::ostringstream message;
-  rc::detail::printResultMessage(result, message);
-  EXPECT_TRUE(result.is<rc::detail::SuccessResult>()) << message.str();
+  sx::testing::check_property("store end property", {20, 300}, {30, 100}, &cut_everywhere);
 }
 
 class StoreEndTest : public ::testing::Test {
@@ -200,9 +182,9 @@ TEST_F(StoreEndTest, AStoreCutWhileOpenIsToldAtTheNextRead) {
 
 TEST_F(StoreEndTest, ADamagedLengthRecordIsDamageAndNoAppendIsMade) {
   create(file()).reset();
-  std::string bytes = bytes_of(file());
+  std::string bytes = file_bytes(file());
   bytes[format::kFileLengthOffset + format::kHeaderSize] ^= 0x01;  // the length, not its checksum
-  write_bytes(file(), bytes);
+  write_file_bytes(file(), bytes);
   std::string why;
   auto s = Store::open(file(), {}, &why);
   ASSERT_TRUE(s) << why;
@@ -210,7 +192,7 @@ TEST_F(StoreEndTest, ADamagedLengthRecordIsDamageAndNoAppendIsMade) {
   EXPECT_EQ(s->problems()[0].offset, format::kFileLengthOffset);
   std::uint64_t id = 0;
   EXPECT_FALSE(s->put_item(&id, format::kRootFolderId, post("one"), &why));
-  EXPECT_EQ(bytes_of(file()), bytes);
+  EXPECT_EQ(file_bytes(file()), bytes);
 }
 
 // A file written before stores recorded their length: read as before (its end cannot be checked),
@@ -222,7 +204,7 @@ TEST_F(StoreEndTest, AFileOfTheFirstFormatIsReadWrittenAndCompactedIntoTheCurren
   const std::string old = encode_record(FileHeaderRecord{format::kFirstFormatVersion, id_bytes}) +
                           encode_record(root) +
                           encode_record(ItemPutRecord{1, format::kRootFolderId, post("old")});
-  write_bytes(file(), old);
+  write_file_bytes(file(), old);
   std::string why;
   auto s = Store::open(file(), {}, &why);
   ASSERT_TRUE(s) << why;
@@ -230,12 +212,12 @@ TEST_F(StoreEndTest, AFileOfTheFirstFormatIsReadWrittenAndCompactedIntoTheCurren
   EXPECT_EQ(s->model().version(), format::kFirstFormatVersion);
   std::uint64_t id = 0;
   ASSERT_TRUE(s->put_item(&id, format::kRootFolderId, post("new"), &why)) << why;
-  EXPECT_EQ(bytes_of(file()).substr(0, old.size()), old);  // appended, nothing rewritten
+  EXPECT_EQ(file_bytes(file()).substr(0, old.size()), old);  // appended, nothing rewritten
   ASSERT_TRUE(s->compact(&why)) << why;
   EXPECT_EQ(s->model().version(), format::kFormatVersion);
   EXPECT_EQ(s->model().store_id(), id_bytes);
   s.reset();
-  const std::string now = bytes_of(file());
+  const std::string now = file_bytes(file());
   EXPECT_EQ(recorded_file_length(
                 reinterpret_cast<const std::uint8_t*>(now.data()) + format::kFileLengthOffset,
                 now.size() - format::kFileLengthOffset),
