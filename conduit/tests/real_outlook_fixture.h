@@ -72,15 +72,9 @@ class NotesFolder {
   // Every live post in folder order: (key, text), a key twice included.
   std::vector<std::pair<std::int32_t, std::string>> read_all() {
     std::vector<std::pair<std::int32_t, std::string>> out;
-    EXPECT_GE(assistant_.BeginItem(), 0);
-    while (assistant_.NextItem() > 0) {
-      com::Variant v[9];
-      EXPECT_EQ(assistant_.ReadItem(&v[0].get(), &v[1].get(), &v[2].get(), &v[3].get(), &v[4].get(),
-                                    &v[5].get(), &v[6].get(), &v[7].get(), &v[8].get()),
-                0);
-      if (v[8].to_bool()) continue;  // archived
+    for_each_live_post([&](com::Variant* v) {
       out.emplace_back(static_cast<std::int32_t>(v[0].to_r8()), v[4].to_ansi());
-    }
+    });
     return out;
   }
   Folder read() {
@@ -91,13 +85,7 @@ class NotesFolder {
   // the handheld does not hold).
   std::map<std::int32_t, NoteView> views() {
     std::map<std::int32_t, NoteView> out;
-    EXPECT_GE(assistant_.BeginItem(), 0);
-    while (assistant_.NextItem() > 0) {
-      com::Variant v[9];
-      EXPECT_EQ(assistant_.ReadItem(&v[0].get(), &v[1].get(), &v[2].get(), &v[3].get(), &v[4].get(),
-                                    &v[5].get(), &v[6].get(), &v[7].get(), &v[8].get()),
-                0);
-      if (v[8].to_bool()) continue;  // archived
+    for_each_live_post([&](com::Variant* v) {
       NoteView view;
       view.text = v[4].to_ansi();
       view.category = v[5].to_ansi();
@@ -105,7 +93,7 @@ class NotesFolder {
       view.is_private = (v[7].to_i4() & 2) != 0;
       view.minute = minute_of(v[1].to_date());
       out[static_cast<std::int32_t>(v[0].to_r8())] = view;
-    }
+    });
     return out;
   }
   // How many posts the notes folder holds, archived ones included.
@@ -132,6 +120,20 @@ class NotesFolder {
   }
 
  private:
+  // Reads every post in folder order and calls `each` with the nine values of each live one.
+  template <class Each>
+  void for_each_live_post(Each each) {
+    EXPECT_GE(assistant_.BeginItem(), 0);
+    while (assistant_.NextItem() > 0) {
+      com::Variant v[9];
+      EXPECT_EQ(assistant_.ReadItem(&v[0].get(), &v[1].get(), &v[2].get(), &v[3].get(), &v[4].get(),
+                                    &v[5].get(), &v[6].get(), &v[7].get(), &v[8].get()),
+                0);
+      if (v[8].to_bool()) continue;  // archived
+      each(v);
+    }
+  }
+
   OutlookAssistant assistant_;
 };
 

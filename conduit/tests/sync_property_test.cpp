@@ -91,17 +91,6 @@ struct ModelNote {
 
 std::string owner(const std::string& text) { return text.substr(0, text.find(' ')); }
 
-// A failed check of a case: the HotSync log of the step and both sides go to the test's output
-// at once (a failure that does not come again when RapidCheck re-runs the case still shows what
-// happened), then the case fails.
-#define CASE_CHECK(condition)                                        \
-  do {                                                               \
-    if (!(condition)) {                                              \
-      report(#condition, __LINE__);                                  \
-      RC_FAIL("line " + std::to_string(__LINE__) + ": " #condition); \
-    }                                                                \
-  } while (false)
-
 // One case: a machine of its own, the model, and the steps.
 class Scenario : public RealOutlookRunTest {
  public:

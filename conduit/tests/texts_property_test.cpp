@@ -82,14 +82,6 @@ struct ModelNote {
   bool by_handheld = false;
 };
 
-#define CASE_CHECK(condition)                                        \
-  do {                                                               \
-    if (!(condition)) {                                              \
-      report(#condition, __LINE__);                                  \
-      RC_FAIL("line " + std::to_string(__LINE__) + ": " #condition); \
-    }                                                                \
-  } while (false)
-
 class TextsScenario : public RealOutlookRunTest {
  public:
   explicit TextsScenario(const OutlookKind& kind) { kind_ = kind; }

@@ -14,6 +14,17 @@
 
 #include "sx/testing/soak.h"
 
+// A failed check inside a property's case: the case's own report(condition, line) writes what it
+// saw to the test's output at once (a failure that does not come again when RapidCheck re-runs the
+// case still shows what happened), then the case fails.
+#define CASE_CHECK(condition)                                        \
+  do {                                                               \
+    if (!(condition)) {                                              \
+      report(#condition, __LINE__);                                  \
+      RC_FAIL("line " + std::to_string(__LINE__) + ": " #condition); \
+    }                                                                \
+  } while (false)
+
 namespace sx::testing {
 
 template <class Property>
