@@ -179,6 +179,27 @@ TEST_F(StoreTest, TwoOpenersSeeEachOthersItemsAndNeverReuseIds) {
   EXPECT_EQ(a->model().item(id_b)->data->text("Subject"), "from b");
 }
 
+// Each opener tells its own writes from the other's: what an open item's save relies on to tell a
+// change of its own Outlook from another program's.
+TEST_F(StoreTest, AnItemsVersionIsMarkedAsWrittenHereOnlyByTheOpenerThatWroteIt) {
+  auto a = open_new(file());
+  std::string why;
+  auto b = Store::open(file(), {}, &why);
+  ASSERT_TRUE(b) << why;
+  const auto id = add_post(*a, format::kRootFolderId, "first", 1);
+  EXPECT_TRUE(a->model().item(id)->written_here);
+  ASSERT_TRUE(b->refresh(&why)) << why;
+  EXPECT_FALSE(b->model().item(id)->written_here);
+  std::uint64_t same = id;
+  ItemData d;
+  d.set("Subject", Value::text_of("second"));
+  ASSERT_TRUE(b->put_item(&same, format::kRootFolderId, d, &why)) << why;
+  EXPECT_TRUE(b->model().item(id)->written_here);
+  ASSERT_TRUE(a->refresh(&why)) << why;
+  EXPECT_FALSE(a->model().item(id)->written_here);
+  EXPECT_EQ(a->model().item(id)->data->text("Subject"), "second");
+}
+
 TEST_F(StoreTest, CompactionKeepsLiveStateAndOtherOpenersFollowIt) {
   auto a = open_new(file());
   std::string why;

@@ -352,16 +352,32 @@ void ItemImpl::save_now() {
     d.set("FullName", Value::text_of(full));
     d.set("Subject", Value::text_of(full));
   }
+  // An item open in a window that another process saved since it was read is not overwritten: the
+  // person's version becomes a new item beside it, and the other version stays as it was.
+  const bool keep_both = !is_new && app_->ui().inspector_of(this) != nullptr;
   std::uint64_t id = id_;
+  bool as_copy = false;
   std::string why;
-  if (!folder_.store->put_item(&id, folder_.id, d, &why))
-    raise(E_FAIL, "The item cannot be saved: " + why);
+  const bool saved = folder_.store->change(
+      [&](const StoreModel& m, std::vector<Record>* out, std::string* w) {
+        if (m.folder(folder_.id) == nullptr) {
+          *w = "the folder no longer exists";
+          return false;
+        }
+        const StoredItem* now = id == 0 ? nullptr : m.item(id);
+        as_copy = keep_both && now != nullptr && !now->written_here && !(*now->data == *base_);
+        if (id == 0 || as_copy) id = m.next_item_id();
+        out->push_back(ItemPutRecord{id, folder_.id, d});
+        return true;
+      },
+      &why);
+  if (!saved) raise(E_FAIL, "The item cannot be saved: " + why);
   id_ = id;
   base_ = folder_.store->model().item(id_)->data;
   work_.reset();
   sx::com::ComPtr<IDispatch> self;
   QueryInterface(IID_IDispatch, self.PutVoid());
-  if (is_new) {
+  if (is_new || as_copy) {
     app_->ui().saw_item(folder_, id_);
     s.raise_add(folder_, self.Get());
   } else {
@@ -398,6 +414,12 @@ void ItemImpl::close_now(LONG mode) {
   } else {
     work_.reset();
   }
+}
+
+void ItemImpl::reread() {
+  if (id_ == 0 || work_ || gone_ || !folder_.store) return;
+  const StoredItem* now = fresh(*folder_.store).item(id_);
+  if (now != nullptr && now->folder == folder_.id) base_ = now->data;
 }
 
 STDMETHODIMP ItemImpl::Display(VARIANT) {

@@ -226,6 +226,9 @@ class ItemImpl : public OutlookObject<ItemImpl, _ContactItem, _PostItem, _MailIt
   Sinks<ItemEvents>& events() { return events_; }
   // Close without the event: olSave saves, the other modes drop unsaved changes. Throws.
   void close_now(LONG mode);
+  // A saved item without unsaved changes takes the version stored now (another process may have
+  // saved it since this object read it), as a window opening on it shows. Throws.
+  void reread();
 
  private:
   HRESULT get_text(const char* op, const char* name, BSTR* value);

@@ -382,8 +382,14 @@ bool Store::change(const Builder& build, std::string* why) {
       end_ += bytes.size();
       seen_size_ = end_;
       for (Record& r : records) {
+        const auto* put = std::get_if<ItemPutRecord>(&r);
+        const std::uint64_t put_id = put != nullptr ? put->id : 0;
         std::string reason;
-        if (!model_->apply(std::move(r), &reason)) problems_.push_back({start, 0, reason});
+        if (!model_->apply(std::move(r), &reason)) {
+          problems_.push_back({start, 0, reason});
+        } else if (put_id != 0) {
+          model_->mark_written_here(put_id);
+        }
       }
     }
   }

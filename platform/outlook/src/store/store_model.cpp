@@ -52,6 +52,10 @@ const StoredItem* StoreModel::item(std::uint64_t id) const {
   return it == items_.end() ? nullptr : &it->second;
 }
 
+void StoreModel::mark_written_here(std::uint64_t id) {
+  if (auto it = items_.find(id); it != items_.end()) it->second.written_here = true;
+}
+
 void StoreModel::index_insert(const FolderState& f, const StoredItem& item) const {
   for (auto& [name, index] : f.indexes)
     for (auto& key : value_keys(item.data->find_any(name))) index.emplace(key, item.seq, item.id);
@@ -145,6 +149,7 @@ bool StoreModel::apply(Record&& record, std::string* why) {
           auto data = std::make_shared<const ItemData>(std::move(r.data));
           auto [it, added] = items_.try_emplace(r.id);
           StoredItem& item = it->second;
+          item.written_here = false;
           if (!added && item.folder == r.folder) {
             index_erase(fit->second, item);
             item.data = std::move(data);

@@ -94,6 +94,7 @@ void InspectorImpl::check_open() const {
 
 void InspectorImpl::show() {
   check_open();
+  if (!shown_) item_->reread();
   shown_ = true;
   if (read_raised_ || item_->id() == 0) return;
   read_raised_ = true;

@@ -24,6 +24,11 @@ constexpr char kHelp[] =
     "Commands: folder N, select N, open N, type TEXT, save, close, close!, click N, look, quit, "
     "quit!, help.";
 
+// The save of an item that another program or window saved while it was open here.
+constexpr char kSavedAsCopy[] =
+    "This item was changed by another program or in another window while it was open here. Your "
+    "version is saved as a new item in the same folder; the other version is kept as it was.";
+
 // Outlook's built-in Delete button (the explorer's Standard bar): deletes the selected item.
 constexpr LONG kDeleteCommand = 478;
 
@@ -409,8 +414,11 @@ bool PersonOutlook::run(const std::string& line, std::string* reply) {
       if (hr == E_ACCESSDENIED)
         return done("The item is open for reading; choose Edit Item on its Edit menu first.");
     } else if (command == "save") {
+      const std::string before = text_property(typed.Get(), u"EntryID");
       hr = typed->Save();
-      if (SUCCEEDED(hr)) said = "Saved.";
+      if (SUCCEEDED(hr)) said = before.empty() || text_property(typed.Get(), u"EntryID") == before
+                                    ? "Saved."
+                                    : kSavedAsCopy;
     } else {
       VARIANT_BOOL saved = VARIANT_TRUE;
       typed->get_Saved(&saved);

@@ -1,0 +1,116 @@
+// A person's Outlook open while HotSyncs run, each HotSync its own process: what the person has
+// open and edits, and what the HotSync writes meanwhile, are both kept.
+#include <regex>
+
+#include "handheld_fixture.h"
+#include "objbase.h"
+#include "sx/outlook/person.h"
+
+namespace sx::registry::testing {
+namespace {
+
+// The number the person's screen gives the line `name` ("N.   name" in the folder list, or
+// "cN name" among the controls).
+std::string number_of(const std::string& screen, const std::string& pattern) {
+  std::smatch m;
+  return std::regex_search(screen, m, std::regex(pattern)) ? m[1].str() : "";
+}
+
+class PersonDuringHotSyncTest : public HandheldTest {
+ protected:
+  void SetUp() override {
+    install_system();
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  }
+  void TearDown() override {
+    person_.reset();
+    CoUninitialize();
+  }
+  void sync() {
+    ToolResult r = hotsync();
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+  }
+  std::string say(const std::string& line) {
+    std::string reply;
+    EXPECT_TRUE(person_->run(line, &reply)) << line << ": " << reply;
+    return reply;
+  }
+  // The person starts Outlook and looks at the notes folder.
+  void show_the_notes() {
+    std::string why;
+    person_ = sx::outlook::PersonOutlook::start(&why);
+    ASSERT_TRUE(person_) << why;
+    const std::string folder = number_of(person_->screen(), "\\n +([0-9]+)\\. +Scribbix\\n");
+    ASSERT_NE(folder, "") << person_->screen();
+    say("folder " + folder);
+    person_->screen();  // the numbers of the commands are those of the last screen
+  }
+  // The person opens the folder's only post and switches it to editing.
+  void open_the_note() {
+    EXPECT_EQ(say("open 1"), "");
+    const std::string screen = person_->screen();
+    if (screen.find("(reading) --") != std::string::npos) {
+      const std::string edit = number_of(screen.substr(screen.find("\n-- ")),
+                                         "\\n +(c[0-9]+) +Edit Ite&m\\n");
+      ASSERT_NE(edit, "") << screen;
+      say("click " + edit);
+    }
+    ASSERT_NE(person_->screen().find("(editing) --"), std::string::npos) << person_->screen();
+  }
+
+  std::unique_ptr<sx::outlook::PersonOutlook> person_;
+};
+
+// The person has a note open; a HotSync writes the handheld's edit of it; the person saves. Neither
+// edit may be lost: the person is told that their version became a note of its own, and the next
+// HotSync brings it to the handheld beside the handheld's edit.
+TEST_F(PersonDuringHotSyncTest, ANoteSavedByThePersonAfterAHotSyncChangedItKeepsBothEdits) {
+  const std::string call = add_note({"--text", "Call Ann"});
+  sync();
+  show_the_notes();
+  open_the_note();
+  EXPECT_EQ(say("type  after lunch"), "");
+
+  handheld({"edit", call, "--text", "Call Ann at 3"});
+  sync();
+  EXPECT_EQ(say("save"),
+            "This item was changed by another program or in another window while it was open "
+            "here. Your version is saved as a new item in the same folder; the other version is "
+            "kept as it was.");
+  // The notes add-in in the person's Outlook stamped the new item with a key of its own.
+  const std::vector<Post> saved = posts();
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_NE(saved[0]["user ScribKey"], saved[1]["user ScribKey"]);
+  std::string reply;
+  EXPECT_FALSE(person_->run("quit", &reply)) << reply;
+
+  sync();
+  const std::vector<ShownNote> both = {{"Call Ann after lunch", "", false},
+                                       {"Call Ann at 3", "", false}};
+  EXPECT_EQ(handheld_notes(), both);
+  EXPECT_EQ(outlook_notes(), both);
+}
+
+// A note the HotSync changed while the person's Outlook showed its folder opens with the HotSync's
+// text; saved without a change of anyone else's since, it is saved in place.
+TEST_F(PersonDuringHotSyncTest, ANoteOpenedAfterAHotSyncChangedItShowsAndSavesTheNewText) {
+  const std::string call = add_note({"--text", "Call Ann"});
+  sync();
+  show_the_notes();
+
+  handheld({"edit", call, "--text", "Call Ann at 3"});
+  sync();
+  open_the_note();
+  EXPECT_NE(person_->screen().find("\nCall Ann at 3\n"), std::string::npos) << person_->screen();
+  say("type , room 4");
+  EXPECT_EQ(say("save"), "Saved.");
+  person_.reset();
+
+  sync();
+  const std::vector<ShownNote> one = {{"Call Ann at 3, room 4", "", false}};
+  EXPECT_EQ(handheld_notes(), one);
+  EXPECT_EQ(outlook_notes(), one);
+}
+
+}  // namespace
+}  // namespace sx::registry::testing
