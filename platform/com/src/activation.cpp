@@ -156,6 +156,12 @@ DWORD add_running_class(REFCLSID clsid, IUnknown* factory) {
 // The class object of a local server class as the calling apartment may use it, starting the
 // server first when none runs. A server that ends while it is asked is started again.
 HRESULT local_class_object(REFCLSID clsid, REFIID iid, void** object) {
+  // A server another process of the machine runs comes first.
+  if (HRESULT found = E_UNEXPECTED; detail::machine_class_object(clsid, iid, object, &found)) {
+    return found;
+  }
+  // Here a server's own program (LocalServer32's command line) would be started and waited for,
+  // as Windows does; for now the in-process stand-in below serves it.
   for (int attempt = 0; attempt < 5; ++attempt) {
     std::shared_ptr<LocalServer> server;
     {
@@ -369,6 +375,7 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, LPUNKNOWN factory, DWORD, DWORD, L
   if (sx::com::current_apartment() == sx::com::ApartmentKind::kNone) return CO_E_NOTINITIALIZED;
   return guarded([&] {
     *cookie = sx::com::add_running_class(clsid, factory);
+    sx::com::detail::publish_class_object(clsid, *cookie, factory);
     return S_OK;
   });
 }
@@ -384,6 +391,7 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
       stopped = std::move(it->second);
       all.running.erase(it);
     }
+    sx::com::detail::unpublish_class_object(cookie);
     return S_OK;  // the factory is released here, on the revoking thread
   });
 }

@@ -20,13 +20,19 @@ namespace {
 constexpr UINT kIncomingCalls = WM_APP + 0x3C0;
 constexpr char kWindowClass[] = "SxComApartment";
 
-// Kernel lock held: the calls still queued for an apartment that ends are given up.
-void give_up_incoming(Apartment& apartment) {
+// Kernel lock held: the calls still queued for an apartment that ends are given up. Those nobody
+// waits for are left in `detached`, for finish_detached_call once the lock is released.
+void give_up_incoming(Apartment& apartment, std::vector<IncomingCall*>* detached) {
   for (IncomingCall* call : apartment.incoming) {
     call->dropped = true;
-    (void)call->finish();  // everyone waiting is notified below
+    if ((call->finish_state() & IncomingCall::kDetached) != 0) detached->push_back(call);
+    // everyone waiting is notified below
   }
   apartment.incoming.clear();
+}
+
+void finish_detached(const std::vector<IncomingCall*>& detached) {
+  for (IncomingCall* call : detached) finish_detached_call(call);
 }
 
 struct ThreadApartment {
@@ -37,10 +43,14 @@ struct ThreadApartment {
   // A thread that ends inside its apartment: calls still queued for it are given up.
   ~ThreadApartment() {
     if (state && state->kind == ApartmentKind::kSingleThreaded) {
-      auto guard = sx::kernel::lock();
-      state->alive = false;
-      give_up_incoming(*state);
-      sx::kernel::notify_all();
+      std::vector<IncomingCall*> detached;
+      {
+        auto guard = sx::kernel::lock();
+        state->alive = false;
+        give_up_incoming(*state, &detached);
+        sx::kernel::notify_all();
+      }
+      finish_detached(detached);
     }
   }
 };
@@ -158,12 +168,14 @@ LRESULT CALLBACK apartment_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARA
 // are given up, proxies it holds let go of their objects, proxies others hold to its objects are
 // cut, and its window goes.
 void end_apartment(Apartment& apartment) {
+  std::vector<IncomingCall*> detached;
   {
     auto guard = sx::kernel::lock();
     apartment.alive = false;
-    give_up_incoming(apartment);
+    give_up_incoming(apartment, &detached);
     sx::kernel::notify_all();
   }
+  finish_detached(detached);
   release_proxies_held_by(apartment);
   disconnect_exports(apartment);
   apartment.on_last_release = nullptr;
@@ -293,6 +305,24 @@ HRESULT hand_over(Apartment& target, IncomingCall& call) {
   return call.dropped ? RPC_E_DISCONNECTED : S_OK;
 }
 
+}  // namespace
+
+bool post_detached(Apartment& target, IncomingCall& call) {
+  std::uintptr_t open = handoff::kOpen;
+  if (target.handoff.compare_exchange_strong(open, reinterpret_cast<std::uintptr_t>(&call),
+                                             std::memory_order_acq_rel)) {
+    return true;
+  }
+  return queue_call(target, call);
+}
+
+void wait_until_done(IncomingCall& call) {
+  Apartment* me = current_apartment_raw();
+  if (!watch_for_answer(me, call)) wait_for(me, call);
+}
+
+namespace {
+
 // The deferred releases of `me` whose home is `target`, taken out of its list.
 std::vector<DeferredRelease> take_deferred_releases(Apartment& me, const Apartment* target) {
   std::vector<DeferredRelease> going;
@@ -394,10 +424,16 @@ bool serve_next_incoming(Apartment& apartment) {
     // The work of a proxied call catches its own failures; nothing may pass a thread boundary.
   }
   // A caller still watching sees the answer by itself. Otherwise it is in (or about to enter) a
-  // wait that looks at `done` under the lock, and must be notified.
-  if (call->finish()) {
-    auto guard = sx::kernel::lock();
-    sx::kernel::notify_all();
+  // wait that looks at `done` under the lock, and must be notified; a call nobody waits for is
+  // answered by its owner.
+  const unsigned before = call->finish_state();
+  if ((before & IncomingCall::kWatching) == 0) {
+    if ((before & IncomingCall::kDetached) != 0) {
+      finish_detached_call(call);
+    } else {
+      auto guard = sx::kernel::lock();
+      sx::kernel::notify_all();
+    }
   }
   return true;
 }

@@ -44,6 +44,9 @@ struct DeferredRelease;
 struct alignas(64) IncomingCall {
   static constexpr unsigned kDone = 1;      // ran or was given up
   static constexpr unsigned kWatching = 2;  // the caller watches `state` without the kernel lock
+  // Nobody waits for it (a call from another process): whoever finishes it hands it to
+  // finish_detached_call, outside the kernel lock.
+  static constexpr unsigned kDetached = 4;
 
   // A caller that will watch for its answer says so before the call is handed over, so that the
   // thread running it finds the flag already set and `state` changes hands only once each way.
@@ -67,11 +70,15 @@ struct alignas(64) IncomingCall {
   std::size_t release_count = 0;
 
   bool done() const { return (state.load(std::memory_order_acquire) & kDone) != 0; }
+  // Marks the call done, last thing; the state before.
+  [[nodiscard]] unsigned finish_state() { return state.fetch_or(kDone, std::memory_order_acq_rel); }
   // Marks the call done, last thing; true when the caller was not watching and must be notified.
-  [[nodiscard]] bool finish() {
-    return (state.fetch_or(kDone, std::memory_order_acq_rel) & kWatching) == 0;
-  }
+  [[nodiscard]] bool finish() { return (finish_state() & kWatching) == 0; }
 };
+
+// A detached call that ran or was given up (`dropped`); it is the finisher's to answer and free
+// (remote.cpp).
+void finish_detached_call(IncomingCall* call);
 
 // The slot through which a caller hands its call straight to an apartment's thread that is
 // watching for its next call: closed, open, or the call (an IncomingCall*) put there.
@@ -148,6 +155,14 @@ HRESULT call_in(const std::shared_ptr<Apartment>& target, WorkRef work, bool ref
 HRESULT call_object(const std::shared_ptr<Apartment>& target, IUnknown* object,
                     std::uint64_t serial, WorkRef work, ComPtr<IErrorInfo>* error);
 
+// Queues `call` (made with kDetached) for `target` without waiting for it; false when `target`
+// has ended (the call was not taken). Never blocks on work.
+bool post_detached(Apartment& target, IncomingCall& call);
+
+// Waits as a caller waits for its call into another apartment (watching first, then serving its
+// own apartment meanwhile) until `call` (made with kWatching) is done.
+void wait_until_done(IncomingCall& call);
+
 // Whether an incoming call may run now (kernel lock held).
 bool has_runnable_incoming(const Apartment& apartment);
 
@@ -165,6 +180,38 @@ void disconnect_exports(Apartment& apartment);
 void release_proxies_held_by(Apartment& apartment);
 // On the apartment's thread: gives back every reference waiting in it (see DeferredRelease).
 void send_deferred_releases(Apartment& apartment);
+
+// An object of this process as other processes reach it: the apartment it lives in and its
+// identity there, owning one of the references counted in the apartment's exports (see
+// ExportEntry); or, for a free-threaded object, the object itself, served in `home` all the same.
+struct HomeReference {
+  std::shared_ptr<Apartment> home;
+  IUnknown* identity = nullptr;
+  std::uint64_t serial = 0;
+  ComPtr<IUnknown> agile;
+};
+// On a thread that may call `object`: its home reference, with a reference counted at home.
+// CO_E_NOT_SUPPORTED outside a single-threaded apartment (unless the object is free-threaded).
+HRESULT export_home(IUnknown* object, REFIID iid, HomeReference* out);
+// On any thread in COM: the object as interface `iid` for this apartment (the object itself at
+// home, else an in-process proxy with a reference of its own). RPC_E_DISCONNECTED when it is no
+// longer lent out at home.
+HRESULT unmarshal_home(const HomeReference& reference, REFIID iid, void** out);
+// On a thread that may wait (not a connection's reader): gives back the reference `reference` owns.
+void release_home(HomeReference& reference);
+// On the home apartment's thread: the object's interface `iid` (not AddRef'd; valid while it is
+// lent out), asked for once and kept with the export. Null with *hr set when it is gone
+// (RPC_E_DISCONNECTED) or lacks the interface.
+IUnknown* interface_at_home(const HomeReference& reference, REFIID iid, HRESULT* hr);
+
+// remote.cpp: class objects for every process of the machine. On the registering thread, after
+// CoRegisterClassObject: a class with a LocalServer32 key registered in a single-threaded apartment
+// is published for the machine. CoRevokeClassObject takes it back.
+void publish_class_object(REFCLSID clsid, DWORD cookie, IUnknown* factory);
+void unpublish_class_object(DWORD cookie);
+// The class object of `clsid` registered by another live process of the machine, as `iid`: true
+// with the outcome in *result, or false when no other process serves it.
+bool machine_class_object(REFCLSID clsid, REFIID iid, void** object, HRESULT* result);
 
 // Empties the calling thread's error information (when it leaves COM).
 void drop_thread_error_info();

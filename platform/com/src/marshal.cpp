@@ -518,6 +518,152 @@ HRESULT unmarshal_interface(MarshaledInterface&& in, REFIID iid, void** out) {
   }
 }
 
+// --- References for other processes ------------------------------------------------------------
+
+namespace detail {
+
+struct MarshalAccess {
+  static MarshaledInterface::State* state(MarshaledInterface& m) { return m.state_.get(); }
+};
+
+HRESULT export_home(IUnknown* object, REFIID iid, HomeReference* out) {
+  try {
+    MarshaledInterface packed;
+    if (const HRESULT hr = marshal_interface(object, iid, &packed); FAILED(hr)) return hr;
+    MarshaledInterface::State* state = MarshalAccess::state(packed);
+    using Kind = MarshaledInterface::State::Kind;
+    switch (state->kind) {
+      case Kind::kNull:
+        return E_POINTER;
+      case Kind::kDirect: {
+        auto me = current_apartment_state();
+        if (!me) return CO_E_NOTINITIALIZED;
+        if (me->kind != ApartmentKind::kSingleThreaded) return CO_E_NOT_SUPPORTED;
+        ensure_window(*me);
+        out->home = std::move(me);
+        if (const HRESULT hr = object->QueryInterface(IID_IUnknown, out->agile.PutVoid());
+            FAILED(hr)) {
+          return hr;
+        }
+        out->identity = out->agile.Get();
+        return S_OK;
+      }
+      case Kind::kExport:
+        out->home = state->home;
+        out->identity = state->identity;
+        out->serial = state->serial;
+        state->consumed = true;  // the reference is the home reference's now
+        return S_OK;
+      case Kind::kBorrowed: {
+        const ComPtr<ProxyManager>& proxy = state->borrowed;
+        bool counted = false;
+        const HRESULT delivered = call_in(
+            proxy->home(),
+            [&] {
+              Apartment& home = *proxy->home();
+              if (auto* entry = find_export(home, proxy->identity(), proxy->serial())) {
+                ++entry->connections;
+                ++home.connections;
+                counted = true;
+              }
+            },
+            true);
+        if (FAILED(delivered)) return delivered;
+        if (!counted) return RPC_E_DISCONNECTED;
+        out->home = proxy->home();
+        out->identity = proxy->identity();
+        out->serial = proxy->serial();
+        return S_OK;
+      }
+    }
+    return E_UNEXPECTED;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT unmarshal_home(const HomeReference& reference, REFIID iid, void** out) {
+  *out = nullptr;
+  if (reference.agile) return reference.agile->QueryInterface(iid, out);
+  std::shared_ptr<Apartment> me = current_apartment_state();
+  if (!me) return CO_E_NOTINITIALIZED;
+  if (me == reference.home) {
+    ExportEntry* entry = find_export(*me, reference.identity, reference.serial);
+    if (entry == nullptr) return RPC_E_DISCONNECTED;
+    return entry->identity->QueryInterface(iid, out);
+  }
+  try {
+    bool counted = false;
+    std::vector<std::pair<IID, IUnknown*>> known;
+    const HRESULT delivered = call_in(
+        reference.home,
+        [&] {
+          Apartment& home = *reference.home;
+          if (auto* entry = find_export(home, reference.identity, reference.serial)) {
+            ++entry->connections;
+            ++home.connections;
+            counted = true;
+            for (const auto& [known_iid, known_iface] : entry->interfaces) {
+              known.emplace_back(known_iid, known_iface.Get());
+            }
+          }
+        },
+        true);
+    if (FAILED(delivered)) return delivered;
+    if (!counted) return RPC_E_DISCONNECTED;
+    ComPtr<ProxyManager> manager =
+        attach_manager(me, reference.home, reference.identity, reference.serial, 1);
+    manager->learn(known);
+    return manager->QueryInterface(iid, out);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+void release_home(HomeReference& reference) {
+  if (reference.agile) {
+    reference.agile = nullptr;
+    return;
+  }
+  if (!reference.home) return;
+  auto home = std::move(reference.home);
+  IUnknown* identity = reference.identity;
+  const std::uint64_t serial = reference.serial;
+  (void)call_in(
+      home, [&] { release_export(*home, identity, serial, 1); }, true);
+}
+
+IUnknown* interface_at_home(const HomeReference& reference, REFIID iid, HRESULT* hr) {
+  if (reference.agile) {
+    // The reference holds the object, so the interface stays valid while it lives.
+    ComPtr<IUnknown> p;
+    *hr = reference.agile->QueryInterface(iid, p.PutVoid());
+    if (SUCCEEDED(*hr) && !p) *hr = E_NOINTERFACE;
+    return SUCCEEDED(*hr) ? p.Get() : nullptr;
+  }
+  ExportEntry* entry = find_export(*reference.home, reference.identity, reference.serial);
+  if (entry == nullptr) {
+    *hr = RPC_E_DISCONNECTED;
+    return nullptr;
+  }
+  if (auto it = entry->interfaces.find(iid); it != entry->interfaces.end()) {
+    *hr = S_OK;
+    return it->second.Get();
+  }
+  ComPtr<IUnknown> p;
+  *hr = entry->identity->QueryInterface(iid, p.PutVoid());
+  if (FAILED(*hr)) return nullptr;
+  if (!p) {
+    *hr = E_NOINTERFACE;
+    return nullptr;
+  }
+  IUnknown* raw = p.Get();
+  entry->interfaces.emplace(iid, std::move(p));
+  return raw;
+}
+
+}  // namespace detail
+
 IUnknown* object_identity(IUnknown* object) {
   if (object == nullptr) return nullptr;
   ComPtr<ProxyManager> manager;

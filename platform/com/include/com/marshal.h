@@ -86,6 +86,9 @@ HRESULT CoGetInterfaceAndReleaseStream(LPSTREAM stream, REFIID iid, LPVOID* obje
 namespace sx::com {
 
 class MarshaledInterface;
+namespace detail {
+struct MarshalAccess;
+}
 
 // Packs `object` (as its interface `iid`) on a thread that may call it. Null packs as null.
 HRESULT marshal_interface(IUnknown* object, REFIID iid, MarshaledInterface* out);
@@ -109,6 +112,7 @@ class MarshaledInterface {
  private:
   friend HRESULT marshal_interface(IUnknown*, REFIID, MarshaledInterface*);
   friend HRESULT unmarshal_interface(MarshaledInterface&&, REFIID, void**);
+  friend struct detail::MarshalAccess;
   std::unique_ptr<State> state_;
 };
 

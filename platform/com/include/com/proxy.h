@@ -14,6 +14,7 @@
 //   [out]; objects inside a VARIANT are marshaled like interface pointers;
 // - anything else does not compile.
 // A failure to marshal a parameter is the call's result (E_NOINTERFACE, RPC_E_DISCONNECTED...).
+// The same list gives the interface's proxy and stub between processes (com/wire.h).
 #pragma once
 
 #include <functional>
@@ -28,6 +29,7 @@
 #include "com/marshal.h"
 #include "com/ptr.h"
 #include "com/variant.h"
+#include "com/wire.h"
 #include "com/work_ref.h"
 
 namespace sx::com {
@@ -390,7 +392,8 @@ bool register_proxy_of() {
     list(SX_COM_FORWARD_MEMBER_)                                                     \
   };                                                                                 \
   [[maybe_unused]] static const bool sx_com_proxy_registered_##iface =               \
-      sx::com::register_proxy_of<iface>()
+      sx::com::register_proxy_of<iface>();                                           \
+  SX_COM_REMOTE(iface, list)
 
 // A proxy for an interface whose members are only IUnknown's and IDispatch's.
 #define SX_COM_NO_MEMBERS(M)

@@ -1,0 +1,1527 @@
+// Calls between processes of one machine (docs/com-apartments.md, "Between processes"): the
+// connections between processes over Unix domain sockets under the machine root, the objects a
+// process lends to others (remote exports), the remote proxies it holds of theirs, the calls that
+// come in (queued into the object's apartment, answered when they ran) and the class objects
+// registered for the whole machine.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "apartment_internal.h"
+#include "com/errorinfo.h"
+#include "com/proxy.h"
+#include "com/wire.h"
+#include "sx/clock.h"
+#include "sx/machine.h"
+#include "win32/registry.h"
+
+namespace sx::com {
+
+namespace {
+
+// Message kinds (the first byte of a frame's body).
+constexpr std::uint8_t kCallMessage = 1;
+constexpr std::uint8_t kQueryMessage = 2;
+constexpr std::uint8_t kGetClassMessage = 3;
+constexpr std::uint8_t kReplyMessage = 4;
+constexpr std::uint8_t kReleaseMessage = 5;
+
+constexpr std::uint32_t kMaxFrame = 16u << 20;
+// Offsets in a frame: its length, its kind, a call's id.
+constexpr std::size_t kKindAt = 4;
+constexpr std::size_t kCallIdAt = 5;
+constexpr std::size_t kCallHeader = 13;  // length, kind, call id
+
+// Kinds of reference.
+constexpr std::uint8_t kNullReference = 0;
+constexpr std::uint8_t kSendersObject = 1;    // counted for the receiver
+constexpr std::uint8_t kReceiversObject = 2;  // a proxy going home
+
+// Flags of a reply.
+constexpr std::uint8_t kReplyHasError = 1;
+constexpr std::uint8_t kReplyHasResults = 2;
+
+// Asked of an interface pointer to learn whether it is a remote proxy; only remote proxy managers
+// answer it, with themselves.
+constexpr IID kRemoteManagerIid = guid("{5A0C0C0C-51A7-4F5E-9C1D-2B6E0F3A7D02}");
+
+struct RemoteRegistry {
+  std::mutex mutex;
+  std::map<IID, detail::RemoteInterface, GuidLess> interfaces;
+};
+RemoteRegistry& remote_registry() {
+  static auto* registry = new RemoteRegistry();  // never destroyed: proxies may die during exit
+  return *registry;
+}
+
+// A frame with room for its length, its kind and (for a call) its id.
+std::vector<std::uint8_t> frame_of(std::uint8_t kind) {
+  std::vector<std::uint8_t> frame(kCallHeader, 0);
+  frame[kKindAt] = kind;
+  return frame;
+}
+
+bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool read_all(int fd, std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::recv(fd, data, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The error information of the calling thread, taken (empty strings and false when none).
+bool take_error_info(BSTR* source, BSTR* description) {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return false;
+  info->GetSource(source);
+  info->GetDescription(description);
+  info->Release();
+  return true;
+}
+
+void set_error_info_texts(BSTR source, BSTR description) {
+  ComPtr<ICreateErrorInfo> create;
+  if (FAILED(CreateErrorInfo(create.ReleaseAndGetAddressOf())) || !create) return;
+  create->SetSource(source);
+  create->SetDescription(description);
+  ComPtr<IErrorInfo> info;
+  if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.PutVoid()))) SetErrorInfo(0, info.Get());
+}
+
+}  // namespace
+
+// --- Connections -------------------------------------------------------------------------------
+
+// One connection between this process and another. Symmetric: either side calls objects of the
+// other over it. A reader thread reads its messages and never runs work itself.
+class RemoteConnection : public std::enable_shared_from_this<RemoteConnection> {
+ public:
+  struct Reply {
+    HRESULT hr = E_UNEXPECTED;
+    bool has_error = false;
+    bool has_results = false;
+    BSTR source = nullptr;
+    BSTR description = nullptr;
+    std::vector<std::uint8_t> body;
+    std::size_t results_at = 0;
+    ~Reply() {
+      SysFreeString(source);
+      SysFreeString(description);
+    }
+  };
+
+  explicit RemoteConnection(int fd) : fd_(fd) {}
+  ~RemoteConnection() { ::close(fd_); }
+  RemoteConnection(const RemoteConnection&) = delete;
+  RemoteConnection& operator=(const RemoteConnection&) = delete;
+
+  void start();
+  bool alive() const { return alive_.load(std::memory_order_acquire); }
+  // Sends a whole frame, its length filled in here; false when the connection is broken (it is
+  // closed then).
+  bool send(std::vector<std::uint8_t>& frame);
+  // Sends `frame` (a call, query or class request) and waits for its reply, serving the calling
+  // apartment meanwhile. RPC_E_DISCONNECTED when the connection is or goes down first.
+  HRESULT call(std::vector<std::uint8_t>& frame, Reply* reply);
+  // Ends the connection: the reader sees its end and cleans up.
+  void close() { ::shutdown(fd_, SHUT_RDWR); }
+  // Sends the reply of call `id`.
+  void reply(std::uint64_t id, HRESULT hr, bool with_error, const wire::Writer* results);
+
+  // Proxies of the peer's objects, by oid. Guarded by imports_mutex.
+  std::mutex imports_mutex;
+  std::map<std::uint64_t, RemoteProxyManager*> imports;
+
+ private:
+  void read_loop();
+  void on_message(std::vector<std::uint8_t>&& body);
+  void on_reply(std::vector<std::uint8_t>&& body);
+  void on_closed();
+
+  const int fd_;
+  std::atomic<bool> alive_{true};
+  std::mutex send_mutex_;
+  std::mutex pending_mutex_;
+  struct Pending {
+    detail::IncomingCall* waiter;
+    Reply* reply;
+  };
+  std::unordered_map<std::uint64_t, Pending> pending_;
+  std::uint64_t next_call_ = 1;
+};
+
+namespace {
+
+// --- Remote exports: the objects of this process others hold -----------------------------------
+
+struct RemoteExport {
+  detail::HomeReference reference;
+  std::size_t total = 0;  // references every connection holds
+};
+
+struct Exports {
+  std::mutex mutex;
+  std::uint64_t next_oid = 1;
+  std::unordered_map<std::uint64_t, RemoteExport> by_oid;
+  std::map<std::pair<IUnknown*, std::uint64_t>, std::uint64_t> by_object;
+  std::map<const RemoteConnection*, std::unordered_map<std::uint64_t, std::size_t>> held;
+};
+Exports& exports() {
+  static auto* table = new Exports();
+  return *table;
+}
+
+// Counts one reference of `connection`'s peer on the object of `reference` (which owns one
+// reference at home); the oid. When the object was lent out already, `reference` is left to the
+// caller to give back (*duplicate).
+std::uint64_t add_export(detail::HomeReference&& reference, const RemoteConnection* connection,
+                         bool* duplicate) {
+  Exports& e = exports();
+  std::lock_guard lock(e.mutex);
+  const auto key = std::make_pair(reference.identity, reference.serial);
+  std::uint64_t oid = 0;
+  if (auto it = e.by_object.find(key); it != e.by_object.end()) {
+    oid = it->second;
+    *duplicate = true;
+  } else {
+    oid = e.next_oid++;
+    e.by_object.emplace(key, oid);
+    e.by_oid[oid].reference = std::move(reference);
+    *duplicate = false;
+  }
+  ++e.by_oid[oid].total;
+  ++e.held[connection][oid];
+  return oid;
+}
+
+// A view of the export `oid` (it owns nothing); false when there is none.
+bool find_export_view(std::uint64_t oid, detail::HomeReference* view) {
+  Exports& e = exports();
+  std::lock_guard lock(e.mutex);
+  auto it = e.by_oid.find(oid);
+  if (it == e.by_oid.end()) return false;
+  *view = it->second.reference;
+  return true;
+}
+
+// Gives back, in the object's apartment and without waiting, the reference an export owned.
+class ReleaseAtHome;
+void let_go(std::vector<detail::HomeReference>&& gone);
+
+// Gives back `count` references of `connection`'s peer on `oid` (all of them with `count` 0 and
+// `all`), collecting exports nobody holds any more into *gone.
+void drop_references(Exports& e, const RemoteConnection* connection, std::uint64_t oid,
+                     std::size_t count, std::vector<detail::HomeReference>* gone) {
+  auto held = e.held.find(connection);
+  if (held == e.held.end()) return;
+  auto mine = held->second.find(oid);
+  if (mine == held->second.end()) return;
+  count = std::min(count, mine->second);
+  mine->second -= count;
+  if (mine->second == 0) held->second.erase(mine);
+  auto it = e.by_oid.find(oid);
+  if (it == e.by_oid.end()) return;
+  it->second.total -= std::min(count, it->second.total);
+  if (it->second.total == 0) {
+    e.by_object.erase({it->second.reference.identity, it->second.reference.serial});
+    gone->push_back(std::move(it->second.reference));
+    e.by_oid.erase(it);
+  }
+}
+
+void release_references(const RemoteConnection* connection,
+                        const std::vector<std::pair<std::uint64_t, std::size_t>>& releases) {
+  std::vector<detail::HomeReference> gone;
+  {
+    Exports& e = exports();
+    std::lock_guard lock(e.mutex);
+    for (const auto& [oid, count] : releases) drop_references(e, connection, oid, count, &gone);
+  }
+  let_go(std::move(gone));
+}
+
+void release_all_references(const RemoteConnection* connection) {
+  std::vector<detail::HomeReference> gone;
+  {
+    Exports& e = exports();
+    std::lock_guard lock(e.mutex);
+    auto held = e.held.find(connection);
+    if (held == e.held.end()) return;
+    std::vector<std::pair<std::uint64_t, std::size_t>> all(held->second.begin(),
+                                                           held->second.end());
+    for (const auto& [oid, count] : all) drop_references(e, connection, oid, count, &gone);
+    e.held.erase(connection);
+  }
+  let_go(std::move(gone));
+}
+
+// --- Work queued into an apartment without anyone waiting for it ------------------------------
+
+// A call nobody waits for: run on the apartment's thread, then finished (also when it was given
+// up, `dropped`) and freed.
+class DetachedCall : public detail::IncomingCall {
+ public:
+  explicit DetachedCall(bool references)
+      : IncomingCall(runner_, references, kDetached), runner_{this} {}
+  virtual ~DetachedCall() = default;
+  DetachedCall(const DetachedCall&) = delete;
+  DetachedCall& operator=(const DetachedCall&) = delete;
+
+  // On the apartment's thread.
+  virtual void run() = 0;
+  // After it ran or was given up; on any thread, outside the kernel lock.
+  virtual void finished() {}
+
+  // Queues it into `home`; when `home` has ended it is finished as given up at once. Takes it.
+  static void post(const std::shared_ptr<detail::Apartment>& home, DetachedCall* call) {
+    if (home && detail::post_detached(*home, *call)) return;
+    call->dropped = true;
+    detail::finish_detached_call(call);
+  }
+
+ private:
+  struct Runner {
+    DetachedCall* self;
+    void operator()() const { self->run(); }
+  };
+  Runner runner_;
+};
+
+class ReleaseAtHome final : public DetachedCall {
+ public:
+  explicit ReleaseAtHome(detail::HomeReference&& reference)
+      : DetachedCall(true), reference_(std::move(reference)) {}
+  void run() override {
+    if (reference_.agile) {
+      reference_.agile = nullptr;
+    } else {
+      detail::release_export(*reference_.home, reference_.identity, reference_.serial, 1);
+    }
+  }
+  // An ended apartment has cut its exports already; a free-threaded object is let go anywhere.
+  void finished() override { reference_.agile = nullptr; }
+
+ private:
+  detail::HomeReference reference_;
+};
+
+void let_go(std::vector<detail::HomeReference>&& gone) {
+  for (detail::HomeReference& reference : gone) {
+    auto home = reference.home;
+    DetachedCall::post(home, new ReleaseAtHome(std::move(reference)));
+  }
+}
+
+}  // namespace
+
+namespace detail {
+
+void finish_detached_call(IncomingCall* call) {
+  auto* detached = static_cast<DetachedCall*>(call);
+  try {
+    detached->finished();
+  } catch (...) {
+    // Nothing leaves the thread that finished it.
+  }
+  delete detached;
+}
+
+}  // namespace detail
+
+// --- Remote proxies ------------------------------------------------------------------------------
+
+// The proxies this process holds of one object of another process, over one connection: the
+// object's identity here, its interface proxies, and the references it owns at home.
+class RemoteProxyManager final : public IUnknown {
+ public:
+  RemoteProxyManager(std::shared_ptr<RemoteConnection> connection, std::uint64_t oid)
+      : connection_(std::move(connection)), oid_(oid) {}
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // Adds the proxy of `iid` (known to be answered) unless there is one; *out AddRef'd if asked.
+  HRESULT add_interface(REFIID iid, void** out);
+
+  const std::shared_ptr<RemoteConnection>& connection() const { return connection_; }
+  std::uint64_t oid() const { return oid_; }
+
+  // Guarded by connection_->imports_mutex.
+  std::size_t wire_references = 0;
+
+ private:
+  ~RemoteProxyManager() = default;
+
+  const std::shared_ptr<RemoteConnection> connection_;
+  const std::uint64_t oid_;
+  std::atomic<ULONG> refs_{0};
+  std::mutex mutex_;
+  std::map<IID, std::unique_ptr<detail::RemoteInterfaceProxyBase>, GuidLess> interfaces_;
+};
+
+namespace {
+
+RemoteProxyManager* as_remote_manager(IUnknown* object) {
+  void* manager = nullptr;
+  if (FAILED(object->QueryInterface(kRemoteManagerIid, &manager)) || manager == nullptr) {
+    return nullptr;
+  }
+  auto* m = static_cast<RemoteProxyManager*>(manager);
+  m->Release();  // the caller's pointer keeps it alive
+  return m;
+}
+
+// The proxy manager of the peer's object `oid`, made when there is none, owning one more
+// reference at home. Returned AddRef'd.
+ComPtr<RemoteProxyManager> attach_remote_manager(const std::shared_ptr<RemoteConnection>& connection,
+                                                 std::uint64_t oid) {
+  std::lock_guard lock(connection->imports_mutex);
+  auto& slot = connection->imports[oid];
+  if (slot == nullptr) slot = new RemoteProxyManager(connection, oid);
+  ComPtr<RemoteProxyManager> manager(slot);
+  ++slot->wire_references;
+  return manager;
+}
+
+void send_release(RemoteConnection& connection, std::uint64_t oid, std::size_t count) {
+  if (!connection.alive()) return;
+  auto frame = frame_of(kReleaseMessage);
+  frame.resize(kCallIdAt);  // no call id
+  wire::Writer w(&connection);
+  w.u32(1);
+  w.u64(oid);
+  w.u32(static_cast<std::uint32_t>(count));
+  frame.insert(frame.end(), w.data().begin(), w.data().end());
+  (void)connection.send(frame);
+}
+
+}  // namespace
+
+ULONG RemoteProxyManager::Release() {
+  const ULONG left = --refs_;
+  if (left != 0) return left;
+  std::size_t references = 0;
+  {
+    std::lock_guard lock(connection_->imports_mutex);
+    if (refs_ != 0) return refs_;  // found again meanwhile by an unmarshal
+    auto it = connection_->imports.find(oid_);
+    if (it != connection_->imports.end() && it->second == this) connection_->imports.erase(it);
+    references = std::exchange(wire_references, 0);
+  }
+  if (references > 0) {
+    try {
+      send_release(*connection_, oid_, references);
+    } catch (...) {
+      // Out of memory: the references go when the connection closes.
+    }
+  }
+  delete this;
+  return 0;
+}
+
+HRESULT RemoteProxyManager::add_interface(REFIID iid, void** out) {
+  const detail::RemoteInterface* remote = detail::find_remote(iid);
+  if (remote == nullptr) return E_NOINTERFACE;
+  std::lock_guard lock(mutex_);
+  auto it = interfaces_.find(iid);
+  if (it == interfaces_.end()) {
+    try {
+      it = interfaces_
+               .emplace(iid, std::unique_ptr<detail::RemoteInterfaceProxyBase>(
+                                 remote->make_proxy(this)))
+               .first;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+  }
+  if (out != nullptr) {
+    IUnknown* proxy = it->second->unknown();
+    proxy->AddRef();
+    *out = proxy;
+  }
+  return S_OK;
+}
+
+STDMETHODIMP RemoteProxyManager::QueryInterface(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (iid == IID_IUnknown || iid == kRemoteManagerIid || iid == IID_IAgileObject) {
+    AddRef();
+    *out = static_cast<IUnknown*>(this);
+    return S_OK;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (auto it = interfaces_.find(iid); it != interfaces_.end()) {
+      IUnknown* proxy = it->second->unknown();
+      proxy->AddRef();
+      *out = proxy;
+      return S_OK;
+    }
+  }
+  if (detail::find_remote(iid) == nullptr) return E_NOINTERFACE;
+  if (current_apartment() == ApartmentKind::kNone) return CO_E_NOTINITIALIZED;
+  try {
+    auto frame = frame_of(kQueryMessage);
+    wire::Writer w(connection_.get());
+    w.u64(oid_);
+    w.value(iid);
+    frame.insert(frame.end(), w.data().begin(), w.data().end());
+    RemoteConnection::Reply reply;
+    if (const HRESULT delivered = connection_->call(frame, &reply); FAILED(delivered)) {
+      return delivered;
+    }
+    if (FAILED(reply.hr)) return reply.hr;
+    return add_interface(iid, out);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+namespace detail {
+
+bool register_remote(REFIID iid, const RemoteInterface& entry) {
+  RemoteRegistry& r = remote_registry();
+  std::lock_guard lock(r.mutex);
+  r.interfaces[iid] = entry;
+  return true;
+}
+
+const RemoteInterface* find_remote(REFIID iid) {
+  RemoteRegistry& r = remote_registry();
+  std::lock_guard lock(r.mutex);
+  auto it = r.interfaces.find(iid);
+  return it == r.interfaces.end() ? nullptr : &it->second;  // entries are never removed
+}
+
+HRESULT RemoteInterfaceProxyBase::remote_query(REFIID iid, void** out) {
+  return manager_->QueryInterface(iid, out);
+}
+ULONG RemoteInterfaceProxyBase::remote_add_ref() { return manager_->AddRef(); }
+ULONG RemoteInterfaceProxyBase::remote_release() { return manager_->Release(); }
+
+HRESULT RemoteInterfaceProxyBase::remote_call(std::uint32_t method,
+                                              FunctionRef<void(wire::Writer&)> write,
+                                              FunctionRef<void(wire::Reader&)> read,
+                                              HRESULT* result) {
+  if (current_apartment() == ApartmentKind::kNone) return CO_E_NOTINITIALIZED;
+  const std::shared_ptr<RemoteConnection>& connection = manager_->connection();
+  if (!connection->alive()) return RPC_E_DISCONNECTED;
+  wire::Writer w(connection.get());
+  w.data() = frame_of(kCallMessage);
+  w.u64(manager_->oid());
+  w.value(iid_);
+  w.u32(method);
+  write(w);
+  RemoteConnection::Reply reply;
+  if (const HRESULT delivered = connection->call(w.data(), &reply); FAILED(delivered)) {
+    return delivered;
+  }
+  *result = reply.hr;
+  if (reply.has_error) {
+    set_error_info_texts(reply.source, reply.description);
+  } else {
+    SetErrorInfo(0, nullptr);
+  }
+  if (reply.has_results) {
+    wire::Reader r(connection.get(), reply.body.data() + reply.results_at,
+                   reply.body.size() - reply.results_at);
+    read(r);
+    if (!r.at_end()) return RPC_X_BAD_STUB_DATA;
+  }
+  return S_OK;
+}
+
+}  // namespace detail
+
+// --- Texts, VARIANTs and references on the wire ------------------------------------------------
+
+namespace wire {
+
+void Writer::text(const OLECHAR* text) {
+  if (text == nullptr) {
+    u8(0);
+    return;
+  }
+  std::size_t length = 0;
+  while (text[length] != 0) ++length;
+  this->text(text, length);
+}
+
+void Writer::text(const OLECHAR* text, std::size_t length) {
+  if (text == nullptr) {
+    u8(0);
+    return;
+  }
+  if (length > kMaxFrame / sizeof(OLECHAR)) throw Failure{E_OUTOFMEMORY};
+  u8(1);
+  u32(static_cast<std::uint32_t>(length));
+  bytes(text, length * sizeof(OLECHAR));
+}
+
+BSTR Reader::text() {
+  const std::uint8_t present = u8();
+  if (present == 0) return nullptr;
+  if (present != 1) throw Failure{RPC_X_BAD_STUB_DATA};
+  const std::uint32_t length = u32();
+  if (length > left() / sizeof(OLECHAR)) throw Failure{RPC_X_BAD_STUB_DATA};
+  BSTR text = SysAllocStringLen(nullptr, length);
+  if (text == nullptr) throw Failure{E_OUTOFMEMORY};
+  bytes(text, length * sizeof(OLECHAR));
+  return text;
+}
+
+namespace {
+bool is_plain_number(VARTYPE vt) {
+  switch (vt) {
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_I8:
+    case VT_UI8: case VT_INT: case VT_UINT: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
+    case VT_BOOL: case VT_ERROR:
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
+void Writer::variant(const VARIANT& v) {
+  const VARIANT* source = &v;
+  VARIANT copy;
+  VariantInit(&copy);
+  struct Clear {
+    VARIANT* v;
+    ~Clear() { VariantClear(v); }
+  } clear{&copy};
+  if ((v.vt & VT_BYREF) != 0) {
+    if ((v.vt & VT_ARRAY) != 0) throw Failure{DISP_E_BADVARTYPE};
+    if (const HRESULT hr = VariantCopyInd(&copy, &v); FAILED(hr)) throw Failure{hr};
+    source = &copy;
+  }
+  const VARTYPE vt = source->vt;
+  if (vt == VT_EMPTY || vt == VT_NULL) {
+    value(vt);
+  } else if (is_plain_number(vt)) {
+    value(vt);
+    value(source->llVal);
+  } else if (vt == VT_BSTR) {
+    value(vt);
+    text(source->bstrVal, source->bstrVal ? SysStringLen(source->bstrVal) : 0);
+  } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
+    value(vt);
+    reference(source->punkVal, vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown);
+  } else {
+    throw Failure{DISP_E_BADVARTYPE};  // arrays, records, decimals
+  }
+}
+
+void Reader::variant(VARIANT* out) {
+  const VARTYPE vt = value<VARTYPE>();
+  if (vt == VT_EMPTY || vt == VT_NULL) {
+    out->vt = vt;
+  } else if (is_plain_number(vt)) {
+    out->llVal = value<LONGLONG>();
+    out->vt = vt;
+  } else if (vt == VT_BSTR) {
+    BSTR text = this->text();
+    if (text == nullptr) text = SysAllocStringLen(nullptr, 0);
+    out->bstrVal = text;
+    out->vt = VT_BSTR;
+  } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
+    void* object = nullptr;
+    reference(vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, &object);
+    out->punkVal = static_cast<IUnknown*>(object);
+    out->vt = vt;
+  } else {
+    throw Failure{RPC_X_BAD_STUB_DATA};
+  }
+}
+
+void Writer::reference(IUnknown* object, REFIID iid) {
+  if (object == nullptr) {
+    u8(kNullReference);
+    return;
+  }
+  if (connection_ == nullptr) throw Failure{CO_E_NOT_SUPPORTED};
+  if (RemoteProxyManager* manager = as_remote_manager(object)) {
+    // A proxy going home is the object itself there; one of a third process cannot be passed on.
+    if (manager->connection().get() != connection_) throw Failure{CO_E_NOT_SUPPORTED};
+    u8(kReceiversObject);
+    u64(manager->oid());
+    value(iid);
+    return;
+  }
+  detail::HomeReference reference;
+  if (const HRESULT hr = detail::export_home(object, iid, &reference); FAILED(hr)) {
+    throw Failure{hr};
+  }
+  // The object keeps its first export's reference; one made again is given back.
+  detail::HomeReference extra = reference;
+  bool duplicate = false;
+  const std::uint64_t oid = add_export(std::move(reference), connection_, &duplicate);
+  if (duplicate) detail::release_home(extra);
+  u8(kSendersObject);
+  u64(oid);
+  value(iid);
+}
+
+void Reader::reference(REFIID iid, void** out) {
+  *out = nullptr;
+  const std::uint8_t kind = u8();
+  if (kind == kNullReference) return;
+  if (kind != kSendersObject && kind != kReceiversObject) throw Failure{RPC_X_BAD_STUB_DATA};
+  const std::uint64_t oid = u64();
+  const IID sent = value<IID>();
+  if (connection_ == nullptr) throw Failure{RPC_X_BAD_STUB_DATA};
+  if (kind == kReceiversObject) {
+    detail::HomeReference view;
+    if (!find_export_view(oid, &view)) throw Failure{RPC_E_DISCONNECTED};
+    if (const HRESULT hr = detail::unmarshal_home(view, iid, out); FAILED(hr)) throw Failure{hr};
+    return;
+  }
+  ComPtr<RemoteProxyManager> manager =
+      attach_remote_manager(connection_->shared_from_this(), oid);
+  (void)manager->add_interface(sent, nullptr);
+  if (const HRESULT hr = manager->QueryInterface(iid, out); FAILED(hr)) throw Failure{hr};
+}
+
+}  // namespace wire
+
+// --- Calls coming in ---------------------------------------------------------------------------
+
+namespace {
+
+struct PublishedClass {
+  CLSID clsid = GUID_NULL;
+  ComPtr<IUnknown> factory;
+  std::shared_ptr<detail::Apartment> home;
+  std::filesystem::path file;
+};
+struct Published {
+  std::mutex mutex;
+  std::map<DWORD, PublishedClass> by_cookie;
+};
+Published& published() {
+  static auto* table = new Published();
+  return *table;
+}
+
+// IDispatch's methods on the object's side.
+HRESULT dispatch_stub(IDispatch* object, std::uint32_t method, wire::Reader& in,
+                      wire::Writer& out) {
+  switch (method) {
+    case detail::kGetTypeInfoCount: {
+      if (!in.at_end()) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+      UINT count = 0;
+      const HRESULT hr = object->GetTypeInfoCount(&count);
+      out.u32(count);
+      return hr;
+    }
+    case detail::kGetTypeInfo: {
+      const UINT index = in.u32();
+      const LCID lcid = in.value<LCID>();
+      if (!in.at_end()) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+      ITypeInfo* info = nullptr;
+      HRESULT hr = object->GetTypeInfo(index, lcid, &info);
+      if (info != nullptr) {
+        reinterpret_cast<IUnknown*>(info)->Release();  // type information does not cross
+        hr = E_NOTIMPL;
+      }
+      return hr;
+    }
+    case detail::kGetIDsOfNames: {
+      const IID iid = in.value<IID>();
+      const std::uint32_t count = in.u32();
+      if (count > in.left()) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+      std::vector<wire::TextSlot> names(count);
+      std::vector<LPOLESTR> pointers(count);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        names[i].text = in.text();
+        pointers[i] = names[i].text;
+      }
+      const LCID lcid = in.value<LCID>();
+      if (!in.at_end()) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+      std::vector<DISPID> ids(count, DISPID_UNKNOWN);
+      const HRESULT hr = object->GetIDsOfNames(iid, pointers.data(), count, lcid, ids.data());
+      for (DISPID id : ids) out.value(id);
+      return hr;
+    }
+    case detail::kInvoke: {
+      const DISPID member = in.value<DISPID>();
+      const IID iid = in.value<IID>();
+      const LCID lcid = in.value<LCID>();
+      const WORD flags = in.value<WORD>();
+      const bool has_params = in.u8() != 0;
+      std::uint32_t count = 0;
+      std::vector<wire::VariantSlot> args;
+      std::vector<VARIANT> held;
+      std::vector<DISPID> named;
+      if (has_params) {
+        count = in.u32();
+        if (count > in.left()) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+        args = std::vector<wire::VariantSlot>(count);
+        for (auto& arg : args) in.variant(&arg.value);
+        const std::uint32_t named_count = in.u32();
+        if (named_count > in.left()) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+        for (std::uint32_t i = 0; i < named_count; ++i) named.push_back(in.value<DISPID>());
+        for (auto& arg : args) held.push_back(arg.value);  // the slots still own them
+      }
+      const bool want_result = in.u8() != 0;
+      const bool want_excep = in.u8() != 0;
+      const bool want_arg_error = in.u8() != 0;
+      if (!in.at_end()) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+      DISPPARAMS params{held.data(), named.data(), count, static_cast<UINT>(named.size())};
+      wire::VariantSlot result;
+      EXCEPINFO excep{};
+      UINT arg_error = 0;
+      const HRESULT hr =
+          object->Invoke(member, iid, lcid, flags, has_params ? &params : nullptr,
+                         want_result ? &result.value : nullptr, want_excep ? &excep : nullptr,
+                         want_arg_error ? &arg_error : nullptr);
+      if (excep.pfnDeferredFillIn != nullptr) excep.pfnDeferredFillIn(&excep);
+      struct FreeExcep {
+        EXCEPINFO* e;
+        ~FreeExcep() {
+          SysFreeString(e->bstrSource);
+          SysFreeString(e->bstrDescription);
+          SysFreeString(e->bstrHelpFile);
+        }
+      } free_excep{&excep};
+      if (want_result) {
+        if (FAILED(hr)) VariantClear(&result.value);
+        out.variant(result.value);
+      }
+      if (want_excep) {
+        out.value(excep.wCode);
+        out.value(excep.scode);
+        out.value(excep.dwHelpContext);
+        out.text(excep.bstrSource);
+        out.text(excep.bstrDescription);
+        out.text(excep.bstrHelpFile);
+      }
+      if (want_arg_error) out.u32(arg_error);
+      return hr;
+    }
+    default:
+      throw wire::Failure{RPC_X_BAD_STUB_DATA};
+  }
+}
+
+// A call, query or class request from the peer, run in the object's apartment.
+class IncomingRemoteCall final : public DetachedCall {
+ public:
+  enum class Kind { kCall, kQuery, kGetClass };
+
+  IncomingRemoteCall(Kind kind, std::shared_ptr<RemoteConnection> connection, std::uint64_t id,
+                     detail::HomeReference target, std::vector<std::uint8_t>&& body,
+                     std::size_t args_at)
+      : DetachedCall(kind != Kind::kCall),
+        kind_(kind),
+        connection_(std::move(connection)),
+        id_(id),
+        target_(std::move(target)),
+        body_(std::move(body)),
+        args_at_(args_at) {}
+
+  void run() override {
+    try {
+      run_call();
+    } catch (const wire::Failure& failure) {
+      answer(failure.hr, false, nullptr);
+    } catch (...) {
+      answer(E_UNEXPECTED, false, nullptr);
+    }
+  }
+  void finished() override {
+    if (!answered_) answer(RPC_E_DISCONNECTED, false, nullptr);
+    target_.agile = nullptr;
+  }
+
+ private:
+  void answer(HRESULT hr, bool with_error, const wire::Writer* results) {
+    answered_ = true;
+    connection_->reply(id_, hr, with_error, results);
+  }
+
+  void run_call() {
+    wire::Reader in(connection_.get(), body_.data() + args_at_, body_.size() - args_at_);
+    wire::Writer out(connection_.get());
+    if (kind_ == Kind::kGetClass) {
+      const CLSID clsid = in.value<CLSID>();
+      ComPtr<IUnknown> factory;
+      {
+        Published& p = published();
+        std::lock_guard lock(p.mutex);
+        for (auto& [cookie, entry] : p.by_cookie) {
+          if (entry.clsid == clsid && entry.home.get() == detail::current_apartment_raw()) {
+            factory = entry.factory;
+          }
+        }
+      }
+      if (!factory) return answer(REGDB_E_CLASSNOTREG, false, nullptr);
+      out.reference(factory.Get(), IID_IClassFactory);
+      return answer(S_OK, false, &out);
+    }
+    const IID iid = in.value<IID>();
+    HRESULT found = S_OK;
+    IUnknown* target = detail::interface_at_home(target_, iid, &found);
+    if (kind_ == Kind::kQuery) return answer(target != nullptr ? S_OK : found, false, nullptr);
+    const std::uint32_t method = in.u32();
+    if (target == nullptr) return answer(found, false, nullptr);
+    const detail::RemoteInterface* remote = detail::find_remote(iid);
+    if (remote == nullptr) return answer(E_NOINTERFACE, false, nullptr);
+    SetErrorInfo(0, nullptr);
+    HRESULT hr = E_UNEXPECTED;
+    if (method < detail::kFirstMember) {
+      if (remote->as_dispatch == nullptr) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+      hr = dispatch_stub(remote->as_dispatch(target), method, in, out);
+    } else {
+      const std::uint32_t index = method - detail::kFirstMember;
+      if (index >= remote->stub_count) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+      hr = remote->stubs[index](target, in, out);
+    }
+    answer(hr, true, &out);
+  }
+
+  const Kind kind_;
+  const std::shared_ptr<RemoteConnection> connection_;
+  const std::uint64_t id_;
+  detail::HomeReference target_;  // a view: owns nothing but a free-threaded object's reference
+  std::vector<std::uint8_t> body_;
+  const std::size_t args_at_;
+  bool answered_ = false;
+};
+
+// --- The process's endpoint and its connections ------------------------------------------------
+
+struct Endpoint {
+  std::mutex mutex;
+  unsigned generation = ~0u;  // of the machine root the listener was made for
+  int listen_fd = -1;
+  std::string path;
+  std::map<std::string, std::weak_ptr<RemoteConnection>> outgoing;  // by the server's socket
+  std::set<std::shared_ptr<RemoteConnection>> open;                 // until they close
+};
+Endpoint& endpoint() {
+  static auto* e = new Endpoint();
+  return *e;
+}
+
+std::filesystem::path com_folder() { return sx::machine::root() / "com"; }
+
+bool fill_address(const std::string& path, sockaddr_un* address) {
+  *address = sockaddr_un{};
+  address->sun_family = AF_UNIX;
+  if (path.size() + 1 > sizeof address->sun_path) return false;
+  std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+std::shared_ptr<RemoteConnection> adopt(int fd) {
+  auto connection = std::make_shared<RemoteConnection>(fd);
+  {
+    Endpoint& e = endpoint();
+    std::lock_guard lock(e.mutex);
+    e.open.insert(connection);
+  }
+  connection->start();
+  return connection;
+}
+
+void accept_loop(int fd) {
+  for (;;) {
+    const int peer = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (peer < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      break;  // the listener was shut down (a new machine root) or failed
+    }
+    try {
+      adopt(peer);
+    } catch (...) {
+      ::close(peer);
+    }
+  }
+  ::close(fd);
+}
+
+// The socket this process listens on for the current machine root, made on first use.
+HRESULT ensure_listening(std::string* path) {
+  Endpoint& e = endpoint();
+  std::lock_guard lock(e.mutex);
+  const unsigned generation = sx::machine::root_generation();
+  if (e.listen_fd >= 0 && e.generation == generation) {
+    *path = e.path;
+    return S_OK;
+  }
+  if (e.listen_fd >= 0) {
+    ::shutdown(e.listen_fd, SHUT_RDWR);  // its thread ends and closes it
+    e.listen_fd = -1;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(com_folder() / "classes", ec);
+  const std::string socket_path = (com_folder() / ("p" + std::to_string(::getpid()) + ".sock")).string();
+  sockaddr_un address;
+  if (!fill_address(socket_path, &address)) return CO_E_SERVER_EXEC_FAILURE;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return CO_E_SERVER_EXEC_FAILURE;
+  ::unlink(socket_path.c_str());
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, 64) != 0) {
+    ::close(fd);
+    return CO_E_SERVER_EXEC_FAILURE;
+  }
+  try {
+    std::thread(accept_loop, fd).detach();
+  } catch (...) {
+    ::close(fd);
+    return E_OUTOFMEMORY;
+  }
+  e.listen_fd = fd;
+  e.generation = generation;
+  e.path = socket_path;
+  *path = socket_path;
+  return S_OK;
+}
+
+// The connection to the process listening at `path`, opened when there is none; null when nobody
+// answers there.
+std::shared_ptr<RemoteConnection> connect_to(const std::string& path) {
+  Endpoint& e = endpoint();
+  {
+    std::lock_guard lock(e.mutex);
+    if (auto it = e.outgoing.find(path); it != e.outgoing.end()) {
+      if (auto connection = it->second.lock(); connection && connection->alive()) return connection;
+    }
+  }
+  sockaddr_un address;
+  if (!fill_address(path, &address)) return nullptr;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  auto connection = adopt(fd);
+  std::lock_guard lock(e.mutex);
+  e.outgoing[path] = connection;
+  return connection;
+}
+
+}  // namespace
+
+void RemoteConnection::start() {
+  auto self = shared_from_this();
+  std::thread([self] { self->read_loop(); }).detach();
+}
+
+bool RemoteConnection::send(std::vector<std::uint8_t>& frame) {
+  const auto length = static_cast<std::uint32_t>(frame.size() - 4);
+  std::memcpy(frame.data(), &length, 4);
+  std::lock_guard lock(send_mutex_);
+  if (!alive() || !write_all(fd_, frame.data(), frame.size())) {
+    close();
+    return false;
+  }
+  return true;
+}
+
+HRESULT RemoteConnection::call(std::vector<std::uint8_t>& frame, Reply* reply) {
+  static constexpr auto kNothing = [] {};
+  detail::IncomingCall waiter(kNothing, false, detail::IncomingCall::kWatching);
+  std::uint64_t id = 0;
+  {
+    std::lock_guard lock(pending_mutex_);
+    if (!alive()) return RPC_E_DISCONNECTED;
+    id = next_call_++;
+    pending_.emplace(id, Pending{&waiter, reply});
+  }
+  std::memcpy(frame.data() + kCallIdAt, &id, sizeof id);
+  (void)send(frame);  // a broken connection closes: its end gives the call up
+  detail::wait_until_done(waiter);
+  return waiter.dropped ? RPC_E_DISCONNECTED : S_OK;
+}
+
+void RemoteConnection::reply(std::uint64_t id, HRESULT hr, bool with_error,
+                             const wire::Writer* results) {
+  try {
+    auto frame = frame_of(kReplyMessage);
+    std::memcpy(frame.data() + kCallIdAt, &id, sizeof id);
+    wire::Writer w(this);
+    w.value(hr);
+    BSTR source = nullptr;
+    BSTR description = nullptr;
+    const bool has_error = with_error && take_error_info(&source, &description);
+    w.u8(static_cast<std::uint8_t>((has_error ? kReplyHasError : 0) |
+                                   (results != nullptr ? kReplyHasResults : 0)));
+    if (has_error) {
+      w.text(source ? source : u"", source ? SysStringLen(source) : 0);
+      w.text(description ? description : u"", description ? SysStringLen(description) : 0);
+    }
+    SysFreeString(source);
+    SysFreeString(description);
+    frame.insert(frame.end(), w.data().begin(), w.data().end());
+    if (results != nullptr) {
+      auto& more = const_cast<wire::Writer*>(results)->data();
+      frame.insert(frame.end(), more.begin(), more.end());
+    }
+    (void)send(frame);
+  } catch (...) {
+    close();  // the caller cannot be answered: it sees the connection end
+  }
+}
+
+void RemoteConnection::read_loop() {
+  try {
+    for (;;) {
+      std::uint32_t length = 0;
+      if (!read_all(fd_, reinterpret_cast<std::uint8_t*>(&length), 4)) break;
+      if (length == 0 || length > kMaxFrame) break;  // cannot be framed: the peer is broken
+      std::vector<std::uint8_t> body(length);
+      if (!read_all(fd_, body.data(), length)) break;
+      on_message(std::move(body));
+    }
+  } catch (...) {
+    // Out of memory: the connection ends.
+  }
+  on_closed();
+}
+
+void RemoteConnection::on_message(std::vector<std::uint8_t>&& body) {
+  const std::uint8_t kind = body[0];
+  if (kind == kReplyMessage) return on_reply(std::move(body));
+  if (kind == kReleaseMessage) {
+    try {
+      wire::Reader r(this, body.data() + 1, body.size() - 1);
+      const std::uint32_t count = r.u32();
+      if (count > r.left()) return;
+      std::vector<std::pair<std::uint64_t, std::size_t>> releases;
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t oid = r.u64();
+        releases.emplace_back(oid, r.u32());
+      }
+      release_references(this, releases);
+    } catch (const wire::Failure&) {
+      // A malformed release gives nothing back; the connection's end will.
+    }
+    return;
+  }
+  if (kind != kCallMessage && kind != kQueryMessage && kind != kGetClassMessage) return;
+  if (body.size() < kCallHeader - 4) return;  // no call id: nobody to answer
+  std::uint64_t id = 0;
+  std::memcpy(&id, body.data() + 1, sizeof id);
+  const std::size_t args_at = 1 + sizeof id;
+  detail::HomeReference target;
+  auto self = shared_from_this();
+  if (kind == kGetClassMessage) {
+    // Answered in the apartment of the class object's registration.
+    CLSID clsid{};
+    if (body.size() < args_at + sizeof clsid) return reply(id, RPC_X_BAD_STUB_DATA, false, nullptr);
+    std::memcpy(&clsid, body.data() + args_at, sizeof clsid);
+    std::shared_ptr<detail::Apartment> home;
+    {
+      Published& p = published();
+      std::lock_guard lock(p.mutex);
+      for (auto& [cookie, entry] : p.by_cookie) {
+        if (entry.clsid == clsid) home = entry.home;
+      }
+    }
+    if (!home) return reply(id, REGDB_E_CLASSNOTREG, false, nullptr);
+    DetachedCall::post(home, new IncomingRemoteCall(IncomingRemoteCall::Kind::kGetClass, self, id,
+                                                    {}, std::move(body), args_at));
+    return;
+  }
+  std::uint64_t oid = 0;
+  if (body.size() < args_at + sizeof oid) return reply(id, RPC_X_BAD_STUB_DATA, false, nullptr);
+  std::memcpy(&oid, body.data() + args_at, sizeof oid);
+  if (!find_export_view(oid, &target)) return reply(id, RPC_E_DISCONNECTED, false, nullptr);
+  auto home = target.home;
+  DetachedCall::post(home, new IncomingRemoteCall(kind == kCallMessage
+                                                      ? IncomingRemoteCall::Kind::kCall
+                                                      : IncomingRemoteCall::Kind::kQuery,
+                                                  self, id, std::move(target), std::move(body),
+                                                  args_at + sizeof oid));
+}
+
+void RemoteConnection::on_reply(std::vector<std::uint8_t>&& body) {
+  if (body.size() < 1 + 8 + 4 + 1) return;
+  std::uint64_t id = 0;
+  std::memcpy(&id, body.data() + 1, sizeof id);
+  Pending pending{};
+  {
+    std::lock_guard lock(pending_mutex_);
+    auto it = pending_.find(id);
+    if (it == pending_.end()) return;  // nobody asked: ignored
+    pending = it->second;
+    pending_.erase(it);
+  }
+  Reply* reply = pending.reply;
+  try {
+    wire::Reader r(this, body.data() + 9, body.size() - 9);
+    reply->hr = r.value<HRESULT>();
+    const std::uint8_t flags = r.u8();
+    reply->has_error = (flags & kReplyHasError) != 0;
+    reply->has_results = (flags & kReplyHasResults) != 0;
+    if (reply->has_error) {
+      reply->source = r.text();
+      reply->description = r.text();
+    }
+    reply->results_at = body.size() - r.left();
+    reply->body = std::move(body);
+  } catch (const wire::Failure&) {
+    reply->hr = RPC_X_BAD_STUB_DATA;
+    reply->has_error = false;
+    reply->has_results = false;
+  }
+  if (pending.waiter->finish()) {
+    auto guard = sx::kernel::lock();
+    sx::kernel::notify_all();
+  }
+}
+
+void RemoteConnection::on_closed() {
+  alive_.store(false, std::memory_order_release);
+  std::unordered_map<std::uint64_t, Pending> given_up;
+  {
+    std::lock_guard lock(pending_mutex_);
+    given_up.swap(pending_);
+  }
+  for (auto& [id, pending] : given_up) {
+    pending.waiter->dropped = true;
+    if (pending.waiter->finish()) {
+      auto guard = sx::kernel::lock();
+      sx::kernel::notify_all();
+    }
+  }
+  // What the peer held here goes back; its proxies here fail from now on.
+  release_all_references(this);
+  Endpoint& e = endpoint();
+  std::lock_guard lock(e.mutex);
+  e.open.erase(shared_from_this());
+}
+
+// --- Class objects for the whole machine -------------------------------------------------------
+
+namespace detail {
+
+namespace {
+
+std::filesystem::path class_file(REFCLSID clsid) {
+  return com_folder() / "classes" / format_guid(clsid);
+}
+
+bool has_local_server_key(REFCLSID clsid) {
+  HKEY key = nullptr;
+  const std::string path = "CLSID\\" + format_guid(clsid) + "\\LocalServer32";
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+}  // namespace
+
+void publish_class_object(REFCLSID clsid, DWORD cookie, IUnknown* factory) {
+  try {
+    auto home = current_apartment_state();
+    if (!home || home->kind != ApartmentKind::kSingleThreaded) return;
+    if (!has_local_server_key(clsid)) return;
+    std::string socket_path;
+    if (FAILED(ensure_listening(&socket_path))) return;
+    ensure_window(*home);
+    const std::filesystem::path file = class_file(clsid);
+    const std::filesystem::path temporary =
+        file.string() + ".tmp" + std::to_string(::getpid());
+    {
+      std::ofstream out(temporary, std::ios::trunc);
+      out << ::getpid() << "\n" << socket_path << "\n";
+      if (!out) return;
+    }
+    std::error_code ec;
+    std::filesystem::rename(temporary, file, ec);
+    if (ec) return;
+    Published& p = published();
+    std::lock_guard lock(p.mutex);
+    p.by_cookie[cookie] = PublishedClass{clsid, ComPtr<IUnknown>(factory), home, file};
+  } catch (...) {
+    // Then only this process finds it.
+  }
+}
+
+void unpublish_class_object(DWORD cookie) {
+  PublishedClass gone;
+  {
+    Published& p = published();
+    std::lock_guard lock(p.mutex);
+    auto it = p.by_cookie.find(cookie);
+    if (it == p.by_cookie.end()) return;
+    gone = std::move(it->second);
+    p.by_cookie.erase(it);
+  }
+  try {
+    std::ifstream in(gone.file);
+    long pid = 0;
+    if (in >> pid && pid == ::getpid()) {
+      std::error_code ec;
+      std::filesystem::remove(gone.file, ec);
+    }
+  } catch (...) {
+    // The file stays; readers find it stale once this process is gone.
+  }
+}
+
+bool machine_class_object(REFCLSID clsid, REFIID iid, void** object, HRESULT* result) {
+  std::filesystem::path file;
+  long pid = 0;
+  std::string socket_path;
+  try {
+    file = class_file(clsid);
+    std::ifstream in(file);
+    if (!(in >> pid) || !(in >> socket_path)) return false;
+  } catch (...) {
+    return false;
+  }
+  if (pid == ::getpid()) return false;  // ours: served in this process as before
+  const auto forget = [&] {
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+  };
+  if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
+    forget();  // left by a process that is gone
+    return false;
+  }
+  std::shared_ptr<RemoteConnection> connection = connect_to(socket_path);
+  if (!connection) {
+    forget();  // nobody listens there any more
+    return false;
+  }
+  try {
+    auto frame = frame_of(kGetClassMessage);
+    wire::Writer w(connection.get());
+    w.value(clsid);
+    frame.insert(frame.end(), w.data().begin(), w.data().end());
+    RemoteConnection::Reply reply;
+    if (const HRESULT delivered = connection->call(frame, &reply); FAILED(delivered)) {
+      return false;  // it ended meanwhile
+    }
+    if (reply.hr == REGDB_E_CLASSNOTREG) return false;  // revoked meanwhile
+    if (FAILED(reply.hr) || !reply.has_results) {
+      *result = FAILED(reply.hr) ? reply.hr : RPC_X_BAD_STUB_DATA;
+      return true;
+    }
+    wire::Reader r(connection.get(), reply.body.data() + reply.results_at,
+                   reply.body.size() - reply.results_at);
+    ComPtr<IUnknown> factory;
+    r.reference(IID_IClassFactory, factory.PutVoid());
+    *result = factory ? factory->QueryInterface(iid, object) : E_UNEXPECTED;
+    return true;
+  } catch (const wire::Failure& failure) {
+    *result = failure.hr;
+    return true;
+  } catch (const std::bad_alloc&) {
+    *result = E_OUTOFMEMORY;
+    return true;
+  }
+}
+
+}  // namespace detail
+
+}  // namespace sx::com
+
+// --- IClassFactory between processes ------------------------------------------------------------
+
+namespace sx::com::detail {
+namespace {
+
+HRESULT create_instance_stub(IUnknown* target, wire::Reader& in, wire::Writer& out) {
+  const IID iid = in.value<IID>();
+  if (!in.at_end()) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+  ComPtr<IUnknown> made;
+  HRESULT hr = E_UNEXPECTED;
+  try {
+    hr = static_cast<IClassFactory*>(target)->CreateInstance(nullptr, iid, made.PutVoid());
+  } catch (...) {
+    hr = E_UNEXPECTED;
+  }
+  out.reference(SUCCEEDED(hr) ? made.Get() : nullptr, iid);
+  return hr;
+}
+
+}  // namespace
+}  // namespace sx::com::detail
+
+template <>
+struct sx::com::RemoteStubs<IClassFactory> {
+  using Interface = IClassFactory;
+  static constexpr detail::StubFn kTable[] = {
+      &detail::create_instance_stub, &detail::Stub<IClassFactory, &IClassFactory::LockServer>::run,
+      nullptr};
+};
+
+template <>
+class sx::com::RemoteProxy<IClassFactory> final : public sx::com::RemoteProxyOf<IClassFactory> {
+ public:
+  using RemoteProxyOf::RemoteProxyOf;
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    const IID wanted = iid;
+    HRESULT result = E_UNEXPECTED;
+    try {
+      const HRESULT delivered = remote_call(
+          detail::kFirstMember, [&](wire::Writer& w) { w.value(wanted); },
+          [&](wire::Reader& r) { r.reference(wanted, object); }, &result);
+      return FAILED(delivered) ? delivered : result;
+    } catch (const wire::Failure& failure) {
+      return failure.hr;
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+  }
+  STDMETHODIMP LockServer(BOOL lock) override {
+    return remote_forward(detail::kFirstMember + 1, &IClassFactory::LockServer, lock);
+  }
+};
+
+namespace {
+[[maybe_unused]] const bool class_factory_remote = sx::com::register_remote_of<IClassFactory>();
+}  // namespace
+
+// --- IDispatch's methods from the caller's side --------------------------------------------------
+
+namespace sx::com::detail {
+
+namespace {
+// Runs a remote IDispatch call; failures of packing become its result.
+template <class Write, class Read>
+HRESULT dispatch_call(RemoteInterfaceProxyBase* proxy, std::uint32_t method, Write write,
+                      Read read) {
+  struct Access : RemoteInterfaceProxyBase {
+    using RemoteInterfaceProxyBase::remote_call;
+  };
+  HRESULT result = E_UNEXPECTED;
+  try {
+    const HRESULT delivered = (proxy->*(&Access::remote_call))(method, write, read, &result);
+    return FAILED(delivered) ? delivered : result;
+  } catch (const wire::Failure& failure) {
+    return failure.hr;
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+}  // namespace
+
+HRESULT remote_get_type_info_count(RemoteInterfaceProxyBase* proxy, UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  return dispatch_call(
+      proxy, kGetTypeInfoCount, [](wire::Writer&) {},
+      [&](wire::Reader& r) { *count = r.u32(); });
+}
+
+HRESULT remote_get_type_info(RemoteInterfaceProxyBase* proxy, UINT index, LCID lcid,
+                             ITypeInfo** info) {
+  if (info != nullptr) *info = nullptr;
+  return dispatch_call(
+      proxy, kGetTypeInfo,
+      [&](wire::Writer& w) {
+        w.u32(index);
+        w.value(lcid);
+      },
+      [](wire::Reader&) {});
+}
+
+HRESULT remote_get_ids_of_names(RemoteInterfaceProxyBase* proxy, REFIID iid, LPOLESTR* names,
+                                UINT count, LCID lcid, DISPID* ids) {
+  if ((names == nullptr || ids == nullptr) && count > 0) return E_POINTER;
+  const IID interface_id = iid;
+  return dispatch_call(
+      proxy, kGetIDsOfNames,
+      [&](wire::Writer& w) {
+        w.value(interface_id);
+        w.u32(count);
+        for (UINT i = 0; i < count; ++i) w.text(names[i]);
+        w.value(lcid);
+      },
+      [&](wire::Reader& r) {
+        for (UINT i = 0; i < count; ++i) ids[i] = r.value<DISPID>();
+      });
+}
+
+HRESULT remote_invoke(RemoteInterfaceProxyBase* proxy, DISPID member, REFIID iid, LCID lcid,
+                      WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep_info,
+                      UINT* arg_error) {
+  if (params != nullptr && params->cArgs > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
+  if (params != nullptr && params->cNamedArgs > 0 && params->rgdispidNamedArgs == nullptr) {
+    return E_INVALIDARG;
+  }
+  const IID interface_id = iid;
+  if (result != nullptr) VariantClear(result);
+  return dispatch_call(
+      proxy, kInvoke,
+      [&](wire::Writer& w) {
+        w.value(member);
+        w.value(interface_id);
+        w.value(lcid);
+        w.value(flags);
+        w.u8(params != nullptr ? 1 : 0);
+        if (params != nullptr) {
+          w.u32(params->cArgs);
+          for (UINT i = 0; i < params->cArgs; ++i) w.variant(params->rgvarg[i]);
+          w.u32(params->cNamedArgs);
+          for (UINT i = 0; i < params->cNamedArgs; ++i) w.value(params->rgdispidNamedArgs[i]);
+        }
+        w.u8(result != nullptr ? 1 : 0);
+        w.u8(excep_info != nullptr ? 1 : 0);
+        w.u8(arg_error != nullptr ? 1 : 0);
+      },
+      [&](wire::Reader& r) {
+        if (result != nullptr) r.variant(result);
+        if (excep_info != nullptr) {
+          *excep_info = EXCEPINFO{};
+          excep_info->wCode = r.value<WORD>();
+          excep_info->scode = r.value<SCODE>();
+          excep_info->dwHelpContext = r.value<DWORD>();
+          excep_info->bstrSource = r.text();
+          excep_info->bstrDescription = r.text();
+          excep_info->bstrHelpFile = r.text();
+        }
+        if (arg_error != nullptr) *arg_error = r.u32();
+      });
+}
+
+}  // namespace sx::com::detail
