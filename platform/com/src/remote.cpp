@@ -138,9 +138,14 @@ class RemoteConnection : public std::enable_shared_from_this<RemoteConnection> {
     BSTR description = nullptr;
     std::vector<std::uint8_t> body;
     std::size_t results_at = 0;
+    RemoteConnection* decoding = nullptr;  // its results are being read (see begin_decoding)
+    Reply() = default;
+    Reply(const Reply&) = delete;
+    Reply& operator=(const Reply&) = delete;
     ~Reply() {
       SysFreeString(source);
       SysFreeString(description);
+      if (decoding != nullptr) decoding->end_decoding();
     }
   };
 
@@ -162,6 +167,13 @@ class RemoteConnection : public std::enable_shared_from_this<RemoteConnection> {
   // Sends the reply of call `id`.
   void reply(std::uint64_t id, HRESULT hr, bool with_error, const wire::Writer* results);
 
+  // The peer gives back references it sent home in a reply only after that reply; while the
+  // caller reads the reply's results, releases wait, so that the objects it names are still lent
+  // out when it looks them up.
+  void begin_decoding();
+  void end_decoding();
+  void release(std::vector<std::pair<std::uint64_t, std::size_t>>&& releases);
+
   // Proxies of the peer's objects, by oid. Guarded by imports_mutex.
   std::mutex imports_mutex;
   std::map<std::uint64_t, RemoteProxyManager*> imports;
@@ -182,6 +194,9 @@ class RemoteConnection : public std::enable_shared_from_this<RemoteConnection> {
   };
   std::unordered_map<std::uint64_t, Pending> pending_;
   std::uint64_t next_call_ = 1;
+  std::mutex release_mutex_;
+  int decoding_ = 0;
+  std::vector<std::pair<std::uint64_t, std::size_t>> waiting_releases_;
 };
 
 namespace {
@@ -680,6 +695,7 @@ void Writer::reference(IUnknown* object, REFIID iid) {
   if (RemoteProxyManager* manager = as_remote_manager(object)) {
     // A proxy going home is the object itself there; one of a third process cannot be passed on.
     if (manager->connection().get() != connection_) throw Failure{CO_E_NOT_SUPPORTED};
+    keep_alive_.emplace_back(object);
     u8(kReceiversObject);
     u64(manager->oid());
     value(iid);
@@ -1133,7 +1149,7 @@ void RemoteConnection::on_message(std::vector<std::uint8_t>&& body) {
         const std::uint64_t oid = r.u64();
         releases.emplace_back(oid, r.u32());
       }
-      release_references(this, releases);
+      release(std::move(releases));
     } catch (const wire::Failure&) {
       // A malformed release gives nothing back; the connection's end will.
     }
@@ -1201,6 +1217,10 @@ void RemoteConnection::on_reply(std::vector<std::uint8_t>&& body) {
     }
     reply->results_at = body.size() - r.left();
     reply->body = std::move(body);
+    if (reply->has_results) {
+      begin_decoding();
+      reply->decoding = this;
+    }
   } catch (const wire::Failure&) {
     reply->hr = RPC_X_BAD_STUB_DATA;
     reply->has_error = false;
@@ -1210,6 +1230,32 @@ void RemoteConnection::on_reply(std::vector<std::uint8_t>&& body) {
     auto guard = sx::kernel::lock();
     sx::kernel::notify_all();
   }
+}
+
+void RemoteConnection::begin_decoding() {
+  std::lock_guard lock(release_mutex_);
+  ++decoding_;
+}
+
+void RemoteConnection::end_decoding() {
+  std::vector<std::pair<std::uint64_t, std::size_t>> releases;
+  {
+    std::lock_guard lock(release_mutex_);
+    if (--decoding_ > 0) return;
+    releases.swap(waiting_releases_);
+  }
+  if (!releases.empty()) release_references(this, releases);
+}
+
+void RemoteConnection::release(std::vector<std::pair<std::uint64_t, std::size_t>>&& releases) {
+  {
+    std::lock_guard lock(release_mutex_);
+    if (decoding_ > 0) {
+      waiting_releases_.insert(waiting_releases_.end(), releases.begin(), releases.end());
+      return;
+    }
+  }
+  release_references(this, releases);
 }
 
 void RemoteConnection::on_closed() {

@@ -76,6 +76,8 @@ class Writer {
  private:
   RemoteConnection* connection_;
   std::vector<std::uint8_t> data_;
+  // Proxies sent home, kept until the message has gone: their releases follow it.
+  std::vector<ComPtr<IUnknown>> keep_alive_;
 };
 
 // Bytes of a message being read; every read checks the length and throws
