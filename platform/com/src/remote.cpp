@@ -857,6 +857,21 @@ HRESULT dispatch_stub(IDispatch* object, std::uint32_t method, wire::Reader& in,
   }
 }
 
+}  // namespace
+
+HRESULT detail::run_remote_method(const RemoteInterface& remote, IUnknown* target,
+                                  std::uint32_t method, wire::Reader& in, wire::Writer& out) {
+  if (method < kFirstMember) {
+    if (remote.as_dispatch == nullptr) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+    return dispatch_stub(remote.as_dispatch(target), method, in, out);
+  }
+  const std::uint32_t index = method - kFirstMember;
+  if (index >= remote.stub_count) throw wire::Failure{RPC_X_BAD_STUB_DATA};
+  return remote.stubs[index](target, in, out);
+}
+
+namespace {
+
 // A call, query or class request from the peer, run in the object's apartment.
 class IncomingRemoteCall final : public DetachedCall {
  public:
@@ -921,15 +936,7 @@ class IncomingRemoteCall final : public DetachedCall {
     const detail::RemoteInterface* remote = detail::find_remote(iid);
     if (remote == nullptr) return answer(E_NOINTERFACE, false, nullptr);
     SetErrorInfo(0, nullptr);
-    HRESULT hr = E_UNEXPECTED;
-    if (method < detail::kFirstMember) {
-      if (remote->as_dispatch == nullptr) throw wire::Failure{RPC_X_BAD_STUB_DATA};
-      hr = dispatch_stub(remote->as_dispatch(target), method, in, out);
-    } else {
-      const std::uint32_t index = method - detail::kFirstMember;
-      if (index >= remote->stub_count) throw wire::Failure{RPC_X_BAD_STUB_DATA};
-      hr = remote->stubs[index](target, in, out);
-    }
+    const HRESULT hr = detail::run_remote_method(*remote, target, method, in, out);
     answer(hr, true, &out);
   }
 

@@ -373,6 +373,11 @@ struct RemoteInterface {
 };
 bool register_remote(REFIID iid, const RemoteInterface& entry);
 const RemoteInterface* find_remote(REFIID iid);
+// Runs method number `method` of `remote` on `target` (the object's interface, in its apartment)
+// with the arguments in `in`, the results into `out`: the method's HRESULT. Throws wire::Failure
+// for arguments that do not decode or a method the interface lacks.
+HRESULT run_remote_method(const RemoteInterface& remote, IUnknown* target, std::uint32_t method,
+                          wire::Reader& in, wire::Writer& out);
 
 // The part of every remote interface proxy that does not depend on the interface.
 class RemoteInterfaceProxyBase {
