@@ -227,6 +227,9 @@ std::uint64_t add_export(detail::HomeReference&& reference, const RemoteConnecti
                          bool* duplicate) {
   Exports& e = exports();
   std::lock_guard lock(e.mutex);
+  // A connection marks itself closed before it gives back what its peer held: nothing is counted
+  // for it after that.
+  if (!connection->alive()) throw wire::Failure{RPC_E_DISCONNECTED};
   const auto key = std::make_pair(reference.identity, reference.serial);
   std::uint64_t oid = 0;
   if (auto it = e.by_object.find(key); it != e.by_object.end()) {
@@ -708,7 +711,13 @@ void Writer::reference(IUnknown* object, REFIID iid) {
   // The object keeps its first export's reference; one made again is given back.
   detail::HomeReference extra = reference;
   bool duplicate = false;
-  const std::uint64_t oid = add_export(std::move(reference), connection_, &duplicate);
+  std::uint64_t oid = 0;
+  try {
+    oid = add_export(std::move(reference), connection_, &duplicate);
+  } catch (const Failure&) {
+    detail::release_home(extra);
+    throw;
+  }
   if (duplicate) detail::release_home(extra);
   u8(kSendersObject);
   u64(oid);
