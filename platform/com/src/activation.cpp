@@ -136,6 +136,15 @@ std::pair<DWORD, std::shared_ptr<detail::Apartment>> running_class(REFCLSID clsi
   return {0, nullptr};
 }
 
+// Whether this process serves `clsid` through a stand-in of its own (register_local_server): such
+// a server stays this process's, as if each process had its own; only a process that registers a
+// class without a stand-in of it serves the machine.
+bool has_stand_in(REFCLSID clsid) {
+  LocalServers& all = local_servers();
+  std::lock_guard lock(all.mutex);
+  return all.servers.count(clsid) != 0;
+}
+
 DWORD add_running_class(REFCLSID clsid, IUnknown* factory) {
   RunningClass entry;
   entry.clsid = clsid;
@@ -160,8 +169,11 @@ HRESULT local_class_object(REFCLSID clsid, REFIID iid, void** object) {
   if (HRESULT found = E_UNEXPECTED; detail::machine_class_object(clsid, iid, object, &found)) {
     return found;
   }
-  // Here a server's own program (LocalServer32's command line) would be started and waited for,
-  // as Windows does; for now the in-process stand-in below serves it.
+  // Started as a program of its own, it registers for the machine like any server.
+  if (HRESULT found = E_UNEXPECTED; detail::start_machine_server(clsid) &&
+                                    detail::machine_class_object(clsid, iid, object, &found)) {
+    return found;
+  }
   for (int attempt = 0; attempt < 5; ++attempt) {
     std::shared_ptr<LocalServer> server;
     {
@@ -375,7 +387,9 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, LPUNKNOWN factory, DWORD, DWORD, L
   if (sx::com::current_apartment() == sx::com::ApartmentKind::kNone) return CO_E_NOTINITIALIZED;
   return guarded([&] {
     *cookie = sx::com::add_running_class(clsid, factory);
-    sx::com::detail::publish_class_object(clsid, *cookie, factory);
+    if (!sx::com::has_stand_in(clsid)) {
+      sx::com::detail::publish_class_object(clsid, *cookie, factory);
+    }
     return S_OK;
   });
 }

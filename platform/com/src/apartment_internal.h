@@ -212,6 +212,10 @@ void unpublish_class_object(DWORD cookie);
 // The class object of `clsid` registered by another live process of the machine, as `iid`: true
 // with the outcome in *result, or false when no other process serves it.
 bool machine_class_object(REFCLSID clsid, REFIID iid, void** object, HRESULT* result);
+// Starts the program LocalServer32 names for `clsid` and waits until it registered its class
+// object for the machine, as Windows does when no process serves a class: true when it did. Not
+// done yet (always false): the stand-in started in the creating process serves the class instead.
+bool start_machine_server(REFCLSID clsid);
 
 // Empties the calling thread's error information (when it leaves COM).
 void drop_thread_error_info();

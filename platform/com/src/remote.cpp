@@ -1420,6 +1420,8 @@ bool machine_class_object(REFCLSID clsid, REFIID iid, void** object, HRESULT* re
   }
 }
 
+bool start_machine_server(REFCLSID) { return false; }
+
 }  // namespace detail
 
 }  // namespace sx::com

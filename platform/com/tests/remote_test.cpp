@@ -248,6 +248,32 @@ TEST_F(RemoteTest, ServerCallsBackIntoTheWaitingClientOnItsThread) {
   EXPECT_EQ(total, 2);
 }
 
+// A sink that, called back by the server, calls the server again while the server waits for it.
+class ReentrantSink : public Probe {
+ public:
+  explicit ReentrantSink(IProbe* server) : server_(server) {}
+  STDMETHODIMP Add(LONG amount, LONG* total) override {
+    LONG pid = 0;
+    if (const HRESULT hr = server_->get_Pid(&pid); FAILED(hr)) return hr;
+    server_pid = pid;
+    return Probe::Add(amount, total);
+  }
+  LONG server_pid = 0;
+
+ private:
+  ComPtr<IProbe> server_;
+};
+
+TEST_F(RemoteTest, TwoProcessesCallingEachOtherInTurnDoNotDeadlock) {
+  ComPtr<IProbe> probe = create();
+  ASSERT_TRUE(probe);
+  auto sink = sx::com::make_object<ReentrantSink>(probe.Get());
+  LONG total = 0;
+  ASSERT_EQ(probe->CallBack(sink.Get(), &total), S_OK);
+  EXPECT_EQ(total, 1);
+  EXPECT_EQ(sink->server_pid, server_);
+}
+
 TEST_F(RemoteTest, ReferencesOfAKilledClientAreGivenBackAndTheServerIsTold) {
   pid_t holder = start_program(machine_.root(), "hold");
   ASSERT_TRUE(eventually([&] { return std::filesystem::exists(file("holding")); }));

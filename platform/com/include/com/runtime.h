@@ -19,9 +19,10 @@
 //   CoRegisterClassObject on its own thread (or the starter hands back a factory). Creations reach
 //   the running server's class object through a proxy when it lives in another apartment; after it
 //   revoked its class object, the next creation starts it again. A class object registered in a
-//   single-threaded apartment of a class with a LocalServer32 key is also registered for the whole
-//   machine: a creation in another process of the machine reaches it through a proxy between
-//   processes (com/wire.h, docs/com-apartments.md), before any stand-in of its own is started.
+//   single-threaded apartment of a class with a LocalServer32 key, by a process that has no
+//   stand-in of that class, is also registered for the whole machine: a creation in another
+//   process of the machine reaches it through a proxy between processes (com/wire.h,
+//   docs/com-apartments.md), before any stand-in of its own is started.
 // - REGDB_E_CLASSNOTREG when the class has neither key (or none of the contexts asked for),
 //   CO_E_DLLNOTFOUND / CO_E_ERRORINDLL when the library cannot be loaded or has no
 //   DllGetClassObject, CO_E_SERVER_EXEC_FAILURE when no stand-in serves a local server class.
