@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -33,7 +34,11 @@ struct IProbe;
   M(Busy, (LONG, ms))                                                                   \
   M(get_Pid, (LONG*, pid))                                                              \
   /* The object's interface `iid`, as QueryInterface, through a void** out. */          \
-  M(Query, (REFIID, iid), (void**, object))
+  M(Query, (REFIID, iid), (void**, object))                                             \
+  /* Cuts every proxy others hold to the objects of its apartment (disconnect_objects). */ \
+  M(Disconnect)                                                                         \
+  /* Has the server revoke its class object (Probe::on_revoke). */                      \
+  M(Revoke)
 
 struct IProbe : IDispatch {
   static constexpr IID kIid = sx::com::guid("{7D3B6A10-2C4E-4F8A-9B1D-5E6F7A8B9C01}");
@@ -128,7 +133,20 @@ class Probe : public sx::com::DispatchObject<IProbe> {
     return QueryInterface(iid, object);
   }
 
+  STDMETHODIMP Disconnect() override {
+    SX_COM_CHECK_THREAD();
+    sx::com::disconnect_objects();
+    return S_OK;
+  }
+  STDMETHODIMP Revoke() override {
+    SX_COM_CHECK_THREAD();
+    if (!on_revoke) return E_NOTIMPL;
+    on_revoke();
+    return S_OK;
+  }
+
   std::thread::id added_on;
+  static inline std::function<void()> on_revoke;
 
  protected:
   const sx::com::DispatchTable& dispatch_table() const override { return table_; }

@@ -305,6 +305,37 @@ TEST_F(RemoteTest, CallsToAKilledServerFailWithDisconnectedAndItsRegistrationIsI
   EXPECT_FALSE(std::filesystem::exists(class_file()));
 }
 
+TEST_F(RemoteTest, ARevokedClassIsNoLongerFoundButItsObjectsLiveOn) {
+  ComPtr<IProbe> probe = create();
+  ASSERT_TRUE(probe);
+  ASSERT_EQ(probe->Revoke(), S_OK);
+  EXPECT_FALSE(std::filesystem::exists(class_file()));
+  ComPtr<IProbe> again;
+  EXPECT_EQ(
+      CoCreateInstance(kProbeClsid, nullptr, CLSCTX_LOCAL_SERVER, IProbe::kIid, again.PutVoid()),
+      CO_E_SERVER_EXEC_FAILURE);  // nobody serves it, and this process has no stand-in of it
+  LONG total = 0;
+  EXPECT_EQ(probe->Add(2, &total), S_OK);
+  EXPECT_EQ(total, 2);
+}
+
+TEST_F(RemoteTest, ObjectsTheServerDisconnectedFailWithDisconnected) {
+  ComPtr<IProbe> probe = create();
+  ASSERT_TRUE(probe);
+  ComPtr<IProbe> child;
+  ASSERT_EQ(probe->MakeChild(child.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(probe->Disconnect(), S_OK);
+  LONG total = 0;
+  EXPECT_EQ(probe->Add(1, &total), RPC_E_DISCONNECTED);
+  EXPECT_EQ(child->Add(1, &total), RPC_E_DISCONNECTED);
+  ComPtr<IDispatch> dispatch;
+  EXPECT_EQ(probe->QueryInterface(IID_IDispatch, dispatch.PutVoid()), RPC_E_DISCONNECTED);
+  // The server itself goes on: a new object answers.
+  ComPtr<IProbe> fresh = create();
+  ASSERT_TRUE(fresh);
+  EXPECT_EQ(fresh->Add(1, &total), S_OK);
+}
+
 // --- Messages by hand ---------------------------------------------------------------------------
 
 class RawConnection {

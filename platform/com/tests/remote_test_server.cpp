@@ -28,8 +28,12 @@ int serve(const std::string& machine) {
                                    REGCLS_MULTIPLEUSE, &cookie))) {
     return 2;
   }
+  remote_test::Probe::on_revoke = [&cookie] {
+    CoRevokeClassObject(cookie);
+    cookie = 0;
+  };
   sx::com::run_message_loop();
-  CoRevokeClassObject(cookie);
+  if (cookie != 0) CoRevokeClassObject(cookie);
   CoUninitialize();
   return 0;
 }
