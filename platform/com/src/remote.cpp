@@ -165,7 +165,7 @@ class RemoteConnection : public std::enable_shared_from_this<RemoteConnection> {
   // Ends the connection: the reader sees its end and cleans up.
   void close() { ::shutdown(fd_, SHUT_RDWR); }
   // Sends the reply of call `id`.
-  void reply(std::uint64_t id, HRESULT hr, bool with_error, const wire::Writer* results);
+  void reply(std::uint64_t id, HRESULT hr, bool with_error, wire::Writer* results);
 
   // The peer gives back references it sent home in a reply only after that reply; while the
   // caller reads the reply's results, releases wait, so that the objects it names are still lent
@@ -912,7 +912,7 @@ class IncomingRemoteCall final : public DetachedCall {
   }
 
  private:
-  void answer(HRESULT hr, bool with_error, const wire::Writer* results) {
+  void answer(HRESULT hr, bool with_error, wire::Writer* results) {
     answered_ = true;
     connection_->reply(id_, hr, with_error, results);
   }
@@ -1108,7 +1108,7 @@ HRESULT RemoteConnection::call(std::vector<std::uint8_t>& frame, Reply* reply) {
 }
 
 void RemoteConnection::reply(std::uint64_t id, HRESULT hr, bool with_error,
-                             const wire::Writer* results) {
+                             wire::Writer* results) {
   try {
     auto frame = frame_of(kReplyMessage);
     std::memcpy(frame.data() + kCallIdAt, &id, sizeof id);
@@ -1127,7 +1127,7 @@ void RemoteConnection::reply(std::uint64_t id, HRESULT hr, bool with_error,
     SysFreeString(description);
     frame.insert(frame.end(), w.data().begin(), w.data().end());
     if (results != nullptr) {
-      auto& more = const_cast<wire::Writer*>(results)->data();
+      auto& more = results->data();
       frame.insert(frame.end(), more.begin(), more.end());
     }
     (void)send(frame);
@@ -1149,7 +1149,11 @@ void RemoteConnection::read_loop() {
   } catch (...) {
     // Out of memory: the connection ends.
   }
-  on_closed();
+  try {
+    on_closed();
+  } catch (...) {
+    // Nothing leaves the reader's thread; what could not be given back goes with the process.
+  }
 }
 
 void RemoteConnection::on_message(std::vector<std::uint8_t>&& body) {
