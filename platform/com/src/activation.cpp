@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -119,6 +120,7 @@ struct LocalServers {
   std::mutex mutex;
   std::map<CLSID, std::shared_ptr<LocalServer>, GuidLess> servers;
   std::map<DWORD, RunningClass> running;  // by cookie
+  std::set<CLSID, GuidLess> for_machine;  // served by this process for the machine
   DWORD next_cookie = 1;
 };
 LocalServers& local_servers() {
@@ -142,7 +144,7 @@ std::pair<DWORD, std::shared_ptr<detail::Apartment>> running_class(REFCLSID clsi
 bool has_stand_in(REFCLSID clsid) {
   LocalServers& all = local_servers();
   std::lock_guard lock(all.mutex);
-  return all.servers.count(clsid) != 0;
+  return all.servers.count(clsid) != 0 && all.for_machine.count(clsid) == 0;
 }
 
 DWORD add_running_class(REFCLSID clsid, IUnknown* factory) {
@@ -169,10 +171,16 @@ HRESULT local_class_object(REFCLSID clsid, REFIID iid, void** object) {
   if (HRESULT found = E_UNEXPECTED; detail::machine_class_object(clsid, iid, object, &found)) {
     return found;
   }
-  // Started as a program of its own, it registers for the machine like any server.
-  if (HRESULT found = E_UNEXPECTED; detail::start_machine_server(clsid) &&
-                                    detail::machine_class_object(clsid, iid, object, &found)) {
-    return found;
+  // Started as a program of its own, it registers for the machine like any server. A process that
+  // serves the class itself starts nothing.
+  if (running_class(clsid).first == 0) {
+    const HRESULT started = detail::start_machine_server(clsid);
+    if (FAILED(started)) return started;
+    if (started == S_OK) {
+      HRESULT found = E_UNEXPECTED;
+      if (detail::machine_class_object(clsid, iid, object, &found)) return found;
+      return CO_E_SERVER_EXEC_FAILURE;  // it ended as soon as it had registered
+    }
   }
   for (int attempt = 0; attempt < 5; ++attempt) {
     std::shared_ptr<LocalServer> server;
@@ -253,6 +261,12 @@ void register_local_server(REFCLSID clsid, LocalServerStarter starter) {
 void register_local_server(REFCLSID clsid, IClassFactory* factory) {
   ComPtr<IClassFactory> held(factory);
   register_local_server(clsid, [held](IClassFactory** out) { return held.CopyTo(out); });
+}
+
+void serve_for_machine(REFCLSID clsid) {
+  LocalServers& all = local_servers();
+  std::lock_guard lock(all.mutex);
+  all.for_machine.insert(clsid);
 }
 
 void unregister_local_server(REFCLSID clsid) {

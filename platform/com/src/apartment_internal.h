@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -212,10 +213,16 @@ void unpublish_class_object(DWORD cookie);
 // The class object of `clsid` registered by another live process of the machine, as `iid`: true
 // with the outcome in *result, or false when no other process serves it.
 bool machine_class_object(REFCLSID clsid, REFIID iid, void** object, HRESULT* result);
-// Starts the program LocalServer32 names for `clsid` and waits until it registered its class
-// object for the machine, as Windows does when no process serves a class: true when it did. Not
-// done yet (always false): the stand-in started in the creating process serves the class instead.
-bool start_machine_server(REFCLSID clsid);
+// When no process of the machine serves `clsid`: starts the program its LocalServer32 command line
+// names, with "/embedding" added, as Windows does, and waits (kServerStartLimit of real time at
+// most) until it has registered its class object for the machine. One process of the machine
+// starts a class's server at a time; the others wait and find it registered. S_OK when a server of
+// another process is registered now; S_FALSE when the command names no program of the machine (a
+// missing file, or a stand-in file that cannot run) or this process serves the class: today's
+// in-process stand-in serves it then; CO_E_SERVER_EXEC_FAILURE when the program could not start,
+// ended first or never registered (it is killed then).
+inline constexpr std::chrono::seconds kServerStartLimit{20};
+HRESULT start_machine_server(REFCLSID clsid);
 
 // Empties the calling thread's error information (when it leaves COM).
 void drop_thread_error_info();

@@ -5,12 +5,14 @@
 // registered for the whole machine.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +33,8 @@
 #include "com/wire.h"
 #include "sx/clock.h"
 #include "sx/machine.h"
+#include "sx/paths.h"
+#include "win32/process.h"
 #include "win32/registry.h"
 
 namespace sx::com {
@@ -1424,7 +1428,132 @@ bool machine_class_object(REFCLSID clsid, REFIID iid, void** object, HRESULT* re
   }
 }
 
-bool start_machine_server(REFCLSID) { return false; }
+namespace {
+
+// LocalServer32's command line split into the program (a Windows path) and what follows it. An
+// unquoted path with spaces is read as Windows reads it: the shortest run of words naming a file.
+bool server_command(REFCLSID clsid, std::string* program, std::string* rest) {
+  char line[2048];
+  LONG size = sizeof line;
+  const std::string key = "CLSID\\" + format_guid(clsid) + "\\LocalServer32";
+  if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), line, &size) != ERROR_SUCCESS) return false;
+  line[sizeof line - 1] = '\0';
+  std::string text(line);
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.erase(0, 1);
+  if (text.empty()) return false;
+  if (text.front() == '"') {
+    const std::size_t end = text.find('"', 1);
+    if (end == std::string::npos) return false;
+    *program = text.substr(1, end - 1);
+    *rest = text.substr(end + 1);
+    return true;
+  }
+  for (std::size_t space = text.find(' '); space != std::string::npos;
+       space = text.find(' ', space + 1)) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(sx::paths::to_host(text.substr(0, space)), ec)) {
+      *program = text.substr(0, space);
+      *rest = text.substr(space);
+      return true;
+    }
+  }
+  *program = text;
+  rest->clear();
+  return true;
+}
+
+// The pid of the live process the machine's registration of `clsid` names; 0 when none.
+long registered_pid(REFCLSID clsid) {
+  try {
+    std::ifstream in(class_file(clsid));
+    long pid = 0;
+    if (!(in >> pid) || pid <= 0) return 0;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return 0;
+    return pid;
+  } catch (...) {
+    return 0;
+  }
+}
+
+// One starter of a class's server at a time on the machine: an advisory lock on a file of the
+// machine, held by an open file description that no started program inherits.
+class StartLock {
+ public:
+  StartLock(REFCLSID clsid, std::chrono::steady_clock::time_point until) {
+    std::error_code ec;
+    std::filesystem::create_directories(com_folder() / "classes", ec);
+    const std::filesystem::path file = com_folder() / ("start-" + format_guid(clsid) + ".lock");
+    fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= until) {
+        ::close(std::exchange(fd_, -1));
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~StartLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing lets the lock go
+  }
+  StartLock(const StartLock&) = delete;
+  StartLock& operator=(const StartLock&) = delete;
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+HRESULT start_machine_server(REFCLSID clsid) {
+  try {
+    std::string program;
+    std::string rest;
+    if (!server_command(clsid, &program, &rest)) return S_FALSE;
+    const std::filesystem::path host = sx::paths::to_host(program);
+    std::error_code ec;
+    // A stand-in file that is no program (Outlook's OUTLOOK.EXE when Outlook runs in each
+    // process) leaves the class to the stand-in of the creating process.
+    if (host.empty() || !std::filesystem::is_regular_file(host, ec) ||
+        ::access(host.c_str(), X_OK) != 0) {
+      return S_FALSE;
+    }
+    const auto until = std::chrono::steady_clock::now() + kServerStartLimit;
+    StartLock lock(clsid, until);
+    if (!lock.held()) return CO_E_SERVER_EXEC_FAILURE;
+    // Another process may have started it while this one waited for the lock.
+    if (const long pid = registered_pid(clsid); pid != 0) {
+      return pid == ::getpid() ? S_FALSE : S_OK;
+    }
+    std::string line = "\"" + program + "\"" + rest + " /embedding";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &started)) {
+      return CO_E_SERVER_EXEC_FAILURE;
+    }
+    CloseHandle(started.hThread);
+    HRESULT outcome = CO_E_SERVER_EXEC_FAILURE;
+    for (;;) {
+      if (registered_pid(clsid) == static_cast<long>(started.dwProcessId)) {
+        outcome = S_OK;
+        break;
+      }
+      if (WaitForSingleObject(started.hProcess, 0) == WAIT_OBJECT_0) break;  // it gave up
+      if (std::chrono::steady_clock::now() >= until) {
+        TerminateProcess(started.hProcess, 1);  // not left to register later unasked
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    CloseHandle(started.hProcess);
+    return outcome;
+  } catch (...) {
+    return CO_E_SERVER_EXEC_FAILURE;
+  }
+}
 
 }  // namespace detail
 

@@ -22,7 +22,11 @@
 //   single-threaded apartment of a class with a LocalServer32 key, by a process that has no
 //   stand-in of that class, is also registered for the whole machine: a creation in another
 //   process of the machine reaches it through a proxy between processes (com/wire.h,
-//   docs/com-apartments.md), before any stand-in of its own is started.
+//   docs/com-apartments.md), before any stand-in of its own is started. With no such
+//   registration, a LocalServer32 command line that names a program of the machine (an executable
+//   file) starts that program with "/embedding" and waits (20 s at most) until it has registered
+//   its class object for the machine; one process of the machine starts it, the others wait for
+//   it. CO_E_SERVER_EXEC_FAILURE when it cannot start or never registers.
 // - REGDB_E_CLASSNOTREG when the class has neither key (or none of the contexts asked for),
 //   CO_E_DLLNOTFOUND / CO_E_ERRORINDLL when the library cannot be loaded or has no
 //   DllGetClassObject, CO_E_SERVER_EXEC_FAILURE when no stand-in serves a local server class.
@@ -126,6 +130,10 @@ void register_local_server(REFCLSID clsid, LocalServerStarter starter);
 void register_local_server(REFCLSID clsid, IClassFactory* factory);
 // Forgets the registration and the running class object (for tests).
 void unregister_local_server(REFCLSID clsid);
+// This process is the program of the local server class `clsid`, started for the machine (with
+// "/embedding"): the class objects of `clsid` it registers are registered for the whole machine,
+// although a stand-in of the class is linked in. Until the process ends.
+void serve_for_machine(REFCLSID clsid);
 
 // What regsvr32 does: loads the in-process server at `windows_path` (a Windows path of the machine,
 // or a host path), calls its DllRegisterServer (DllUnregisterServer when `unregister`) and unloads
