@@ -1,5 +1,7 @@
 #include "sx/outlook/install.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <fstream>
@@ -7,6 +9,7 @@
 #include "outlook/outlook.h"
 #include "sx/outlook/profiles.h"
 #include "sx/outlook/store.h"
+#include "sx/machine.h"
 #include "sx/paths.h"
 #include "sx/version_stamp.h"
 
@@ -66,7 +69,41 @@ bool set_user_dword(const char* path, const char* name, DWORD value) {
   return rc == ERROR_SUCCESS;
 }
 
+std::string shell_quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
 }  // namespace
+
+bool set_outlook_process(bool on, const std::filesystem::path& program, std::string* why) {
+  if (on && program.empty()) return fail(why, "no Outlook program given");
+  std::string version = installed_version();
+  if (version.empty()) return fail(why, "Outlook is not installed");
+  const std::filesystem::path exe = sx::paths::to_host(kServerPath);
+  {
+    std::ofstream out(exe, std::ios::binary | std::ios::trunc);
+    if (on) {
+      out << "#!/bin/sh\n# Outlook of this simulated machine\nexec "
+          << shell_quote(std::filesystem::absolute(program).string()) << " --machine "
+          << shell_quote(sx::machine::root().string()) << " \"$@\"\n";
+    } else {
+      out << "Outlook stand-in: served in-process by sxoutlook.\n";
+    }
+    if (!out) return fail(why, "cannot write " + exe.string());
+  }
+  if (::chmod(exe.c_str(), on ? 0755 : 0644) != 0) return fail(why, "cannot change " + exe.string());
+  std::string reason;
+  if (!stamp(exe, version, "Microsoft Outlook", &reason))
+    return fail(why, "cannot stamp OUTLOOK.EXE: " + reason);
+  return true;
+}
+
+bool outlook_process_on() {
+  const std::filesystem::path exe = sx::paths::to_host(kServerPath);
+  return !exe.empty() && ::access(exe.c_str(), X_OK) == 0;
+}
 
 bool install(const InstallOptions& options, std::string* why) {
   const std::string clsid = clsid_text();

@@ -21,6 +21,8 @@ constexpr UINT kShowPromptAtStart = WM_APP + 1;
 constexpr int kChooseProfileDialog = 8001;
 constexpr char kPickProfileKey[] = "Software\\Microsoft\\Exchange\\Client\\Options";
 constexpr char kPickProfileValue[] = "PickLogonProfile";
+// How long Outlook started for the machine waits for its first creation.
+constexpr DWORD kUnclaimedLimitMs = 60000;
 
 HINSTANCE module_handle() {
   static const char tag = 0;
@@ -137,6 +139,18 @@ bool OutlookProcess::running() {
   return current().process != nullptr;
 }
 
+void OutlookProcess::wait_until_ended(DWORD unclaimed_limit_ms) {
+  std::shared_ptr<OutlookProcess> process;
+  {
+    std::lock_guard lock(current().mutex);
+    process = current().process;
+  }
+  if (!process) return;
+  if (WaitForSingleObject(process->thread_, unclaimed_limit_ms) == WAIT_OBJECT_0) return;
+  if (!process->ever_created_) PostMessageA(process->window_to_close_, WM_CLOSE, 0, 0);
+  WaitForSingleObject(process->thread_, INFINITE);
+}
+
 OutlookProcess::~OutlookProcess() {
   if (thread_ != nullptr) CloseHandle(thread_);
   if (started_ != nullptr) CloseHandle(started_);
@@ -180,6 +194,7 @@ HRESULT OutlookProcess::start_on_thread() {
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                  nullptr, nullptr, module_handle(), nullptr);
   if (main_window_ == nullptr) return CO_E_SERVER_EXEC_FAILURE;
+  window_to_close_ = main_window_;
   app_ = sx::com::make_object<ApplicationImpl>(*this);
   app_->session().on_logon = [this] { logged_on(); };
   addins_ = std::make_unique<AddInHost>(*app_);
@@ -206,6 +221,7 @@ HRESULT OutlookProcess::start_on_thread() {
 }
 
 void OutlookProcess::created() {
+  ever_created_ = true;
   // Posted now, it comes up after the creation's answer is on its way: the creator is not kept
   // waiting by the chooser, but every later call is, until it is answered.
   if (std::exchange(prompt_at_start_, false)) PostMessageA(main_window_, kShowPromptAtStart, 0, 0);
@@ -395,6 +411,17 @@ HRESULT start_with_explorer(_Application** application) {
     *application = nullptr;
   }
   return step;
+}
+
+int serve_for_machine() {
+  // Started for the machine, it serves every process of it: its class object is published
+  // although the stand-in of every process is linked in here too.
+  sx::com::serve_for_machine(CLSID_OutlookApplication);
+  if (FAILED(OutlookProcess::start())) return 1;
+  // The process that started it connects at once; one that died before it could leaves an
+  // Outlook nobody will ever let go of, which ends after a while instead.
+  OutlookProcess::wait_until_ended(kUnclaimedLimitMs);
+  return 0;
 }
 
 void register_server() {

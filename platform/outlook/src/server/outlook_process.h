@@ -3,6 +3,7 @@
 // other apartments through proxies, and ends when asked to or when its last client lets go.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "comdef.h"
@@ -21,6 +22,9 @@ class OutlookProcess {
   static HRESULT start();
   // Whether an Outlook runs in this process (any thread).
   static bool running();
+  // Waits (any thread but Outlook's) until this process's Outlook has ended. When no creation of
+  // it has succeeded within `unclaimed_limit_ms`, closes it first.
+  static void wait_until_ended(DWORD unclaimed_limit_ms);
 
   ~OutlookProcess();
   OutlookProcess(const OutlookProcess&) = delete;
@@ -67,6 +71,8 @@ class OutlookProcess {
   std::string chosen_profile_;  // what its OK chose
   bool quit_after_prompt_ = false;
   bool explorer_at_start_ = false;  // started as a person's Outlook: an explorer opens
+  std::atomic<bool> ever_created_{false};  // a creation of the Application has succeeded
+  std::atomic<HWND> window_to_close_{nullptr};  // main_window_, for other threads
 };
 
 }  // namespace sx::outlook

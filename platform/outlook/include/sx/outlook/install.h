@@ -2,6 +2,7 @@
 // serving "Outlook.Application" in this process.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -45,6 +46,18 @@ bool install(const InstallOptions& options, std::string* why = nullptr);
 // The installed version: the FileVersion of the LocalServer32 file of Outlook's class; "" when it
 // cannot be read.
 std::string installed_version();
+
+// The machine's "one Outlook process" setting, off by default. On, OUTLOOK.EXE is a program of the
+// machine: a starter that runs `program` (a host path: this build's `outlook`) on this machine,
+// which COM starts with "/embedding" when a process creates "Outlook.Application" and no Outlook
+// runs, so that every process of the machine reaches the one Outlook process. Off, OUTLOOK.EXE is
+// a stand-in file that cannot run, and every process runs an Outlook of its own on a thread
+// (sx/outlook/outlook_process.h). Its file version stays. Call on a machine where Outlook is
+// installed; false with a reason on failure.
+bool set_outlook_process(bool on, const std::filesystem::path& program = {},
+                         std::string* why = nullptr);
+// Whether the setting is on: OUTLOOK.EXE can run.
+bool outlook_process_on();
 
 // Serves "Outlook.Application" in this process through sx::com::register_local_server (done
 // automatically when the library loads; calling again is harmless).

@@ -45,4 +45,12 @@ bool outlook_running_here();
 // *application. Outlook then ends when its last explorer closes, or with Quit.
 HRESULT start_with_explorer(_Application** application);
 
+// Outlook's own process (the program OUTLOOK.EXE started by COM with "/embedding", see
+// sx/outlook/install.h): runs Outlook without an explorer, its class object registered for every
+// process of the machine, and returns when it has ended as Outlook ends (its last client let go,
+// Application.Quit, WM_CLOSE). Outlook that nobody creates within a minute of its start ends by
+// itself. 0 once Outlook ran and ended; 1 when it could not start. On the program's main thread,
+// which must not be in COM.
+int serve_for_machine();
+
 }  // namespace sx::outlook
