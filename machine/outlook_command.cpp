@@ -1,10 +1,12 @@
 // sxmachine outlook install|addins|prompt|close: Outlook's installation, its COM add-ins, its "ask
 // for a profile" setting, and closing the Outlooks that run on the machine.
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
 #include "commands.h"
+#include "sx/cli/companion_files.h"
 #include "sx/cli/terminal_text.h"
 #include "sx/cli/values.h"
 #include "sx/outlook/addins.h"
@@ -115,6 +117,32 @@ void add_prompt(sx::cli::Program& program, CLI::App* outlook) {
   });
 }
 
+void add_process(sx::cli::Program& program, CLI::App* outlook) {
+  CLI::App* process = outlook->add_subcommand(
+      "process",
+      "make OUTLOOK.EXE Outlook's own program, which COM starts for every program of the machine "
+      "(on), or a stand-in file, so that each program runs an Outlook of its own (off, the "
+      "default)");
+  auto setting = std::make_shared<std::string>();
+  process->add_option("setting", *setting, "on or off")
+      ->required()
+      ->transform(sx::cli::one_of({"on", "off"}))
+      ->type_name("on|off");
+  program.action(process, [setting] {
+    const bool on = *setting == "on";
+    std::string why;
+    if (!sx::outlook::set_outlook_process(
+            on,
+            on ? std::filesystem::path(SX_COMPANION_FILE(SX_OUTLOOK_PROGRAM))
+               : std::filesystem::path(),
+            &why))
+      throw sx::cli::Failure(sx::cli::sentence(why));
+    std::printf(on ? "Every program of the machine reaches one Outlook process.\n"
+                   : "Each program of the machine runs an Outlook of its own.\n");
+    return sx::cli::kExitSuccess;
+  });
+}
+
 void add_close(sx::cli::Program& program, CLI::App* outlook) {
   CLI::App* close = outlook->add_subcommand(
       "close", "ask every Outlook running on the machine to close (WM_CLOSE to its main window)");
@@ -210,6 +238,7 @@ void add_outlook_command(sx::cli::Program& program) {
   });
   add_addins(program, outlook);
   add_prompt(program, outlook);
+  add_process(program, outlook);
   add_close(program, outlook);
   add_run(program, outlook);
 }

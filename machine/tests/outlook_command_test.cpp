@@ -1,5 +1,6 @@
 // The machine tool's Outlook and COM commands, each call its own process.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -44,6 +45,32 @@ TEST_F(OutlookCommandTest, InstallSetsTheVersionsOfOutlookAndItsLibraryFiles) {
   EXPECT_EQ(file_version(dir + "outlrpc.dll"), "9.0.2416");
   EXPECT_EQ(file_version(dir + "1033\\outllibr.dll"), "9.0.3821");
   EXPECT_EQ(run_tool({"outlook", "install", "--editor-preferences", "many"}).exit_code, 1);
+}
+
+// The "one Outlook process" setting: OUTLOOK.EXE becomes a program of the machine and back, its
+// version kept; a person's Outlook then runs in Outlook's own process and ends with "quit".
+TEST_F(OutlookCommandTest, ProcessMakesOutlookExeAProgramOfTheMachineAndBack) {
+  ASSERT_EQ(run_tool({"outlook", "install"}).exit_code, 0);
+  const std::string exe = "C:\\Program Files\\Microsoft Office\\Office\\OUTLOOK.EXE";
+  const std::filesystem::path host =
+      machine_.c("Program Files\\Microsoft Office\\Office\\OUTLOOK.EXE");
+  EXPECT_EQ(::access(host.c_str(), X_OK), -1);
+  ToolResult on = run_tool({"outlook", "process", "on"});
+  ASSERT_EQ(on.exit_code, 0) << on.output;
+  EXPECT_EQ(::access(host.c_str(), X_OK), 0);
+  EXPECT_EQ(file_version(exe), "9.0.0.3821");
+
+  ToolResult r =
+      run_program(SXMACHINE_PATH, {"--machine", machine_.root().string(), "outlook", "run"},
+                  "printf 'quit\\n' |");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("- Microsoft Outlook =="), std::string::npos) << r.output;
+  EXPECT_EQ(run_tool({"outlook", "close"}).output, "No Outlook is running.\n");
+
+  ASSERT_EQ(run_tool({"outlook", "process", "off"}).exit_code, 0);
+  EXPECT_EQ(::access(host.c_str(), X_OK), -1);
+  EXPECT_EQ(file_version(exe), "9.0.0.3821");
+  EXPECT_EQ(run_tool({"outlook", "process", "maybe"}).exit_code, 1);
 }
 
 // A person's Outlook from the machine tool: the screen, a command, and Outlook gone at "quit".

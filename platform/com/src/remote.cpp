@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>

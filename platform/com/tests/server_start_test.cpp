@@ -42,10 +42,10 @@ class ServerStartTest : public ::testing::Test {
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(command.c_str()),
-                             static_cast<DWORD>(command.size() + 1)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                       static_cast<DWORD>(command.size() + 1)),
+        ERROR_SUCCESS);
     RegCloseKey(key);
     const std::filesystem::path host = machine_.c("Program Files\\Probe Server\\probe.exe");
     std::filesystem::create_directories(host.parent_path());

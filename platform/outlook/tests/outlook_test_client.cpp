@@ -4,7 +4,8 @@
 //                                               SUBJECT in the Inbox, lets go and ends
 //   outlook_test_client MACHINE hold           creates it, holds the Application, the Inbox and its
 //                                               items, writes MACHINE/holding-<pid> ("1" when an
-//                                               Outlook runs inside this process), waits to be killed
+//                                               Outlook runs inside this process), waits to be
+//                                               killed
 // Exit codes: 0 done, 2 and up the step that failed.
 #include <unistd.h>
 

@@ -7,9 +7,9 @@
 #include <fstream>
 
 #include "outlook/outlook.h"
+#include "sx/machine.h"
 #include "sx/outlook/profiles.h"
 #include "sx/outlook/store.h"
-#include "sx/machine.h"
 #include "sx/paths.h"
 #include "sx/version_stamp.h"
 
@@ -93,7 +93,8 @@ bool set_outlook_process(bool on, const std::filesystem::path& program, std::str
     }
     if (!out) return fail(why, "cannot write " + exe.string());
   }
-  if (::chmod(exe.c_str(), on ? 0755 : 0644) != 0) return fail(why, "cannot change " + exe.string());
+  if (::chmod(exe.c_str(), on ? 0755 : 0644) != 0)
+    return fail(why, "cannot change " + exe.string());
   std::string reason;
   if (!stamp(exe, version, "Microsoft Outlook", &reason))
     return fail(why, "cannot stamp OUTLOOK.EXE: " + reason);

@@ -70,8 +70,8 @@ class OutlookProcess {
   HWND prompt_ = nullptr;       // "Choose Profile" while it is shown
   std::string chosen_profile_;  // what its OK chose
   bool quit_after_prompt_ = false;
-  bool explorer_at_start_ = false;  // started as a person's Outlook: an explorer opens
-  std::atomic<bool> ever_created_{false};  // a creation of the Application has succeeded
+  bool explorer_at_start_ = false;              // started as a person's Outlook: an explorer opens
+  std::atomic<bool> ever_created_{false};       // a creation of the Application has succeeded
   std::atomic<HWND> window_to_close_{nullptr};  // main_window_, for other threads
 };
 
