@@ -1,5 +1,7 @@
 // Class lookup through HKEY_CLASSES_ROOT, object creation (in-process and local servers), class
 // objects of running local servers, and unloading in-process servers that are no longer used.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -141,6 +143,12 @@ std::pair<DWORD, std::shared_ptr<detail::Apartment>> running_class(REFCLSID clsi
 // Whether this process serves `clsid` through a stand-in of its own (register_local_server): such
 // a server stays this process's, as if each process had its own; only a process that registers a
 // class without a stand-in of it serves the machine.
+bool serves_for_machine(REFCLSID clsid) {
+  LocalServers& all = local_servers();
+  std::lock_guard lock(all.mutex);
+  return all.for_machine.count(clsid) != 0;
+}
+
 bool has_stand_in(REFCLSID clsid) {
   LocalServers& all = local_servers();
   std::lock_guard lock(all.mutex);
@@ -172,8 +180,8 @@ HRESULT local_class_object(REFCLSID clsid, REFIID iid, void** object) {
     return found;
   }
   // Started as a program of its own, it registers for the machine like any server. A process that
-  // serves the class itself starts nothing.
-  if (running_class(clsid).first == 0) {
+  // serves the class itself, or is its program, starts nothing.
+  if (running_class(clsid).first == 0 && !serves_for_machine(clsid)) {
     const HRESULT started = detail::start_machine_server(clsid);
     if (FAILED(started)) return started;
     if (started == S_OK) {
@@ -267,6 +275,11 @@ void serve_for_machine(REFCLSID clsid) {
   LocalServers& all = local_servers();
   std::lock_guard lock(all.mutex);
   all.for_machine.insert(clsid);
+}
+
+bool served_on_machine(REFCLSID clsid) {
+  const long pid = detail::registered_pid(clsid);
+  return pid != 0 && pid != static_cast<long>(::getpid());
 }
 
 void unregister_local_server(REFCLSID clsid) {

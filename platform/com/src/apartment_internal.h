@@ -222,6 +222,9 @@ bool machine_class_object(REFCLSID clsid, REFIID iid, void** object, HRESULT* re
 // in-process stand-in serves it then; CO_E_SERVER_EXEC_FAILURE when the program could not start,
 // ended first or never registered (it is killed then).
 inline constexpr std::chrono::seconds kServerStartLimit{20};
+// The pid of the live process the machine's registration of `clsid` names (this one's too); 0 when
+// none.
+long registered_pid(REFCLSID clsid);
 HRESULT start_machine_server(REFCLSID clsid);
 
 // Empties the calling thread's error information (when it leaves COM).

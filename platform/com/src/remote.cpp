@@ -1462,7 +1462,8 @@ bool server_command(REFCLSID clsid, std::string* program, std::string* rest) {
   return true;
 }
 
-// The pid of the live process the machine's registration of `clsid` names; 0 when none.
+}  // namespace
+
 long registered_pid(REFCLSID clsid) {
   try {
     std::ifstream in(class_file(clsid));
@@ -1474,6 +1475,8 @@ long registered_pid(REFCLSID clsid) {
     return 0;
   }
 }
+
+namespace {
 
 // One starter of a class's server at a time on the machine: an advisory lock on a file of the
 // machine, held by an open file description that no started program inherits.

@@ -2,6 +2,7 @@
 // "Outlook.Application" from any process starts (or reaches) one Outlook process, which ends with
 // its last client. This test is one client; outlook_test_client is the other. Real processes, so
 // real time, and every wait has a limit.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -250,6 +251,44 @@ TEST_F(OutlookMachineTest, AKilledOutlookDisconnectsItsClientsAndTheNextCreation
   EXPECT_NE(started, outlook);
   EXPECT_TRUE(alive(started));
   ASSERT_EQ(next->get_Version(version.put()), S_OK);
+}
+
+TEST_F(OutlookMachineTest, APersonsOutlookIsTheProcessTheOtherClientsReach) {
+  int input[2] = {-1, -1};
+  ASSERT_EQ(::pipe(input), 0);
+  const pid_t person = ::fork();
+  if (person == 0) {
+    ::dup2(input[0], 0);
+    ::close(input[0]);
+    ::close(input[1]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::setenv("SX_WINDOW_HOST", "none", 1);
+    const std::string root = machine_.root().string();
+    ::execl(SX_OUTLOOK_PROGRAM, SX_OUTLOOK_PROGRAM, "--machine", root.c_str(), nullptr);
+    ::_exit(127);
+  }
+  ::close(input[0]);
+  clients_.push_back(person);
+  ASSERT_TRUE(eventually([&] { return registered_outlook() == person; }));
+
+  ComPtr<_Application> app = create();
+  ASSERT_TRUE(app);
+  EXPECT_EQ(registered_outlook(), person);
+  ComPtr<_Explorers> explorers;
+  ASSERT_EQ(app->get_Explorers(explorers.GetAddressOf()), S_OK);
+  LONG shown = 0;
+  ASSERT_EQ(explorers->get_Count(&shown), S_OK);
+  EXPECT_EQ(shown, 1);  // the person's
+  app = nullptr;
+  EXPECT_TRUE(alive(person));  // its explorer keeps it, not the clients
+
+  ::close(input[1]);  // the end of the person's input ends Outlook
+  int status = -1;
+  ::waitpid(person, &status, 0);
+  clients_.clear();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(registered_outlook(), 0);
 }
 
 TEST_F(OutlookMachineTest, WithTheSettingOffEachProcessRunsItsOwnOutlook) {

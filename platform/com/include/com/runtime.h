@@ -133,7 +133,12 @@ void unregister_local_server(REFCLSID clsid);
 // This process is the program of the local server class `clsid`, started for the machine (with
 // "/embedding"): the class objects of `clsid` it registers are registered for the whole machine,
 // although a stand-in of the class is linked in. Until the process ends.
+// A process that is the class's program starts no other one: it serves the class itself, through
+// its stand-in, with its registration published.
 void serve_for_machine(REFCLSID clsid);
+// Whether another live process of the machine has registered a class object of `clsid` for the
+// machine (a creation would reach it).
+bool served_on_machine(REFCLSID clsid);
 
 // What regsvr32 does: loads the in-process server at `windows_path` (a Windows path of the machine,
 // or a host path), calls its DllRegisterServer (DllUnregisterServer when `unregister`) and unloads

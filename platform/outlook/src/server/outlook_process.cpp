@@ -377,6 +377,11 @@ bool outlook_running_here() { return OutlookProcess::running(); }
 HRESULT start_with_explorer(_Application** application) {
   if (application == nullptr) return E_POINTER;
   *application = nullptr;
+  // A person's OUTLOOK.EXE on a machine that runs one Outlook process is that process when none
+  // runs yet: its explorer is up before the add-ins connect, as in a process of its own.
+  if (outlook_process_on() && !sx::com::served_on_machine(CLSID_OutlookApplication)) {
+    sx::com::serve_for_machine(CLSID_OutlookApplication);
+  }
   {
     std::lock_guard lock(current().mutex);
     current().explorer_at_start = true;
