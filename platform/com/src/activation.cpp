@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -174,8 +176,9 @@ DWORD add_running_class(REFCLSID clsid, IUnknown* factory) {
 
 // The class object of a local server class as the calling apartment may use it, starting the
 // server first when none runs. A server that ends while it is asked is started again.
-HRESULT local_class_object(REFCLSID clsid, REFIID iid, void** object) {
+HRESULT local_class_object(REFCLSID clsid, REFIID iid, void** object, bool* of_machine) {
   // A server another process of the machine runs comes first.
+  *of_machine = true;
   if (HRESULT found = E_UNEXPECTED; detail::machine_class_object(clsid, iid, object, &found)) {
     return found;
   }
@@ -190,6 +193,7 @@ HRESULT local_class_object(REFCLSID clsid, REFIID iid, void** object) {
       return CO_E_SERVER_EXEC_FAILURE;  // it ended as soon as it had registered
     }
   }
+  *of_machine = false;
   for (int attempt = 0; attempt < 5; ++attempt) {
     std::shared_ptr<LocalServer> server;
     {
@@ -239,7 +243,12 @@ HRESULT local_class_object(REFCLSID clsid, REFIID iid, void** object) {
   return CO_E_SERVER_EXEC_FAILURE;
 }
 
-HRESULT class_object(REFCLSID clsid, DWORD clsctx, REFIID iid, void** object) {
+// `*of_machine` tells whether the outcome came from another process of the machine.
+HRESULT class_object(REFCLSID clsid, DWORD clsctx, REFIID iid, void** object,
+                     bool* of_machine = nullptr) {
+  bool ignored = false;
+  if (of_machine == nullptr) of_machine = &ignored;
+  *of_machine = false;
   const std::string key = class_key(clsid);
   if ((clsctx & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)) != 0) {
     if (auto path = read_default_value(key + "\\InprocServer32"); path && !path->empty()) {
@@ -247,7 +256,7 @@ HRESULT class_object(REFCLSID clsid, DWORD clsctx, REFIID iid, void** object) {
     }
   }
   if ((clsctx & CLSCTX_LOCAL_SERVER) != 0 && key_exists(key + "\\LocalServer32")) {
-    return local_class_object(clsid, iid, object);
+    return local_class_object(clsid, iid, object, of_machine);
   }
   return REGDB_E_CLASSNOTREG;
 }
@@ -396,13 +405,24 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD clsctx, REFIID i
   if (sx::com::current_apartment() == sx::com::ApartmentKind::kNone) return CO_E_NOTINITIALIZED;
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   return guarded([&]() -> HRESULT {
-    sx::com::ComPtr<IClassFactory> factory;
-    const HRESULT hr = sx::com::class_object(clsid, clsctx, IID_IClassFactory, factory.PutVoid());
-    if (FAILED(hr)) return hr;
-    if (!factory) return E_UNEXPECTED;
-    const HRESULT created = factory->CreateInstance(nullptr, iid, object);
-    if (FAILED(created)) *object = nullptr;
-    return created;
+    // A server of another process that is ending answers so until it has revoked its class
+    // object; the creation then waits for it to go and reaches (or starts) the next one.
+    const auto until = std::chrono::steady_clock::now() + sx::com::detail::kServerStartLimit;
+    for (;;) {
+      sx::com::ComPtr<IClassFactory> factory;
+      bool of_machine = false;
+      HRESULT hr = sx::com::class_object(clsid, clsctx, IID_IClassFactory, factory.PutVoid(),
+                                         &of_machine);
+      if (SUCCEEDED(hr) && !factory) hr = E_UNEXPECTED;
+      if (SUCCEEDED(hr)) {
+        hr = factory->CreateInstance(nullptr, iid, object);
+        if (FAILED(hr)) *object = nullptr;
+      }
+      const bool ending = hr == RPC_E_DISCONNECTED || hr == CO_E_SERVER_STOPPING;
+      if (!of_machine || !ending || std::chrono::steady_clock::now() >= until) return hr;
+      factory = nullptr;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   });
 }
 

@@ -203,6 +203,19 @@ TEST_F(OutlookMachineTest, OutlooksProcessEndsWhenTheLastClientLetsGo) {
   EXPECT_EQ(std::count(subjects.begin(), subjects.end(), "One"), 1);
 }
 
+TEST_F(OutlookMachineTest, ACreationWhileOutlookEndsReachesTheNextOutlook) {
+  // The last release does not wait for Outlook to end: each creation meets the one before ending.
+  for (int round = 0; round < 10; ++round) {
+    ComPtr<_Application> app = create();
+    ASSERT_TRUE(app) << round;
+    Bstr version;
+    EXPECT_EQ(app->get_Version(version.put()), S_OK) << round;
+  }
+  EXPECT_TRUE(eventually([&] {
+    return std::none_of(outlooks_.begin(), outlooks_.end(), [](long pid) { return alive(pid); });
+  }));
+}
+
 TEST_F(OutlookMachineTest, QuitAndWmCloseEndOutlooksProcess) {
   ComPtr<_Application> app = create();
   ASSERT_TRUE(app);
