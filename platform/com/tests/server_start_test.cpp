@@ -125,29 +125,6 @@ TEST_F(ServerStartTest, CreationsAtOnceStartOneServer) {
   EXPECT_EQ(started_lines().size(), 1u);
 }
 
-TEST_F(ServerStartTest, AKilledServerIsStartedAgainByTheNextCreation) {
-  install_server();
-  ComPtr<IProbe> probe;
-  ASSERT_EQ(create(&probe), S_OK);
-  LONG pid = 0;
-  ASSERT_EQ(probe->get_Pid(&pid), S_OK);
-  ::kill(static_cast<pid_t>(pid), SIGKILL);
-  LONG total = 0;
-  const auto until = std::chrono::steady_clock::now() + 10s;
-  HRESULT call = S_OK;
-  while ((call = probe->Add(1, &total)) == S_OK && std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(5ms);
-  }
-  EXPECT_EQ(call, RPC_E_DISCONNECTED);
-
-  ComPtr<IProbe> next;
-  ASSERT_EQ(create(&next), S_OK);
-  LONG new_pid = 0;
-  ASSERT_EQ(next->get_Pid(&new_pid), S_OK);
-  EXPECT_NE(new_pid, pid);
-  EXPECT_EQ(started_lines().size(), 2u);
-}
-
 TEST_F(ServerStartTest, AProgramThatEndsWithoutRegisteringFailsTheCreation) {
   install(std::string("\"") + kProgram + "\"", "exit 3");
   ComPtr<IProbe> probe;
