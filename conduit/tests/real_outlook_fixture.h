@@ -195,18 +195,22 @@ class PersonsFolder {
     }
     return text.u16();
   }
-  // A user property of a post (Empty when it has none).
-  com::Variant property(double key, const char16_t* name) {
-    com::Variant value;
-    com::ComPtr<_OutlookItem> item = post(key);
-    if (!item) return value;
+  // The user property `name` of `item` (null when it has none).
+  static com::ComPtr<UserProperty> find_property(_OutlookItem* item, const char16_t* name) {
     com::ComPtr<UserProperties> properties;
     com::ComPtr<UserProperty> found;
     EXPECT_EQ(item->get_UserProperties(properties.ReleaseAndGetAddressOf()), S_OK);
     EXPECT_EQ(properties->Find(com::Bstr(name).get(), com::Variant().get(),
                                found.ReleaseAndGetAddressOf()),
               S_OK);
-    if (found) {
+    return found;
+  }
+  // A user property of a post (Empty when it has none).
+  com::Variant property(double key, const char16_t* name) {
+    com::Variant value;
+    com::ComPtr<_OutlookItem> item = post(key);
+    if (!item) return value;
+    if (com::ComPtr<UserProperty> found = find_property(item.Get(), name)) {
       EXPECT_EQ(found->get_Value(value.put()), S_OK);
     }
     return value;
@@ -214,12 +218,7 @@ class PersonsFolder {
   void set_property(double key, const char16_t* name, const com::Variant& value) {
     com::ComPtr<_OutlookItem> item = post(key);
     ASSERT_TRUE(item) << "no post of key " << key;
-    com::ComPtr<UserProperties> properties;
-    com::ComPtr<UserProperty> found;
-    EXPECT_EQ(item->get_UserProperties(properties.ReleaseAndGetAddressOf()), S_OK);
-    EXPECT_EQ(properties->Find(com::Bstr(name).get(), com::Variant().get(),
-                               found.ReleaseAndGetAddressOf()),
-              S_OK);
+    com::ComPtr<UserProperty> found = find_property(item.Get(), name);
     ASSERT_TRUE(found) << "no property";
     EXPECT_EQ(found->put_Value(value.get()), S_OK);
     EXPECT_EQ(item->Save(), S_OK);
