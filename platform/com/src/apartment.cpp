@@ -338,12 +338,22 @@ std::vector<DeferredRelease> take_deferred_releases(Apartment& me, const Apartme
   return going;
 }
 
+// Whether the work running on this thread came from another process (a detached call), for
+// in_call_from_another_process.
+thread_local bool t_from_another_process = false;
+
 // Runs `call` on the apartment's thread: the references given back first, then the work.
 void run_incoming(Apartment& apartment, IncomingCall& call) {
   for (std::size_t i = 0; i < call.release_count; ++i) {
     const DeferredRelease& r = call.releases[i];
     release_export(apartment, r.identity, r.serial, r.connections);
   }
+  struct Origin {
+    bool before;
+    ~Origin() { t_from_another_process = before; }
+  } origin{t_from_another_process};
+  t_from_another_process =
+      (call.state.load(std::memory_order_relaxed) & IncomingCall::kDetached) != 0;
   if (call.object == nullptr) {
     call.work();
     return;
@@ -464,6 +474,8 @@ void ensure_window(Apartment& apartment) {
 }  // namespace sx::com::detail
 
 namespace sx::com {
+
+bool in_call_from_another_process() { return detail::t_from_another_process; }
 
 ApartmentKind current_apartment() { return detail::t_apartment.kind; }
 

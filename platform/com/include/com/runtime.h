@@ -139,6 +139,9 @@ void serve_for_machine(REFCLSID clsid);
 // Whether another live process of the machine has registered a class object of `clsid` for the
 // machine (a creation would reach it).
 bool served_on_machine(REFCLSID clsid);
+// Whether the calling thread runs a call that came from another process of the machine (and what
+// it calls in its own apartment meanwhile): a server tells its own doings from another program's.
+bool in_call_from_another_process();
 
 // What regsvr32 does: loads the in-process server at `windows_path` (a Windows path of the machine,
 // or a host path), calls its DllRegisterServer (DllUnregisterServer when `unregister`) and unloads

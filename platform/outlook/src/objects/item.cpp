@@ -352,8 +352,9 @@ void ItemImpl::save_now() {
     d.set("FullName", Value::text_of(full));
     d.set("Subject", Value::text_of(full));
   }
-  // An item open in a window that another process saved since it was read is not overwritten: the
-  // person's version becomes a new item beside it, and the other version stays as it was.
+  // An item open in a window that another program saved since it was read (through this Outlook
+  // or another one on the store) is not overwritten: the person's version becomes a new item
+  // beside it, and the other version stays as it was.
   const bool keep_both = !is_new && app_->ui().inspector_of(this) != nullptr;
   std::uint64_t id = id_;
   bool as_copy = false;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 
+#include "com/runtime.h"
 #include "record_log.h"
 #include "sx/file_share.h"
 #include "sx/kill_point.h"
@@ -358,6 +359,8 @@ bool Store::refresh(std::string* why) {
 }
 
 bool Store::change(const Builder& build, std::string* why) {
+  // A program that reaches this Outlook from its own process writes as another program would.
+  const bool from_another_program = sx::com::in_call_from_another_process();
   if (!lock(LOCK_EX, why)) return false;
   bool ok = read_new(false, why);
   if (ok && end_unsure_) {
@@ -387,7 +390,7 @@ bool Store::change(const Builder& build, std::string* why) {
         std::string reason;
         if (!model_->apply(std::move(r), &reason)) {
           problems_.push_back({start, 0, reason});
-        } else if (put_id != 0) {
+        } else if (put_id != 0 && !from_another_program) {
           model_->mark_written_here(put_id);
         }
       }

@@ -24,9 +24,9 @@ struct StoredItem {
   std::uint32_t folder = 0;
   std::uint64_t seq = 0;  // position key inside the folder: items keep the order they arrived in
   std::shared_ptr<const ItemData> data;
-  // This version was written through the Store that holds the model (this process), not read from
-  // another process's write. An open item uses it to tell a change of its own Outlook from
-  // someone else's.
+  // This version was written by this Outlook itself (through the Store that holds the model, not
+  // for a call from another program), not read from another process's write. An open item uses it
+  // to tell a change of its own Outlook from someone else's.
   bool written_here = false;
 };
 
@@ -64,7 +64,7 @@ class StoreModel {
   const StoreId& store_id() const { return store_id_; }
   const FolderState* folder(std::uint32_t id) const;
   const StoredItem* item(std::uint64_t id) const;
-  // Marks the item's current version as written by this process (StoredItem::written_here).
+  // Marks the item's current version as written by this Outlook (StoredItem::written_here).
   void mark_written_here(std::uint64_t id);
   const FolderState* root() const { return folder(format::kRootFolderId); }
   std::uint32_t next_folder_id() const { return last_folder_id_ + 1; }
