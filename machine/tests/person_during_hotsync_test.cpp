@@ -1,9 +1,17 @@
 // A person's Outlook open while HotSyncs run, each HotSync its own process: what the person has
 // open and edits, and what the HotSync writes meanwhile, are both kept.
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include "handheld_fixture.h"
 #include "objbase.h"
+#include "sx/outlook/outlook_process.h"
 #include "sx/outlook/person.h"
 
 namespace sx::registry::testing {
@@ -16,10 +24,52 @@ std::string number_of(const std::string& screen, const std::string& pattern) {
   return std::regex_search(screen, m, std::regex(pattern)) ? m[1].str() : "";
 }
 
-class PersonDuringHotSyncTest : public HandheldTest {
+// The processes that show Outlook's main window while it runs: the machine's window list (one
+// file a top-level window: "pid N", then "class NAME"), read over and over from a thread of its
+// own while a HotSync process runs.
+class OutlookWindowWatch {
+ public:
+  OutlookWindowWatch() : thread_([this] { watch(); }) {}
+  ~OutlookWindowWatch() { stop(); }
+  std::set<long> stop() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+    return pids_;
+  }
+
+ private:
+  void watch() {
+    const std::filesystem::path folder = sx::machine::root() / "windows";
+    while (!done_) {
+      std::error_code ec;
+      for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        if (!entry.is_regular_file(ec)) continue;
+        std::ifstream in(entry.path());
+        std::string pid_word, class_word, class_name;
+        long pid = 0;
+        if (in >> pid_word >> pid >> class_word >> class_name &&
+            class_name == sx::outlook::kMainWindowClass)
+          pids_.insert(pid);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
+  std::atomic<bool> done_{false};
+  std::set<long> pids_;
+  std::thread thread_;
+};
+
+// The person's Outlook in the test's process; the HotSyncs reach it when the machine runs one
+// Outlook process (true), or each runs an Outlook of its own on the same store (false).
+class PersonDuringHotSyncTest : public HandheldTest, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
     install_system();
+    if (GetParam()) {
+      ToolResult r = run_tool({"outlook", "process", "on"});
+      ASSERT_EQ(r.exit_code, 0) << r.output;
+    }
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
   }
   void TearDown() override {
@@ -50,8 +100,8 @@ class PersonDuringHotSyncTest : public HandheldTest {
     EXPECT_EQ(say("open 1"), "");
     const std::string screen = person_->screen();
     if (screen.find("(reading) --") != std::string::npos) {
-      const std::string edit = number_of(screen.substr(screen.find("\n-- ")),
-                                         "\\n +(c[0-9]+) +Edit Ite&m\\n");
+      const std::string edit =
+          number_of(screen.substr(screen.find("\n-- ")), "\\n +(c[0-9]+) +Edit Ite&m\\n");
       ASSERT_NE(edit, "") << screen;
       say("click " + edit);
     }
@@ -64,7 +114,7 @@ class PersonDuringHotSyncTest : public HandheldTest {
 // The person has a note open; a HotSync writes the handheld's edit of it; the person saves. Neither
 // edit may be lost: the person is told that their version became a note of its own, and the next
 // HotSync brings it to the handheld beside the handheld's edit.
-TEST_F(PersonDuringHotSyncTest, ANoteSavedByThePersonAfterAHotSyncChangedItKeepsBothEdits) {
+TEST_P(PersonDuringHotSyncTest, ANoteSavedByThePersonAfterAHotSyncChangedItKeepsBothEdits) {
   const std::string call = add_note({"--text", "Call Ann"});
   sync();
   show_the_notes();
@@ -93,7 +143,7 @@ TEST_F(PersonDuringHotSyncTest, ANoteSavedByThePersonAfterAHotSyncChangedItKeeps
 
 // A note the HotSync changed while the person's Outlook showed its folder opens with the HotSync's
 // text; saved without a change of anyone else's since, it is saved in place.
-TEST_F(PersonDuringHotSyncTest, ANoteOpenedAfterAHotSyncChangedItShowsAndSavesTheNewText) {
+TEST_P(PersonDuringHotSyncTest, ANoteOpenedAfterAHotSyncChangedItShowsAndSavesTheNewText) {
   const std::string call = add_note({"--text", "Call Ann"});
   sync();
   show_the_notes();
@@ -111,6 +161,38 @@ TEST_F(PersonDuringHotSyncTest, ANoteOpenedAfterAHotSyncChangedItShowsAndSavesTh
   EXPECT_EQ(handheld_notes(), one);
   EXPECT_EQ(outlook_notes(), one);
 }
+
+// The person watches the notes folder while HotSyncs add, change and delete its notes: the
+// explorer shows each HotSync's doings without the folder being opened again.
+TEST_P(PersonDuringHotSyncTest, TheFolderShownToThePersonFollowsEachHotSync) {
+  const std::string call = add_note({"--text", "Call Ann"});
+  sync();
+  show_the_notes();
+  EXPECT_NE(person_->screen().find("Call Ann"), std::string::npos) << person_->screen();
+
+  add_note({"--text", "Buy milk"});
+  handheld({"edit", call, "--text", "Ring Bo"});
+  OutlookWindowWatch watch;
+  sync();
+  // One Outlook on the machine throughout, the person's, when the machine runs one Outlook
+  // process; otherwise the HotSync's own beside it.
+  const std::set<long> outlooks = watch.stop();
+  EXPECT_EQ(outlooks.count(static_cast<long>(::getpid())), 1u);
+  EXPECT_EQ(outlooks.size(), GetParam() ? 1u : 2u);
+  const std::string after = person_->screen();
+  EXPECT_NE(after.find("Buy milk"), std::string::npos) << after;
+  EXPECT_NE(after.find("Ring Bo"), std::string::npos) << after;
+  EXPECT_EQ(after.find("Call Ann"), std::string::npos) << after;
+
+  handheld({"delete", call});
+  sync();
+  EXPECT_EQ(person_->screen().find("Ring Bo"), std::string::npos) << person_->screen();
+}
+
+INSTANTIATE_TEST_SUITE_P(Outlooks, PersonDuringHotSyncTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "OneOutlookProcess" : "OutlookInEachProcess";
+                         });
 
 }  // namespace
 }  // namespace sx::registry::testing
