@@ -198,10 +198,21 @@ class SyncMachine {
   fs::path root() const { return machine_.root(); }
 
  private:
+  // Folders and files only: the sockets of a machine's COM servers cannot be copied (and belong to
+  // processes that are gone in the copy).
   static void copy_tree(const fs::path& from, const fs::path& to) {
     std::error_code ec;
     fs::remove_all(to, ec);
-    fs::copy(from, to, fs::copy_options::recursive, ec);
+    fs::create_directories(to, ec);
+    for (auto it = fs::recursive_directory_iterator(from, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+      const fs::path target = to / fs::relative(it->path(), from);
+      if (it->is_directory(ec)) {
+        fs::create_directories(target, ec);
+      } else if (it->is_regular_file(ec)) {
+        fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec);
+      }
+    }
   }
   sx::testing::TempMachine machine_;
   int entries_;
