@@ -28,16 +28,19 @@ pre{background:#f4f4f4;padding:6px;max-height:220px;overflow:auto;font-size:12px
 #message{min-height:18px;color:#036}
 #message.bad{color:#a00}
 #windows{position:relative}
-.win{position:relative;background:#d4d0c8;border:2px outset #fff;margin:8px auto;font:11px Tahoma,sans-serif}
+.win{position:relative;background:#d4d0c8;border:2px outset #fff;margin:8px auto;font:11px Tahoma,"DejaVu Sans Condensed",sans-serif}
 .win .cap{background:linear-gradient(90deg,#0a246a,#a6caf0);color:#fff;font-weight:bold;padding:2px 4px}
 .win .client{position:relative}
-.ctl{position:absolute;box-sizing:border-box;overflow:hidden;font:11px Tahoma,sans-serif}
+.ctl{position:absolute;box-sizing:border-box;overflow:hidden;font:11px Tahoma,"DejaVu Sans Condensed",sans-serif}
 .ctl.button{border:2px outset #fff;background:#d4d0c8;text-align:center}
 .ctl.defbutton{border:2px outset #fff;outline:1px solid #000;background:#d4d0c8;text-align:center}
 .ctl.edit,.ctl.listbox,.ctl.combobox{background:#fff;border:2px inset #fff}
-.ctl.edit textarea,.ctl.edit input{font:11px Tahoma,sans-serif;background:transparent}
-.ctl.groupbox{border:1px groove #fff}
-.ctl.groupbox span{position:absolute;top:-7px;left:6px;background:#d4d0c8;padding:0 2px}
+.ctl.edit textarea,.ctl.edit input{font:11px Tahoma,"DejaVu Sans Condensed",sans-serif;background:transparent}
+.ctl.button,.ctl.defbutton,.ctl.checkbox,.ctl.radio{white-space:nowrap;padding:0 2px}
+.ctl.checkbox input,.ctl.radio input{margin:0 4px 0 0;vertical-align:middle}
+.ctl.groupbox{overflow:visible}
+.ctl.groupbox::before{content:"";position:absolute;left:0;right:0;top:6px;bottom:0;border:2px groove #fff}
+.ctl.groupbox span{position:absolute;top:0;left:6px;background:#d4d0c8;padding:0 2px;line-height:12px}
 .ctl.progress{border:1px inset #fff;background:#fff}
 .ctl.progress div{background:#0a246a;height:100%}
 .ctl.disabled{color:#888}
