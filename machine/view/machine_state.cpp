@@ -127,6 +127,24 @@ json windows() {
   return list;
 }
 
+std::string windows_stamp() {
+  std::string print;
+  for (const auto& file : window_files()) print += file.filename().string() + stamp(file.string());
+  return print;
+}
+
+// The part as it was read, or read again when its files' stamp changed. The stamp is taken
+// before reading, so that a change made while the part is read is read the next time.
+template <typename Reader>
+const json& refreshed(StatePart& part, const std::string& now, Reader reader) {
+  if (!part.read || part.stamp != now) {
+    part.value = reader();
+    part.stamp = now;
+    part.read = true;
+  }
+  return part.value;
+}
+
 }  // namespace
 
 MachineState::MachineState(std::string user) : user_(std::move(user)) {
@@ -147,18 +165,20 @@ MachineState::MachineState(std::string user) : user_(std::move(user)) {
 }
 
 std::string MachineState::fingerprint() const {
-  std::string print = stamp(handheld_file_) + stamp(store_file_) + stamp(log_file_);
-  for (const auto& file : window_files()) print += file.filename().string() + stamp(file.string());
-  return print;
+  return stamp(handheld_file_) + stamp(store_file_) + stamp(log_file_) + windows_stamp();
 }
 
 json MachineState::read() const {
   json state{{"user", utf8(user_)}};
-  state["handheld"] = handheld_file_.empty() ? json{{"error", "There is no such HotSync user."}}
-                                             : handheld_notes(handheld_file_);
-  state["outlook"] = outlook_posts(store_file_);
-  state["log"] = log_lines(log_file_);
-  state["windows"] = windows();
+  state["handheld"] = refreshed(handheld_, stamp(handheld_file_), [this] {
+    return handheld_file_.empty() ? json{{"error", "There is no such HotSync user."}}
+                                  : handheld_notes(handheld_file_);
+  });
+  state["outlook"] = refreshed(outlook_, stamp(store_file_), [this] {
+    return outlook_posts(store_file_);
+  });
+  state["log"] = refreshed(log_, stamp(log_file_), [this] { return log_lines(log_file_); });
+  state["windows"] = refreshed(windows_, windows_stamp(), windows);
   return state;
 }
 

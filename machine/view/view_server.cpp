@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,18 @@ constexpr std::size_t kThreads = 24;
 constexpr auto kLookEvery = std::chrono::milliseconds(50);
 // A closed page is noticed at the second write after it went: a second or two.
 constexpr int kLooksPerKeepAlive = 20;  // 1 s
+// After an event, the next is read no sooner than this, nor sooner than kReadShare times what
+// reading the last one took.
+constexpr auto kLeastBetweenEvents = std::chrono::milliseconds(100);
+constexpr int kReadShare = 4;
+
+// One page's event stream: the state as it read it, and what it sent last.
+struct EventStream {
+  explicit EventStream(const std::string& user) : state(user) {}
+  MachineState state;
+  std::string last;
+  std::chrono::steady_clock::time_point quiet_until;
+};
 
 // JSON text that never throws on texts that are not UTF-8 (they are replaced).
 std::string text_of(const json& value) {
@@ -153,19 +166,28 @@ void ViewServer::add_routes() {
   s.Get("/api/events", guarded([this, state_json](const httplib::Request&,
                                                   httplib::Response& res) {
           res.set_header("Cache-Control", "no-store");
-          auto state = std::make_shared<MachineState>(options_.user);
-          auto last = std::make_shared<std::string>();
+          auto stream = std::make_shared<EventStream>(options_.user);
           page_opened();
           res.set_chunked_content_provider(
               "text/event-stream",
-              [this, state, last, state_json](std::size_t, httplib::DataSink& sink) {
+              [this, stream, state_json](std::size_t, httplib::DataSink& sink) {
                 try {
                   for (int look = 0; look < kLooksPerKeepAlive && !stopping_; ++look) {
-                    const std::string now =
-                        state->fingerprint() + text_of(actions_->hotsync_status());
-                    if (now != *last) {
-                      *last = now;
-                      const std::string event = "data: " + text_of(state_json(*state)) + "\n\n";
+                    const auto now = std::chrono::steady_clock::now();
+                    const std::string print =
+                        now < stream->quiet_until
+                            ? stream->last
+                            : stream->state.fingerprint() + text_of(actions_->hotsync_status());
+                    if (print != stream->last) {
+                      stream->last = print;
+                      const std::string event =
+                          "data: " + text_of(state_json(stream->state)) + "\n\n";
+                      // What reading cost decides when to look again: a change is seen within
+                      // 200 ms, and a HotSync that changes the machine all the time keeps most
+                      // of the computer to itself.
+                      const auto took = std::chrono::steady_clock::now() - now;
+                      stream->quiet_until = now + std::max<std::chrono::steady_clock::duration>(
+                                                      kLeastBetweenEvents, kReadShare * took);
                       return sink.write(event.data(), event.size());
                     }
                     std::this_thread::sleep_for(kLookEvery);
