@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "notes_setup.h"
 #include "sx/handheld/note_json.h"
@@ -62,10 +63,16 @@ const sx::outlook::FolderState* child_named(const sx::outlook::StoreModel& model
 json outlook_posts(const std::string& file) {
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) return json{{"error", "The notes store is not there."}};
-  std::string why;
-  auto store = sx::outlook::Store::open(file, {}, &why);
-  if (!store) return json{{"error", why}};
-  const auto& model = store->model();
+  // Read as bytes and parsed here, never opened as Outlook opens it: the page takes no lock and
+  // holds no share of the file, so Outlook's saves and compactions never wait for it. A save
+  // being written is a torn tail, left out until the next look.
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in && !in.eof()) return json{{"error", "The notes store cannot be read."}};
+  sx::outlook::StoreModel model;
+  const auto report = sx::outlook::parse_store_bytes(
+      reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), &model);
+  if (!report.is_store) return json{{"error", "The notes store is not a store file."}};
   // The store's root folder is the "Vorlan" of the folder path; the notes folder is below it.
   const auto* folder = child_named(model, model.root(), "Scribbix");
   if (folder == nullptr) return json{{"error", "The notes store has no folder \"Scribbix\"."}};

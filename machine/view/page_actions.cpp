@@ -151,6 +151,7 @@ ActionResult PageActions::start_hotsync() {
   if (pid < 0) return failed(why);
   hotsync_pid_ = pid;
   has_result_ = false;
+  ++hotsync_changes_;
   reaper_ = std::thread([this, pid] {
     const int code = wait_for_exit(pid);
     try {
@@ -158,6 +159,7 @@ ActionResult PageActions::start_hotsync() {
       hotsync_pid_ = -1;
       last_result_ = code;
       has_result_ = true;
+      ++hotsync_changes_;
     } catch (...) {  // a mutex that cannot be locked: the page keeps showing "in progress"
     }
   });

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -44,6 +45,8 @@ class PageActions {
 
   // {"running": bool, "last_result": int|null, "output": text of the last run}.
   nlohmann::json hotsync_status() const;
+  // Grows whenever a HotSync starts or ends: cheap to look at often.
+  unsigned hotsync_changes() const { return hotsync_changes_; }
 
  private:
   ActionResult handheld(const PageRequest& request);
@@ -62,6 +65,7 @@ class PageActions {
   int last_result_ = -1;
   bool has_result_ = false;
   std::string output_file_;
+  std::atomic<unsigned> hotsync_changes_{0};
 };
 
 }  // namespace sx::machine_view

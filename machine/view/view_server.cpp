@@ -23,6 +23,8 @@ using nlohmann::json;
 constexpr std::size_t kMaxRequestBytes = 256 * 1024;
 constexpr std::size_t kThreads = 24;
 constexpr auto kLookEvery = std::chrono::milliseconds(50);
+// A HotSync the page started or saw end is told at once: looked at this often.
+constexpr auto kHotSyncLookEvery = std::chrono::milliseconds(10);
 // A closed page is noticed at the second write after it went: a second or two.
 constexpr int kLooksPerKeepAlive = 20;  // 1 s
 // After an event, the next is read no sooner than this, nor sooner than kReadShare times what
@@ -36,6 +38,7 @@ struct EventStream {
   MachineState state;
   std::string last;
   std::chrono::steady_clock::time_point quiet_until;
+  unsigned hotsync = 0;  // the HotSync changes it has told
 };
 
 // JSON text that never throws on texts that are not UTF-8 (they are replaced).
@@ -174,10 +177,12 @@ void ViewServer::add_routes() {
                 try {
                   for (int look = 0; look < kLooksPerKeepAlive && !stopping_; ++look) {
                     const auto now = std::chrono::steady_clock::now();
+                    const unsigned hotsync = actions_->hotsync_changes();
                     const std::string print =
-                        now < stream->quiet_until
+                        now < stream->quiet_until && hotsync == stream->hotsync
                             ? stream->last
                             : stream->state.fingerprint() + text_of(actions_->hotsync_status());
+                    stream->hotsync = hotsync;
                     if (print != stream->last) {
                       stream->last = print;
                       const std::string event =
@@ -190,7 +195,11 @@ void ViewServer::add_routes() {
                                                       kLeastBetweenEvents, kReadShare * took);
                       return sink.write(event.data(), event.size());
                     }
-                    std::this_thread::sleep_for(kLookEvery);
+                    for (auto slept = std::chrono::milliseconds(0);
+                         slept < kLookEvery && actions_->hotsync_changes() == stream->hotsync;
+                         slept += kHotSyncLookEvery) {
+                      std::this_thread::sleep_for(kHotSyncLookEvery);
+                    }
                   }
                   if (stopping_) {
                     sink.done();
