@@ -49,6 +49,9 @@ void add_system_command(sx::cli::Program& program);
 // sxmachine configure [SWITCHES] (the configuration program for a person; configure_command.cpp)
 void add_configure_command(sx::cli::Program& program);
 
+// sxmachine view [--port N] [--user NAME] (the machine in a browser; view_command.cpp, view/)
+void add_view_command(sx::cli::Program& program);
+
 // The machine tool with all its commands.
 std::unique_ptr<sx::cli::Program> make_program();
 

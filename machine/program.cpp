@@ -20,6 +20,7 @@ std::unique_ptr<sx::cli::Program> make_program() {
   add_com_command(*program);
   add_system_command(*program);
   add_configure_command(*program);
+  add_view_command(*program);
   program->app().footer(
       "\"sxmachine COMMAND --help\" tells more about a command. Exit code: 0 on success, 1 on "
       "failure.");

@@ -199,6 +199,9 @@ bool destroy(HWND hwnd) {
     }
     if (changed) console_show_modeless(w);
   }
+  if (w->kind == WindowKind::kDialog && !w->modal && !w->child && host() == Host::kWeb) {
+    web_window_gone(hwnd);
+  }
   if (w->kind == WindowKind::kDialog && !w->modal && !w->child && host() == Host::kScripted) {
     Guard guard = sx::kernel::lock();
     if (!w->destroyed) {
@@ -266,6 +269,7 @@ LRESULT dispatch(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
       // A thread that changes its modeless windows (a progress window) without reading messages
       // still shows the changes at the console.
       if (host() == Host::kConsole) console_refresh(*w->owner);
+      if (host() == Host::kWeb) web_refresh(*w->owner);
       return result;
     }
     case WindowKind::kClassWindow:

@@ -253,6 +253,12 @@ void run_modal_none(const std::shared_ptr<Window>& dialog);
 void run_modal_scripted(const std::shared_ptr<Window>& dialog);
 void run_modal_console(const std::shared_ptr<Window>& dialog);
 void run_modal_answers(const std::shared_ptr<Window>& dialog);
+// The web host (web_host.cpp): the modal loop; a modeless dialog shown, changed (looked at from its
+// thread's deliveries, at most every 50 ms) and gone.
+void run_modal_web(const std::shared_ptr<Window>& dialog);
+void web_show_modeless(const std::shared_ptr<Window>& dialog);
+void web_refresh(const ThreadQueue& queue);
+void web_window_gone(HWND hwnd);
 // The answers host's button for a message box titled `title` with these buttons (id, text): the
 // id of the first step of its answer that names one of them; nothing (said on stderr) when the list
 // names none.

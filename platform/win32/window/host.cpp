@@ -27,8 +27,9 @@ Host host_from_environment() {
     if (detail::equal_ignoring_case(v, "console")) return Host::kConsole;
     if (detail::equal_ignoring_case(v, "none")) return Host::kNone;
     if (detail::equal_ignoring_case(v, "answers")) return Host::kAnswers;
+    if (detail::equal_ignoring_case(v, "web")) return Host::kWeb;
     if (!v.empty()) {
-      detail::report("%s=\"%s\" is not scripted, console, none or answers; using the default",
+      detail::report("%s=\"%s\" is not scripted, console, none, answers or web; using the default",
                      kHostEnvironmentVariable, value);
     }
   }
@@ -190,6 +191,9 @@ void run_modal(const std::shared_ptr<Window>& dialog) {
       break;
     case Host::kAnswers:
       run_modal_answers(dialog);
+      break;
+    case Host::kWeb:
+      run_modal_web(dialog);
       break;
   }
 }

@@ -92,6 +92,7 @@ HWND display(HWND caller, const std::string& argument) {
       break;
     case Host::kNone:
     case Host::kAnswers:
+    case Host::kWeb:
       std::fprintf(stderr, "[help viewer opened: %s]\n", argument.c_str());
       break;
   }

@@ -5,6 +5,7 @@
 #include "boundary.h"
 #include "core.h"
 #include "sx/clock.h"
+#include "sx/web_windows.h"
 
 using namespace sx::window::detail;
 
@@ -167,7 +168,8 @@ extern "C" int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
       std::fprintf(stderr, "[message box \"%s\" (%s)]\n%s\n[answered %s]\n", dialog.title.c_str(),
                    icon_name(type), message.c_str(), button_text(chosen));
       PostMessageA(hwnd, WM_COMMAND, MAKELONG(chosen, BN_CLICKED), 0);
-    } else if (host != sx::window::Host::kConsole) {
+    } else if (host != sx::window::Host::kConsole &&
+               !(host == sx::window::Host::kWeb && sx::window::web::page_open())) {
       if (host == sx::window::Host::kNone) {
         std::fprintf(stderr, "[message box \"%s\" (%s)]\n%s\n[answered %s]\n", dialog.title.c_str(),
                      icon_name(type), message.c_str(), button_text(box.answer_without_person));

@@ -131,6 +131,7 @@ BOOL ShowWindow(HWND hwnd, int command) {
     if (show_modeless && sx::window::host() == sx::window::Host::kConsole) {
       console_show_modeless(w);
     }
+    if (show_modeless && sx::window::host() == sx::window::Host::kWeb) web_show_modeless(w);
     // A script for a modeless dialog is matched when it is first shown, with the title it has then.
     if (show_modeless && sx::window::host() == sx::window::Host::kScripted) {
       attach_modeless_script(w);

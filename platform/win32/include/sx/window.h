@@ -13,7 +13,10 @@
 //   (WM_CLOSE, then IDCANCEL); a message box takes its default answer and its text goes to stderr.
 // - kAnswers (a person's script): dialogs and message boxes answered by title from a list (below);
 //   what the list does not name is treated as under kNone.
-// The host is chosen by set_host(), else by SX_WINDOW_HOST=scripted|console|none|answers, else
+// - kWeb (a person at the machine's page, `sxmachine view`): while a page is open, dialogs,
+//   message boxes, wizards and progress windows are drawn in the page and answered there
+//   (sx/web_windows.h); without one, as under kNone.
+// The host is chosen by set_host(), else by SX_WINDOW_HOST=scripted|console|none|answers|web, else
 // console when stdin and stdout are terminals and none otherwise. All functions here are
 // thread-safe.
 #pragma once
@@ -73,7 +76,7 @@ void unregister_dialogs(HINSTANCE module);
 // The template registered for (module, name), name being MAKEINTRESOURCEA(id) or a string.
 std::optional<DialogTemplate> find_dialog(HINSTANCE module, LPCSTR name);
 
-enum class Host { kScripted, kConsole, kNone, kAnswers };
+enum class Host { kScripted, kConsole, kNone, kAnswers, kWeb };
 inline constexpr const char* kHostEnvironmentVariable = "SX_WINDOW_HOST";
 
 void set_host(Host host);
