@@ -24,8 +24,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Folders of a machine root that belong to the processes running on it, not to the machine.
-constexpr const char* kTransient[] = {"windows", "processes"};
+// Folders of a machine root that belong to the processes running on it, not to the machine: their
+// windows, exit codes, COM servers (sockets, which cannot be copied, and class registrations, which
+// would lead the copy's HotSync to the live machine's Outlook) and the page server's files.
+constexpr const char* kTransient[] = {"windows", "processes", "com", "view"};
 
 sx::hotsync::UserEntry find_user(const std::string& name) {
   std::vector<sx::hotsync::UserEntry> users;

@@ -2,7 +2,13 @@
 // known machine (exact lines), their help, a user that does not exist, a machine without the notes
 // conduit; the warning about a side losing more than a third of its notes, at its boundary; and the
 // question the conduit asks before it empties a side.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "preview_fixture.h"
 #include "sx/machine.h"
@@ -101,6 +107,36 @@ TEST_F(PreviewProgramTest, TheQuestionBeforeASideIsEmptiedIsShownWhereTheHotSync
   const Output off = run(on_machine(HOTSYNC_PATH) + "--preview 'Test User'");
   EXPECT_EQ(off.out.find("QUESTION"), std::string::npos) << off.out;
   EXPECT_NE(off.out.find("6 deleted"), std::string::npos) << off.out;
+}
+
+// A machine whose programs run: a COM server's socket and its class registration, and the page
+// server's marker. The preview copies the machine without them, so it neither fails on the socket
+// nor reaches the live server, and leaves them as they were.
+TEST_F(PreviewProgramTest, WhatTheMachinesRunningProgramsLeaveIsNotCopied) {
+  put_notes(2);
+  ASSERT_EQ(hotsync(), 0);
+  const std::filesystem::path com = sx::machine::root() / "com";
+  std::filesystem::create_directories(com / "classes");
+  const std::filesystem::path socket_path = com / ("p" + std::to_string(::getpid()) + ".sock");
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::filesystem::path registration =
+      com / "classes" / "{0006F03A-0000-0000-C000-000000000046}";
+  std::ofstream(registration) << ::getpid() << "\n" << socket_path.string() << "\n";
+  std::filesystem::create_directories(sx::machine::root() / "view");
+  std::ofstream(sx::machine::root() / "view" / "page") << ::getpid() << "\n";
+
+  edit_handheld(100, "note 0 changed");
+  const Output preview = run(on_machine(HOTSYNC_PATH) + "--preview 'Test User'");
+  ::close(listener);
+  EXPECT_EQ(preview.code, 0) << preview.out;
+  EXPECT_NE(preview.out.find("note 0 changed"), std::string::npos) << preview.out;
+  EXPECT_TRUE(std::filesystem::is_socket(socket_path));
+  EXPECT_TRUE(std::filesystem::exists(registration));
 }
 
 TEST_F(PreviewProgramTest, AUserThatDoesNotExistIsRefused) {
