@@ -30,9 +30,11 @@ std::string InstallStarter() {
   const std::filesystem::path host = sx::paths::to_host(program);
   {
     std::ofstream out(host, std::ios::binary | std::ios::trunc);
-    out << "#!/bin/sh\n# SXConfigure of this simulated machine\nexec "
+    // The machine of the process that starts it, else this one.
+    out << "#!/bin/sh\n# SXConfigure of this simulated machine\nmachine=${SX_MACHINE:-"
+        << ShellQuote(sx::machine::root().string()) << "}\nexec "
         << ShellQuote(std::filesystem::absolute(SX_COMPANION_FILE(SX_CONFIGURE_PROGRAM)).string())
-        << " --machine " << ShellQuote(sx::machine::root().string()) << " screen \"$@\"\n";
+        << " --machine \"$machine\" screen \"$@\"\n";
     if (!out) throw sx::cli::Failure("Cannot write " + host.string() + ".");
   }
   ::chmod(host.c_str(), 0755);

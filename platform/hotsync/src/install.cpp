@@ -154,9 +154,12 @@ bool install_hotsync(const InstallOptions& options, std::string* why, std::strin
     const fs::path starter = host_dir / "HotSync.exe";
     {
       std::ofstream out(starter, std::ios::binary | std::ios::trunc);
-      out << "#!/bin/sh\n# HotSync Manager of this simulated machine\nexec "
-          << shell_quote(fs::absolute(options.program).string()) << " --machine "
-          << shell_quote(sx::machine::root().string()) << " \"$@\"\n";
+      // The machine of the process that starts it (a copy of this machine for a preview), else
+      // this one.
+      out << "#!/bin/sh\n# HotSync Manager of this simulated machine\nmachine=${SX_MACHINE:-"
+          << shell_quote(sx::machine::root().string()) << "}\nexec "
+          << shell_quote(fs::absolute(options.program).string())
+          << " --machine \"$machine\" \"$@\"\n";
       if (!out) return set_why(why, "cannot write " + starter.string());
     }
     ::chmod(starter.c_str(), 0755);

@@ -85,9 +85,12 @@ bool set_outlook_process(bool on, const std::filesystem::path& program, std::str
   {
     std::ofstream out(exe, std::ios::binary | std::ios::trunc);
     if (on) {
-      out << "#!/bin/sh\n# Outlook of this simulated machine\nexec "
-          << shell_quote(std::filesystem::absolute(program).string()) << " --machine "
-          << shell_quote(sx::machine::root().string()) << " \"$@\"\n";
+      // The machine of the process that starts it (a copy of this machine for a preview), else
+      // this one.
+      out << "#!/bin/sh\n# Outlook of this simulated machine\nmachine=${SX_MACHINE:-"
+          << shell_quote(sx::machine::root().string()) << "}\nexec "
+          << shell_quote(std::filesystem::absolute(program).string())
+          << " --machine \"$machine\" \"$@\"\n";
     } else {
       out << "Outlook stand-in: served in-process by sxoutlook.\n";
     }
