@@ -286,6 +286,12 @@ void serve_for_machine(REFCLSID clsid) {
   all.for_machine.insert(clsid);
 }
 
+void stop_serving_for_machine(REFCLSID clsid) {
+  LocalServers& all = local_servers();
+  std::lock_guard lock(all.mutex);
+  all.for_machine.erase(clsid);
+}
+
 bool served_on_machine(REFCLSID clsid) {
   const long pid = detail::registered_pid(clsid);
   return pid != 0 && pid != static_cast<long>(::getpid());

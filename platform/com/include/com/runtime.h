@@ -136,6 +136,9 @@ void unregister_local_server(REFCLSID clsid);
 // A process that is the class's program starts no other one: it serves the class itself, through
 // its stand-in, with its registration published.
 void serve_for_machine(REFCLSID clsid);
+// Ends serve_for_machine: the class objects of `clsid` this process registers later are its own
+// again (a server that ended and whose process goes on, as a test's).
+void stop_serving_for_machine(REFCLSID clsid);
 // Whether another live process of the machine has registered a class object of `clsid` for the
 // machine (a creation would reach it).
 bool served_on_machine(REFCLSID clsid);

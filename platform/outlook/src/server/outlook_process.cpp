@@ -276,6 +276,9 @@ void OutlookProcess::quit() {
     app_->ui().shut_down();
   }
   if (class_cookie_ != 0) CoRevokeClassObject(std::exchange(class_cookie_, 0));
+  // The next Outlook of this process (a test's, on another machine) serves the machine only if
+  // that machine asks for it.
+  sx::com::stop_serving_for_machine(CLSID_OutlookApplication);
   sx::com::on_last_external_release(nullptr);
   sx::com::disconnect_objects();
   if (main_window_ != nullptr) DestroyWindow(std::exchange(main_window_, nullptr));
