@@ -73,8 +73,14 @@ class PersonDuringHotSyncTest : public HandheldTest, public ::testing::WithParam
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
   }
   void TearDown() override {
-    person_.reset();
+    quit_outlook();
     CoUninitialize();
+  }
+  // The person ends Outlook, which would otherwise live on in this process.
+  void quit_outlook() {
+    std::string reply;
+    if (person_ && person_->running()) person_->run("quit!", &reply);
+    person_.reset();
   }
   void sync() {
     ToolResult r = hotsync();
@@ -82,6 +88,10 @@ class PersonDuringHotSyncTest : public HandheldTest, public ::testing::WithParam
   }
   std::string say(const std::string& line) {
     std::string reply;
+    if (!person_) {
+      ADD_FAILURE() << "Outlook is not open for: " << line;
+      return reply;
+    }
     EXPECT_TRUE(person_->run(line, &reply)) << line << ": " << reply;
     return reply;
   }
@@ -154,7 +164,7 @@ TEST_P(PersonDuringHotSyncTest, ANoteOpenedAfterAHotSyncChangedItShowsAndSavesTh
   EXPECT_NE(person_->screen().find("\nCall Ann at 3\n"), std::string::npos) << person_->screen();
   say("type , room 4");
   EXPECT_EQ(say("save"), "Saved.");
-  person_.reset();
+  quit_outlook();
 
   sync();
   const std::vector<ShownNote> one = {{"Call Ann at 3, room 4", "", false}};
@@ -187,6 +197,31 @@ TEST_P(PersonDuringHotSyncTest, TheFolderShownToThePersonFollowsEachHotSync) {
   handheld({"delete", call});
   sync();
   EXPECT_EQ(person_->screen().find("Ring Bo"), std::string::npos) << person_->screen();
+}
+
+// The person's Outlook stays open while the configuration program checks the machine, the next
+// HotSync is previewed and a HotSync runs, each a process of its own: with one Outlook process on
+// the machine all of them reach the person's Outlook, and none starts another.
+TEST_P(PersonDuringHotSyncTest, TheCheckThePreviewAndTheHotSyncReachThePersonsOutlook) {
+  add_note({"--text", "Call Ann"});
+  sync();
+  show_the_notes();
+  add_note({"--text", "Buy milk"});
+
+  OutlookWindowWatch watch;
+  const ToolResult check =
+      run_program(SXCONFIGURE_PATH, {"--machine", sx::machine::root().string(), "check"});
+  EXPECT_EQ(check.exit_code, 0) << check.output;
+  const ToolResult preview = run_tool({"hotsync", "preview", kUser});
+  EXPECT_EQ(preview.exit_code, 0) << preview.output;
+  EXPECT_NE(preview.output.find("Buy milk"), std::string::npos) << preview.output;
+  sync();
+  const std::set<long> outlooks = watch.stop();
+  EXPECT_EQ(outlooks.count(static_cast<long>(::getpid())), 1u);
+  if (GetParam()) {
+    EXPECT_EQ(outlooks.size(), 1u);
+  }
+  EXPECT_NE(person_->screen().find("Buy milk"), std::string::npos) << person_->screen();
 }
 
 INSTANTIATE_TEST_SUITE_P(Outlooks, PersonDuringHotSyncTest, ::testing::Bool(),
