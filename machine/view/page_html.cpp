@@ -141,7 +141,11 @@ $("preview").onclick = async () => { $("previewlines").textContent = "…"; cons
 // The windows the machine's processes show: each control where its template puts it.
 function showWindows(windows) {
   const box = $("windows");
-  const focused = document.activeElement && document.activeElement.dataset ? document.activeElement.dataset.handle : null;
+  // What the person is typing in an edit control stays as typed (and focused) while the window is
+  // drawn again: it reaches the window when the control loses the focus.
+  const a = document.activeElement;
+  const typing = a && (a.tagName === "INPUT" || a.tagName === "TEXTAREA") && a.dataset.handle
+    ? {handle: a.dataset.handle, value: a.value, start: a.selectionStart, end: a.selectionEnd} : null;
   box.textContent = "";
   for (const w of windows) {
     const win = el("div", "win"); win.dataset.window = w.name; win.dataset.title = w.title;
@@ -165,7 +169,7 @@ function showWindows(windows) {
         e.append(i, document.createTextNode(c.text.replace(/&(.)/g, "$1")));
       } else if (kind === "edit") {
         const i = el(c.multiline ? "textarea" : "input"); i.value = c.text; i.readOnly = c.readonly; i.style.width = "100%"; i.style.resize = "none"; i.disabled = !c.enabled; i.dataset.handle = c.handle; i.style.border = "0"; i.style.height = "100%";
-        i.onchange = () => send("type", {text: i.value}); e.append(i);
+        i.onblur = () => { if (i.value !== c.text) send("type", {text: i.value}); }; e.append(i);
       } else if (kind === "listbox" || kind === "combobox") {
         (c.items || []).forEach((item, n) => { const r = el("div", "", item); if (n === c.selection) r.style.background = "#0a246a", r.style.color = "#fff"; r.onclick = () => send("select", {index: n}); e.append(r); });
       } else if (kind === "groupbox") { e.append(el("span", "", c.text)); }
@@ -175,7 +179,10 @@ function showWindows(windows) {
     }
     win.append(cap, client); box.append(win);
   }
-  if (focused) { const again = box.querySelector('input[data-handle="' + focused + '"]'); if (again) again.focus(); }
+  if (typing) {
+    const again = box.querySelector('input[data-handle="' + typing.handle + '"],textarea[data-handle="' + typing.handle + '"]');
+    if (again) { again.value = typing.value; again.focus(); again.setSelectionRange(typing.start, typing.end); }
+  }
 }
 const events = new EventSource("/api/events?token=" + encodeURIComponent(token));
 events.onmessage = e => { try { show(JSON.parse(e.data)); } catch (x) { say("A state the page cannot read came.", true); } };

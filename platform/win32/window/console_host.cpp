@@ -154,16 +154,7 @@ void console_refresh(const ThreadQueue& queue) {
   auto& last = t_last_modeless_draw;
   const auto now = std::chrono::steady_clock::now();
   if (now - last < std::chrono::seconds(1)) return;
-  std::vector<std::shared_ptr<Window>> due;
-  {
-    Guard guard = sx::kernel::lock();
-    for (auto& w : all_windows_locked()) {
-      if (w->owner.get() == &queue && w->kind == WindowKind::kDialog && !w->modal && !w->child &&
-          w->visible && changed_since_drawn_locked(*w)) {
-        due.push_back(w);
-      }
-    }
-  }
+  const std::vector<std::shared_ptr<Window>> due = changed_modeless_dialogs(queue);
   if (due.empty()) return;
   last = now;
   for (auto& w : due) draw(w);

@@ -141,6 +141,18 @@ bool changed_since_drawn_locked(const Window& w) {
   return false;
 }
 
+std::vector<std::shared_ptr<Window>> changed_modeless_dialogs(const ThreadQueue& queue) {
+  std::vector<std::shared_ptr<Window>> due;
+  Guard guard = sx::kernel::lock();
+  for (auto& w : all_windows_locked()) {
+    if (w->owner.get() == &queue && w->kind == WindowKind::kDialog && !w->modal && !w->child &&
+        w->visible && changed_since_drawn_locked(*w)) {
+      due.push_back(w);
+    }
+  }
+  return due;
+}
+
 ConsoleView render_for_console(const std::shared_ptr<Window>& w, bool mark_drawn) {
   ConsoleView view;
   HMENU menu = nullptr, system_menu = nullptr;

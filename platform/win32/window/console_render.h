@@ -26,6 +26,10 @@ ConsoleView render_for_console(const std::shared_ptr<Window>& dialog, bool mark_
 // Whether the dialog or any of its controls changed since it was drawn. Lock held.
 bool changed_since_drawn_locked(const Window& dialog);
 
+// The visible modeless top-level dialogs of `queue`'s thread that changed since they were drawn.
+// Call with no lock held.
+std::vector<std::shared_ptr<Window>> changed_modeless_dialogs(const ThreadQueue& queue);
+
 // The machine's ANSI text as UTF-8 for the terminal, without carriage returns.
 std::string to_terminal(const std::string& ansi);
 

@@ -252,16 +252,7 @@ void web_refresh(const ThreadQueue& queue) {
   const auto now = std::chrono::steady_clock::now();
   if (now - last < std::chrono::milliseconds(kSliceMs)) return;
   last = now;
-  std::vector<std::shared_ptr<Window>> due;
-  {
-    Guard guard = sx::kernel::lock();
-    for (auto& w : all_windows_locked()) {
-      if (w->owner.get() == &queue && w->kind == WindowKind::kDialog && !w->modal && !w->child &&
-          w->visible && changed_since_drawn_locked(*w)) {
-        due.push_back(w);
-      }
-    }
-  }
+  const std::vector<std::shared_ptr<Window>> due = changed_modeless_dialogs(queue);
   if (due.empty() || !web::page_open()) return;
   for (auto& w : due) publish(w);
 }
