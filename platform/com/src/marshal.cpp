@@ -358,6 +358,25 @@ ComPtr<ProxyManager> attach_manager(const std::shared_ptr<detail::Apartment>& he
   return manager;
 }
 
+// One more connection counted at the home of the object `proxy` stands for, for a third apartment
+// or process that receives it: RPC_E_DISCONNECTED when the object is gone.
+HRESULT count_connection_at_home(const ProxyManager& proxy) {
+  bool counted = false;
+  const HRESULT delivered = detail::call_in(
+      proxy.home(),
+      [&] {
+        detail::Apartment& home = *proxy.home();
+        if (auto* entry = detail::find_export(home, proxy.identity(), proxy.serial())) {
+          ++entry->connections;
+          ++home.connections;
+          counted = true;
+        }
+      },
+      true);
+  if (FAILED(delivered)) return delivered;
+  return counted ? S_OK : RPC_E_DISCONNECTED;
+}
+
 }  // namespace
 
 // --- Packing interfaces ------------------------------------------------------------------------
@@ -493,20 +512,7 @@ HRESULT unmarshal_interface(MarshaledInterface&& in, REFIID iid, void** out) {
           return entry->identity->QueryInterface(iid, out);
         }
         // A third apartment: it needs a reference of its own at the object's home.
-        bool counted = false;
-        const HRESULT delivered = detail::call_in(
-            proxy->home(),
-            [&] {
-              detail::Apartment& home = *proxy->home();
-              if (auto* entry = detail::find_export(home, proxy->identity(), proxy->serial())) {
-                ++entry->connections;
-                ++home.connections;
-                counted = true;
-              }
-            },
-            true);
-        if (FAILED(delivered)) return delivered;
-        if (!counted) return RPC_E_DISCONNECTED;
+        if (const HRESULT hr = count_connection_at_home(*proxy); FAILED(hr)) return hr;
         ComPtr<ProxyManager> manager =
             attach_manager(me, proxy->home(), proxy->identity(), proxy->serial(), 1);
         return manager->QueryInterface(iid, out);
@@ -556,20 +562,7 @@ HRESULT export_home(IUnknown* object, REFIID iid, HomeReference* out) {
         return S_OK;
       case Kind::kBorrowed: {
         const ComPtr<ProxyManager>& proxy = state->borrowed;
-        bool counted = false;
-        const HRESULT delivered = call_in(
-            proxy->home(),
-            [&] {
-              Apartment& home = *proxy->home();
-              if (auto* entry = find_export(home, proxy->identity(), proxy->serial())) {
-                ++entry->connections;
-                ++home.connections;
-                counted = true;
-              }
-            },
-            true);
-        if (FAILED(delivered)) return delivered;
-        if (!counted) return RPC_E_DISCONNECTED;
+        if (const HRESULT hr = count_connection_at_home(*proxy); FAILED(hr)) return hr;
         out->home = proxy->home();
         out->identity = proxy->identity();
         out->serial = proxy->serial();
