@@ -197,6 +197,13 @@ TEST_P(PersonDuringHotSyncTest, TheFolderShownToThePersonFollowsEachHotSync) {
   handheld({"delete", call});
   sync();
   EXPECT_EQ(person_->screen().find("Ring Bo"), std::string::npos) << person_->screen();
+  // What the add-ins in the person's Outlook did on seeing the HotSync's posts leaves the next
+  // HotSync nothing to do.
+  const ToolResult preview = run_tool({"hotsync", "preview", kUser});
+  EXPECT_NE(preview.output.find("Handheld (1 note): no changes"), std::string::npos)
+      << preview.output;
+  EXPECT_NE(preview.output.find("Outlook (1 note): no changes"), std::string::npos)
+      << preview.output;
 }
 
 // The person's Outlook stays open while the configuration program checks the machine, the next
