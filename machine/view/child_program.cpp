@@ -24,7 +24,6 @@ std::vector<char*> argv_of(const std::string& program, const std::vector<std::st
   return argv;
 }
 
-// Spawns with stdin from /dev/null and stdout and stderr to `out_fd`.
 // The environment with `extra` in place of the variables of the same names.
 std::vector<std::string> environment_with(const std::vector<std::string>& extra) {
   std::vector<std::string> env;
@@ -39,6 +38,7 @@ std::vector<std::string> environment_with(const std::vector<std::string>& extra)
   return env;
 }
 
+// Spawns with stdin from /dev/null and stdout and stderr to `out_fd`.
 pid_t spawn(const std::string& program, const std::vector<std::string>& args, int out_fd,
             int close_fd, const std::vector<std::string>& extra_environment, std::string* why) {
   posix_spawn_file_actions_t actions;

@@ -1,9 +1,7 @@
 #include "machine_state.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdlib>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 #include "sx/hotsync_pdb.h"
 #include "sx/outlook/store.h"
 #include "sx/paths.h"
+#include "sx/stale_temporaries.h"
 #include "sx/web_windows.h"
 #include "win32/codepage.h"
 
@@ -113,7 +112,7 @@ std::vector<std::filesystem::path> window_files() {
     if (entry.path().extension() != ".json" || !web::is_window_name(name)) continue;
     // The window of a process that ended without taking it down is gone.
     const long pid = std::strtol(name.c_str(), nullptr, 10);
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+    if (sx::stale::process_is_gone(pid)) {
       std::error_code gone;
       std::filesystem::remove(entry.path(), gone);
       continue;
@@ -163,9 +162,7 @@ MachineState::MachineState(std::string user) : user_(std::move(user)) {
       handheld_file_ = sx::hotsync::database_file(sx::hotsync::handheld_dir(u.directory),
                                                   sx::handheld::kDatabaseName)
                            .string();
-      log_file_ = sx::paths::to_host(sx::hotsync::hotsync_dir() + "\\" + u.directory + "\\" +
-                                     sx::hotsync::kLogFileName)
-                      .string();
+      log_file_ = sx::hotsync::log_file(u.directory).string();
     }
   }
   store_file_ = sx::paths::to_host(sx::machine_tool::notes_store_path(user_)).string();

@@ -34,6 +34,7 @@
 #include "sx/clock.h"
 #include "sx/machine.h"
 #include "sx/paths.h"
+#include "sx/stale_temporaries.h"
 #include "win32/process.h"
 #include "win32/registry.h"
 
@@ -1390,7 +1391,7 @@ bool machine_class_object(REFCLSID clsid, REFIID iid, void** object, HRESULT* re
     std::error_code ec;
     std::filesystem::remove(file, ec);
   };
-  if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
+  if (pid <= 0 || sx::stale::process_is_gone(pid)) {
     forget();  // left by a process that is gone
     return false;
   }
@@ -1469,7 +1470,7 @@ long registered_pid(REFCLSID clsid) {
     std::ifstream in(class_file(clsid));
     long pid = 0;
     if (!(in >> pid) || pid <= 0) return 0;
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return 0;
+    if (sx::stale::process_is_gone(pid)) return 0;
     return pid;
   } catch (...) {
     return 0;

@@ -122,8 +122,7 @@ int action(const std::string& user, const std::string& key, const std::string& s
 
 int show_log(const std::string& user) {
   const auto who = find_user(user);
-  const auto file = sx::paths::to_host(sx::hotsync::hotsync_dir() + "\\" + who.directory + "\\" +
-                                       sx::hotsync::kLogFileName);
+  const auto file = sx::hotsync::log_file(who.directory);
   std::ifstream in(file);
   if (!in) {
     std::printf("There is no HotSync log for \"%s\" yet.\n", terminal(user).c_str());

@@ -110,6 +110,10 @@ std::string keep_aside(const std::string& dir) {
 
 }  // namespace
 
+std::filesystem::path log_file(const std::string& folder) {
+  return sx::paths::to_host(hotsync_dir() + "\\" + folder + "\\" + kLogFileName);
+}
+
 std::string hotsync_dir() {
   if (auto program = reg::read_string(kCoreKey, "HotSyncPath")) {
     const auto slash = program->find_last_of('\\');

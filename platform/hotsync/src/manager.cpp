@@ -172,7 +172,7 @@ long run_hotsync(const std::string& user, HotSyncReport* report, void (*progress
   }
   if (who == nullptr) return refuse("no HotSync user \"" + user + "\"", SYNCERR_NOT_FOUND);
   const fs::path handheld = handheld_dir(who->directory);
-  const fs::path log_file = sx::paths::to_host(dir + "\\" + who->directory + "\\" + kLogFileName);
+  const fs::path log_file = sx::hotsync::log_file(who->directory);
   const DWORD this_pc = pc_id();
   if (!begin_session(handheld, log_file, this_pc, &why)) return refuse(why, SYNCERR_NOT_REGISTERED);
   g_progress = progress;

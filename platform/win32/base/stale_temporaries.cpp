@@ -21,7 +21,6 @@ pid_t pid_in(std::string_view digits) {
   return pid;
 }
 
-bool process_is_gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
 // Removes the files of `folder` for which `writer` gives the pid of a process that is gone.
 template <typename Writer>
@@ -39,6 +38,10 @@ int remove_where(const std::filesystem::path& folder, Writer writer) {
 }
 
 }  // namespace
+
+bool process_is_gone(long pid) {
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
 
 int remove_temporaries(const std::filesystem::path& file, std::string_view marker) {
   const std::string prefix = file.filename().string() + std::string(marker);

@@ -41,7 +41,7 @@ std::uint32_t pid_of(HWND hwnd) { return static_cast<std::uint32_t>(handle_value
 fs::path windows_dir() { return sx::machine::root() / "windows"; }
 
 bool process_alive(std::uint32_t pid) {
-  return pid != 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+  return pid != 0 && !sx::stale::process_is_gone(pid);
 }
 
 constexpr char kTempMarker[] = ".tmp";

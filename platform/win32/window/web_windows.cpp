@@ -1,13 +1,11 @@
 // The files of the web window host (sx/web_windows.h).
 #include "sx/web_windows.h"
 
-#include <signal.h>
-
-#include <cerrno>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "sx/machine.h"
+#include "sx/stale_temporaries.h"
 
 namespace sx::window::web {
 
@@ -20,7 +18,7 @@ bool page_open() {
   std::ifstream in(page_marker());
   long pid = 0;
   if (!(in >> pid) || pid <= 0) return false;
-  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+  return !sx::stale::process_is_gone(pid);
 }
 
 std::optional<WindowInput> parse_window_input(std::string_view line) {

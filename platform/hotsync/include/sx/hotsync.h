@@ -82,6 +82,9 @@ struct InstallOptions {
 // HotSync's directory as a Windows path ("Core" "HotSyncPath" up to its last '\', else "Path");
 // empty when HotSync is not installed.
 std::string hotsync_dir();
+// The HotSync log of the user whose directory is `folder`, on the host: "<HotSync's
+// directory>\<folder>\HotSync Log.txt".
+std::filesystem::path log_file(const std::string& folder);
 
 // Adds a HotSync user to users.dat, makes the user's directory and an empty handheld for the user
 // (folder = the user's directory name). `directory` empty: made from the name's letters and digits

@@ -8,6 +8,9 @@
 
 namespace sx::stale {
 
+// Whether `pid` names no live process: what it left behind (a file, a registration) may go.
+bool process_is_gone(long pid);
+
 // Removes "<file><marker><pid>" beside `file` for every pid that is not a live process (this
 // process's own are kept). Returns how many were removed; errors are ignored (the files stay).
 int remove_temporaries(const std::filesystem::path& file, std::string_view marker);
