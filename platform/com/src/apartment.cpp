@@ -100,16 +100,22 @@ bool watch_for_next_call(Apartment& apartment) {
     seen = apartment.arrivals.load(std::memory_order_relaxed);
   }
   apartment.handoff.store(handoff::kOpen, std::memory_order_release);
+  RemoteCallWatch remote = begin_remote_call_watch();
   watch_briefly([&] {
     return apartment.handoff.load(std::memory_order_acquire) != handoff::kOpen ||
-           apartment.arrivals.load(std::memory_order_acquire) != seen;
+           apartment.arrivals.load(std::memory_order_acquire) != seen ||
+           (remote.slots != nullptr && remote_call_came(remote));
   });
   const std::uintptr_t handed = apartment.handoff.exchange(handoff::kClosed);
-  auto guard = sx::kernel::lock();
-  apartment.watching = false;
   if (handed != handoff::kOpen) {
+    auto guard = sx::kernel::lock();
     apartment.incoming.push_back(reinterpret_cast<IncomingCall*>(handed));
   }
+  // What came in the call slot is queued behind it into its apartment: the references given back
+  // first, as they were sent, then the call.
+  end_remote_call_watch(remote);
+  auto guard = sx::kernel::lock();
+  apartment.watching = false;
   return has_runnable_incoming(apartment);
 }
 
@@ -134,6 +140,13 @@ void dispatch_in_serving_loop(Apartment& apartment, const MSG& msg) {
   DispatchMessageA(&msg);
 }
 
+// Stops watching `call`: true when it was finished already. Otherwise whoever finishes it sees that
+// nobody watches and notifies the wait that follows.
+bool unwatch(IncomingCall& call) {
+  const unsigned state = call.state.fetch_and(~IncomingCall::kWatching, std::memory_order_acq_rel);
+  return (state & IncomingCall::kDone) != 0;
+}
+
 // On the calling thread, after it queued `call` (made with kWatching set): watches for the answer
 // for a moment, and stops early when a call comes into its own apartment (which it must serve
 // meanwhile).
@@ -144,10 +157,7 @@ bool watch_for_answer(Apartment* me, IncomingCall& call) {
            (me != nullptr && me->arrivals.load(std::memory_order_acquire) != arrivals);
   });
   if (answered && call.done()) return true;  // finished: nobody touches `call` any more
-  // Either the call was finished before this, or whoever finishes it sees that nobody watches and
-  // notifies the wait that follows.
-  const unsigned state = call.state.fetch_and(~IncomingCall::kWatching, std::memory_order_acq_rel);
-  return (state & IncomingCall::kDone) != 0;
+  return unwatch(call);
 }
 
 std::shared_ptr<Apartment> multithreaded_apartment() {
@@ -177,6 +187,7 @@ void end_apartment(Apartment& apartment) {
   }
   finish_detached(detached);
   release_proxies_held_by(apartment);
+  give_back_remote_references();
   disconnect_exports(apartment);
   apartment.on_last_release = nullptr;
   HWND window = nullptr;
@@ -316,10 +327,13 @@ bool post_detached(Apartment& target, IncomingCall& call) {
   return queue_call(target, call);
 }
 
-void wait_until_done(IncomingCall& call) {
+void wait_until_done(IncomingCall& call, bool watch_first) {
   Apartment* me = current_apartment_raw();
-  if (!watch_for_answer(me, call)) wait_for(me, call);
+  if (watch_first ? watch_for_answer(me, call) : unwatch(call)) return;
+  wait_for(me, call);
 }
+
+bool watch_briefly_for(FunctionRef<bool()> seen) { return watch_briefly(seen); }
 
 namespace {
 

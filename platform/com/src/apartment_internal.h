@@ -26,6 +26,7 @@
 
 namespace sx::com {
 class ProxyManager;
+class RemoteConnection;
 }
 
 namespace sx::com::detail {
@@ -33,6 +34,7 @@ namespace sx::com::detail {
 class Apartment;
 
 struct DeferredRelease;
+class CallSlots;
 
 // A call from another apartment, waiting to run on the apartment's thread. It lives on the caller's
 // stack: the caller waits until it is finished, and whoever finishes it (the thread that ran it, or
@@ -161,8 +163,13 @@ HRESULT call_object(const std::shared_ptr<Apartment>& target, IUnknown* object,
 bool post_detached(Apartment& target, IncomingCall& call);
 
 // Waits as a caller waits for its call into another apartment (watching first, then serving its
-// own apartment meanwhile) until `call` (made with kWatching) is done.
-void wait_until_done(IncomingCall& call);
+// own apartment meanwhile) until `call` (made with kWatching) is done. A caller that watched for
+// its answer another way already does not watch again (`watch_first` false).
+void wait_until_done(IncomingCall& call, bool watch_first = true);
+
+// Watches `seen()` without the lock for the short while a caller or a serving thread watches for
+// the other side; true when it came (at once false on a single processor).
+bool watch_briefly_for(FunctionRef<bool()> seen);
 
 // Whether an incoming call may run now (kernel lock held).
 bool has_runnable_incoming(const Apartment& apartment);
@@ -226,6 +233,21 @@ inline constexpr std::chrono::seconds kServerStartLimit{20};
 // none.
 long registered_pid(REFCLSID clsid);
 HRESULT start_machine_server(REFCLSID clsid);
+
+// remote.cpp: while an apartment's thread watches for its next call, it also watches the call
+// slot of the connection whose call it answered last, so that the next call from that process
+// reaches it without the socket.
+struct RemoteCallWatch {
+  std::shared_ptr<RemoteConnection> connection;
+  CallSlots* slots = nullptr;  // open while set
+};
+RemoteCallWatch begin_remote_call_watch();
+bool remote_call_came(const RemoteCallWatch& watch);
+// Ends the watch; a call put in the slot meanwhile is queued into its object's apartment.
+void end_remote_call_watch(RemoteCallWatch& watch);
+// Sends the references this process's proxies gave back that wait for a next call (an ending
+// single-threaded apartment does not leave them waiting).
+void give_back_remote_references();
 
 // Empties the calling thread's error information (when it leaves COM).
 void drop_thread_error_info();

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "apartment_internal.h"
+#include "call_slots.h"
 #include "com/errorinfo.h"
 #include "com/proxy.h"
 #include "com/wire.h"
@@ -48,6 +50,8 @@ constexpr std::uint8_t kQueryMessage = 2;
 constexpr std::uint8_t kGetClassMessage = 3;
 constexpr std::uint8_t kReplyMessage = 4;
 constexpr std::uint8_t kReleaseMessage = 5;
+// The first message of a connection: its call slots' memory, sent with the message.
+constexpr std::uint8_t kSlotsMessage = 6;
 
 constexpr std::uint32_t kMaxFrame = 16u << 20;
 // Offsets in a frame: its length, its kind, a call's id.
@@ -97,15 +101,56 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
-bool read_all(int fd, std::uint8_t* data, std::size_t size) {
+// Reads `size` bytes; a descriptor that comes with them is kept in *received (one at most: others
+// are closed, as is one that replaces an unclaimed one).
+bool read_all(int fd, std::uint8_t* data, std::size_t size, int* received) {
   while (size > 0) {
-    const ssize_t n = ::recv(fd, data, size, 0);
+    iovec io{data, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)];
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+      const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (std::size_t i = 0; i < count; ++i) {
+        int passed = -1;
+        std::memcpy(&passed, CMSG_DATA(c) + i * sizeof(int), sizeof passed);
+        if (*received >= 0) ::close(*received);
+        *received = passed;
+      }
+    }
     data += n;
     size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+// Sends the first message of a connection: its call slots' memory.
+bool send_slots(int fd, int memory_fd) {
+  std::uint8_t frame[5] = {1, 0, 0, 0, kSlotsMessage};
+  iovec io{frame, sizeof frame};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* c = CMSG_FIRSTHDR(&message);
+  c->cmsg_level = SOL_SOCKET;
+  c->cmsg_type = SCM_RIGHTS;
+  c->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(c), &memory_fd, sizeof memory_fd);
+  for (;;) {
+    const ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    return n == static_cast<ssize_t>(sizeof frame);
+  }
 }
 
 // The error information of the calling thread, taken (empty strings and false when none).
@@ -154,16 +199,22 @@ class RemoteConnection : public std::enable_shared_from_this<RemoteConnection> {
     }
   };
 
-  explicit RemoteConnection(int fd) : fd_(fd) {}
-  ~RemoteConnection() { ::close(fd_); }
+  // `slots`: the call slots of a connection this process opened (null for an accepted one, whose
+  // slots come as its first message).
+  RemoteConnection(int fd, std::unique_ptr<detail::CallSlots> slots)
+      : fd_(fd), slots_owner_(std::move(slots)), slots_(slots_owner_.get()) {}
+  ~RemoteConnection() {
+    ::close(fd_);
+    if (received_fd_ >= 0) ::close(received_fd_);
+  }
   RemoteConnection(const RemoteConnection&) = delete;
   RemoteConnection& operator=(const RemoteConnection&) = delete;
 
   void start();
   bool alive() const { return alive_.load(std::memory_order_acquire); }
-  // Sends a whole frame, its length filled in here; false when the connection is broken (it is
-  // closed then).
-  bool send(std::vector<std::uint8_t>& frame);
+  // Sends a whole frame, its length filled in here, after `before` (whole frames, lengths filled)
+  // when given; false when the connection is broken (it is closed then).
+  bool send(std::vector<std::uint8_t>& frame, const std::vector<std::uint8_t>* before = nullptr);
   // Sends `frame` (a call, query or class request) and waits for its reply, serving the calling
   // apartment meanwhile. RPC_E_DISCONNECTED when the connection is or goes down first.
   HRESULT call(std::vector<std::uint8_t>& frame, Reply* reply);
@@ -172,12 +223,22 @@ class RemoteConnection : public std::enable_shared_from_this<RemoteConnection> {
   // Sends the reply of call `id`.
   void reply(std::uint64_t id, HRESULT hr, bool with_error, wire::Writer* results);
 
+  detail::CallSlots* slots() const { return slots_.load(std::memory_order_acquire); }
+  // A call the peer put in this side's call slot.
+  void on_slot_call(std::vector<std::uint8_t>&& body);
+
   // The peer gives back references it sent home in a reply only after that reply; while the
   // caller reads the reply's results, releases wait, so that the objects it names are still lent
   // out when it looks them up.
   void begin_decoding();
   void end_decoding();
   void release(std::vector<std::pair<std::uint64_t, std::size_t>>&& releases);
+
+  // Gives back `count` references this process's proxies held on the peer's object `oid`: with
+  // the next call or query on this connection, or at once (`now`, or when many wait).
+  void give_back(std::uint64_t oid, std::size_t count, bool now);
+  // Sends the references waiting to be given back.
+  void give_back_now();
 
   // Proxies of the peer's objects, by oid. Guarded by imports_mutex.
   std::mutex imports_mutex;
@@ -187,9 +248,20 @@ class RemoteConnection : public std::enable_shared_from_this<RemoteConnection> {
   void read_loop();
   void on_message(std::vector<std::uint8_t>&& body);
   void on_reply(std::vector<std::uint8_t>&& body);
+  // Fills `reply` from a reply message (its id read already).
+  void read_reply(std::vector<std::uint8_t>&& body, Reply* reply);
+  // Watches the reply slot for call `id` (watched before the call went), then ends the watch:
+  // true when the reply came there and is in *reply.
+  bool reply_from_slot(detail::CallSlots& slots, std::uint64_t id, Reply* reply);
   void on_closed();
+  // A release frame (length filled in) of the references waiting to be given back, taken; empty
+  // when none wait.
+  std::vector<std::uint8_t> take_give_backs();
 
   const int fd_;
+  std::unique_ptr<detail::CallSlots> slots_owner_;  // set once: here, or by the reader
+  std::atomic<detail::CallSlots*> slots_;
+  int received_fd_ = -1;  // the reader's: a descriptor the peer sent, until its message is read
   std::atomic<bool> alive_{true};
   std::mutex send_mutex_;
   std::mutex pending_mutex_;
@@ -202,6 +274,8 @@ class RemoteConnection : public std::enable_shared_from_this<RemoteConnection> {
   std::mutex release_mutex_;
   int decoding_ = 0;
   std::vector<std::pair<std::uint64_t, std::size_t>> waiting_releases_;
+  std::mutex give_back_mutex_;
+  std::vector<std::pair<std::uint64_t, std::size_t>> giving_back_;
 };
 
 namespace {
@@ -344,29 +418,37 @@ class DetachedCall : public detail::IncomingCall {
   Runner runner_;
 };
 
+// Gives back references that live in one apartment.
 class ReleaseAtHome final : public DetachedCall {
  public:
-  explicit ReleaseAtHome(detail::HomeReference&& reference)
-      : DetachedCall(true), reference_(std::move(reference)) {}
+  ReleaseAtHome() : DetachedCall(true) {}
+  void add(detail::HomeReference&& reference) { references_.push_back(std::move(reference)); }
   void run() override {
-    if (reference_.agile) {
-      reference_.agile = nullptr;
-    } else {
-      detail::release_export(*reference_.home, reference_.identity, reference_.serial, 1);
+    for (detail::HomeReference& reference : references_) {
+      if (reference.agile) {
+        reference.agile = nullptr;
+      } else {
+        detail::release_export(*reference.home, reference.identity, reference.serial, 1);
+      }
     }
   }
   // An ended apartment has cut its exports already; a free-threaded object is let go anywhere.
-  void finished() override { reference_.agile = nullptr; }
+  void finished() override {
+    for (detail::HomeReference& reference : references_) reference.agile = nullptr;
+  }
 
  private:
-  detail::HomeReference reference_;
+  std::vector<detail::HomeReference> references_;
 };
 
 void let_go(std::vector<detail::HomeReference>&& gone) {
+  std::map<std::shared_ptr<detail::Apartment>, std::unique_ptr<ReleaseAtHome>> by_home;
   for (detail::HomeReference& reference : gone) {
-    auto home = reference.home;
-    DetachedCall::post(home, new ReleaseAtHome(std::move(reference)));
+    auto& release = by_home[reference.home];
+    if (!release) release = std::make_unique<ReleaseAtHome>();
+    release->add(std::move(reference));
   }
+  for (auto& [home, release] : by_home) DetachedCall::post(home, release.release());
 }
 
 }  // namespace
@@ -441,34 +523,27 @@ ComPtr<RemoteProxyManager> attach_remote_manager(const std::shared_ptr<RemoteCon
   return manager;
 }
 
-void send_release(RemoteConnection& connection, std::uint64_t oid, std::size_t count) {
-  if (!connection.alive()) return;
-  auto frame = frame_of(kReleaseMessage);
-  frame.resize(kCallIdAt);  // no call id
-  wire::Writer w(&connection);
-  w.u32(1);
-  w.u64(oid);
-  w.u32(static_cast<std::uint32_t>(count));
-  frame.insert(frame.end(), w.data().begin(), w.data().end());
-  (void)connection.send(frame);
-}
-
 }  // namespace
 
 ULONG RemoteProxyManager::Release() {
   const ULONG left = --refs_;
   if (left != 0) return left;
   std::size_t references = 0;
+  bool last = false;
   {
     std::lock_guard lock(connection_->imports_mutex);
     if (refs_ != 0) return refs_;  // found again meanwhile by an unmarshal
     auto it = connection_->imports.find(oid_);
     if (it != connection_->imports.end() && it->second == this) connection_->imports.erase(it);
     references = std::exchange(wire_references, 0);
+    last = connection_->imports.empty();
   }
   if (references > 0) {
+    // As between apartments: the release of the last proxy into the process, and one outside a
+    // single-threaded apartment, go at once; others go with the next call there.
     try {
-      send_release(*connection_, oid_, references);
+      connection_->give_back(oid_, references,
+                             last || current_apartment() != ApartmentKind::kSingleThreaded);
     } catch (...) {
       // Out of memory: the references go when the connection closes.
     }
@@ -988,8 +1063,9 @@ bool fill_address(const std::string& path, sockaddr_un* address) {
   return true;
 }
 
-std::shared_ptr<RemoteConnection> adopt(int fd) {
-  auto connection = std::make_shared<RemoteConnection>(fd);
+std::shared_ptr<RemoteConnection> adopt(int fd,
+                                        std::unique_ptr<detail::CallSlots> slots = nullptr) {
+  auto connection = std::make_shared<RemoteConnection>(fd, std::move(slots));
   {
     Endpoint& e = endpoint();
     std::lock_guard lock(e.mutex);
@@ -1072,24 +1148,80 @@ std::shared_ptr<RemoteConnection> connect_to(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
-  auto connection = adopt(fd);
+  // Without shared memory, or when it cannot be sent, every message goes over the socket.
+  int memory_fd = -1;
+  std::unique_ptr<detail::CallSlots> slots = detail::CallSlots::create(&memory_fd);
+  if (slots && !send_slots(fd, memory_fd)) slots.reset();
+  if (memory_fd >= 0) ::close(memory_fd);
+  auto connection = adopt(fd, std::move(slots));
   std::lock_guard lock(e.mutex);
   e.outgoing[path] = connection;
   return connection;
 }
 
+// The connection whose call this thread answered last (see detail::begin_remote_call_watch).
+thread_local std::weak_ptr<RemoteConnection> t_answered_last;
+
 }  // namespace
+
+namespace detail {
+
+RemoteCallWatch begin_remote_call_watch() {
+  RemoteCallWatch watch;
+  if (t_answered_last.expired()) return watch;
+  watch.connection = t_answered_last.lock();
+  if (!watch.connection || !watch.connection->alive()) return {};
+  CallSlots* slots = watch.connection->slots();
+  if (slots != nullptr && slots->watch_calls()) watch.slots = slots;
+  return watch;
+}
+
+bool remote_call_came(const RemoteCallWatch& watch) { return watch.slots->call_came(); }
+
+void give_back_remote_references() {
+  std::vector<std::shared_ptr<RemoteConnection>> open;
+  {
+    Endpoint& e = endpoint();
+    std::lock_guard lock(e.mutex);
+    open.assign(e.open.begin(), e.open.end());
+  }
+  for (const auto& connection : open) {
+    try {
+      connection->give_back_now();
+    } catch (...) {
+      // Out of memory: they go when the connection closes.
+    }
+  }
+}
+
+void end_remote_call_watch(RemoteCallWatch& watch) {
+  if (watch.slots == nullptr) return;
+  CallSlots* slots = std::exchange(watch.slots, nullptr);
+  RemoteConnection& connection = *watch.connection;
+  try {
+    std::vector<std::uint8_t> body;
+    if (slots->end_call_watch(&body, [&connection] { return connection.alive(); })) {
+      connection.on_slot_call(std::move(body));
+    }
+  } catch (...) {
+    connection.close();  // out of memory: the call cannot be answered, the peer sees the end
+  }
+}
+
+}  // namespace detail
 
 void RemoteConnection::start() {
   auto self = shared_from_this();
   std::thread([self] { self->read_loop(); }).detach();
 }
 
-bool RemoteConnection::send(std::vector<std::uint8_t>& frame) {
+bool RemoteConnection::send(std::vector<std::uint8_t>& frame,
+                            const std::vector<std::uint8_t>* before) {
   const auto length = static_cast<std::uint32_t>(frame.size() - 4);
   std::memcpy(frame.data(), &length, 4);
   std::lock_guard lock(send_mutex_);
-  if (!alive() || !write_all(fd_, frame.data(), frame.size())) {
+  if (!alive() || (before != nullptr && !write_all(fd_, before->data(), before->size())) ||
+      !write_all(fd_, frame.data(), frame.size())) {
     close();
     return false;
   }
@@ -1107,9 +1239,111 @@ HRESULT RemoteConnection::call(std::vector<std::uint8_t>& frame, Reply* reply) {
     pending_.emplace(id, Pending{&waiter, reply});
   }
   std::memcpy(frame.data() + kCallIdAt, &id, sizeof id);
-  (void)send(frame);  // a broken connection closes: its end gives the call up
-  detail::wait_until_done(waiter);
+  const auto length = static_cast<std::uint32_t>(frame.size() - 4);
+  std::memcpy(frame.data(), &length, 4);
+  const std::vector<std::uint8_t> releases = take_give_backs();
+  // The reply slot is watched before the call goes, so that a quick answer finds it watched.
+  detail::CallSlots* slots = this->slots();
+  const bool watching = slots != nullptr && slots->watch_reply(id);
+  if (slots == nullptr || !slots->offer_call({releases.data(), releases.size()},
+                                             {frame.data(), frame.size()})) {
+    (void)send(frame, &releases);  // a broken connection closes: its end gives the call up
+  }
+  if (watching && reply_from_slot(*slots, id, reply)) return S_OK;
+  detail::wait_until_done(waiter, !watching);
   return waiter.dropped ? RPC_E_DISCONNECTED : S_OK;
+}
+
+bool RemoteConnection::reply_from_slot(detail::CallSlots& slots, std::uint64_t id, Reply* reply) {
+  // A call coming into this apartment meanwhile (a sink called back) ends the watch: the wait
+  // that follows serves it, and the reply comes over the socket.
+  detail::Apartment* me = detail::current_apartment_raw();
+  const std::uint64_t arrivals = me != nullptr ? me->arrivals.load(std::memory_order_acquire) : 0;
+  detail::watch_briefly_for([&] {
+    return slots.reply_came(id) || !alive() ||
+           (me != nullptr && me->arrivals.load(std::memory_order_acquire) != arrivals);
+  });
+  // Releases the peer sends after this reply wait until it has been read (see release()).
+  begin_decoding();
+  struct EndDecoding {
+    RemoteConnection* connection;
+    ~EndDecoding() { connection->end_decoding(); }
+  } end{this};
+  std::vector<std::uint8_t> body;
+  if (!slots.end_reply_watch(id, &body, [this] { return alive(); })) return false;
+  {
+    std::lock_guard lock(pending_mutex_);
+    // Gone when the connection ended meanwhile: its end gave the call up.
+    if (pending_.erase(id) == 0) return false;
+  }
+  if (body.size() < 1 + 8 + 4 + 1 || body[0] != kReplyMessage) {
+    reply->hr = RPC_X_BAD_STUB_DATA;
+    return true;
+  }
+  read_reply(std::move(body), reply);
+  return true;
+}
+
+void RemoteConnection::on_slot_call(std::vector<std::uint8_t>&& frames) {
+  // Whole frames, as on the socket: releases, then a call, query or class request.
+  std::size_t at = 0;
+  while (at < frames.size()) {
+    std::uint32_t length = 0;
+    if (frames.size() - at < 4) return close();
+    std::memcpy(&length, frames.data() + at, 4);
+    at += 4;
+    if (length == 0 || length > frames.size() - at) return close();  // cannot be framed
+    const std::uint8_t kind = frames[at];
+    if (kind == kReleaseMessage || kind == kCallMessage || kind == kQueryMessage ||
+        kind == kGetClassMessage) {
+      const auto begin = frames.begin() + static_cast<std::ptrdiff_t>(at);
+      if (at == 4 && length + 4 == frames.size()) {  // the call alone, as it mostly is
+        frames.erase(frames.begin(), begin);
+        return on_message(std::move(frames));
+      }
+      on_message(std::vector<std::uint8_t>(begin, begin + length));
+    }
+    at += length;
+  }
+}
+
+void RemoteConnection::give_back(std::uint64_t oid, std::size_t count, bool now) {
+  // More waiting than this go at once, so that a long walk keeps little alive at home.
+  constexpr std::size_t kMostWaiting = 1024;
+  {
+    std::lock_guard lock(give_back_mutex_);
+    giving_back_.emplace_back(oid, count);
+    if (!now && giving_back_.size() < kMostWaiting) return;
+  }
+  give_back_now();
+}
+
+void RemoteConnection::give_back_now() {
+  std::vector<std::uint8_t> releases = take_give_backs();
+  if (releases.empty() || !alive()) return;
+  std::lock_guard lock(send_mutex_);
+  if (!write_all(fd_, releases.data(), releases.size())) close();
+}
+
+std::vector<std::uint8_t> RemoteConnection::take_give_backs() {
+  std::vector<std::pair<std::uint64_t, std::size_t>> releases;
+  {
+    std::lock_guard lock(give_back_mutex_);
+    if (giving_back_.empty()) return {};
+    releases.swap(giving_back_);
+  }
+  auto frame = frame_of(kReleaseMessage);
+  frame.resize(kCallIdAt);  // no call id
+  wire::Writer w(this);
+  w.u32(static_cast<std::uint32_t>(releases.size()));
+  for (const auto& [oid, count] : releases) {
+    w.u64(oid);
+    w.u32(static_cast<std::uint32_t>(count));
+  }
+  frame.insert(frame.end(), w.data().begin(), w.data().end());
+  const auto length = static_cast<std::uint32_t>(frame.size() - 4);
+  std::memcpy(frame.data(), &length, 4);
+  return frame;
 }
 
 void RemoteConnection::reply(std::uint64_t id, HRESULT hr, bool with_error,
@@ -1135,7 +1369,12 @@ void RemoteConnection::reply(std::uint64_t id, HRESULT hr, bool with_error,
       auto& more = results->data();
       frame.insert(frame.end(), more.begin(), more.end());
     }
-    (void)send(frame);
+    detail::CallSlots* slots = this->slots();
+    if (slots == nullptr || !slots->offer_reply(id, {frame.data() + 4, frame.size() - 4})) {
+      (void)send(frame);
+    }
+    // The same process's next call most likely follows at once: this thread watches for it.
+    if (slots != nullptr) t_answered_last = weak_from_this();
   } catch (...) {
     close();  // the caller cannot be answered: it sees the connection end
   }
@@ -1145,10 +1384,18 @@ void RemoteConnection::read_loop() {
   try {
     for (;;) {
       std::uint32_t length = 0;
-      if (!read_all(fd_, reinterpret_cast<std::uint8_t*>(&length), 4)) break;
+      if (!read_all(fd_, reinterpret_cast<std::uint8_t*>(&length), 4, &received_fd_)) break;
       if (length == 0 || length > kMaxFrame) break;  // cannot be framed: the peer is broken
       std::vector<std::uint8_t> body(length);
-      if (!read_all(fd_, body.data(), length)) break;
+      if (!read_all(fd_, body.data(), length, &received_fd_)) break;
+      if (body[0] == kSlotsMessage) {
+        // Only the accepting side takes slots, once, and only with their memory.
+        if (slots() == nullptr && received_fd_ >= 0) {
+          slots_owner_ = detail::CallSlots::adopt(std::exchange(received_fd_, -1));
+          slots_.store(slots_owner_.get(), std::memory_order_release);
+        }
+        continue;
+      }
       on_message(std::move(body));
     }
   } catch (...) {
@@ -1229,7 +1476,14 @@ void RemoteConnection::on_reply(std::vector<std::uint8_t>&& body) {
     pending = it->second;
     pending_.erase(it);
   }
-  Reply* reply = pending.reply;
+  read_reply(std::move(body), pending.reply);
+  if (pending.waiter->finish()) {
+    auto guard = sx::kernel::lock();
+    sx::kernel::notify_all();
+  }
+}
+
+void RemoteConnection::read_reply(std::vector<std::uint8_t>&& body, Reply* reply) {
   try {
     wire::Reader r(this, body.data() + 9, body.size() - 9);
     reply->hr = r.value<HRESULT>();
@@ -1251,10 +1505,6 @@ void RemoteConnection::on_reply(std::vector<std::uint8_t>&& body) {
     reply->has_error = false;
     reply->has_results = false;
   }
-  if (pending.waiter->finish()) {
-    auto guard = sx::kernel::lock();
-    sx::kernel::notify_all();
-  }
 }
 
 void RemoteConnection::begin_decoding() {
@@ -1275,7 +1525,9 @@ void RemoteConnection::end_decoding() {
 void RemoteConnection::release(std::vector<std::pair<std::uint64_t, std::size_t>>&& releases) {
   {
     std::lock_guard lock(release_mutex_);
-    if (decoding_ > 0) {
+    // A reply in the reply slot was sent before these releases: they wait until it is read.
+    detail::CallSlots* slots = this->slots();
+    if (decoding_ > 0 || (slots != nullptr && slots->reply_waiting())) {
       waiting_releases_.insert(waiting_releases_.end(), releases.begin(), releases.end());
       return;
     }

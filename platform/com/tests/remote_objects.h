@@ -38,7 +38,9 @@ struct IProbe;
   /* Cuts every proxy others hold to the objects of its apartment (disconnect_objects). */ \
   M(Disconnect)                                                                         \
   /* Has the server revoke its class object (Probe::on_revoke). */                      \
-  M(Revoke)
+  M(Revoke)                                                                             \
+  /* How many probes live in its process. */                                            \
+  M(get_Live, (LONG*, live))
 
 struct IProbe : IDispatch {
   static constexpr IID kIid = sx::com::guid("{7D3B6A10-2C4E-4F8A-9B1D-5E6F7A8B9C01}");
@@ -57,6 +59,7 @@ namespace remote_test {
 class Probe : public sx::com::DispatchObject<IProbe> {
  public:
   Probe() {
+    ++live_;
     table_.add(u"Twice", [](WORD, const sx::com::DispatchArgs& args, VARIANT* result) {
       sx::com::Variant n;
       if (const HRESULT hr = args.get(0, VT_I4, &n); FAILED(hr)) return hr;
@@ -145,13 +148,21 @@ class Probe : public sx::com::DispatchObject<IProbe> {
     return S_OK;
   }
 
+  STDMETHODIMP get_Live(LONG* live) override {
+    SX_COM_CHECK_THREAD();
+    *live = live_;
+    return S_OK;
+  }
+
   std::thread::id added_on;
   static inline std::function<void()> on_revoke;
 
  protected:
   const sx::com::DispatchTable& dispatch_table() const override { return table_; }
+  ~Probe() override { --live_; }
 
  private:
+  static inline std::atomic<LONG> live_{0};
   sx::com::DispatchTable table_;
   LONG total_ = 0;
 };

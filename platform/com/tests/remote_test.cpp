@@ -274,6 +274,80 @@ TEST_F(RemoteTest, TwoProcessesCallingEachOtherInTurnDoNotDeadlock) {
   EXPECT_EQ(sink->server_pid, server_);
 }
 
+// A proxy let go while others into the same process live goes home with the next call there, ahead
+// of it (or on its own once many wait); the last one goes at once.
+TEST_F(RemoteTest, ProxiesLetGoGoHomeAheadOfTheNextCallAndTheLastAtOnce) {
+  ComPtr<IProbe> probe = create();
+  ASSERT_TRUE(probe);
+  LONG before = 0;
+  ASSERT_EQ(probe->get_Live(&before), S_OK);
+  for (int i = 0; i < 2500; ++i) {
+    ComPtr<IProbe> child;
+    ASSERT_EQ(probe->MakeChild(child.ReleaseAndGetAddressOf()), S_OK);
+    LONG total = 0;
+    ASSERT_EQ(child->Add(i, &total), S_OK);
+    ASSERT_EQ(total, i);
+  }
+  LONG live = 0;
+  ASSERT_EQ(probe->get_Live(&live), S_OK);
+  EXPECT_EQ(live, before);
+  EXPECT_FALSE(std::filesystem::exists(file("released")));
+  probe.Reset();
+  EXPECT_TRUE(eventually([&] { return std::filesystem::exists(file("released")); }));
+}
+
+// Texts longer than the memory the two processes share for a call go over the socket, in either
+// direction, and the next short call goes as before.
+TEST_F(RemoteTest, TextsLongerThanTheSharedSlotsCrossBothWays) {
+  ComPtr<IProbe> probe = create();
+  ASSERT_TRUE(probe);
+  std::string text(100000, 'n');
+  text.front() = '<';
+  text.back() = '>';
+  Bstr described;
+  ASSERT_EQ(probe->Describe(Bstr::from_utf8(text).get(), 1, GUID_NULL, 0, VARIANT_FALSE,
+                            described.put()),
+            S_OK);
+  EXPECT_EQ(described.utf8().substr(0, text.size() + 3), text + "|1|");
+  Variant echoed;
+  ASSERT_EQ(probe->Echo(Variant::from_utf8(text).get(), echoed.put()), S_OK);
+  ASSERT_EQ(echoed.vt(), VT_BSTR);
+  EXPECT_EQ(sx::com::bstr_to_utf8(echoed.get().bstrVal), text);
+  LONG total = 0;
+  ASSERT_EQ(probe->Add(5, &total), S_OK);
+  EXPECT_EQ(total, 5);
+}
+
+// Two threads of one process calling one object of another at once share the connection (and its
+// slots): every call runs once and every answer reaches its own caller.
+TEST_F(RemoteTest, CallsFromTwoThreadsAtOnceEachRunOnceAndAnswerTheirCaller) {
+  constexpr int kCalls = 3000;
+  ComPtr<IProbe> probe = create();  // a proxy of another process serves any thread in COM
+  ASSERT_TRUE(probe);
+  auto caller = [&](LONG amount, bool* in_order) {
+    CoInitialize(nullptr);
+    LONG last = 0;
+    *in_order = true;
+    for (int i = 0; i < kCalls && *in_order; ++i) {
+      LONG total = 0;
+      *in_order = probe->Add(amount, &total) == S_OK && total > last;
+      last = total;
+    }
+    CoUninitialize();
+  };
+  bool first_in_order = false;
+  bool second_in_order = false;
+  std::thread first(caller, 1, &first_in_order);
+  std::thread second(caller, 1000, &second_in_order);
+  first.join();
+  second.join();
+  EXPECT_TRUE(first_in_order);
+  EXPECT_TRUE(second_in_order);
+  LONG total = 0;
+  ASSERT_EQ(probe->Add(0, &total), S_OK);
+  EXPECT_EQ(total, kCalls * 1 + kCalls * 1000);
+}
+
 TEST_F(RemoteTest, ReferencesOfAKilledClientAreGivenBackAndTheServerIsTold) {
   pid_t holder = start_program(machine_.root(), "hold");
   ASSERT_TRUE(eventually([&] { return std::filesystem::exists(file("holding")); }));
