@@ -121,8 +121,8 @@ void add_process(sx::cli::Program& program, CLI::App* outlook) {
   CLI::App* process = outlook->add_subcommand(
       "process",
       "make OUTLOOK.EXE Outlook's own program, which COM starts for every program of the machine "
-      "(on), or a stand-in file, so that each program runs an Outlook of its own (off, the "
-      "default)");
+      "(on; \"sxmachine system install\" turns it on), or a stand-in file, so that each "
+      "program runs an Outlook of its own (off, as \"sxmachine outlook install\" leaves it)");
   auto setting = std::make_shared<std::string>();
   process->add_option("setting", *setting, "on or off")
       ->required()

@@ -1,7 +1,7 @@
 // sxmachine system install: what the system's setup does on a machine, in one command: HotSync
-// Manager with the Palm user, Outlook with its profile, the conduit, ScribbixOut, ScribbixUpdate
-// and the two Outlook add-ins installed and registered, the user's notes store in the profile and
-// the pairing of the user with the profile. Each part is the machine tool's own command, run in
+// Manager with the Palm user, Outlook with its profile (run as the machine's one Outlook process),
+// the conduit, ScribbixOut, ScribbixUpdate and the two Outlook add-ins installed and registered, the
+// user's notes store in the profile and the pairing of the user with the profile. Each part is the machine tool's own command, run in
 // turn; the first that fails stops the rest.
 #include <cstdio>
 
@@ -18,6 +18,7 @@ namespace {
 struct SystemOptions {
   std::string user = "Palm User";
   std::string profile = "Outlook";
+  bool outlook_in_each_program = false;
 };
 
 // The parts installed so far, for the message when a later one fails.
@@ -77,6 +78,9 @@ int install(const SystemOptions& o) {
   step(progress, {"hotsync", "install"}, "HotSync Manager");
   if (!has_user(user)) step(progress, {"hotsync", "add-user", o.user}, "the HotSync user");
   step(progress, {"outlook", "install", "--profile", o.profile}, "Outlook with the profile");
+  // As on Windows: every program of the machine and the person reach one Outlook process.
+  step(progress, {"outlook", "process", o.outlook_in_each_program ? "off" : "on"},
+       o.outlook_in_each_program ? "an Outlook in each program" : "one Outlook process");
   step(progress, {"conduit", "install"}, "the conduit");
   step(progress, {"scribbixout", "install"}, "ScribbixOut");
   step(progress, {"scribbixupdate", "install"}, "ScribbixUpdate");
@@ -115,6 +119,9 @@ void add_system_command(sx::cli::Program& program) {
   install_cmd->add_option("--user", options->user, "the Palm user (default \"Palm User\")");
   install_cmd->add_option("--profile", options->profile,
                           "the Outlook profile (default \"Outlook\")");
+  install_cmd->add_flag("--outlook-in-each-program", options->outlook_in_each_program,
+                        "let each program run an Outlook of its own on the same stores instead of "
+                        "one Outlook process for the whole machine");
   program.action(install_cmd, [options] { return install(*options); });
 }
 

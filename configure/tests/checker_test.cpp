@@ -202,8 +202,8 @@ TEST_F(CheckerTest, NoProfileLeavesTheRowFailedWithACountOfZero) {
 
 TEST_F(CheckerTest, ThreeStoredPairsShowTheFirstUserWithTwoDots) {
   InstallSystem({"Ann", "Bob", "Cy"});
-  Machine({"system", "install", "--user", "Bob"});
-  Machine({"system", "install", "--user", "Cy"});
+  Machine({"system", "install", "--user", "Bob", "--outlook-in-each-program"});
+  Machine({"system", "install", "--user", "Cy", "--outlook-in-each-program"});
   TestChecker checker;
   checker.CheckHandhelds(kRowHandhelds);
   EXPECT_ROW(checker, kRowHandhelds, "Scribbix Configured Handheld", "Ann..", " 3 Configured ",

@@ -72,7 +72,9 @@ class ConfigureTest : public ::testing::Test {
 
   // Everything the system's setup installs, for the Palm users given (the first has its notes
   // store in the profile "Outlook" and is paired with it; with none, HotSync has no user and the
-  // conduit is not installed), with Outlook of `outlookVersion` and both add-ins registered.
+  // conduit is not installed), with Outlook of `outlookVersion` and both add-ins registered. The
+  // configuration program runs in the test's process with an Outlook of its own there, where the
+  // tests' faults and dialog answers reach it.
   void InstallSystem(std::vector<std::string> users = {"Palm User"},
                      const std::string& outlookVersion = sx::outlook::kDefaultVersion) {
     Machine({"hotsync", "install"});
@@ -81,7 +83,7 @@ class ConfigureTest : public ::testing::Test {
       Machine({"scribbixout", "install"});
       Machine({"scribbixupdate", "install"});
     } else {
-      Machine({"system", "install", "--user", users.front()});
+      Machine({"system", "install", "--user", users.front(), "--outlook-in-each-program"});
     }
     InstallOutlook(outlookVersion);
     RegisterAddIns();

@@ -1,6 +1,7 @@
 // Whole HotSyncs driven only through the programs a person or a script has, each its own process:
 // the handheld's notes application, Outlook's folders by hand (sxfolders), the HotSync action and
 // HotSync itself, with dialogs answered by a script.
+#include <chrono>
 #include <fstream>
 
 #include "handheld_fixture.h"
@@ -102,6 +103,18 @@ TEST_F(HandheldHotSyncTest, CategoriesMadeAndRenamedOnTheHandheldReachOutlook) {
   sync();
   EXPECT_EQ(handheld_notes(),
             (std::vector<ShownNote>{{"Passport", "Trips", false}, {"Report", "Office", false}}));
+}
+
+// On a machine set up to ask for a profile, the chooser appears in Outlook's own process, which the
+// HotSync starts: the HotSync's watcher finds it on the machine and cancels it, and the HotSync
+// goes on in the user's profile. Unanswered, the chooser would hold Outlook for a minute.
+TEST_F(HandheldHotSyncTest, TheChooserOfOutlooksOwnProcessIsCancelledByTheHotSyncsWatcher) {
+  ASSERT_EQ(run_tool({"outlook", "prompt", "on"}).exit_code, 0);
+  add_note({"--text", "Asked for a profile"});
+  const auto started = std::chrono::steady_clock::now();
+  sync();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+  EXPECT_EQ(outlook_notes(), (std::vector<ShownNote>{{"Asked for a profile", "", false}}));
 }
 
 TEST_F(HandheldHotSyncTest, TheOverwriteModesSetByAScriptMakeOneSideTheOthersMirror) {

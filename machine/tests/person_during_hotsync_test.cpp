@@ -66,10 +66,8 @@ class PersonDuringHotSyncTest : public HandheldTest, public ::testing::WithParam
  protected:
   void SetUp() override {
     install_system();
-    if (GetParam()) {
-      ToolResult r = run_tool({"outlook", "process", "on"});
-      ASSERT_EQ(r.exit_code, 0) << r.output;
-    }
+    ToolResult r = run_tool({"outlook", "process", GetParam() ? "on" : "off"});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
   }
   void TearDown() override {
