@@ -242,6 +242,16 @@ void carry_handheld_records(const NoteDatabase& handheld, NoteDatabase& desktop)
   }
 }
 
+void keep_changes_the_desktop_refused(NoteDatabase& handheld, const NoteDatabase& desktop) {
+  for (const auto& [id, d] : desktop.notes()) {
+    if (!d->write_refused) continue;
+    const DWORD bits = d->changedBits();
+    NoteRecord* h = handheld.find(d->noteId());
+    if (bits == 0 || h == nullptr || h->isMarkedForDeletion() || h->isDeletedOrArchived()) continue;
+    h->setMod(h->modValue() | bits);
+  }
+}
+
 namespace {
 
 // A note of the other side that could not be made on `target` (no new ID could be drawn, or an ID

@@ -247,6 +247,7 @@ long ConduitRun::drive() {
   // Both sides are written even when one fails; the first failure is the result, so that a failed
   // write is never reported as success.
   const long first = mirror ? handheld.writeAll() : desktop->writeAll();
+  if (!mirror) keep_changes_the_desktop_refused(handheld, *desktop);
   const long second = mirror ? desktop->writeAll() : handheld.writeAll();
   result = first_failure(result, first_failure(first, second));
   // The posts carry the handheld's renamed categories now; a desktop write that failed leaves the

@@ -144,6 +144,22 @@ TEST_F(OutlookFailureTest, AFailedUpdateIsLoggedWithItsStepAndTheNextSyncCarries
   expect_sides_equal();
 }
 
+// With "desktop wins" for conflicts, an update Outlook refused must not come back as a conflict
+// that undoes the handheld's edit: the handheld keeps the edit marked as its own change.
+TEST_F(OutlookFailureTest, AFailedUpdateKeepsTheHandheldsEditWhenTheDesktopWinsConflicts) {
+  set_setting("ConflictResolution", 0);
+  synced_pair();
+  edit_handheld(100, "changed on the handheld");
+  fail("UpdateItem", 1, 4);
+  EXPECT_EQ(hotsync(), 4101);
+  clear_component_faults();
+  ASSERT_EQ(hotsync(), 0) << ::testing::PrintToString(last_log_);
+  EXPECT_EQ(fake_bodies().at(100), "changed on the handheld");
+  expect_sides_equal();
+  ASSERT_EQ(hotsync(), 0);  // and nothing left to do
+  EXPECT_EQ(fake_bodies().at(100), "changed on the handheld");
+}
+
 TEST_F(OutlookFailureTest, AFailedDeleteIsLoggedAndTheNoteIsNotLost) {
   synced_pair();
   delete_handheld(100);
