@@ -140,6 +140,22 @@ CallSlots::Slot& CallSlots::peers(int which) const {
   return static_cast<Layout*>(memory_)->slots[1 - side_][which];
 }
 
+bool CallSlots::for_each_frame(
+    const std::uint8_t* data, std::size_t size,
+    FunctionRef<void(const std::uint8_t* body, std::size_t length)> frame) {
+  std::size_t at = 0;
+  while (at < size) {
+    std::uint32_t length = 0;
+    if (size - at < sizeof length) return false;
+    std::memcpy(&length, data + at, sizeof length);
+    at += sizeof length;
+    if (length == 0 || length > size - at) return false;
+    frame(data + at, length);
+    at += length;
+  }
+  return true;
+}
+
 bool CallSlots::offer_call(Bytes first, Bytes second) {
   Slot& slot = peers(kCalls);
   return put(slot.state, slot.size, slot.bytes, 0, first, second);

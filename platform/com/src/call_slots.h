@@ -68,6 +68,11 @@ class CallSlots {
   // there now.
   bool offer_reply(std::uint64_t id, Bytes message);
 
+  // The frames of a call slot's content, in order: each a 32-bit length and a body of that many
+  // bytes, as on the socket. False (after the frames before it) when the rest cannot be framed.
+  static bool for_each_frame(const std::uint8_t* data, std::size_t size,
+                             FunctionRef<void(const std::uint8_t* body, std::size_t length)> frame);
+
  private:
   struct Slot;
   struct Layout;

@@ -224,8 +224,8 @@ class RemoteConnection : public std::enable_shared_from_this<RemoteConnection> {
   void reply(std::uint64_t id, HRESULT hr, bool with_error, wire::Writer* results);
 
   detail::CallSlots* slots() const { return slots_.load(std::memory_order_acquire); }
-  // A call the peer put in this side's call slot.
-  void on_slot_call(std::vector<std::uint8_t>&& body);
+  // What the peer put in this side's call slot.
+  void on_slot_call(const std::vector<std::uint8_t>& frames);
 
   // The peer gives back references it sent home in a reply only after that reply; while the
   // caller reads the reply's results, releases wait, so that the objects it names are still lent
@@ -1201,7 +1201,7 @@ void end_remote_call_watch(RemoteCallWatch& watch) {
   try {
     std::vector<std::uint8_t> body;
     if (slots->end_call_watch(&body, [&connection] { return connection.alive(); })) {
-      connection.on_slot_call(std::move(body));
+      connection.on_slot_call(body);
     }
   } catch (...) {
     connection.close();  // out of memory: the call cannot be answered, the peer sees the end
@@ -1284,27 +1284,17 @@ bool RemoteConnection::reply_from_slot(detail::CallSlots& slots, std::uint64_t i
   return true;
 }
 
-void RemoteConnection::on_slot_call(std::vector<std::uint8_t>&& frames) {
+void RemoteConnection::on_slot_call(const std::vector<std::uint8_t>& frames) {
   // Whole frames, as on the socket: releases, then a call, query or class request.
-  std::size_t at = 0;
-  while (at < frames.size()) {
-    std::uint32_t length = 0;
-    if (frames.size() - at < 4) return close();
-    std::memcpy(&length, frames.data() + at, 4);
-    at += 4;
-    if (length == 0 || length > frames.size() - at) return close();  // cannot be framed
-    const std::uint8_t kind = frames[at];
-    if (kind == kReleaseMessage || kind == kCallMessage || kind == kQueryMessage ||
-        kind == kGetClassMessage) {
-      const auto begin = frames.begin() + static_cast<std::ptrdiff_t>(at);
-      if (at == 4 && length + 4 == frames.size()) {  // the call alone, as it mostly is
-        frames.erase(frames.begin(), begin);
-        return on_message(std::move(frames));
-      }
-      on_message(std::vector<std::uint8_t>(begin, begin + length));
-    }
-    at += length;
-  }
+  const bool framed = detail::CallSlots::for_each_frame(
+      frames.data(), frames.size(), [this](const std::uint8_t* body, std::size_t length) {
+        const std::uint8_t kind = body[0];
+        if (kind == kReleaseMessage || kind == kCallMessage || kind == kQueryMessage ||
+            kind == kGetClassMessage) {
+          on_message(std::vector<std::uint8_t>(body, body + length));
+        }
+      });
+  if (!framed) close();  // as a socket whose bytes cannot be framed: the peer is broken
 }
 
 void RemoteConnection::give_back(std::uint64_t oid, std::size_t count, bool now) {
