@@ -43,10 +43,11 @@ void match_posted_new_notes(NoteDatabase& handheld, NoteDatabase& desktop);
 // keeps, in its Mod value, the bits of what the handheld still lacks, so that the next sync sees
 // them as desktop changes instead of taking the handheld's old values back.
 void carry_handheld_records(const NoteDatabase& handheld, NoteDatabase& desktop);
-// After the desktop was written and before the handheld is: a note whose changes the desktop did not
-// take (its write refused) keeps them marked on its handheld record, which is written with those Mod
-// bits, so that the next sync, meeting the desktop as it was, carries them again instead of taking
-// the difference as a conflict (which "desktop wins" would settle by undoing the handheld's edit).
+// After the desktop was written and before the handheld is: a note whose changes the desktop did
+// not take (its write refused) keeps them marked on its handheld record, which is written with
+// those Mod bits, so that the next sync, meeting the desktop as it was, carries them again instead
+// of taking the difference as a conflict (which "desktop wins" would settle by undoing the
+// handheld's edit).
 void keep_changes_the_desktop_refused(NoteDatabase& handheld, const NoteDatabase& desktop);
 
 }  // namespace sx::conduit

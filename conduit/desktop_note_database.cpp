@@ -263,7 +263,7 @@ long DesktopNoteRecord::updateInOutlook() {
     std::snprintf(line, sizeof line, "Updating an Entry in Outlook (%08X)",
                   static_cast<unsigned>(result));
     log_line(line, slText);
-    write_refused = true;  // the handheld keeps the change marked (keep_changes_the_desktop_refused)
+    write_refused = true;  // the handheld keeps it marked (keep_changes_the_desktop_refused)
     return kFailure;
   }
   return 0;

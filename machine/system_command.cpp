@@ -1,8 +1,8 @@
 // sxmachine system install: what the system's setup does on a machine, in one command: HotSync
-// Manager with the Palm user, Outlook with its profile (run as the machine's one Outlook process),
-// the conduit, ScribbixOut, ScribbixUpdate and the two Outlook add-ins installed and registered, the
-// user's notes store in the profile and the pairing of the user with the profile. Each part is the machine tool's own command, run in
-// turn; the first that fails stops the rest.
+// Manager with the Palm user, Outlook with its profile (run as the machine's one Outlook
+// process), the conduit, ScribbixOut, ScribbixUpdate and the two Outlook add-ins installed and
+// registered, the user's notes store in the profile and the pairing of the user with the profile.
+// Each part is the machine tool's own command, run in turn; the first that fails stops the rest.
 #include <cstdio>
 
 #include "commands.h"

@@ -3,8 +3,8 @@
 // "The shared call slots").
 //
 // Each side has an inbox of two slots: one for a call to it, one for the reply to its call. A slot
-// goes idle -> watched (its owner watches it) -> writing -> filled (the peer wrote a message into it)
-// -> idle (its owner took it). A sender puts a message in a slot only when it finds the slot
+// goes idle -> watched (its owner watches it) -> writing -> filled (the peer wrote a message into
+// it) -> idle (its owner took it). A sender puts a message in a slot only when it finds the slot
 // watched, in one compare-and-swap; otherwise the message goes over the socket as before. The
 // owner ends a watch with the opposite compare-and-swap, so every message goes exactly one way.
 // A reply slot is watched for one call id, which its state carries.

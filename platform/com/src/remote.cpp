@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -58,6 +57,8 @@ constexpr std::uint32_t kMaxFrame = 16u << 20;
 constexpr std::size_t kKindAt = 4;
 constexpr std::size_t kCallIdAt = 5;
 constexpr std::size_t kCallHeader = 13;  // length, kind, call id
+// The shortest reply body: kind, call id, HRESULT, flags.
+constexpr std::size_t kShortestReply = 1 + 8 + 4 + 1;
 
 // Kinds of reference.
 constexpr std::uint8_t kNullReference = 0;
@@ -1276,7 +1277,7 @@ bool RemoteConnection::reply_from_slot(detail::CallSlots& slots, std::uint64_t i
     // Gone when the connection ended meanwhile: its end gave the call up.
     if (pending_.erase(id) == 0) return false;
   }
-  if (body.size() < 1 + 8 + 4 + 1 || body[0] != kReplyMessage) {
+  if (body.size() < kShortestReply || body[0] != kReplyMessage) {
     reply->hr = RPC_X_BAD_STUB_DATA;
     return true;
   }
@@ -1310,9 +1311,7 @@ void RemoteConnection::give_back(std::uint64_t oid, std::size_t count, bool now)
 
 void RemoteConnection::give_back_now() {
   std::vector<std::uint8_t> releases = take_give_backs();
-  if (releases.empty() || !alive()) return;
-  std::lock_guard lock(send_mutex_);
-  if (!write_all(fd_, releases.data(), releases.size())) close();
+  if (!releases.empty()) (void)send(releases);
 }
 
 std::vector<std::uint8_t> RemoteConnection::take_give_backs() {
@@ -1455,7 +1454,7 @@ void RemoteConnection::on_message(std::vector<std::uint8_t>&& body) {
 }
 
 void RemoteConnection::on_reply(std::vector<std::uint8_t>&& body) {
-  if (body.size() < 1 + 8 + 4 + 1) return;
+  if (body.size() < kShortestReply) return;
   std::uint64_t id = 0;
   std::memcpy(&id, body.data() + 1, sizeof id);
   Pending pending{};
